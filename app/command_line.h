@@ -1,0 +1,29 @@
+// The start-up command line shared by both binaries: "--drive PATH" options (repeatable) are
+// taken out first; what remains is read as the classic tail of two optional numbers, the
+// drive-size limit in sectors and the MPEG cluster-size override in bytes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quillmar {
+
+struct StartupOptions {
+  std::vector<std::string> drive_paths;  // the drives 0, 1, 2, ... instead of the machine's disks
+  std::vector<std::string> other_options;  // options beginning with "--" that are not --drive
+  std::string tail;                         // the remaining arguments joined by blanks
+  bool missing_drive_argument = false;      // "--drive" was the last argument
+};
+
+// Splits argv (without the program name) into the --drive paths and the numeric tail.
+StartupOptions SplitStartupArguments(const std::vector<std::string>& args);
+
+// Reads the tail into g_maxDriveSectors and g_mpegClusterOverride with atol's rules: the first
+// number (0 or none: no limit), then, after the first white-space character, the second.
+void ApplyCommandLineTail(const std::string& tail);
+
+// The text after the program's name on a raw command line: a quoted name runs to the next
+// double quote, otherwise to the first character of code 32 or less; blanks after it are skipped.
+std::string CommandLineTail(const std::string& command_line);
+
+}  // namespace quillmar

@@ -1,0 +1,69 @@
+#include "disk/block_io.h"
+
+#include <cinttypes>
+#include <cstring>
+
+#include "app/log.h"
+#include "disk/device_io.h"
+
+namespace quillmar {
+
+int SeekExact(int fd, uint64_t offset) {
+  int64_t result = Io().Seek(fd, offset);
+  if (result == -1) {
+    LogLine("File seek error");
+    return 0;
+  }
+  if (static_cast<uint64_t>(result) != offset) {
+    LogLine(Format("File seek error: wanted %" PRIu64 " got %" PRIu64, offset,
+                   static_cast<uint64_t>(result)));
+    return 0;
+  }
+  return 1;
+}
+
+int ReadBlocks(int fd, uint8_t* buffer, size_t n, bool quiet) {
+  size_t done = 0;
+  while (done < n) {
+    ssize_t r = Io().Read(fd, buffer + done, n - done);
+    if (r < 0) {
+      std::memset(buffer + done, 0, n - done);
+      if (!quiet) LogAndShow("*** ERROR reading block", "*** ERROR ***");
+      return -1;
+    }
+    if (r == 0) {
+      std::memset(buffer + done, 0, n - done);
+      if (!quiet) LogAndShow("*** ERROR: Unexpected EOF", "*** ERROR ***");
+      return static_cast<int>(done);
+    }
+    done += static_cast<size_t>(r);
+  }
+  return static_cast<int>(done);
+}
+
+int WriteBlocks(int fd, const uint8_t* buffer, size_t n) {
+  size_t done = 0;
+  while (done < n) {
+    ssize_t r = Io().Write(fd, buffer + done, n - done);
+    if (r <= 0) {  // an error, or no progress (a full device): never loop without progress
+      LogAndShow("*** ERROR writing block", "*** ERROR ***");
+      return -1;
+    }
+    done += static_cast<size_t>(r);
+  }
+  return static_cast<int>(done);
+}
+
+int FlushBlocks(int fd) {
+  if (Io().Flush(fd) == 0) return 0;
+  LogAndShow("*** ERROR writing block", "*** ERROR ***");
+  return -1;
+}
+
+void ReportOpenFailure(const std::string& path) {
+  std::string text = Format("*** ERROR: Could not open device %s", path.c_str());
+  LogLine(text);
+  LogAndShow(text, "*** ERROR ***");
+}
+
+}  // namespace quillmar

@@ -1,0 +1,34 @@
+// Reading and writing whole 512-byte blocks on drives and image files, with the program's own
+// failure reports. Positions are byte offsets, block × 512 in 64 bits.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "format/byte_order.h"
+
+namespace quillmar {
+
+// Positions fd at offset from the start. 1 when it stands there, 0 otherwise (logged).
+int SeekExact(int fd, uint64_t offset);
+
+// Reads exactly n bytes, continuing short transfers. n when all arrived; the count read before
+// the end of the file (the rest of the buffer zeroed); -1 on a read error (rest zeroed). Unless
+// quiet, a failure is logged and shown in a box.
+int ReadBlocks(int fd, uint8_t* buffer, size_t n, bool quiet);
+
+// Writes exactly n bytes. n, or -1 on a write error or a write that makes no progress (logged
+// and shown in a box).
+int WriteBlocks(int fd, const uint8_t* buffer, size_t n);
+
+// Makes everything written through fd durable (fsync). 0, or -1 reported as a write error: the
+// kernel often reports a failed write only here, so every writer flushes before it reports
+// completion, and never flushes twice to clear an error.
+int FlushBlocks(int fd);
+
+// The open failure report of the writers and the copy engine: "*** ERROR: Could not open
+// device %s" logged, then logged again and shown in a box.
+void ReportOpenFailure(const std::string& path);
+
+}  // namespace quillmar

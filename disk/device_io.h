@@ -1,0 +1,50 @@
+// The descriptor seam: every open, seek, read, write, flush and close of a drive or image file
+// goes through the process's DeviceIo. Production code uses the POSIX one; tests install a fake
+// device that fails chosen sectors, returns short transfers, runs out of space or vanishes.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace quillmar {
+
+// The four ways the program opens a drive or file.
+enum class OpenMode {
+  kReadOnly,         // classification, copy source
+  kWriteOnly,        // copy target, formatter, two-drive writer
+  kWriteOnlyCreate,  // copy target when the write-only open fails: a new image file
+  kReadWrite,        // reset and patch
+};
+
+class DeviceIo {
+ public:
+  virtual ~DeviceIo() = default;
+  // A descriptor, or -1 with errno set. Opens for writing of a block device are exclusive, so a
+  // mounted or otherwise held disk is refused.
+  virtual int Open(const std::string& path, OpenMode mode) = 0;
+  // lseek(fd, offset, SEEK_SET): the new position, or -1.
+  virtual int64_t Seek(int fd, uint64_t offset) = 0;
+  // The length in bytes (lseek to the end), or -1.
+  virtual int64_t Length(int fd) = 0;
+  virtual ssize_t Read(int fd, void* buffer, size_t n) = 0;
+  virtual ssize_t Write(int fd, const void* buffer, size_t n) = 0;
+  // fsync: 0, or -1 when data could not be made durable.
+  virtual int Flush(int fd) = 0;
+  // Write-behind: start writeback of a byte range, and wait for a range's writeback to finish.
+  // Both may be no-ops (0) where the platform has no such call.
+  virtual int StartWriteback(int fd, uint64_t offset, uint64_t length) = 0;
+  virtual int WaitWriteback(int fd, uint64_t offset, uint64_t length) = 0;
+  virtual int Close(int fd) = 0;
+};
+
+// The DeviceIo in use; SetDeviceIo(nullptr) restores the POSIX one.
+DeviceIo& Io();
+void SetDeviceIo(DeviceIo* io);
+
+// The POSIX implementation, for fakes that pass most calls through.
+DeviceIo& PosixDeviceIo();
+
+}  // namespace quillmar

@@ -1,0 +1,20 @@
+// Which path stands behind each drive index 0..15. By default the machine's whole disks from
+// /sys/block (virtual, optical and empty devices skipped, ordered by major:minor, at most 16);
+// with --drive PATH the given image files or devices are the drives 0, 1, 2, ... instead.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quillmar {
+
+// Uses these paths as drives 0, 1, 2, ... (at most 16); an empty list returns to the default.
+void SetDrivePaths(const std::vector<std::string>& paths);
+
+// The path of drive index i, or "" when no drive is mapped there.
+std::string DrivePath(int index);
+
+// The machine's whole disks as the default map would list them.
+std::vector<std::string> DiscoverMachineDisks();
+
+}  // namespace quillmar

@@ -1,0 +1,48 @@
+// The program's one picture of the drives: 16 records, one per drive index, written only by the
+// probe and the classification and read by the window, the command line and every operation.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+namespace quillmar {
+
+inline constexpr int kMaxDrives = 16;
+// The 137 GB limit of drives in standard byte order: 0xFF00000 sectors.
+inline constexpr uint32_t k137GbSectors = 267386880u;
+// Sectors per decimal gigabyte (1,953,125 × 512 = 10^9 bytes).
+inline constexpr uint32_t kSectorsPerGb = 1953125u;
+
+struct DriveInfo {
+  std::string device_path;  // the mapped path: "/dev/sdb", "old.img"
+  std::string model;        // model text or "Unknown"; empty: no drive at this index
+  uint32_t size_sectors = 0;  // usable size; 0: no usable drive
+  uint32_t p1_length = 0;
+  uint32_t p2_length = 0;
+  uint32_t p3_length = 0;
+  uint32_t p4_length = 0;
+  uint32_t p2_start = 0;
+  uint32_t p3_start = 0;
+  uint32_t size_gb = 0;
+  int is_replaytv = 0;
+  int rtv4000 = 0;
+  int unreadable = 0;
+  int dual_position = 0;  // 0 none, 1 disk 1 of 2, 2 disk 2 of 2
+  int patched = 0;
+  int system_disk = 0;
+};
+
+extern std::array<DriveInfo, kMaxDrives> DriveTable;
+extern std::array<uint32_t, kMaxDrives> g_detectedSectors;
+extern std::array<uint32_t, kMaxDrives> g_forcedSectors;
+extern bool g_probePending;
+
+// Probes on the first call in a run (clearing the table first), then reads sectors 0 and 1 of
+// every known drive and derives its classification.
+void ClassifyDrives();
+
+// Clears the table, both size tables and sets g_probePending again (tests start clean).
+void ResetDriveTable();
+
+}  // namespace quillmar
