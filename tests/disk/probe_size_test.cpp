@@ -16,7 +16,7 @@ using testing::FakeDrive;
 using testing::ProbeTestBase;
 using Lines = std::vector<std::string>;
 
-class DriveProbe : public ProbeTestBase {};
+class DriveProbeSize : public ProbeTestBase {};
 
 FakeDrive UnmeasurableDrive() {
   FakeDrive drive;
@@ -121,7 +121,7 @@ INSTANTIATE_TEST_SUITE_P(
                   "  This is greater than 136.902GB so I am forcing size to 136.902GB!)"},
         LimitCase{267386880, 267386880 * kSector, 267386880, ""}));
 
-TEST_F(DriveProbe, DrivesThatDoNotOpenAreLeftEmptyAndRefusalsAskForRootOnce) {
+TEST_F(DriveProbeSize, DrivesThatDoNotOpenAreLeftEmptyAndRefusalsAskForRootOnce) {
   FakeDrive absent;
   absent.open_errno = ENOENT;
   FakeDrive refused;
@@ -142,14 +142,14 @@ TEST_F(DriveProbe, DrivesThatDoNotOpenAreLeftEmptyAndRefusalsAskForRootOnce) {
   EXPECT_EQ(platform_.open_handles, 0);
 }
 
-TEST_F(DriveProbe, AbsentDrivesAloneAreNotAPermissionProblem) {
+TEST_F(DriveProbeSize, AbsentDrivesAloneAreNotAPermissionProblem) {
   FakeDrive absent;
   absent.open_errno = ENXIO;
   Probe({{"d0", absent}});
   EXPECT_TRUE(ui_.lines().empty()) << ui_.Transcript();
 }
 
-TEST_F(DriveProbe, VisitsOnlyMappedIndexesInOrderAndClosesEveryDrive) {
+TEST_F(DriveProbeSize, VisitsOnlyMappedIndexesInOrderAndClosesEveryDrive) {
   FakeDrive a = UnmeasurableDrive();
   a.identify_sectors = 100;
   FakeDrive b = a;
