@@ -59,20 +59,21 @@ TEST(DriveMap, ListsWholeDisksInDeviceNumberOrderAndSkipsTheRest) {
   sysfs.AddDisk("sdc", "8:32");
   sysfs.AddDevice("pci0000:00/0000:00:04.0/nvme/nvme0", "nvme0n1", "259:0", "500118192");
   sysfs.AddDevice("pci0000:00/0000:00:05.0/virtio1", "vda", "252:0", "41943040");
-  sysfs.AddDisk("sdd", "8:48", "0");                    // card reader without a card
-  sysfs.AddDisk("sr0", "11:0", "2097151");              // optical by name
+  sysfs.AddDisk("sdd", "8:48", "0");                               // card reader without a card
+  sysfs.AddDisk("sr0", "11:0", "2097151");                         // optical by name
   sysfs.AddDevice("pci0000:00/usb1", "sde", "8:64", "4096", "5");  // optical by type
   for (const char* name : {"loop0", "ram0", "zram0", "dm-0", "md0", "nbd0"}) {
     sysfs.AddVirtual(name, std::string("1:") + std::to_string(name[0]));
   }
   sysfs.AddDisk("sdf", "8:4");  // numeric order: 8:4 comes before 8:16
-  EXPECT_EQ(DiscoverDisks(sysfs.root()), (Paths{"/dev/sda", "/dev/sdf", "/dev/sdb", "/dev/sdc",
-                                                "/dev/vda", "/dev/nvme0n1"}));
+  EXPECT_EQ(DiscoverDisks(sysfs.root()),
+            (Paths{"/dev/sda", "/dev/sdf", "/dev/sdb", "/dev/sdc", "/dev/vda", "/dev/nvme0n1"}));
 }
 
 TEST(DriveMap, TakesAtMostSixteenDisks) {
   FakeSysfs sysfs;
-  for (int i = 20; i >= 1; --i) sysfs.AddDisk("disk" + std::to_string(i), "8:" + std::to_string(i));
+  for (int i = 20; i >= 1; --i)
+    sysfs.AddDisk("disk" + std::to_string(i), "8:" + std::to_string(i));
   Paths disks = DiscoverDisks(sysfs.root());
   ASSERT_EQ(disks.size(), 16u);
   EXPECT_EQ(disks.front(), "/dev/disk1");
@@ -97,7 +98,8 @@ TEST(DriveMap, MissingSysfsGivesNoDisks) {
 
 TEST(DriveMap, GivenPathsAreTheDrivesInOrderAtMostSixteen) {
   Paths given;
-  for (int i = 0; i < 18; ++i) given.push_back("image" + std::to_string(i) + ".img");
+  for (int i = 0; i < 18; ++i)
+    given.push_back("image" + std::to_string(i) + ".img");
   SetDrivePaths(given);
   EXPECT_EQ(DrivePath(0), "image0.img");
   EXPECT_EQ(DrivePath(15), "image15.img");

@@ -78,7 +78,8 @@ class FakeProbePlatform : public ProbePlatform {
   }
   bool LengthBytes(int handle, uint64_t* bytes) override {
     ++length_requests;
-    if (!At(handle).length_bytes) return false;
+    if (!At(handle).length_bytes)
+      return false;
     *bytes = *At(handle).length_bytes;
     return true;
   }
@@ -86,7 +87,8 @@ class FakeProbePlatform : public ProbePlatform {
     ++sector_reads;
     buffer->fill(0);
     const FakeDrive& drive = At(handle);
-    if (offset % kBlockSize != 0) return false;
+    if (offset % kBlockSize != 0)
+      return false;
     return drive.readable_forever || offset / kBlockSize < drive.readable_sectors;
   }
   std::string FallbackModel(int handle, const std::string&) override {

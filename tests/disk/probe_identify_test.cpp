@@ -34,7 +34,9 @@ struct CountCase {
   uint32_t detected;
 };
 
-void PrintTo(const CountCase& c, std::ostream* os) { *os << c.identify_sectors; }
+void PrintTo(const CountCase& c, std::ostream* os) {
+  *os << c.identify_sectors;
+}
 
 class IdentifyCount : public ProbeTestBase, public ::testing::WithParamInterface<CountCase> {};
 
@@ -52,19 +54,22 @@ TEST_P(IdentifyCount, DecidesWhetherTheDriveIsMeasured) {
 
 INSTANTIATE_TEST_SUITE_P(
     Probe, IdentifyCount,
-    ::testing::Values(
-        CountCase{267386879, {"fake0 (ST3300622A) : Detected size = 267386879 sectors"}, 0,
-                  267386879},
-        CountCase{267386880,
-                  {"fake0 (ST3300622A) : Used WinXP drive size detection",
-                   "fake0 (ST3300622A) : Detected size = 585937500 sectors"},
-                  1, 585937500},
-        CountCase{268435455,
-                  {"fake0 (ST3300622A) : Used WinXP drive size detection",
-                   "fake0 (ST3300622A) : Detected size = 585937500 sectors"},
-                  1, 585937500},
-        CountCase{0, {"fake0 (ST3300622A) : Failed to get drive size"}, 0, 0},
-        CountCase{1, {"fake0 (ST3300622A) : Detected size = 1 sectors"}, 0, 1}));
+    ::testing::Values(CountCase{267386879,
+                                {"fake0 (ST3300622A) : Detected size = 267386879 sectors"},
+                                0,
+                                267386879},
+                      CountCase{267386880,
+                                {"fake0 (ST3300622A) : Used WinXP drive size detection",
+                                 "fake0 (ST3300622A) : Detected size = 585937500 sectors"},
+                                1,
+                                585937500},
+                      CountCase{268435455,
+                                {"fake0 (ST3300622A) : Used WinXP drive size detection",
+                                 "fake0 (ST3300622A) : Detected size = 585937500 sectors"},
+                                1,
+                                585937500},
+                      CountCase{0, {"fake0 (ST3300622A) : Failed to get drive size"}, 0, 0},
+                      CountCase{1, {"fake0 (ST3300622A) : Detected size = 1 sectors"}, 0, 1}));
 
 TEST_F(DriveProbe, PacketDeviceIsAnnouncedAndAskedWithIdentifyPacketDevice) {
   FakeDrive drive = AtaDrive(0);
@@ -99,7 +104,8 @@ struct NoPassThroughCase {
 };
 
 void PrintTo(const NoPassThroughCase& c, std::ostream* os) {
-  *os << '"' << c.model << "\" length " << (c.length_bytes ? std::to_string(*c.length_bytes) : "none");
+  *os << '"' << c.model << "\" length "
+      << (c.length_bytes ? std::to_string(*c.length_bytes) : "none");
 }
 
 class WithoutPassThrough : public ProbeTestBase,
@@ -153,7 +159,9 @@ struct ModelCase {
   std::string model;
 };
 
-void PrintTo(const ModelCase& c, std::ostream* os) { *os << '"' << c.model << '"'; }
+void PrintTo(const ModelCase& c, std::ostream* os) {
+  *os << '"' << c.model << '"';
+}
 
 class ModelText : public ProbeTestBase, public ::testing::WithParamInterface<ModelCase> {};
 
@@ -166,15 +174,15 @@ TEST_P(ModelText, IsTakenFromTheSwappedWordsAndTrimmed) {
   EXPECT_EQ(ui_.lines()[0], "fake0 (" + GetParam().model + ") : Detected size = 1000 sectors");
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Probe, ModelText,
-    ::testing::Values(ModelCase{std::string(40, ' '), ""},
-                      ModelCase{"WDC WD2500JB-00GVA0" + std::string(21, ' '), "WDC WD2500JB-00GVA0"},
-                      ModelCase{"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789abcd",
-                                "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789abcd"},
-                      ModelCase{"Maxtor 6Y080L0 \t\r\n\v\f", "Maxtor 6Y080L0"},
-                      ModelCase{std::string("WDC\0junk", 8), "WDC"},
-                      ModelCase{"Odd", "Odd"}));
+INSTANTIATE_TEST_SUITE_P(Probe, ModelText,
+                         ::testing::Values(ModelCase{std::string(40, ' '), ""},
+                                           ModelCase{"WDC WD2500JB-00GVA0" + std::string(21, ' '),
+                                                     "WDC WD2500JB-00GVA0"},
+                                           ModelCase{"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789abcd",
+                                                     "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789abcd"},
+                                           ModelCase{"Maxtor 6Y080L0 \t\r\n\v\f", "Maxtor 6Y080L0"},
+                                           ModelCase{std::string("WDC\0junk", 8), "WDC"},
+                                           ModelCase{"Odd", "Odd"}));
 
 }  // namespace
 }  // namespace quillmar

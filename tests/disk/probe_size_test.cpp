@@ -43,8 +43,8 @@ TEST_P(SizeSearch, FindsTheEndOfTheReadableRegion) {
 
 INSTANTIATE_TEST_SUITE_P(Probe, SizeSearch,
                          ::testing::Values(1, 2, 3, 4, 5, 6, 7, 8, 9, 1000, 1023, 1024, 1025,
-                                           267386879, 267386880, 268435456, 585937500,
-                                           1999999999, 2000000000, 2000000001));
+                                           267386879, 267386880, 268435456, 585937500, 1999999999,
+                                           2000000000, 2000000001));
 
 struct OverflowCase {
   uint64_t readable_sectors;
@@ -74,7 +74,7 @@ TEST_P(SeekOverflow, GivesThe137GbSize) {
 INSTANTIATE_TEST_SUITE_P(Probe, SeekOverflow,
                          ::testing::Values(OverflowCase{0, false},  // nothing readable at all
                                            OverflowCase{2000000002, false},  // last 2,000,000,001
-                                           OverflowCase{0, true}));  // reads never end
+                                           OverflowCase{0, true}));          // reads never end
 
 struct LimitCase {
   uint32_t limit;
@@ -95,10 +95,11 @@ TEST_P(SizeLimit, ForcesLargerDrivesDownAndKeepsTheDetectedSize) {
   FakeDrive drive = UnmeasurableDrive();
   drive.length_bytes = c.length_bytes;
   ProbeOne(drive);
-  Lines expected{"fake0 (SAMSUNG SP2514N) : Used WinXP drive size detection",
-                 "fake0 (SAMSUNG SP2514N) : Detected size = " + std::to_string(c.detected) +
-                     " sectors"};
-  if (!c.message.empty()) expected.push_back(c.message);
+  Lines expected{
+      "fake0 (SAMSUNG SP2514N) : Used WinXP drive size detection",
+      "fake0 (SAMSUNG SP2514N) : Detected size = " + std::to_string(c.detected) + " sectors"};
+  if (!c.message.empty())
+    expected.push_back(c.message);
   EXPECT_EQ(ui_.lines(), expected);
   EXPECT_EQ(g_detectedSectors[0], c.detected);
   EXPECT_EQ(g_forcedSectors[0], c.message.empty() ? 0u : c.limit);
@@ -166,7 +167,8 @@ TEST_F(DriveProbeSize, VisitsOnlyMappedIndexesInOrderAndClosesEveryDrive) {
                    "c (SAMSUNG SP2514N) : Detected size = 300 sectors"}));
   EXPECT_EQ(platform_.opens, 3);
   EXPECT_EQ(platform_.open_handles, 0);
-  for (int i = 3; i < kMaxDrives; ++i) EXPECT_EQ(DriveTable[i].device_path, "");
+  for (int i = 3; i < kMaxDrives; ++i)
+    EXPECT_EQ(DriveTable[i].device_path, "");
 }
 
 }  // namespace
