@@ -113,10 +113,11 @@ enum class PcDisk {
 bool HaveTool(const std::string& name);
 
 // Skips the current test when a tool is missing.
-#define QUILLMAR_REQUIRE_TOOL(name)           \
-  do {                                        \
-    if (!::quillmar::testing::HaveTool(name)) \
-      GTEST_SKIP() << name " not installed";  \
+#define QUILLMAR_REQUIRE_TOOL(name)                  \
+  do {                                               \
+    if (!::quillmar::testing::HaveTool(name)) {      \
+      GTEST_SKIP() << (name) << " is not installed"; \
+    }                                                \
   } while (0)
 
 // MBR layouts use sfdisk when it is there, direct bytes otherwise; kGpt needs sgdisk (guard with
