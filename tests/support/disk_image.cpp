@@ -306,7 +306,7 @@ AssertionResult FillPattern(const std::string& path, uint64_t first, uint64_t co
 }
 
 uint64_t ClusterCount(uint32_t length, uint32_t cluster_size) {
-  uint32_t sectors_per_cluster = cluster_size / kBlockSize;
+  uint32_t sectors_per_cluster = cluster_size / static_cast<uint32_t>(kBlockSize);
   return sectors_per_cluster == 0 ? 0 : length / sectors_per_cluster;
 }
 
