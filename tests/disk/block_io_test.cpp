@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <ostream>
 #include <vector>
 
 #include "disk/unique_fd.h"
@@ -147,6 +148,10 @@ struct WriteFailure {
   bool zero_write;
 };
 
+void PrintTo(const WriteFailure& failure, std::ostream* out) {
+  *out << failure.name;
+}
+
 class WriteFailureTest : public BlockIoTest, public ::testing::WithParamInterface<WriteFailure> {};
 
 TEST_P(WriteFailureTest, IsReportedAsAWriteError) {
@@ -226,6 +231,10 @@ struct WritebackFailure {
   int error;
   int expected;
 };
+
+void PrintTo(const WritebackFailure& failure, std::ostream* out) {
+  *out << failure.name;
+}
 
 class WriteBehindFailureTest : public BlockIoTest,
                                public ::testing::WithParamInterface<WritebackFailure> {};
