@@ -16,6 +16,7 @@ namespace {
 constexpr size_t kCopyBufferBytes = size_t{kCopyChunkBlocks} * kBlockSize;
 constexpr size_t kCopyBufferAlignment = 4096;  // page-aligned: the kernel copies whole pages
 constexpr uint64_t kBlocksPerMegabyte = 2048;
+static_assert(kWriteBehindWindowBytes % kCopyBufferBytes == 0, "windows hold whole chunks");
 
 struct FreeBuffer {
   void operator()(uint8_t* buffer) const { std::free(buffer); }
@@ -79,10 +80,12 @@ class CopyProgress {
 };
 
 // Write-behind on the target: when a window of kWriteBehindWindowBytes has been written, its
-// writeback is started and the window before it is waited for. So at most two windows are on
-// their way, the progress follows data that is really going to the device, and a device error
-// surfaces within a window instead of at the final flush. Where the target has no write-behind,
-// the final flush does it all.
+// writeback is started, and the oldest window is waited for as soon as more than
+// kWriteBehindWindowsInFlight windows are on their way. So the device always has work queued,
+// the progress follows data that is really going to the device, and a device error surfaces
+// within a few windows instead of at the final flush. Windows count from the first target byte;
+// each holds a whole number of chunks. Where the target has no write-behind, the final flush does
+// it all.
 class WriteBehind {
  public:
   WriteBehind(int fd, uint64_t start) : fd_(fd), window_start_(start), durable_end_(start) {}
@@ -94,13 +97,13 @@ class WriteBehind {
     int started = StartWriteBehind(fd_, window_start_, end - window_start_);
     if (started != 0)
       return Stop(started);
-    if (window_start_ > durable_end_) {
-      int waited = AwaitWriteBehind(fd_, durable_end_, window_start_ - durable_end_);
+    window_start_ = end;
+    while (window_start_ - durable_end_ > kWriteBehindWindowsInFlight * kWriteBehindWindowBytes) {
+      int waited = AwaitWriteBehind(fd_, durable_end_, kWriteBehindWindowBytes);
       if (waited != 0)
         return Stop(waited);
-      durable_end_ = window_start_;
+      durable_end_ += kWriteBehindWindowBytes;
     }
-    window_start_ = end;
     return 0;
   }
 

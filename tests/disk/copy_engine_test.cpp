@@ -210,39 +210,48 @@ TEST_P(CopyProgressTest, MovesForwardWithinRangeAndEndsHidden) {
 INSTANTIATE_TEST_SUITE_P(Counts, CopyProgressTest,
                          ::testing::Values(1, 99, 100, 512, 513, 1000, 51'200, 70'001));
 
-// Write-behind: each finished window starts on its way; the one before it is waited for.
+// Write-behind: each finished window starts on its way; the oldest is waited for once more than
+// kWriteBehindWindowsInFlight are.
 TEST_F(CopyTest, WriteBehindFollowsTheWindowsOfTheTarget) {
   const uint64_t window = kWriteBehindWindowBytes;
-  MakeDrives(40'000, 40'010);
+  const uint64_t full_windows = kWriteBehindWindowsInFlight + 2;
+  const uint64_t blocks = (full_windows * window + window / 2) / 512;
+  MakeDrives(blocks, blocks + 10);
 
-  ASSERT_EQ(CopyBlocks(kSource, kTarget, 0, 10, 40'000), 0);
+  ASSERT_EQ(CopyBlocks(kSource, kTarget, 0, 10, static_cast<uint32_t>(blocks)), 0);
 
   const uint64_t base = Bytes(10);
   using Range = std::pair<uint64_t, uint64_t>;
-  EXPECT_EQ(target_->writeback_starts(),
-            (std::vector<Range>{{base, window}, {base + window, window}}));
-  EXPECT_EQ(target_->writeback_waits(), (std::vector<Range>{{base, window}}));
+  std::vector<Range> started, waited;
+  for (uint64_t i = 0; i < full_windows; ++i)
+    started.push_back({base + i * window, window});
+  for (uint64_t i = 0; i < full_windows - kWriteBehindWindowsInFlight; ++i) {
+    waited.push_back({base + i * window, window});
+  }
+  EXPECT_EQ(target_->writeback_starts(), started);
+  EXPECT_EQ(target_->writeback_waits(), waited);
   EXPECT_EQ(target_->flushes(), 1);
-  ExpectTargetHolds(0, 10, 40'000);
+  ExpectTargetHolds(0, 10, blocks);
 }
 
 TEST_F(CopyTest, TargetWithoutWriteBehindIsFlushedAtTheEnd) {
-  MakeDrives(40'000, 40'000);
+  const uint32_t blocks = 3 * kWriteBehindWindowBytes / 512;
+  MakeDrives(blocks, blocks);
   target_->FailWriteback(ESPIPE);
 
-  ASSERT_EQ(CopyBlocks(kSource, kTarget, 0, 0, 40'000), 0);
+  ASSERT_EQ(CopyBlocks(kSource, kTarget, 0, 0, blocks), 0);
 
   EXPECT_EQ(target_->writeback_starts().size(), 1u);  // tried once, then left alone
   EXPECT_TRUE(target_->writeback_waits().empty());
   EXPECT_EQ(target_->flushes(), 1);
   EXPECT_TRUE(ui_.boxes().empty());
-  ExpectTargetHolds(0, 0, 40'000);
+  ExpectTargetHolds(0, 0, blocks);
 }
 
 TEST_F(CopyTest, RealFilesThroughSeveralWindows) {
   std::string source = dir_.File("source.img");
   std::string target = dir_.File("target.img");
-  std::vector<uint8_t> from = Pattern(Bytes(45'000), 3);
+  std::vector<uint8_t> from = Pattern(4 * kWriteBehindWindowBytes + Bytes(1000), 3);
   WriteFile(source, from);
   WriteFile(target, Pattern(Bytes(100), 9));
 

@@ -197,6 +197,10 @@ TEST_P(LateWriteErrorTest, SurfacesAtTheNextWaitOrFlush) {
 }
 
 constexpr uint64_t kWindowBlocks = kWriteBehindWindowBytes / 512;
+constexpr uint64_t kInFlight = kWriteBehindWindowsInFlight;
+// Full windows of kInFlight + 2 and half a window more.
+constexpr uint32_t kLongCopy =
+    static_cast<uint32_t>((kInFlight + 2) * kWindowBlocks + kWindowBlocks / 2);
 
 INSTANTIATE_TEST_SUITE_P(
     Positions, LateWriteErrorTest,
@@ -204,11 +208,14 @@ INSTANTIATE_TEST_SUITE_P(
         // Copies shorter than a window: only the flush can tell.
         LateWriteError{kCount, 0, 0, kCount}, LateWriteError{kCount, 511, 0, kCount},
         LateWriteError{kCount, 1099, 0, kCount},
-        // 2.5 windows: an error in the first two surfaces when the second is done and the first
-        // is waited for; one in the last half window surfaces at the flush.
-        LateWriteError{40'000, 0, 0, 2 * kWindowBlocks},
-        LateWriteError{40'000, kWindowBlocks, 0, 2 * kWindowBlocks},
-        LateWriteError{40'000, 39'999, kWindowBlocks, 40'000}));
+        // An error in the first windows surfaces at the first wait, when kInFlight + 1 windows
+        // have been written; one after the last wait surfaces at the flush, which names the
+        // first window not waited for.
+        LateWriteError{kLongCopy, 0, 0, (kInFlight + 1) * kWindowBlocks},
+        LateWriteError{kLongCopy, kWindowBlocks, 0, (kInFlight + 1) * kWindowBlocks},
+        LateWriteError{kLongCopy, (kInFlight + 1) * kWindowBlocks - 1, 0,
+                       (kInFlight + 1) * kWindowBlocks},
+        LateWriteError{kLongCopy, kLongCopy - 1, 2 * kWindowBlocks, kLongCopy}));
 
 // A flush that fails ends the copy as a write failure, whatever its length.
 class FlushFailureTest : public CopyFaultTest, public ::testing::WithParamInterface<uint32_t> {};
@@ -221,14 +228,16 @@ TEST_P(FlushFailureTest, IsAWriteFailure) {
   EXPECT_EQ(CopyBlocks(kSource, kTarget, kFrom, kTo, count), -1);
 
   uint64_t full_windows = Bytes(count) / kWriteBehindWindowBytes;
-  uint64_t confirmed = full_windows > 1 ? (full_windows - 1) * kWindowBlocks : 0;
+  uint64_t confirmed = full_windows > kInFlight ? (full_windows - kInFlight) * kWindowBlocks : 0;
   ExpectWriteError(confirmed);
   EXPECT_EQ(target_->flushes(), 1);
   ExpectCleanedUp();
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, FlushFailureTest,
-                         ::testing::Values(1, 511, 512, 513, kCount, 40'000, 60'000));
+                         ::testing::Values(1, 511, 512, 513, kCount,
+                                           static_cast<uint32_t>(kInFlight* kWindowBlocks),
+                                           kLongCopy));
 
 // A seek that fails or lands elsewhere stops the copy before anything is written.
 struct SeekFault {
