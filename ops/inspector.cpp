@@ -72,8 +72,7 @@ class FileSystemInspector {
   void Run() {
     if (!ReadSystemBlock())
       return;
-    InspectedBlock& super = InspectPair("superblock", 1, kSuperblockKind);
-    if (!super.readable)
+    if (!InspectPair("superblock", 1, kSuperblockKind))
       return;
     FsBlock superblock = ReadBlock(1);
     fs_.superblock_cluster_count = GetBe64(superblock, kSuperClusterCount);
@@ -84,8 +83,7 @@ class FileSystemInspector {
       Problem(Format("the root directory cluster %" PRIu64 " is not valid", fs_.root_cluster));
       return;
     }
-    InspectedBlock& root = InspectPair("root directory", fs_.root_cluster, kDirectoryKind);
-    if (root.readable)
+    if (InspectPair("root directory", fs_.root_cluster, kDirectoryKind))
       InspectListedDirectories(ReadBlock(fs_.root_cluster));
   }
 
