@@ -17,7 +17,7 @@ bool WriteAt(int fd, uint64_t offset, std::span<const uint8_t> buffer) {
   return WriteBlocks(fd, buffer.data(), buffer.size()) == static_cast<int>(buffer.size());
 }
 
-int FlushAndClose(UniqueFd& fd) {
+int FlushAndCloseDevice(UniqueFd& fd) {
   if (FlushBlocks(fd.get()) != 0) {
     fd.Close();
     return -1;

@@ -18,6 +18,6 @@ bool WriteAt(int fd, uint64_t offset, std::span<const uint8_t> buffer);
 
 // Flushes what was written and closes the descriptor; a failed flush or close is a write failure
 // (reported). 0 or -1.
-int FlushAndClose(UniqueFd& fd);
+int FlushAndCloseDevice(UniqueFd& fd);
 
 }  // namespace quillmar
