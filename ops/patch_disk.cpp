@@ -216,29 +216,12 @@ int FormatPhotoPartition(const std::string& first_device, const std::string& sec
 
 constexpr int kInvalidClusterSize = -2;
 
-// The in-place patch writes the superblock at cluster 1 and its copy at cluster 2 of the old file
-// system; a partition 2 too short for them would have them written beyond its end. Read before
-// anything is written; "" when they fit (or when the block cannot be read here: the patch's own
-// read reports that later).
-std::string CheckOldFileSystemFits(int fd, const PatchLayout& layout, bool rtv4000) {
-  Sector system_block{};
-  uint64_t offset = ByteOffset(layout.p2start);
-  if (Io().Seek(fd, offset) != static_cast<int64_t>(offset) ||
-      ReadBlocks(fd, system_block.data(), system_block.size(), true) != kBlockSize) {
-    return "";
-  }
-  if (rtv4000)
-    Rtv4000Byteswap(system_block);
-  auto cluster_size = static_cast<int32_t>(GetBe32(system_block, kSystemClusterSize));
-  if (cluster_size < kMinOldClusterSize || cluster_size > kMaxOldClusterSize)
-    return "";  // refused with its own message once the partition block is written
-  int64_t needed = 2 * int64_t{cluster_size} / 512 + 1;
-  if (layout.p2len >= needed)
-    return "";
-  return Format("*** ERROR: Partition 2 (%" PRId64
-                " blocks) is too small for its file system\n"
-                "           with clusters of %d bytes: at least %" PRId64 " blocks are needed.",
-                layout.p2len, cluster_size, needed);
+// The blocks the patch writes into the MPEG file system lie inside partition 2 and on drive 1.
+std::string CheckMpegMetadataPlace(int fd, const PatchPlan& plan) {
+  if (plan.action == MpegAction::kReformat)
+    return CheckReformatFits(plan.layout, plan.first_sectors);
+  return CheckInPlacePatchFits(plan.layout, plan.first_sectors,
+                               ReadOldClusterSize(fd, plan.layout.p2start, plan.rtv4000));
 }
 
 // Everything the patch does through the first drive's own descriptor: the partition block, the
@@ -264,8 +247,8 @@ int PatchPartitionsOnFirstDrive(int fd, PatchPlan& plan) {
   // A layout that does not fit is refused before the first write.
   std::string refusal = CheckPatchLayout(plan.layout, plan.first_sectors, plan.second_sectors,
                                          plan.second_reserve, plan.reformat_photo);
-  if (refusal.empty() && plan.action != MpegAction::kReformat)
-    refusal = CheckOldFileSystemFits(fd, plan.layout, plan.rtv4000);
+  if (refusal.empty())
+    refusal = CheckMpegMetadataPlace(fd, plan);
   if (!refusal.empty()) {
     ShowError(refusal);
     return -1;

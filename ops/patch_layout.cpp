@@ -1,9 +1,15 @@
 #include "ops/patch_layout.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <limits>
 
 #include "app/log.h"
+#include "app/settings.h"
+#include "disk/block_io.h"
+#include "disk/device_io.h"
+#include "format/byte_order.h"
+#include "format/fs_blocks.h"
 
 namespace quillmar {
 namespace {
@@ -11,6 +17,9 @@ namespace {
 constexpr int64_t kSectorSize = 512;
 // The formatter refuses clusters smaller than one 1024-byte metadata block.
 constexpr int32_t kMinFormatterClusterSize = 1024;
+// The old cluster sizes the in-place patch accepts.
+constexpr int32_t kMinOldClusterSize = 512;
+constexpr int32_t kMaxOldClusterSize = 0x800000;
 constexpr int64_t kLastSector32 = std::numeric_limits<uint32_t>::max();
 
 }  // namespace
@@ -55,6 +64,46 @@ std::string CheckPatchLayout(const PatchLayout& layout, uint32_t first_sectors,
     }
   }
   return "";
+}
+
+std::string CheckMpegMetadataFits(const PatchLayout& layout, uint32_t first_sectors,
+                                  uint64_t metadata_bytes, uint32_t cluster_size) {
+  int64_t end = std::min(layout.p2start + layout.p2len, int64_t{first_sectors});
+  int64_t room = end - layout.p2start;
+  auto needed = static_cast<int64_t>((metadata_bytes + kSectorSize - 1) / kSectorSize);
+  if (room >= needed)
+    return "";
+  return Format("*** ERROR: Partition 2 has %" PRId64
+                " blocks on drive 1, too few for its file\n"
+                "           system with clusters of %u bytes: at least %" PRId64 " are needed.",
+                room < 0 ? int64_t{0} : room, cluster_size, needed);
+}
+
+int32_t ReadOldClusterSize(int fd, int64_t p2start, bool rtv4000) {
+  Sector system_block{};
+  uint64_t offset = static_cast<uint64_t>(p2start) * kBlockSize;
+  if (Io().Seek(fd, offset) != static_cast<int64_t>(offset) ||
+      ReadBlocks(fd, system_block.data(), system_block.size(), true) != kBlockSize) {
+    return 0;
+  }
+  if (rtv4000)
+    Rtv4000Byteswap(system_block);
+  return static_cast<int32_t>(GetBe32(system_block, kSystemClusterSize));
+}
+
+std::string CheckInPlacePatchFits(const PatchLayout& layout, uint32_t first_sectors,
+                                  int32_t old_cluster_size) {
+  if (old_cluster_size < kMinOldClusterSize || old_cluster_size > kMaxOldClusterSize)
+    return "";
+  return CheckMpegMetadataFits(layout, first_sectors,
+                               2 * static_cast<uint64_t>(old_cluster_size) + kBlockSize,
+                               static_cast<uint32_t>(old_cluster_size));
+}
+
+std::string CheckReformatFits(const PatchLayout& layout, uint32_t first_sectors) {
+  uint32_t cluster_size = MpegReformatClusterSize(layout.p2len, g_mpegClusterOverride);
+  return CheckMpegMetadataFits(layout, first_sectors, 4 * uint64_t{cluster_size} + kFsBlockSize,
+                               cluster_size);
 }
 
 uint32_t MpegReformatClusterSize(int64_t p2len, int32_t override_bytes) {

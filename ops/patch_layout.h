@@ -35,6 +35,24 @@ PatchLayout PlanPatchLayout(uint32_t first_sectors, uint32_t second_sectors,
 std::string CheckPatchLayout(const PatchLayout& layout, uint32_t first_sectors,
                              uint32_t second_sectors, uint32_t second_reserve, bool formats_photo);
 
+// The metadata blocks of the MPEG file system are written through drive 1 alone: "" when
+// metadata_bytes from the start of partition 2 lie inside both partition 2 and drive 1;
+// otherwise the "*** ERROR: ..." text that refuses the patch.
+std::string CheckMpegMetadataFits(const PatchLayout& layout, uint32_t first_sectors,
+                                  uint64_t metadata_bytes, uint32_t cluster_size);
+
+// The cluster size recorded in partition 2's system block, read quietly; 0 when it cannot be
+// read.
+int32_t ReadOldClusterSize(int fd, int64_t p2start, bool rtv4000);
+
+// The blocks the patch writes into the MPEG file system, checked before anything is written:
+// the system block and both superblock copies of the old file system (in-place patch; an old
+// cluster size outside what the patch accepts is left to its own refusal), or the five blocks
+// of a reformat with the cluster size it would choose.
+std::string CheckInPlacePatchFits(const PatchLayout& layout, uint32_t first_sectors,
+                                  int32_t old_cluster_size);
+std::string CheckReformatFits(const PatchLayout& layout, uint32_t first_sectors);
+
 // The cluster size of a reformatted MPEG partition of p2len sectors: the override (low 9 bits
 // cleared) when the formatter accepts it and it is not greater than p2len, else the ladder.
 uint32_t MpegReformatClusterSize(int64_t p2len, int32_t override_bytes);

@@ -88,6 +88,13 @@ int CheckJoinedLayout(const DriveInfo& first, uint32_t s1, uint32_t s2, uint32_t
     PatchLayout layout = PlanPatchLayout(s1, s2, kSecondDriveReserve, p1len, candidate.photo);
     std::string refusal =
         CheckPatchLayout(layout, s1, s2, kSecondDriveReserve, candidate.formatted);
+    // The answer between keeping and reformatting the MPEG partition is not known yet.
+    if (refusal.empty())
+      refusal = CheckReformatFits(layout, s1);
+    if (refusal.empty()) {
+      refusal =
+          CheckInPlacePatchFits(layout, s1, ReadOldClusterSize(fd.get(), layout.p2start, rtv4000));
+    }
     if (!refusal.empty()) {
       ShowError(refusal);
       return -1;

@@ -314,8 +314,7 @@ TEST_F(PatchTest, OldClustersLargerThanPartitionTwoAreRefusedBeforeWriting) {
   ui().AnswerAll({true, false});
   EXPECT_EQ(PatchSingleDrive(0, 0), -1);
   EXPECT_TRUE(Unchanged());
-  EXPECT_NE(LastBox().text.find("too small for its file system"), std::string::npos)
-      << LastBox().text;
+  EXPECT_NE(LastBox().text.find("too few for its file"), std::string::npos) << LastBox().text;
 }
 
 }  // namespace

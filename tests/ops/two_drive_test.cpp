@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "app/log.h"
+#include "app/settings.h"
 #include "format/byte_order.h"
 #include "format/partition_block.h"
 #include "format/volume_sequence.h"
@@ -115,6 +116,25 @@ TEST_P(TwoDriveTest, PhotoPartitionLargerThanDriveTwoIsRefusedBeforeWriting) {
   EXPECT_TRUE(Unchanged());
   EXPECT_NE(LastBox().text.find("does not fit on drive 2"), std::string::npos) << LastBox().text;
   EXPECT_FALSE(ui().LoggedContaining("Clearing partition table"));
+}
+
+// The MPEG file system's blocks are written through drive 1: a cluster-size override whose
+// reformat would place them beyond drive 1 is refused before drive 2 is touched.
+TEST_P(TwoDriveTest, ReformatBeyondDriveOneIsRefusedBeforeWriting) {
+  ReplayTvDisk disk;
+  disk.disk_sectors = 45000;  // 4,998 sectors of partition 2 on drive 1
+  disk.p1_length = 40000;
+  disk.rtv4000 = rtv4000();
+  ASSERT_TRUE(MakeReplayTvDisk(Image("one.img"), disk));
+  ASSERT_TRUE(MakeBlankImage(Image("two.img"), 1000000));
+  UseDrives({Image("one.img"), Image("two.img")});
+  g_mpegClusterOverride = 1000000;  // four clusters of 999,936 bytes: 7,813 sectors
+  Snapshot();
+  ui().AnswerAll({true});
+  EXPECT_EQ(AddSecondDrive(0, 1, 0), -1);
+  EXPECT_TRUE(Unchanged());
+  EXPECT_NE(LastBox().text.find("on drive 1, too few for its file"), std::string::npos)
+      << LastBox().text;
 }
 
 TEST_P(TwoDriveTest, DeclinedConfirmationLeavesOnlyTheBanner) {
