@@ -324,7 +324,7 @@ int PatchDisk(const std::string& first_device, const std::string& second_device,
   plan.photo_request = photo_request;
   int patched = PatchPartitionsOnFirstDrive(fd.get(), plan);
   // Whatever was written is flushed before the descriptor closes, also when the patch stops.
-  int flushed = FlushAndCloseDevice(fd);
+  int flushed = FlushAndClose(fd);
   if (patched == kInvalidClusterSize && flushed == 0) {
     ShowError("*** ERROR: Invalid cluster size for partition 2");
   }

@@ -1,6 +1,5 @@
 #include "ops/sector_io.h"
 
-#include "app/log.h"
 #include "disk/block_io.h"
 
 namespace quillmar {
@@ -15,18 +14,6 @@ bool WriteAt(int fd, uint64_t offset, std::span<const uint8_t> buffer) {
   if (!SeekExact(fd, offset))
     return false;
   return WriteBlocks(fd, buffer.data(), buffer.size()) == static_cast<int>(buffer.size());
-}
-
-int FlushAndCloseDevice(UniqueFd& fd) {
-  if (FlushBlocks(fd.get()) != 0) {
-    fd.Close();
-    return -1;
-  }
-  if (fd.Close() != 0) {
-    LogAndShow("*** ERROR writing block", "*** ERROR ***");
-    return -1;
-  }
-  return 0;
 }
 
 }  // namespace quillmar

@@ -16,8 +16,4 @@ bool ReadAt(int fd, uint64_t offset, std::span<uint8_t> buffer);
 // Positions at offset and writes the whole buffer (a failed write is reported by the writer).
 bool WriteAt(int fd, uint64_t offset, std::span<const uint8_t> buffer);
 
-// Flushes what was written and closes the descriptor; a failed flush or close is a write failure
-// (reported). 0 or -1.
-int FlushAndCloseDevice(UniqueFd& fd);
-
 }  // namespace quillmar

@@ -12,6 +12,7 @@
 #include "ops/drive_checks.h"
 #include "ops/operations.h"
 #include "ops/patch_layout.h"
+#include "disk/block_io.h"
 #include "ops/sector_io.h"
 
 namespace quillmar {
@@ -143,8 +144,8 @@ int WriteJoinBlocks(const DriveInfo& first, const DriveInfo& second, uint32_t s1
         Format("***** Writing volume sequence block on drive %s...", second.device_path.c_str()));
     return WriteAt(fd2.get(), kBlockSize, in_disk_order(BuildVolumeSequenceBlock(1, s1, s2)));
   }();
-  int flushed1 = FlushAndCloseDevice(fd1);
-  int flushed2 = FlushAndCloseDevice(fd2);
+  int flushed1 = FlushAndClose(fd1);
+  int flushed2 = FlushAndClose(fd2);
   return written && flushed1 == 0 && flushed2 == 0 ? 0 : -1;
 }
 
