@@ -257,8 +257,8 @@ QLayout* CQuillmarDlg::ArrangeControls() {
   grid->addLayout(lower_left, 1, 0);
   grid->addLayout(lower_right, 1, 1);
   grid->setColumnStretch(0, 1);
-  grid->setRowStretch(0, 1);
-  grid->setRowStretch(1, 1);
+  grid->setRowStretch(0, 2);  // the log gets the larger share of a taller window
+  grid->setRowStretch(1, 3);
   grid->setHorizontalSpacing(12);
   return grid;
 }
@@ -320,6 +320,9 @@ void CQuillmarDlg::InitDriveList() {
   m_driveList->setColumnWidth(kIndexColumn, index_width);
   m_driveList->setColumnWidth(kSizeColumn, size_width);
   m_driveList->header()->setStretchLastSection(true);
+  // Room for six drives without scrolling; more rows scroll.
+  m_driveList->setMinimumHeight(m_driveList->header()->sizeHint().height() +
+                                6 * std::max(metrics.height(), 16) + 6 * 4 + 4);
   m_driveList->setMinimumWidth(id_width + index_width + size_width +
                                metrics.horizontalAdvance("RTV4000 Disk, NEEDS TO BE PATCHED") +
                                padding);
@@ -574,17 +577,12 @@ void CQuillmarDlg::done(int result) {
   QDialog::done(result);
 }
 
-// Enter closes the window when no push button takes it (the dialog's default OK); Esc is the
-// dialog's cancel. Both arrive at done(), which waits for a running operation.
+// Enter closes the window when no push button has the focus (a focused button takes the key
+// itself); Esc is the dialog's cancel. Both arrive at done(), which waits for an operation.
 void CQuillmarDlg::keyPressEvent(QKeyEvent* event) {
   const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
-  if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
-    for (const QPushButton* button : findChildren<QPushButton*>()) {
-      if (button->isDefault() && button->isVisible()) {
-        QDialog::keyPressEvent(event);
-        return;
-      }
-    }
+  const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
+  if (enter && plain && qobject_cast<QPushButton*>(focusWidget()) == nullptr) {
     accept();
     return;
   }

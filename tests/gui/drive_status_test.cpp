@@ -53,15 +53,15 @@ class DriveStatusTest : public QObject {
                            << "NOT a ReplayTV Disk";
     QTest::newRow("not ReplayTV but marked first of a pair")
         << 0 << 0 << 0 << 0 << 1 << "NOT a ReplayTV Disk" << 0 << "NOT a ReplayTV Disk";
-    QTest::newRow("first of a pair") << 1 << 0 << 0 << 0 << 1 << "ReplayTV Disk 1 of 2" << 3
-                                     << "ReplayTV Disk 1 of 2";
+    QTest::newRow("first of a pair")
+        << 1 << 0 << 0 << 0 << 1 << "ReplayTV Disk 1 of 2" << 3 << "ReplayTV Disk 1 of 2";
     QTest::newRow("first of a pair, RTV4000, patched")
         << 1 << 1 << 1 << 0 << 1 << "RTV4000 Disk 1 of 2" << 3 << "ReplayTV Disk 1 of 2";
-    QTest::newRow("unpatched") << 1 << 0 << 0 << 0 << 0 << "ReplayTV Disk, NEEDS TO BE PATCHED"
-                               << 2 << "ReplayTV Disk, NEEDS TO BE PATCHED";
-    QTest::newRow("unpatched RTV4000") << 1 << 1 << 0 << 0 << 0
-                                       << "RTV4000 Disk, NEEDS TO BE PATCHED" << 2
-                                       << "ReplayTV Disk, NEEDS TO BE PATCHED";
+    QTest::newRow("unpatched") << 1 << 0 << 0 << 0 << 0 << "ReplayTV Disk, NEEDS TO BE PATCHED" << 2
+                               << "ReplayTV Disk, NEEDS TO BE PATCHED";
+    QTest::newRow("unpatched RTV4000")
+        << 1 << 1 << 0 << 0 << 0 << "RTV4000 Disk, NEEDS TO BE PATCHED" << 2
+        << "ReplayTV Disk, NEEDS TO BE PATCHED";
     QTest::newRow("patched") << 1 << 0 << 1 << 0 << 0 << "ReplayTV Disk" << 2 << "ReplayTV Disk";
     QTest::newRow("patched RTV4000")
         << 1 << 1 << 1 << 0 << 0 << "RTV4000 Disk" << 2 << "ReplayTV Disk";
@@ -94,19 +94,19 @@ class DriveStatusTest : public QObject {
 
   // An index where no drive was found still gets a label, from its empty record.
   void labelOfAnEmptyRow() {
-    QCOMPARE(DriveSelectionLabel(3, DriveInfo{}), std::string("3)  - ( 0GB ) - NOT a ReplayTV Disk"));
+    QCOMPARE(DriveSelectionLabel(3, DriveInfo{}),
+             std::string("3)  - ( 0GB ) - NOT a ReplayTV Disk"));
   }
 
   void fileFilter_data() {
     QTest::addColumn<QString>("filter");
     QTest::addColumn<QStringList>("expected");
-    QTest::newRow("backup files")
-        << "ReplayTV backup files (*.rtv)|*.rtv|All Files (*.*)|*.*||"
-        << QStringList{"ReplayTV backup files (*.rtv)", "All Files (*)"};
+    QTest::newRow("backup files") << "ReplayTV backup files (*.rtv)|*.rtv|All Files (*.*)|*.*||"
+                                  << QStringList{"ReplayTV backup files (*.rtv)", "All Files (*)"};
     QTest::newRow("description without patterns")
         << "Text|*.rtv|Everything|*.*||" << QStringList{"Text (*.rtv)", "Everything (*)"};
-    QTest::newRow("several patterns") << "Images (*.img;*.bin)|*.img;*.bin||"
-                                      << QStringList{"Images (*.img *.bin)"};
+    QTest::newRow("several patterns")
+        << "Images (*.img;*.bin)|*.img;*.bin||" << QStringList{"Images (*.img *.bin)"};
     QTest::newRow("no closing bars") << "Text (*.rtv)|*.rtv" << QStringList{"Text (*.rtv)"};
     QTest::newRow("empty") << "" << QStringList{};
   }

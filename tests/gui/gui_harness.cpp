@@ -26,7 +26,8 @@ void ResetProcessState() {
 }  // namespace
 
 void ObservedFrontEnd::Notify() const {
-  if (on_prompt) on_prompt();
+  if (on_prompt)
+    on_prompt();
 }
 
 void ObservedFrontEnd::ShowMessage(const std::string& text, const std::string& caption) {
@@ -53,12 +54,15 @@ int SupportFailureCount() {
   const ::testing::TestResult& result = ::testing::UnitTest::GetInstance()->ad_hoc_test_result();
   int failures = 0;
   for (int i = 0; i < result.total_part_count(); ++i) {
-    if (result.GetTestPartResult(i).failed()) ++failures;
+    if (result.GetTestPartResult(i).failed())
+      ++failures;
   }
   return failures;
 }
 
-GuiSession::GuiSession() { ResetProcessState(); }
+GuiSession::GuiSession() {
+  ResetProcessState();
+}
 
 GuiSession::~GuiSession() {
   dlg_.reset();
@@ -83,9 +87,13 @@ bool GuiSession::Open(const std::vector<std::string>& drives) {
   return WaitForFirstScan();
 }
 
-QTreeWidget* GuiSession::DriveList() { return Control<QTreeWidget>("IDC_DRIVE_LIST"); }
+QTreeWidget* GuiSession::DriveList() {
+  return Control<QTreeWidget>("IDC_DRIVE_LIST");
+}
 
-QPushButton* GuiSession::Button(const char* id) { return Control<QPushButton>(id); }
+QPushButton* GuiSession::Button(const char* id) {
+  return Control<QPushButton>(id);
+}
 
 void GuiSession::SelectRow(int row) {
   QTreeWidget* list = DriveList();
@@ -128,11 +136,14 @@ void GuiSession::ChooseSystem(int type) {
 QStringList GuiSession::LogLines() {
   QListWidget* log = Control<QListWidget>("IDC_LOG");
   QStringList lines;
-  for (int i = 0; i < log->count(); ++i) lines << log->item(i)->text();
+  for (int i = 0; i < log->count(); ++i)
+    lines << log->item(i)->text();
   return lines;
 }
 
-bool GuiSession::LogContains(const QString& text) { return LogLines().contains(text); }
+bool GuiSession::LogContains(const QString& text) {
+  return LogLines().contains(text);
+}
 
 }  // namespace quillmar::testing
 
@@ -141,8 +152,8 @@ namespace quillmar::testing {
 bool MakeSampleDrives(const GuiSession& session, std::vector<std::string>* paths,
                       std::string* why) {
   paths->clear();
-  for (const char* name : {"old.img", "missing.img", "rtv4000.img", "pc.img", "pair1.img",
-                           "pair2.img", "blank.img"}) {
+  for (const char* name :
+       {"old.img", "missing.img", "rtv4000.img", "pc.img", "pair1.img", "pair2.img", "blank.img"}) {
     paths->push_back(session.File(name));
   }
   ReplayTvDisk old;

@@ -96,7 +96,6 @@ namespace quillmar::testing {
 //   6 blank.img    all zero, 100,000,000
 enum SampleDrive { kOld = 0, kMissing, kRtv4000, kPc, kPair1, kPair2, kBlank };
 // Builds them in the session's folder; false (with the cause in *why) when a builder failed.
-bool MakeSampleDrives(const GuiSession& session, std::vector<std::string>* paths,
-                      std::string* why);
+bool MakeSampleDrives(const GuiSession& session, std::vector<std::string>* paths, std::string* why);
 
 }  // namespace quillmar::testing

@@ -47,7 +47,8 @@ void Record(QMessageBox* box, BoxSeen* seen) {
   seen->icon = box->icon();
   seen->format = box->textFormat();
   seen->parent = box->parentWidget();
-  for (QAbstractButton* button : box->buttons()) seen->buttons << box->standardButton(button);
+  for (QAbstractButton* button : box->buttons())
+    seen->buttons << box->standardButton(button);
 }
 
 }  // namespace
@@ -155,7 +156,7 @@ class QtFrontEndTest : public QObject {
       filters = dialog->nameFilters();
       confirms_overwrite = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
       dialog->selectFile(chosen + (save ? "" : ".rtv"));
-      dialog->accept();
+      QMetaObject::invokeMethod(dialog, "accept");
     });
     FileChoiceRequest request;
     request.save = save;
@@ -176,8 +177,8 @@ class QtFrontEndTest : public QObject {
   void cancelledFileDialog() {
     WhenModalShows<QFileDialog>(this, [](QFileDialog* dialog) { dialog->reject(); });
     std::string path = "unchanged";
-    QVERIFY(!front_end_->ChooseFile({false, "Select file to restore from", "All|*.*||", "rtv"},
-                                    &path));
+    QVERIFY(
+        !front_end_->ChooseFile({false, "Select file to restore from", "All|*.*||", "rtv"}, &path));
     QCOMPARE(path, std::string("unchanged"));
   }
 
@@ -185,7 +186,8 @@ class QtFrontEndTest : public QObject {
     front_end_->AddLogLine("first\nsecond");
     QCOMPARE(log_->count(), 1);
     QCOMPARE(log_->item(0)->text(), QString("first\nsecond"));
-    for (int i = 0; i < 1000; ++i) front_end_->AddLogLine("line " + std::to_string(i));
+    for (int i = 0; i < 1000; ++i)
+      front_end_->AddLogLine("line " + std::to_string(i));
     QCOMPARE(log_->count(), 1001);
     QVERIFY(log_->verticalScrollBar()->maximum() > 0);
     QCOMPARE(log_->verticalScrollBar()->value(), log_->verticalScrollBar()->maximum());

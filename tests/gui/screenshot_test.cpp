@@ -28,11 +28,13 @@ struct Fit {
 std::vector<Fit> TextFits(QWidget* window) {
   std::vector<Fit> fits;
   for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
-    if (button->text().isEmpty() || !button->isVisible()) continue;
+    if (button->text().isEmpty() || !button->isVisible())
+      continue;
     fits.push_back({button->text(), button->sizeHint().width(), button->width()});
   }
   for (QLabel* label : window->findChildren<QLabel*>()) {
-    if (label->text().isEmpty() || !label->isVisible()) continue;
+    if (label->text().isEmpty() || !label->isVisible())
+      continue;
     const int frame = 2 * (label->frameWidth() + label->margin()) + label->indent();
     fits.push_back({label->text(), label->fontMetrics().horizontalAdvance(label->text()) + frame,
                     label->width()});
@@ -47,6 +49,16 @@ std::vector<Fit> TextFits(QWidget* window) {
   return fits;
 }
 
+// Works in a folder for as long as it exists.
+struct CurrentFolder {
+  explicit CurrentFolder(const QString& folder) : entered(QDir::setCurrent(folder)) {}
+  ~CurrentFolder() { QDir::setCurrent(previous); }
+  CurrentFolder(const CurrentFolder&) = delete;
+  CurrentFolder& operator=(const CurrentFolder&) = delete;
+  QString previous = QDir::currentPath();
+  bool entered;
+};
+
 }  // namespace
 
 class ScreenshotTest : public QObject {
@@ -57,8 +69,12 @@ class ScreenshotTest : public QObject {
     const int failures = SupportFailureCount();
     {
       GuiSession s;
-      const std::string old = s.File("replaytv-5040.img");
-      const std::string blank = s.File("new-320gb.img");
+      // Drives named relative to the session's folder, as a user in that folder would name
+      // them: the log then reads as it would for them.
+      CurrentFolder inside(QString::fromStdString(s.dir().path()));
+      QVERIFY(inside.entered);
+      const std::string old = "replaytv-5040.img";
+      const std::string blank = "new-320gb.img";
       ReplayTvDisk disk;
       disk.disk_sectors = 78165360;  // a 40 GB recorder disk
       disk.p1_length = 40000;
@@ -74,11 +90,10 @@ class ScreenshotTest : public QObject {
       QCOMPARE(list->topLevelItem(1)->text(3), QString("NOT a ReplayTV Disk"));
 
       for (const Fit& fit : TextFits(&s.dlg())) {
-        QVERIFY2(fit.needed <= fit.available,
-                 qPrintable(QString("\"%1\" needs %2 px, has %3")
-                                .arg(fit.what)
-                                .arg(fit.needed)
-                                .arg(fit.available)));
+        QVERIFY2(fit.needed <= fit.available, qPrintable(QString("\"%1\" needs %2 px, has %3")
+                                                             .arg(fit.what)
+                                                             .arg(fit.needed)
+                                                             .arg(fit.available)));
       }
       // Every cell of the drive list fits its column (the icon in the first).
       for (int row = 0; row < list->topLevelItemCount(); ++row) {
