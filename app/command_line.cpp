@@ -22,8 +22,7 @@ StartupOptions SplitStartupArguments(const std::vector<std::string>& args) {
     } else if (arg.rfind("--", 0) == 0) {
       options.other_options.push_back(arg);
     } else {
-      if (!options.tail.empty())
-        options.tail += ' ';
+      if (!options.tail.empty()) options.tail += ' ';
       options.tail += arg;
     }
   }
@@ -33,13 +32,10 @@ StartupOptions SplitStartupArguments(const std::vector<std::string>& args) {
 void ApplyCommandLineTail(const std::string& tail) {
   const char* text = tail.c_str();
   g_maxDriveSectors = static_cast<uint32_t>(std::atol(text));
-  if (g_maxDriveSectors == 0)
-    g_maxDriveSectors = kNoDriveSizeLimit;
+  if (g_maxDriveSectors == 0) g_maxDriveSectors = kNoDriveSizeLimit;
   const char* walk = text;
-  while (*walk != '\0' && !std::isspace(static_cast<unsigned char>(*walk)))
-    ++walk;
-  if (*walk != '\0')
-    g_mpegClusterOverride = static_cast<int32_t>(std::atol(walk));
+  while (*walk != '\0' && !std::isspace(static_cast<unsigned char>(*walk))) ++walk;
+  if (*walk != '\0') g_mpegClusterOverride = static_cast<int32_t>(std::atol(walk));
 }
 
 std::string CommandLineTail(const std::string& command_line) {
@@ -48,11 +44,9 @@ std::string CommandLineTail(const std::string& command_line) {
     pos = command_line.find('"', 1);
     pos = pos == std::string::npos ? command_line.size() : pos + 1;
   } else {
-    while (pos < command_line.size() && static_cast<unsigned char>(command_line[pos]) > 32)
-      ++pos;
+    while (pos < command_line.size() && static_cast<unsigned char>(command_line[pos]) > 32) ++pos;
   }
-  while (pos < command_line.size() && static_cast<unsigned char>(command_line[pos]) <= 32)
-    ++pos;
+  while (pos < command_line.size() && static_cast<unsigned char>(command_line[pos]) <= 32) ++pos;
   return command_line.substr(pos);
 }
 

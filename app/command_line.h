@@ -9,10 +9,10 @@
 namespace quillmar {
 
 struct StartupOptions {
-  std::vector<std::string> drive_paths;    // the drives 0, 1, 2, ... instead of the machine's disks
+  std::vector<std::string> drive_paths;  // the drives 0, 1, 2, ... instead of the machine's disks
   std::vector<std::string> other_options;  // options beginning with "--" that are not --drive
-  std::string tail;                        // the remaining arguments joined by blanks
-  bool missing_drive_argument = false;     // "--drive" was the last argument
+  std::string tail;                         // the remaining arguments joined by blanks
+  bool missing_drive_argument = false;      // "--drive" was the last argument
 };
 
 // Splits argv (without the program name) into the --drive paths and the numeric tail.

@@ -25,8 +25,7 @@ void AppendToLogFile(const std::string& text) {
   LogState& state = State();
   if (state.file == nullptr) {
     state.file = std::fopen(state.file_path.c_str(), "a+");
-    if (state.file == nullptr)
-      return;  // tried again with the next line
+    if (state.file == nullptr) return;  // tried again with the next line
   }
   std::fprintf(state.file, "%s\n", text.c_str());
   std::fflush(state.file);  // a crash must not lose what was logged
@@ -34,35 +33,23 @@ void AppendToLogFile(const std::string& text) {
 
 }  // namespace
 
-void SetFrontEnd(FrontEnd* front_end) {
-  State().front_end = front_end;
-}
-FrontEnd* CurrentFrontEnd() {
-  return State().front_end;
-}
+void SetFrontEnd(FrontEnd* front_end) { State().front_end = front_end; }
+FrontEnd* CurrentFrontEnd() { return State().front_end; }
 
-void RegisterLogWindow() {
-  State().window_registered = true;
-}
-bool LogWindowRegistered() {
-  return State().window_registered;
-}
+void RegisterLogWindow() { State().window_registered = true; }
+bool LogWindowRegistered() { return State().window_registered; }
 
-void SetLogFilePath(const std::string& path) {
-  State().file_path = path;
-}
+void SetLogFilePath(const std::string& path) { State().file_path = path; }
 
 void ResetLogFacility() {
   LogState& state = State();
-  if (state.file != nullptr)
-    std::fclose(state.file);
+  if (state.file != nullptr) std::fclose(state.file);
   state = LogState{};
 }
 
 void LogLine(const std::string& text) {
   LogState& state = State();
-  if (!state.window_registered || state.front_end == nullptr)
-    return;
+  if (!state.window_registered || state.front_end == nullptr) return;
   state.front_end->AddLogLine(text);
   DrainMessageQueue();
   AppendToLogFile(text);
@@ -70,8 +57,7 @@ void LogLine(const std::string& text) {
 
 void LogAndShow(const std::string& text, const std::string& caption) {
   LogLine(text);
-  if (FrontEnd* front_end = State().front_end)
-    front_end->ShowMessage(text, caption);
+  if (FrontEnd* front_end = State().front_end) front_end->ShowMessage(text, caption);
 }
 
 int AskYesNo(const std::string& text, const std::string& caption) {
@@ -81,36 +67,31 @@ int AskYesNo(const std::string& text, const std::string& caption) {
 
 bool ConfirmProceed(const std::string& text) {
   std::string question = text + "\nDo you really want to proceed?";
-  if (question.size() >= kConfirmBufferSize)
-    question.resize(kConfirmBufferSize - 1);
+  if (question.size() >= kConfirmBufferSize) question.resize(kConfirmBufferSize - 1);
   return AskYesNo(question, "Proceed?") == kIdYes;
 }
 
 void ProgressBegin() {
   LogState& state = State();
-  if (!state.window_registered || state.front_end == nullptr)
-    return;
+  if (!state.window_registered || state.front_end == nullptr) return;
   state.front_end->ProgressShow();
 }
 
 void ProgressSetPos(int pos) {
   LogState& state = State();
-  if (!state.window_registered || state.front_end == nullptr)
-    return;
+  if (!state.window_registered || state.front_end == nullptr) return;
   state.front_end->ProgressSetPos(pos);
   DrainMessageQueue();
 }
 
 void ProgressEnd() {
   LogState& state = State();
-  if (!state.window_registered || state.front_end == nullptr)
-    return;
+  if (!state.window_registered || state.front_end == nullptr) return;
   state.front_end->ProgressHide();
 }
 
 void DrainMessageQueue() {
-  if (FrontEnd* front_end = State().front_end)
-    front_end->DrainEvents();
+  if (FrontEnd* front_end = State().front_end) front_end->DrainEvents();
 }
 
 int AskWindowYesNo(const std::string& text, const std::string& caption) {
