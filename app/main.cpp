@@ -6,7 +6,9 @@
 #include "app/quillmar_app.h"
 
 int main(int argc, char** argv) {
+  using quillmar::CQuillmarApp;
+  if (CQuillmarApp::WantsUsage({argv + 1, argv + argc}))
+    return CQuillmarApp::ShowUsage();
   QApplication qt(argc, argv);
-  std::vector<std::string> args(argv + 1, argv + argc);
-  return quillmar::CQuillmarApp().InitInstance(args);
+  return CQuillmarApp().InitInstance({argv + 1, argv + argc});
 }

@@ -20,11 +20,9 @@ constexpr char kUsage[] =
 
 int CQuillmarApp::InitInstance(const std::vector<std::string>& args) {
   const StartupOptions options = SplitStartupArguments(args);
+  if (WantsUsage(args))
+    return ShowUsage();
   for (const std::string& option : options.other_options) {
-    if (option == "--help") {
-      std::fputs(kUsage, stdout);
-      return 0;
-    }
     std::fprintf(stderr, "quillmar: unknown option %s\n%s", option.c_str(), kUsage);
     return 2;
   }
@@ -38,6 +36,19 @@ int CQuillmarApp::InitInstance(const std::vector<std::string>& args) {
 
   CQuillmarDlg dlg;
   dlg.exec();
+  return 0;
+}
+
+bool CQuillmarApp::WantsUsage(const std::vector<std::string>& args) {
+  for (const std::string& arg : args) {
+    if (arg == "--help")
+      return true;
+  }
+  return false;
+}
+
+int CQuillmarApp::ShowUsage() {
+  std::fputs(kUsage, stdout);
   return 0;
 }
 
