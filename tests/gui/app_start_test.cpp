@@ -88,11 +88,6 @@ class AppStartTest : public QObject {
     QVERIFY(OpenWindow() == nullptr);
     QVERIFY(!LogWindowRegistered());
   }
-
-  void usage() {
-    QVERIFY(CQuillmarApp::WantsUsage({"5", "--help"}));
-    QVERIFY(!CQuillmarApp::WantsUsage({"--drive", "help"}));
-  }
 };
 
 }  // namespace quillmar
