@@ -122,6 +122,28 @@ class WriteBehind {
   uint64_t durable_end_;
 };
 
+// Read-ahead on the source: the kernel is asked to fetch the next window while the current one is
+// copied, so the device keeps reading while the engine writes. A hint only; a source that takes no
+// hints is read as it comes.
+class ReadAhead {
+ public:
+  explicit ReadAhead(int fd, uint64_t start) : fd_(fd), advised_end_(start) {}
+
+  // The source is about to be read from the byte offset position on.
+  void Reading(uint64_t position) {
+    while (advised_end_ < position + kReadAheadBytes) {
+      Io().AdviseWillNeed(fd_, advised_end_, kReadAheadWindowBytes);
+      advised_end_ += kReadAheadWindowBytes;
+    }
+  }
+
+ private:
+  static constexpr uint64_t kReadAheadWindowBytes = uint64_t{4} << 20;
+  static constexpr uint64_t kReadAheadBytes = uint64_t{16} << 20;
+  int fd_;
+  uint64_t advised_end_;
+};
+
 void LogReadAbort(uint64_t block) {
   LogLine(Format("ERROR: Failed to read block %" PRIu64 " from source - copy aborted", block));
 }
@@ -134,9 +156,10 @@ void LogWriteAbort(uint64_t block) {
 // block in the abort lines counts from the start of this copy: the first block of the chunk that
 // failed, or for a write error that the device reports later (write-behind, flush) the first
 // block not yet known to be on the device.
-int CopyChunks(int source, UniqueFd& target, uint64_t target_offset, uint64_t count,
-               uint8_t* buffer) {
+int CopyChunks(int source, uint64_t source_offset, UniqueFd& target, uint64_t target_offset,
+               uint64_t count, uint8_t* buffer) {
   CopyProgress progress(count);
+  ReadAhead read_ahead(source, source_offset);
   WriteBehind write_behind(target.get(), target_offset);
   auto unconfirmed_block = [&] {
     return (write_behind.durable_end() - target_offset) / kBlockSize;
@@ -145,6 +168,7 @@ int CopyChunks(int source, UniqueFd& target, uint64_t target_offset, uint64_t co
     progress.Update(done);
     uint64_t chunk = std::min<uint64_t>(count - done, kCopyChunkBlocks);
     size_t bytes = static_cast<size_t>(chunk) * kBlockSize;
+    read_ahead.Reading(source_offset + done * kBlockSize);
     if (ReadBlocks(source, buffer, bytes, true) != static_cast<int>(bytes)) {
       LogReadAbort(done);
       return -1;
@@ -183,6 +207,7 @@ int CopyBlocks(const std::string& source_path, const std::string& target_path,
     ReportOpenFailure(source_path);
     return -1;
   }
+  Io().AdviseSequential(source.get());  // a long sequential read: larger read-ahead
   UniqueFd target = OpenTarget(target_path);
   if (!target.valid()) {
     ReportOpenFailure(target_path);
@@ -198,15 +223,15 @@ int CopyBlocks(const std::string& source_path, const std::string& target_path,
   }
   // A copy never writes anywhere but where it was asked: a seek that fails or lands elsewhere
   // stops it before the first write.
+  uint64_t source_offset = ByteOffset(source_block);
   uint64_t target_offset = ByteOffset(target_block);
-  if (SeekExact(source.get(), ByteOffset(source_block)) != 1 ||
-      SeekExact(target.get(), target_offset) != 1) {
+  if (SeekExact(source.get(), source_offset) != 1 || SeekExact(target.get(), target_offset) != 1) {
     return -1;
   }
 
   LogLine(
       Format("Copying %" PRIu64 " blocks (%" PRIu64 "MB)", blocks, blocks / kBlocksPerMegabyte));
-  return CopyChunks(source.get(), target, target_offset, blocks, buffer.get());
+  return CopyChunks(source.get(), source_offset, target, target_offset, blocks, buffer.get());
 }
 
 }  // namespace quillmar

@@ -38,6 +38,12 @@ class DeviceIo {
   virtual int StartWriteback(int fd, uint64_t offset, uint64_t length) = 0;
   virtual int WaitWriteback(int fd, uint64_t offset, uint64_t length) = 0;
   virtual int Close(int fd) = 0;
+  // Tells the kernel the descriptor will be read from start to end (larger read-ahead). Only a
+  // hint: 0, or -1 where it is not taken; nothing depends on it.
+  virtual int AdviseSequential(int /*fd*/) { return 0; }
+  // Asks the kernel to start reading a byte range now, so that later reads find it in memory.
+  // Only a hint, like AdviseSequential.
+  virtual int AdviseWillNeed(int /*fd*/, uint64_t /*offset*/, uint64_t /*length*/) { return 0; }
 };
 
 // The DeviceIo in use; SetDeviceIo(nullptr) restores the POSIX one.

@@ -78,6 +78,15 @@ class Posix final : public DeviceIo {
                : -1;
   }
   int Close(int fd) override { return ::close(fd); }
+  int AdviseSequential(int fd) override {
+    return ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL) == 0 ? 0 : -1;
+  }
+  int AdviseWillNeed(int fd, uint64_t offset, uint64_t length) override {
+    return ::posix_fadvise(fd, static_cast<off_t>(offset), static_cast<off_t>(length),
+                           POSIX_FADV_WILLNEED) == 0
+               ? 0
+               : -1;
+  }
 };
 
 DeviceIo* g_override = nullptr;
