@@ -87,8 +87,8 @@ const HelpEntry kHelp[] = {
     {Command::kRestore, "restore FILE TARGET [--reset yes|no]",
      "write a *.rtv file back to a drive",
      "Writes the backup FILE to the start of drive TARGET, then offers to reset the MPEG\n"
-     "partition's root directory.\n"
-     "  --reset yes|no  answer \"Reset MPEG partition?\" (recommended: yes)\n"},
+     "partition's root directory.\n\n"
+     "  --reset yes|no  answers \"Reset MPEG partition?\" (recommended: yes)\n"},
     {Command::kDemo, "demo DIR", "write two sample drives (image files) into DIR",
      "Writes an old ReplayTV disk (standard byte order, about 1 GB) and a larger blank disk\n"
      "(about 3 GB) as sparse image files into DIR and prints the --drive options to use\n"
