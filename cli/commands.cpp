@@ -136,13 +136,32 @@ bool SelectDrives(const std::vector<int>& drives) {
   return true;
 }
 
+// The second drive of the pair drive index is the first of, when exactly one listed drive is
+// a second drive; -1 otherwise.
+int SecondOfPair(int index) {
+  if (DriveTable[static_cast<size_t>(index)].dual_position != 1)
+    return -1;
+  int found = -1;
+  for (int i = 0; i < kMaxDrives; ++i) {
+    if (Present(i) && DriveTable[static_cast<size_t>(i)].dual_position == 2) {
+      if (found != -1)
+        return -1;
+      found = i;
+    }
+  }
+  return found;
+}
+
 int Inspect(int index) {
   if (!Present(index)) {
     Complain(Format("drive %d is not present (see 'quillmar-cli list')", index));
     return -1;
   }
-  InspectionReport report = InspectDrive(index);
-  std::fputs(report.text.c_str(), stdout);
+  int second = SecondOfPair(index);
+  InspectionReport report =
+      InspectDrive(DriveTable[static_cast<size_t>(index)].device_path,
+                   second < 0 ? "" : DriveTable[static_cast<size_t>(second)].device_path);
+  std::fputs(RenderInspection(report).c_str(), stdout);
   std::fflush(stdout);
   return report.verified ? 0 : -1;
 }

@@ -56,7 +56,8 @@ const HelpEntry kHelp[] = {
      "Disk\", ..., with \", NEEDS TO BE PATCHED\" where the partitions do not fill the disk).\n"},
     {Command::kInspect, "inspect DRIVE", "report the ReplayTV structures of a drive",
      "Reads the partition block, the volume sequence block and the file-system blocks of\n"
-     "drive DRIVE and reports them. Exit status 1 when a structure does not verify.\n"},
+     "drive DRIVE and reports them; for disk 1 of a two-drive system the listed disk 2 of 2\n"
+     "is read with it. Exit status 1 when a structure does not verify.\n"},
     {Command::kMirror, "mirror SOURCE TARGET", "copy the partition table and system partition",
      "Copies sectors 0 and 1, the system partition and the first 5 MB of the MPEG partition\n"
      "of drive SOURCE to drive TARGET (the window's \"Copy System Partition\").\n"},
