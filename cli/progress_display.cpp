@@ -9,6 +9,7 @@ namespace {
 constexpr int kBarWidth = 30;
 constexpr int kPlainStep = 10;              // percent between two plain lines
 constexpr double kMinSecondsForRate = 0.2;  // before that, a rate would be noise
+constexpr double kBytesPerMb = 1048576.0;
 
 double SteadySeconds() {
   using std::chrono::duration;
@@ -44,7 +45,7 @@ std::string FormatProgress(int percent, double elapsed_seconds, uint64_t bytes, 
   text += number;
   if (elapsed_seconds >= kMinSecondsForRate) {
     std::snprintf(number, sizeof number, "  %7.1f MB/s",
-                  static_cast<double>(bytes) / 1e6 / elapsed_seconds);
+                  static_cast<double>(bytes) / kBytesPerMb / elapsed_seconds);
     text += number;
   }
   if (percent >= 100) {
@@ -53,6 +54,19 @@ std::string FormatProgress(int percent, double elapsed_seconds, uint64_t bytes, 
     text += "  " + FormatDuration(elapsed_seconds * (100 - percent) / percent) + " left";
   }
   return text;
+}
+
+std::string FormatSummary(double elapsed_seconds, uint64_t bytes) {
+  char text[96];
+  std::snprintf(text, sizeof text, "wrote %.0f MB in %s", static_cast<double>(bytes) / kBytesPerMb,
+                FormatDuration(elapsed_seconds).c_str());
+  std::string summary = text;
+  if (elapsed_seconds >= kMinSecondsForRate) {
+    std::snprintf(text, sizeof text, " (%.1f MB/s)",
+                  static_cast<double>(bytes) / kBytesPerMb / elapsed_seconds);
+    summary += text;
+  }
+  return summary;
 }
 
 ProgressDisplay::ProgressDisplay(std::FILE* out, bool terminal, BytesFunction bytes,
@@ -87,12 +101,11 @@ void ProgressDisplay::SetPos(int percent) {
 void ProgressDisplay::End() {
   if (!visible_)
     return;
-  if (terminal_ && drawn_) {
-    std::fputc('\n', out_);
-    std::fflush(out_);
-  }
+  Clear();
+  std::string summary = FormatSummary(clock_() - start_seconds_, bytes_() - start_bytes_);
+  std::fprintf(out_, "%s\n", summary.c_str());
+  std::fflush(out_);
   visible_ = false;
-  drawn_ = false;
 }
 
 void ProgressDisplay::Clear() {

@@ -1,5 +1,6 @@
 // The progress bar of quillmar-cli on standard error: on a terminal one line redrawn in place
-// (bar, percent, MB/s, time left); otherwise a plain line at every tenth of the way.
+// (bar, percent, MB/s, time left); otherwise a plain line at every tenth of the way. MB are
+// 1,048,576 bytes, as in the program's own messages.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,11 @@ namespace quillmar::cli {
 // 0:12 left" (plain). The rate is left out until some time has passed, the time left until
 // the first percent.
 std::string FormatProgress(int percent, double elapsed_seconds, uint64_t bytes, bool bar);
+
+// The line that stays when the bar ends: "wrote 1004 MB in 0:05 (190.2 MB/s)". The copy engine
+// never shows 100%, and a copy that stopped early stopped wherever it was: the bytes written
+// say what happened.
+std::string FormatSummary(double elapsed_seconds, uint64_t bytes);
 
 class ProgressDisplay {
  public:

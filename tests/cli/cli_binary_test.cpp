@@ -99,7 +99,8 @@ class HelpText : public CliBinary, public ::testing::WithParamInterface<std::str
 
 TEST_P(HelpText, IsShownForEveryCommandWithTheExitCodes) {
   std::vector<std::string> args = {"--help"};
-  if (!GetParam().empty()) args.insert(args.begin(), GetParam());
+  if (!GetParam().empty())
+    args.insert(args.begin(), GetParam());
   CliRun run = Run(args);
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_TRUE(Contains(run.out, "Usage: quillmar-cli")) << run.out;
