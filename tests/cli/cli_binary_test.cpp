@@ -135,11 +135,14 @@ TEST_F(CliBinary, DemoDrivesAreAnOldReplayTvDiskAndABlankOne) {
   EXPECT_TRUE(EndsWith(new_row, "  NOT a ReplayTV Disk")) << list.out;
   EXPECT_EQ(ListRow(list.out, 2), "");
 
-  // The log file of the window, in the current folder.
+  // The log file of the window, in the current folder, after the demo's own lines.
   std::ifstream log(dir_.File("quillmar.log"));
-  std::string first_line;
-  std::getline(log, first_line);
-  EXPECT_EQ(first_line.rfind("Quillmar version 2.4, built on ", 0), 0u) << first_line;
+  std::string line;
+  bool version_logged = false;
+  while (std::getline(log, line)) {
+    version_logged = version_logged || line.rfind("Quillmar version 2.4, built on ", 0) == 0;
+  }
+  EXPECT_TRUE(version_logged);
 }
 
 TEST_F(CliBinary, DemoNeverOverwritesExistingImages) {
@@ -206,7 +209,8 @@ TEST_F(CliBinary, TheWholeUpgradeRunsWithYes) {
   EXPECT_TRUE(Contains(mirror.out, "[Done] Copy Complete\n")) << mirror.out;
   EXPECT_TRUE(Contains(mirror.err, "[Proceed?] You are about to mirror disk " + Old()))
       << mirror.err;
-  EXPECT_TRUE(Contains(mirror.err, "progress: 100%")) << mirror.err;
+  // 40,000 + 10,242 blocks: 25 MB.
+  EXPECT_TRUE(Contains(mirror.err, "\nwrote 25 MB in ")) << mirror.err;
 
   CliRun list = RunOnDrives({"list"});
   EXPECT_TRUE(EndsWith(ListRow(list.out, 1), "  ReplayTV Disk, NEEDS TO BE PATCHED")) << list.out;
