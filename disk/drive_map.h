@@ -17,4 +17,8 @@ std::string DrivePath(int index);
 // The machine's whole disks as the default map would list them.
 std::vector<std::string> DiscoverMachineDisks();
 
+// The same discovery over the sysfs tree at sysfs_root ("/sys" for the machine's own): the
+// "/dev/NAME" paths of the whole disks listed in sysfs_root/block.
+std::vector<std::string> DiscoverDisks(const std::string& sysfs_root);
+
 }  // namespace quillmar

@@ -30,7 +30,8 @@ void PutBe16(std::span<uint8_t> b, size_t off, uint16_t v) {
   b[off + 1] = static_cast<uint8_t>(v);
 }
 void PutBe32(std::span<uint8_t> b, size_t off, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[off + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
+  for (int i = 0; i < 4; ++i)
+    b[off + i] = static_cast<uint8_t>(v >> (24 - 8 * i));
 }
 void PutBe64(std::span<uint8_t> b, size_t off, uint64_t v) {
   PutBe32(b, off, static_cast<uint32_t>(v >> 32));
@@ -41,7 +42,8 @@ uint32_t GetLe32(std::span<const uint8_t> b, size_t off) {
          (static_cast<uint32_t>(b[off + 2]) << 16) | (static_cast<uint32_t>(b[off + 3]) << 24);
 }
 void PutLe32(std::span<uint8_t> b, size_t off, uint32_t v) {
-  for (int i = 0; i < 4; ++i) b[off + i] = static_cast<uint8_t>(v >> (8 * i));
+  for (int i = 0; i < 4; ++i)
+    b[off + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 uint16_t GetLe16(std::span<const uint8_t> b, size_t off) {
   return static_cast<uint16_t>(b[off] | (b[off + 1] << 8));

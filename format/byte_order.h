@@ -11,13 +11,15 @@
 
 namespace quillmar {
 
-inline constexpr size_t kBlockSize = 512;   // one sector, the unit of every transfer
+inline constexpr size_t kBlockSize = 512;     // one sector, the unit of every transfer
 inline constexpr size_t kFsBlockSize = 1024;  // one file-system metadata block
 
 using Sector = std::array<uint8_t, kBlockSize>;
 using FsBlock = std::array<uint8_t, kFsBlockSize>;
 
-constexpr uint16_t Swap16(uint16_t v) { return static_cast<uint16_t>((v >> 8) | (v << 8)); }
+constexpr uint16_t Swap16(uint16_t v) {
+  return static_cast<uint16_t>((v >> 8) | (v << 8));
+}
 constexpr uint32_t Swap32(uint32_t v) {
   return (v >> 24) | ((v >> 8) & 0x0000FF00u) | ((v << 8) & 0x00FF0000u) | (v << 24);
 }

@@ -20,9 +20,13 @@ uint32_t Reflect(uint32_t value, int count) {
   return result;
 }
 
-uint32_t WidthMask(int width) { return (((1u << (width - 1)) - 1u) << 1) | 1u; }
+uint32_t WidthMask(int width) {
+  return (((1u << (width - 1)) - 1u) << 1) | 1u;
+}
 
-void CrcModel::Init() { reg = init; }
+void CrcModel::Init() {
+  reg = init;
+}
 
 void CrcModel::NextByte(uint8_t byte) {
   uint32_t top_bit = 1u << (width - 1);
@@ -35,10 +39,13 @@ void CrcModel::NextByte(uint8_t byte) {
 }
 
 void CrcModel::NextBlock(std::span<const uint8_t> bytes) {
-  for (uint8_t byte : bytes) NextByte(byte);
+  for (uint8_t byte : bytes)
+    NextByte(byte);
 }
 
-uint32_t CrcModel::Result() const { return (refout ? Reflect(reg, width) : reg) ^ xorout; }
+uint32_t CrcModel::Result() const {
+  return (refout ? Reflect(reg, width) : reg) ^ xorout;
+}
 
 uint16_t Crc16(std::span<const uint8_t> bytes) {
   CrcModel model;  // width 16, poly 0x1021, init 0, no reflection, no final XOR
@@ -49,7 +56,8 @@ uint16_t Crc16(std::span<const uint8_t> bytes) {
 
 uint8_t HeaderXor(std::span<const uint8_t> block) {
   uint8_t x = 0;
-  for (size_t i = 0; i < kHeaderXor; ++i) x ^= block[i];
+  for (size_t i = 0; i < kHeaderXor; ++i)
+    x ^= block[i];
   return x;
 }
 

@@ -34,10 +34,17 @@ inline constexpr size_t kDirTimeMs = 40;
 inline constexpr size_t kDirName = 152;
 inline constexpr size_t kDirSlots = 440;
 
+// The most directories a root directory block can list.
+inline constexpr size_t kMaxDirectories = 18;
+
+// The cluster of directory i of the formatter's list (its copy is the next cluster).
+uint64_t DirectoryCluster(size_t index);
+
 FsBlock BuildSystemBlock(const std::string& label, uint32_t cluster_size, uint64_t cluster_count);
-// Sealed (CRC and XOR byte in place).
+// Sealed (CRC and XOR byte in place); the sealing logs both values.
 FsBlock BuildSuperblock(const std::string& label, uint32_t cluster_size, uint64_t cluster_count);
-// The root directory listing directories 0..n-1 of the formatter's list; sealed.
+// The root directory listing directories 0..n-1 of the formatter's list (at most
+// kMaxDirectories); sealed.
 FsBlock BuildRootDirectoryBlock(size_t directory_count);
 // Directory i of the formatter's list, in the root; sealed.
 FsBlock BuildDirectoryBlock(size_t index, const std::string& name);

@@ -15,7 +15,9 @@ constexpr size_t kEntryLength = 12;
 
 }  // namespace
 
-size_t PartitionEntryOffset(int n) { return kFirstEntry + kEntrySize * static_cast<size_t>(n - 1); }
+size_t PartitionEntryOffset(int n) {
+  return kFirstEntry + kEntrySize * static_cast<size_t>(n - 1);
+}
 
 PartitionEntry ReadPartitionEntry(std::span<const uint8_t> sector0, int n) {
   size_t at = PartitionEntryOffset(n);

@@ -39,11 +39,15 @@ Sector BuildVolumeSequenceBlock(int drive_index, uint32_t s1_sectors, uint32_t s
 }
 
 int VolumeSequencePosition(std::span<const uint8_t> sector1) {
-  if (GetBe32(sector1, kMagic) != kVolumeSequenceMagic) return 0;
-  if (GetBe32(sector1, kDriveCount) != kPairDriveCount) return 0;
+  if (GetBe32(sector1, kMagic) != kVolumeSequenceMagic)
+    return 0;
+  if (GetBe32(sector1, kDriveCount) != kPairDriveCount)
+    return 0;
   uint64_t index = GetBe64(sector1, kDriveIndex);
-  if (index == 0) return 1;
-  if (index == 1) return 2;
+  if (index == 0)
+    return 1;
+  if (index == 1)
+    return 2;
   return 0;
 }
 

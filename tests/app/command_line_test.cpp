@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "app/settings.h"
 
 namespace quillmar {
@@ -12,6 +14,8 @@ struct TailCase {
   uint32_t limit;
   int32_t cluster;
 };
+
+void PrintTo(const TailCase& c, std::ostream* os) { *os << '"' << c.tail << '"'; }
 
 class NumericTail : public ::testing::TestWithParam<TailCase> {
  protected:

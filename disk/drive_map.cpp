@@ -1,0 +1,148 @@
+#include "disk/drive_map.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <optional>
+#include <system_error>
+#include <tuple>
+
+#include "disk/drive_table.h"
+
+namespace quillmar {
+namespace {
+
+namespace fs = std::filesystem;
+
+// SCSI peripheral device type of CD and DVD drives.
+constexpr int kOpticalDeviceType = 5;
+
+struct Disk {
+  unsigned major = 0;
+  unsigned minor = 0;
+  std::string path;
+};
+
+std::vector<std::string> g_explicitPaths;
+std::optional<std::vector<std::string>> g_machineDisks;
+
+// The first line of a sysfs attribute file, or nothing when it cannot be read.
+std::optional<std::string> ReadAttribute(const fs::path& file) {
+  std::ifstream in(file);
+  std::string line;
+  if (!in || !std::getline(in, line))
+    return std::nullopt;
+  return line;
+}
+
+// A whole decimal number that fills text from first to last.
+template <typename Number>
+bool ParseWhole(const char* first, const char* last, Number* value) {
+  auto [end, error] = std::from_chars(first, last, *value);
+  return error == std::errc() && end == last && first != last;
+}
+
+std::optional<uint64_t> ReadNumber(const fs::path& file) {
+  std::optional<std::string> text = ReadAttribute(file);
+  uint64_t value = 0;
+  if (!text || !ParseWhole(text->data(), text->data() + text->size(), &value))
+    return std::nullopt;
+  return value;
+}
+
+// "8:16" -> (8, 16).
+bool ParseDeviceNumber(const std::string& text, unsigned* major, unsigned* minor) {
+  size_t colon = text.find(':');
+  if (colon == std::string::npos)
+    return false;
+  const char* begin = text.data();
+  return ParseWhole(begin, begin + colon, major) &&
+         ParseWhole(begin + colon + 1, begin + text.size(), minor);
+}
+
+// loop, ram, zram, device-mapper, md and nbd devices all live under /devices/virtual/.
+bool IsVirtual(const fs::path& entry) {
+  std::error_code error;
+  fs::path real = fs::canonical(entry, error);
+  if (error)
+    return true;  // a dangling entry is nothing we can use
+  return real.generic_string().find("/devices/virtual/") != std::string::npos;
+}
+
+bool IsOptical(const std::string& name, const fs::path& entry) {
+  if (name.rfind("sr", 0) == 0)
+    return true;
+  std::optional<uint64_t> type = ReadNumber(entry / "device" / "type");
+  return type && *type == kOpticalDeviceType;
+}
+
+// Block device names with a '!' stand for a subdirectory of /dev ("cciss!c0d0").
+std::string DevicePathFor(std::string name) {
+  std::replace(name.begin(), name.end(), '!', '/');
+  return "/dev/" + name;
+}
+
+std::optional<Disk> WholeDisk(const fs::directory_entry& item) {
+  std::string name = item.path().filename().string();
+  if (IsVirtual(item.path()) || IsOptical(name, item.path()))
+    return std::nullopt;
+  std::optional<uint64_t> size = ReadNumber(item.path() / "size");
+  if (!size || *size == 0)
+    return std::nullopt;
+  std::optional<std::string> dev = ReadAttribute(item.path() / "dev");
+  Disk disk;
+  if (!dev || !ParseDeviceNumber(*dev, &disk.major, &disk.minor))
+    return std::nullopt;
+  disk.path = DevicePathFor(name);
+  return disk;
+}
+
+const std::vector<std::string>& MachineDisks() {
+  if (!g_machineDisks)
+    g_machineDisks = DiscoverMachineDisks();
+  return *g_machineDisks;
+}
+
+}  // namespace
+
+std::vector<std::string> DiscoverDisks(const std::string& sysfs_root) {
+  std::vector<Disk> disks;
+  std::error_code error;
+  for (const fs::directory_entry& item :
+       fs::directory_iterator(fs::path(sysfs_root) / "block", error)) {
+    if (std::optional<Disk> disk = WholeDisk(item))
+      disks.push_back(*disk);
+  }
+  std::sort(disks.begin(), disks.end(), [](const Disk& a, const Disk& b) {
+    return std::tie(a.major, a.minor) < std::tie(b.major, b.minor);
+  });
+  std::vector<std::string> paths;
+  for (const Disk& disk : disks) {
+    if (paths.size() == kMaxDrives)
+      break;
+    paths.push_back(disk.path);
+  }
+  return paths;
+}
+
+std::vector<std::string> DiscoverMachineDisks() {
+  return DiscoverDisks("/sys");
+}
+
+void SetDrivePaths(const std::vector<std::string>& paths) {
+  size_t count = std::min(paths.size(), static_cast<size_t>(kMaxDrives));
+  g_explicitPaths.assign(paths.begin(), paths.begin() + static_cast<ptrdiff_t>(count));
+  g_machineDisks.reset();  // the default is looked up afresh when it is next needed
+}
+
+std::string DrivePath(int index) {
+  const std::vector<std::string>& paths =
+      g_explicitPaths.empty() ? MachineDisks() : g_explicitPaths;
+  if (index < 0 || static_cast<size_t>(index) >= paths.size())
+    return "";
+  return paths[static_cast<size_t>(index)];
+}
+
+}  // namespace quillmar

@@ -1,0 +1,26 @@
+// The drive probe: for each drive index, whether a drive is there, its model text and its size
+// in 512-byte sectors, written into the drive table and the two size tables. Runs once per
+// program run, from the first classification.
+#pragma once
+
+#include <cstdint>
+#include <span>
+
+#include "disk/probe_platform.h"
+
+namespace quillmar {
+
+// Probes drive indexes 0..15 in turn through the current probe platform, logging each finding.
+void ProbeDrives();
+void ProbeDrives(ProbePlatform& platform);
+
+// Exchanges the two bytes of every 16-bit word of text, in place (IDENTIFY strings).
+void SwapWordBytes(std::span<uint8_t> text);
+
+// Tells the user, once per run, that raw drive access needs root. For opens refused with
+// EACCES or EPERM.
+void ReportRawAccessNeedsRoot();
+// Forgets that the notice was given (tests start clean).
+void ResetRawAccessNotice();
+
+}  // namespace quillmar
