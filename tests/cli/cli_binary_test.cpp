@@ -276,6 +276,7 @@ TEST_F(CliBinary, TheLimitIsTheWindowsFirstNumber) {
 }
 
 struct TypedCase {
+  const char* name;
   std::vector<std::string> typed;
   int status;
 };
@@ -293,9 +294,12 @@ TEST_P(OnATerminal, OnlyYOrYesConsents) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Answers, OnATerminal,
-                         ::testing::Values(TypedCase{{"y"}, 0}, TypedCase{{"yes"}, 0},
-                                           TypedCase{{"n"}, 1}, TypedCase{{"yep"}, 1},
-                                           TypedCase{{""}, 1}));
+                         ::testing::Values(TypedCase{"Y", {"y"}, 0}, TypedCase{"Yes", {"yes"}, 0},
+                                           TypedCase{"N", {"n"}, 1}, TypedCase{"Yep", {"yep"}, 1},
+                                           TypedCase{"Enter", {""}, 1}),
+                         [](const ::testing::TestParamInfo<TypedCase>& case_info) {
+                           return case_info.param.name;
+                         });
 
 }  // namespace
 }  // namespace quillmar
