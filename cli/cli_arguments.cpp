@@ -266,6 +266,11 @@ class Parser {
     if (given > spec->operands.size()) {
       Fail("unexpected argument '" + positionals_[spec->operands.size() + 1] + "'");
     }
+    // The window offers the join only for two different drives; joining a drive with itself
+    // would clear its own partition table.
+    if (r.command == Command::kJoin && r.drives.size() == 2 && r.drives[0] == r.drives[1]) {
+      Fail("DRIVE1 and DRIVE2 must be two different drives");
+    }
   }
 
   const std::vector<std::string>& args_;

@@ -1,5 +1,6 @@
 #include "cli/commands.h"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -121,11 +122,33 @@ bool AcceptSelection(int index) {
   return AskWindowYesNo(warning, "Warning") == kIdYes;
 }
 
-// Every drive named must be present; then each is set as the window would set it.
+// Two drive indexes that stand for the same disk or image file (the same path given twice to
+// --drive, or a link to it): every check of the operations that compares indexes would miss it.
+bool SameDisk(const std::string& a, const std::string& b) {
+  struct stat sa {};
+  struct stat sb {};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0)
+    return false;
+  if (S_ISBLK(sa.st_mode) && S_ISBLK(sb.st_mode))
+    return sa.st_rdev == sb.st_rdev;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Every drive named must be present and a different disk from the other named; then each is
+// set as the window would set it.
 bool SelectDrives(const std::vector<int>& drives) {
   for (int index : drives) {
     if (!Present(index)) {
       Complain(Format("drive %d is not present (see 'quillmar-cli list')", index));
+      return false;
+    }
+  }
+  if (drives.size() == 2 && drives[0] != drives[1]) {
+    const std::string& first = DriveTable[static_cast<size_t>(drives[0])].device_path;
+    const std::string& second = DriveTable[static_cast<size_t>(drives[1])].device_path;
+    if (SameDisk(first, second)) {
+      Complain(Format("drives %d (%s) and %d (%s) are the same disk", drives[0], first.c_str(),
+                      drives[1], second.c_str()));
       return false;
     }
   }

@@ -130,7 +130,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BadLine{{"--cluster", "-5", "list"}, "--cluster"},
                       BadLine{{"--cluster", "2147483648", "list"}, "--cluster"},
                       BadLine{{"list", "--drive"}, "needs a value"},
-                      BadLine{{"backup", "0", ""}, "must not be empty"}));
+                      BadLine{{"backup", "0", ""}, "must not be empty"},
+                      BadLine{{"join", "2", "2"}, "two different drives"}));
 
 TEST(CliArguments, HelpNamesTheCommandEvenWhenTheRestIsIncomplete) {
   ParseResult r = ParseCliArguments({"patch", "--help"});

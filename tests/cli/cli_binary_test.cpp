@@ -1,6 +1,7 @@
 // quillmar-cli as a script or a user runs it: the built binary in a child process, on the demo
 // drives it writes into a temporary folder.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 
@@ -266,6 +267,33 @@ TEST_F(CliBinary, RefusalsExitOne) {
   CliRun blank = RunOnDrives({"inspect", "1"});
   EXPECT_EQ(blank.status, 1) << blank.out;
 }
+
+// The same image under two indexes (given twice, or through a link) is one disk: copying or
+// joining it with itself would overwrite what it reads.
+class SameDiskTwice : public CliBinary,
+                      public ::testing::WithParamInterface<std::vector<std::string>> {};
+
+TEST_P(SameDiskTwice, IsRefusedBeforeAnyQuestion) {
+  MakeDemoDrives();
+  std::string alias = dir_.File("alias.img");
+  ASSERT_EQ(::symlink(Old().c_str(), alias.c_str()), 0);
+  std::string before = ImageFingerprint(Old());
+  std::vector<std::string> args = {"--yes", "--drive", Old(), "--drive", alias};
+  args.insert(args.end(), GetParam().begin(), GetParam().end());
+  CliRun run = Run(args);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(Contains(run.err, "drives 0 (" + Old() + ") and 1 (" + alias + ") are the same disk"))
+      << run.err;
+  EXPECT_FALSE(Contains(run.err, "[Proceed?]")) << run.err;
+  EXPECT_EQ(ImageFingerprint(Old()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, SameDiskTwice,
+                         ::testing::Values(std::vector<std::string>{"mirror", "0", "1"},
+                                           std::vector<std::string>{"copy-mpeg", "0", "1"},
+                                           std::vector<std::string>{"copy-photo", "0", "1"},
+                                           std::vector<std::string>{"join", "0", "1", "--mpeg",
+                                                                    "keep"}));
 
 TEST_F(CliBinary, TheLimitIsTheWindowsFirstNumber) {
   MakeDemoDrives();
