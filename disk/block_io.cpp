@@ -1,5 +1,6 @@
 #include "disk/block_io.h"
 
+#include <cerrno>
 #include <cinttypes>
 #include <cstring>
 
@@ -7,6 +8,27 @@
 #include "disk/device_io.h"
 
 namespace quillmar {
+namespace {
+
+void ReportWriteError() {
+  LogAndShow("*** ERROR writing block", "*** ERROR ***");
+}
+
+// sync_file_range refuses some files (pipes, some file systems): then there is no write-behind.
+bool WriteBehindUnsupported(int error) {
+  return error == EINVAL || error == ESPIPE || error == ENOSYS || error == EOPNOTSUPP;
+}
+
+int WriteBehindResult(int result) {
+  if (result == 0)
+    return 0;
+  if (WriteBehindUnsupported(errno))
+    return 1;
+  ReportWriteError();
+  return -1;
+}
+
+}  // namespace
 
 int SeekExact(int fd, uint64_t offset) {
   int64_t result = Io().Seek(fd, offset);
@@ -28,12 +50,14 @@ int ReadBlocks(int fd, uint8_t* buffer, size_t n, bool quiet) {
     ssize_t r = Io().Read(fd, buffer + done, n - done);
     if (r < 0) {
       std::memset(buffer + done, 0, n - done);
-      if (!quiet) LogAndShow("*** ERROR reading block", "*** ERROR ***");
+      if (!quiet)
+        LogAndShow("*** ERROR reading block", "*** ERROR ***");
       return -1;
     }
     if (r == 0) {
       std::memset(buffer + done, 0, n - done);
-      if (!quiet) LogAndShow("*** ERROR: Unexpected EOF", "*** ERROR ***");
+      if (!quiet)
+        LogAndShow("*** ERROR: Unexpected EOF", "*** ERROR ***");
       return static_cast<int>(done);
     }
     done += static_cast<size_t>(r);
@@ -46,7 +70,7 @@ int WriteBlocks(int fd, const uint8_t* buffer, size_t n) {
   while (done < n) {
     ssize_t r = Io().Write(fd, buffer + done, n - done);
     if (r <= 0) {  // an error, or no progress (a full device): never loop without progress
-      LogAndShow("*** ERROR writing block", "*** ERROR ***");
+      ReportWriteError();
       return -1;
     }
     done += static_cast<size_t>(r);
@@ -55,9 +79,30 @@ int WriteBlocks(int fd, const uint8_t* buffer, size_t n) {
 }
 
 int FlushBlocks(int fd) {
-  if (Io().Flush(fd) == 0) return 0;
-  LogAndShow("*** ERROR writing block", "*** ERROR ***");
+  if (Io().Flush(fd) == 0)
+    return 0;
+  ReportWriteError();
   return -1;
+}
+
+int FlushAndClose(UniqueFd& fd) {
+  if (FlushBlocks(fd.get()) != 0) {
+    fd.Close();
+    return -1;
+  }
+  if (fd.Close() != 0) {
+    ReportWriteError();
+    return -1;
+  }
+  return 0;
+}
+
+int StartWriteBehind(int fd, uint64_t offset, uint64_t length) {
+  return WriteBehindResult(Io().StartWriteback(fd, offset, length));
+}
+
+int AwaitWriteBehind(int fd, uint64_t offset, uint64_t length) {
+  return WriteBehindResult(Io().WaitWriteback(fd, offset, length));
 }
 
 void ReportOpenFailure(const std::string& path) {

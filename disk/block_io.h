@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "disk/unique_fd.h"
 #include "format/byte_order.h"
 
 namespace quillmar {
@@ -26,6 +27,18 @@ int WriteBlocks(int fd, const uint8_t* buffer, size_t n);
 // kernel often reports a failed write only here, so every writer flushes before it reports
 // completion, and never flushes twice to clear an error.
 int FlushBlocks(int fd);
+
+// Flushes, then closes a descriptor that was written through. 0, or -1 reported as a write error
+// like FlushBlocks (a close that fails after the flush is one too). fd is closed either way.
+int FlushAndClose(UniqueFd& fd);
+
+// Write-behind of a range already written through fd: StartWriteBehind starts its writeback,
+// AwaitWriteBehind waits until it has reached the device. 0 when done; 1 when the file or device
+// has no write-behind (nothing happened: rely on the flush); -1 on a write error, reported like a
+// failed write. The kernel reports a write error once, to whichever of these calls or a flush comes
+// first, so the error of any range can surface here.
+int StartWriteBehind(int fd, uint64_t offset, uint64_t length);
+int AwaitWriteBehind(int fd, uint64_t offset, uint64_t length);
 
 // The open failure report of the writers and the copy engine: "*** ERROR: Could not open
 // device %s" logged, then logged again and shown in a box.

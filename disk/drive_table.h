@@ -15,8 +15,8 @@ inline constexpr uint32_t k137GbSectors = 267386880u;
 inline constexpr uint32_t kSectorsPerGb = 1953125u;
 
 struct DriveInfo {
-  std::string device_path;  // the mapped path: "/dev/sdb", "old.img"
-  std::string model;        // model text or "Unknown"; empty: no drive at this index
+  std::string device_path;    // the mapped path: "/dev/sdb", "old.img"
+  std::string model;          // model text or "Unknown"; empty: no drive at this index
   uint32_t size_sectors = 0;  // usable size; 0: no usable drive
   uint32_t p1_length = 0;
   uint32_t p2_length = 0;

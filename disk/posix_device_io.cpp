@@ -33,7 +33,8 @@ class Posix final : public DeviceIo {
   int Open(const std::string& path, OpenMode mode) override {
     int flags = FlagsFor(mode) | O_CLOEXEC;
     // O_EXCL on a block device refuses the open while the kernel holds the disk (mounted, in use).
-    if (mode != OpenMode::kReadOnly && IsBlockDevice(path)) flags |= O_EXCL;
+    if (mode != OpenMode::kReadOnly && IsBlockDevice(path))
+      flags |= O_EXCL;
     int fd;
     do {
       fd = ::open(path.c_str(), flags, 0644);
@@ -88,8 +89,12 @@ DeviceIo& PosixDeviceIo() {
   return posix;
 }
 
-DeviceIo& Io() { return g_override != nullptr ? *g_override : PosixDeviceIo(); }
+DeviceIo& Io() {
+  return g_override != nullptr ? *g_override : PosixDeviceIo();
+}
 
-void SetDeviceIo(DeviceIo* io) { g_override = io; }
+void SetDeviceIo(DeviceIo* io) {
+  g_override = io;
+}
 
 }  // namespace quillmar

@@ -32,7 +32,8 @@ class UniqueFd {
   bool valid() const { return fd_ >= 0; }
   // Closes now; returns the close's result (0 when nothing was open).
   int Close() {
-    if (fd_ < 0) return 0;
+    if (fd_ < 0)
+      return 0;
     return Io().Close(std::exchange(fd_, -1));
   }
 

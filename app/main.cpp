@@ -1,0 +1,14 @@
+// quillmar: the desktop window. Qt takes its own options out of argv; the rest is ours.
+#include <QApplication>
+#include <string>
+#include <vector>
+
+#include "app/quillmar_app.h"
+
+int main(int argc, char** argv) {
+  using quillmar::CQuillmarApp;
+  if (CQuillmarApp::WantsUsage({argv + 1, argv + argc}))
+    return CQuillmarApp::ShowUsage();
+  QApplication qt(argc, argv);
+  return CQuillmarApp().InitInstance({argv + 1, argv + argc});
+}

@@ -1,0 +1,108 @@
+#include "app/qt_front_end.h"
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QFileDialog>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProgressBar>
+
+#include "app/file_filter.h"
+
+namespace quillmar {
+namespace {
+
+constexpr int kProgressMaximum = 100;
+
+// A box with the text, the caption and the given buttons, no icon; the text is shown as it
+// stands (never read as markup).
+QMessageBox::StandardButton RunBox(QWidget* owner, const std::string& text,
+                                   const std::string& caption,
+                                   QMessageBox::StandardButtons buttons) {
+  QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption),
+                  QString::fromStdString(text), buttons, owner);
+  box.setTextFormat(Qt::PlainText);
+  return static_cast<QMessageBox::StandardButton>(box.exec());
+}
+
+}  // namespace
+
+QtFrontEnd::QtFrontEnd(QWidget* window, QListWidget* log_list, QProgressBar* progress_bar)
+    : window_(window), log_list_(log_list), progress_bar_(progress_bar) {}
+
+void QtFrontEnd::AddLogLine(const std::string& text) {
+  log_list_->addItem(QString::fromStdString(text));
+  log_list_->scrollToBottom();
+  if (delegate_ != nullptr)
+    delegate_->AddLogLine(text);
+}
+
+void QtFrontEnd::ShowMessage(const std::string& text, const std::string& caption) {
+  if (delegate_ != nullptr) {
+    delegate_->ShowMessage(text, caption);
+    return;
+  }
+  RunBox(window_, text, caption, QMessageBox::Ok);
+}
+
+int QtFrontEnd::AskQuestion(const std::string& text, const std::string& caption) {
+  QMessageBox::StandardButton answer =
+      RunBox(window_, text, caption, QMessageBox::Yes | QMessageBox::No);
+  return answer == QMessageBox::Yes ? kIdYes : kIdNo;
+}
+
+int QtFrontEnd::AskYesNo(const std::string& text, const std::string& caption) {
+  if (delegate_ != nullptr)
+    return delegate_->AskYesNo(text, caption);
+  return AskQuestion(text, caption);
+}
+
+int QtFrontEnd::AskWindowYesNo(const std::string& text, const std::string& caption) {
+  if (delegate_ != nullptr)
+    return delegate_->AskWindowYesNo(text, caption);
+  return AskQuestion(text, caption);
+}
+
+void QtFrontEnd::ProgressShow() {
+  progress_bar_->setRange(0, kProgressMaximum);
+  progress_bar_->setValue(0);
+  progress_bar_->show();
+  if (delegate_ != nullptr)
+    delegate_->ProgressShow();
+}
+
+void QtFrontEnd::ProgressSetPos(int pos) {
+  progress_bar_->setValue(pos);
+  if (delegate_ != nullptr)
+    delegate_->ProgressSetPos(pos);
+}
+
+void QtFrontEnd::ProgressHide() {
+  progress_bar_->hide();
+  if (delegate_ != nullptr)
+    delegate_->ProgressHide();
+}
+
+void QtFrontEnd::DrainEvents() {
+  QCoreApplication::processEvents();
+}
+
+bool QtFrontEnd::ChooseFile(const FileChoiceRequest& request, std::string* path) {
+  if (delegate_ != nullptr)
+    return delegate_->ChooseFile(request, path);
+  QFileDialog dialog(window_, QString::fromStdString(request.title));
+  dialog.setAcceptMode(request.save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  dialog.setFileMode(request.save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+  dialog.setOption(QFileDialog::DontConfirmOverwrite, false);
+  dialog.setNameFilters(ConvertFileFilter(request.filter));
+  dialog.setDefaultSuffix(QString::fromStdString(request.default_extension));
+  if (dialog.exec() != QDialog::Accepted)
+    return false;
+  const QStringList chosen = dialog.selectedFiles();
+  if (chosen.isEmpty())
+    return false;
+  *path = QFile::encodeName(chosen.first()).toStdString();
+  return true;
+}
+
+}  // namespace quillmar

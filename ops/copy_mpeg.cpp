@@ -1,0 +1,82 @@
+// Copies the recordings area of a recorder disk, from the start of partition 2 to the end of the
+// drive, to the same sectors of another recorder disk.
+#include <algorithm>
+
+#include "app/log.h"
+#include "disk/copy_engine.h"
+#include "disk/drive_table.h"
+#include "ops/banner.h"
+#include "ops/drive_checks.h"
+#include "ops/operations.h"
+
+namespace quillmar {
+namespace {
+
+bool AskMpegQuestions(const DriveInfo& source, const DriveInfo& target) {
+  if (!source.is_replaytv && !ConfirmProceed(kSourceNotReplayTv))
+    return false;
+  if (!target.is_replaytv && !ConfirmProceed("Target disk does not seem to be a ReplayTV disk.")) {
+    return false;
+  }
+  if (static_cast<int32_t>(source.size_gb) > static_cast<int32_t>(target.size_gb) &&
+      !ConfirmProceed("Source disk is BIGGER THAN Target disk.")) {
+    return false;
+  }
+  if (target.system_disk && !ConfirmProceed(kTargetSystemDiskWarning))
+    return false;
+  return ConfirmProceed(
+      Format("You are about to mirror \nthe 2nd partition of disk %s (%s)\nto the 2nd partition of "
+             "disk %s (%s).\nTHIS WILL DESTROY ALL CURRENT DATA ON THE 2ND PARTITION OF DISK %s!",
+             source.device_path.c_str(), source.model.c_str(), target.device_path.c_str(),
+             target.model.c_str(), target.device_path.c_str()));
+}
+
+void LogRangeLength(const char* which, const std::string& path, uint32_t blocks) {
+  LogLine(Format("  2nd partition of %s disk (%s) is %d num_blocks (%dMB)", which, path.c_str(),
+                 static_cast<int>(blocks), static_cast<int>(blocks / 2048)));
+}
+
+}  // namespace
+
+int CopyMpegPartition(int source_index, int target_index) {
+  if (!CheckSourceAndTarget(source_index, target_index))
+    return -1;
+  const DriveInfo& source = DriveTable[static_cast<size_t>(source_index)];
+  const DriveInfo& target = DriveTable[static_cast<size_t>(target_index)];
+  if (!AskMpegQuestions(source, target))
+    return -1;
+
+  LogBanner({"Copying MPEG Partition"});
+  LogLine("");
+  uint32_t start = source.p2_start;
+  // A partition 2 that starts at or beyond the end of either drive leaves no range to copy; the
+  // unsigned lengths would wrap and the copy would write past the end of the target.
+  if (start >= source.size_sectors || start >= target.size_sectors) {
+    ShowError(
+        Format("*** ERROR: The 2nd partition of the source disk starts at sector %u,\n"
+               "           beyond the end of the source or the target disk.",
+               start));
+    return -1;
+  }
+  uint32_t n = source.size_sectors - start;
+  uint32_t m = target.size_sectors - start;
+  LogRangeLength("source", source.device_path, n);
+  LogRangeLength("target", target.device_path, m);
+  if (m < n && !ConfirmProceed("*** WARNING: 2nd partition of Source disk is BIGGER THAN 2nd "
+                               "partition\n             of Target disk!\n             It is "
+                               "unlikely that shows can be copied properly.")) {
+    return -1;
+  }
+  if (CopyBlocks(source.device_path, target.device_path, start, start, std::min(n, m)) != 0) {
+    return -1;
+  }
+
+  LogCopyCompleteBanner();
+  LogAndShow(
+      "NOTE: You MUST now apply the patch in order to make the disk work!\n      DO NOT "
+      "CHOOSE TO RESET the MPEG partition\n      when applying the patch!",
+      "Copy Complete");
+  return 0;
+}
+
+}  // namespace quillmar

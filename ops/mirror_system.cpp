@@ -1,0 +1,54 @@
+// Copies the system area of a recorder disk (sector 0, sector 1, partition 1 and the head of
+// partition 2) to the same sectors of another drive.
+#include "app/log.h"
+#include "disk/copy_engine.h"
+#include "disk/drive_table.h"
+#include "ops/banner.h"
+#include "ops/drive_checks.h"
+#include "ops/operations.h"
+
+namespace quillmar {
+namespace {
+
+// Sectors 0 and 1 before partition 1, and the first 10,240 sectors (5 MiB) of partition 2 that
+// hold the MPEG file system's metadata blocks.
+constexpr uint32_t kSystemAreaExtraSectors = 2 + 10240;
+
+bool AskMirrorQuestions(const DriveInfo& source, const DriveInfo& target) {
+  if (!source.is_replaytv && !ConfirmProceed(kSourceNotReplayTv))
+    return false;
+  if (static_cast<int32_t>(source.size_gb) > static_cast<int32_t>(target.size_gb) &&
+      !ConfirmProceed("Source disk is BIGGER THAN Target disk.")) {
+    return false;
+  }
+  if (target.system_disk && !ConfirmProceed(kTargetSystemDiskWarning))
+    return false;
+  return ConfirmProceed(Format(
+      "You are about to mirror disk %s (%s)\nto disk %s (%s).\n             THIS WILL DESTROY "
+      "ALL DATA ON DISK %s!\n",
+      source.device_path.c_str(), source.model.c_str(), target.device_path.c_str(),
+      target.model.c_str(), target.device_path.c_str()));
+}
+
+}  // namespace
+
+int MirrorSystemPartition(int source_index, int target_index) {
+  if (!CheckSourceAndTarget(source_index, target_index))
+    return -1;
+  const DriveInfo& source = DriveTable[static_cast<size_t>(source_index)];
+  const DriveInfo& target = DriveTable[static_cast<size_t>(target_index)];
+  if (!AskMirrorQuestions(source, target))
+    return -1;
+
+  LogBanner({"Copying Partition Table and", "        System Partition"});
+  LogLine("");
+  uint32_t count = source.p1_length + kSystemAreaExtraSectors;
+  if (CopyBlocks(source.device_path, target.device_path, 0, 0, count) != 0)
+    return -1;
+
+  LogCopyCompleteBanner();
+  LogAndShow("Copy Complete", "Done");
+  return 0;
+}
+
+}  // namespace quillmar

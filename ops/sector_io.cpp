@@ -1,0 +1,19 @@
+#include "ops/sector_io.h"
+
+#include "disk/block_io.h"
+
+namespace quillmar {
+
+bool ReadAt(int fd, uint64_t offset, std::span<uint8_t> buffer) {
+  if (!SeekExact(fd, offset))
+    return false;
+  return ReadBlocks(fd, buffer.data(), buffer.size(), false) == static_cast<int>(buffer.size());
+}
+
+bool WriteAt(int fd, uint64_t offset, std::span<const uint8_t> buffer) {
+  if (!SeekExact(fd, offset))
+    return false;
+  return WriteBlocks(fd, buffer.data(), buffer.size()) == static_cast<int>(buffer.size());
+}
+
+}  // namespace quillmar

@@ -1,0 +1,181 @@
+// Joins a recorder disk and a second disk into one two-drive system: the second drive gets an
+// empty partition table, both drives get a volume sequence block that tells their place in the
+// joined sector space, and the patch then spreads partition 2 over both.
+#include <vector>
+
+#include "app/log.h"
+#include "disk/drive_table.h"
+#include "disk/unique_fd.h"
+#include "format/partition_block.h"
+#include "format/volume_sequence.h"
+#include "ops/banner.h"
+#include "ops/drive_checks.h"
+#include "ops/operations.h"
+#include "ops/patch_layout.h"
+#include "disk/block_io.h"
+#include "ops/sector_io.h"
+
+namespace quillmar {
+namespace {
+
+// Sectors 0 and 1 of drive 2 lie outside the joined space.
+constexpr uint32_t kSecondDriveReserve = 2;
+
+bool CheckDrives(int drive1, int drive2) {
+  if (!IsDriveIndex(drive1)) {
+    ShowError("No drive 1 defined.");
+    return false;
+  }
+  const DriveInfo& first = DriveTable[static_cast<size_t>(drive1)];
+  if (first.system_disk) {
+    ShowError("Drive 1 of 2 appears to be a System Disk!!!\nYOU CAN NOT PATCH A SYSTEM DISK!!!");
+    return false;
+  }
+  if (!IsDriveIndex(drive2)) {
+    ShowError("No drive 2 defined.");
+    return false;
+  }
+  const DriveInfo& second = DriveTable[static_cast<size_t>(drive2)];
+  if (second.system_disk &&
+      !ConfirmProceed("Drive 2 of 2 appears to be a System Disk!!!\nYOU SHOULD NEVER OVERWRITE A "
+                      "SYSTEM DISK!!!\nPlease remove the partitions from Drive 2 of 2\nand "
+                      "reboot your computer before continuing\nCONTINUE AT YOUR OWN RISK, ONLY "
+                      "IF YOU KNOW WHAT YOU ARE DOING!!!")) {
+    return false;
+  }
+  if (!first.is_replaytv &&
+      !ConfirmProceed("Drive 1 does not appear to contain ReplayTV software.")) {
+    return false;
+  }
+  return true;
+}
+
+uint32_t LimitedSize(const DriveInfo& drive, bool limit) {
+  return limit && drive.size_sectors > k137GbSectors ? k137GbSectors : drive.size_sectors;
+}
+
+// The patch that follows reads drive 1's partition block and may keep or format a Photo
+// partition at the end of drive 2. Every layout it could choose is checked here, before drive 2
+// is touched: a Photo partition larger than drive 2's part would begin on drive 1. 0, or -1
+// when refused or unreadable (reported).
+int CheckJoinedLayout(const DriveInfo& first, uint32_t s1, uint32_t s2, uint32_t photo_request) {
+  UniqueFd fd = UniqueFd::Open(first.device_path, OpenMode::kReadOnly);
+  if (!fd.valid()) {
+    ShowError(Format("*** ERROR: Could not open device %s", first.device_path.c_str()));
+    return -1;
+  }
+  Sector block{};
+  if (!ReadAt(fd.get(), 0, block))
+    return -1;
+  bool rtv4000 = IsRtv4000Order(block);
+  if (rtv4000)
+    Rtv4000Byteswap(block);
+  uint32_t p1len = ReadPartitionEntry(block, 1).length;
+  PartitionEntry photo_entry = ReadPartitionEntry(block, 3);
+
+  struct Candidate {
+    uint32_t photo;
+    bool formatted;
+  };
+  std::vector<Candidate> candidates;
+  if (rtv4000 && photo_entry.type == kRecorderPartitionType) {
+    candidates.push_back({photo_entry.length, photo_request == 0});
+    if (photo_request != 0)
+      candidates.push_back({photo_request, true});
+  } else {
+    candidates.push_back({0, false});
+  }
+  for (const Candidate& candidate : candidates) {
+    PatchLayout layout = PlanPatchLayout(s1, s2, kSecondDriveReserve, p1len, candidate.photo);
+    std::string refusal =
+        CheckPatchLayout(layout, s1, s2, kSecondDriveReserve, candidate.formatted);
+    // The answer between keeping and reformatting the MPEG partition is not known yet.
+    if (refusal.empty())
+      refusal = CheckReformatFits(layout, s1);
+    if (refusal.empty()) {
+      refusal =
+          CheckInPlacePatchFits(layout, s1, ReadOldClusterSize(fd.get(), layout.p2start, rtv4000));
+    }
+    if (!refusal.empty()) {
+      ShowError(refusal);
+      return -1;
+    }
+  }
+  return 0;
+}
+
+// Drive 2's empty partition table and both volume sequence blocks, in drive 1's byte order.
+// 0, or -1 when a write failed (reported); both drives are flushed and closed either way.
+int WriteJoinBlocks(const DriveInfo& first, const DriveInfo& second, uint32_t s1, uint32_t s2,
+                    bool limit) {
+  UniqueFd fd1 = UniqueFd::Open(first.device_path, OpenMode::kWriteOnly);
+  if (!fd1.valid()) {
+    ShowError(Format("*** ERROR: Could not open device %s", first.device_path.c_str()));
+    return -1;
+  }
+  UniqueFd fd2 = UniqueFd::Open(second.device_path, OpenMode::kWriteOnly);
+  if (!fd2.valid()) {
+    ShowError(Format("*** ERROR: Could not open device %s", second.device_path.c_str()));
+    return -1;
+  }
+  auto in_disk_order = [&first](Sector block) {
+    if (first.rtv4000)
+      Rtv4000Byteswap(block);
+    return block;
+  };
+  bool written = [&] {
+    LogLine(Format("***** Clearing partition table on drive %s...", second.device_path.c_str()));
+    if (!WriteAt(fd2.get(), 0, in_disk_order(EmptyPartitionBlock())))
+      return false;
+    if (limit && first.size_sectors > k137GbSectors) {
+      LogLine(Format("***** Limiting drive 1 (%s) to 137GB (actual size is %dGB)",
+                     first.device_path.c_str(), static_cast<int>(first.size_gb)));
+    }
+    if (limit && second.size_sectors > k137GbSectors) {
+      LogLine(Format("***** Limiting drive 2 (%s) to 137GB (actual size is %dGB)",
+                     second.device_path.c_str(), static_cast<int>(second.size_gb)));
+    }
+    LogLine(
+        Format("***** Writing volume sequence block on drive %s...", first.device_path.c_str()));
+    if (!WriteAt(fd1.get(), kBlockSize, in_disk_order(BuildVolumeSequenceBlock(0, s1, s2)))) {
+      return false;
+    }
+    LogLine(
+        Format("***** Writing volume sequence block on drive %s...", second.device_path.c_str()));
+    return WriteAt(fd2.get(), kBlockSize, in_disk_order(BuildVolumeSequenceBlock(1, s1, s2)));
+  }();
+  int flushed1 = FlushAndClose(fd1);
+  int flushed2 = FlushAndClose(fd2);
+  return written && flushed1 == 0 && flushed2 == 0 ? 0 : -1;
+}
+
+}  // namespace
+
+int AddSecondDrive(int drive1, int drive2, uint32_t photo_request) {
+  if (!CheckDrives(drive1, drive2))
+    return -1;
+  const DriveInfo& first = DriveTable[static_cast<size_t>(drive1)];
+  const DriveInfo& second = DriveTable[static_cast<size_t>(drive2)];
+
+  LogBanner({"ADDING SECOND DRIVE"});
+  LogLine("");
+  if (!ConfirmProceed(Format("This will attempt to create a 2 drive system\nwhere %s (%s, %dGB) "
+                             "is the first drive\nand %s (%s, %dGB) is the second drive.",
+                             first.device_path.c_str(), first.model.c_str(),
+                             static_cast<int>(first.size_gb), second.device_path.c_str(),
+                             second.model.c_str(), static_cast<int>(second.size_gb)))) {
+    return -1;
+  }
+  // Drives in RTV4000 order are never limited; drive 1's order decides for both.
+  bool limit = !first.rtv4000;
+  uint32_t s1 = LimitedSize(first, limit);
+  uint32_t s2 = LimitedSize(second, limit);
+  if (CheckJoinedLayout(first, s1, s2, photo_request) != 0)
+    return -1;
+  if (WriteJoinBlocks(first, second, s1, s2, limit) != 0)
+    return -1;
+  return PatchDisk(first.device_path, second.device_path, s1, s2, photo_request,
+                   kSecondDriveReserve);
+}
+
+}  // namespace quillmar

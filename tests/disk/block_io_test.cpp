@@ -1,0 +1,288 @@
+#include "disk/block_io.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <cstring>
+#include <ostream>
+#include <vector>
+
+#include "disk/unique_fd.h"
+#include "tests/disk/copy_fixture.h"
+#include "tests/support/fake_device.h"
+#include "tests/support/scripted_front_end.h"
+#include "tests/support/temp_dir.h"
+
+namespace quillmar {
+namespace {
+
+using testing::FakeDevice;
+using testing::FakeDeviceIo;
+using testing::Pattern;
+
+class BlockIoTest : public ::testing::Test {
+ protected:
+  // An image file of the given length holding Pattern(length, 1).
+  std::string MakeImage(size_t length) {
+    std::string path = dir_.File("image");
+    testing::WriteFile(path, Pattern(length, 1));
+    return path;
+  }
+
+  bool ShownError(const std::string& text) const {
+    for (const testing::Box& box : ui_.boxes()) {
+      if (box.text == text && box.caption == "*** ERROR ***")
+        return true;
+    }
+    return false;
+  }
+
+  testing::TempDir dir_;
+  testing::ScriptedFrontEnd ui_{true, dir_.File("quillmar.log")};
+};
+
+// A read running into the end of an image file whose length is not whole sectors.
+class ReadAtEndTest : public BlockIoTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(ReadAtEndTest, GivesTheBytesPresentThenZeros) {
+  bool quiet = GetParam();
+  std::string path = MakeImage(1000);
+  UniqueFd fd = UniqueFd::Open(path, OpenMode::kReadOnly);
+  ASSERT_EQ(SeekExact(fd.get(), 512), 1);
+  std::vector<uint8_t> buffer(512, 0xAA);
+
+  EXPECT_EQ(ReadBlocks(fd.get(), buffer.data(), 512, quiet), 488);
+
+  std::vector<uint8_t> expected = Pattern(1000, 1);
+  EXPECT_EQ(0, std::memcmp(buffer.data(), expected.data() + 512, 488));
+  EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + 488, buffer.end()), std::vector<uint8_t>(24, 0));
+  EXPECT_EQ(ShownError("*** ERROR: Unexpected EOF"), !quiet);
+  EXPECT_EQ(ui_.Logged("*** ERROR: Unexpected EOF"), !quiet);
+}
+
+TEST_P(ReadAtEndTest, AtExactlyTheEndGivesNothingAndAZeroedBuffer) {
+  bool quiet = GetParam();
+  std::string path = MakeImage(1024);
+  UniqueFd fd = UniqueFd::Open(path, OpenMode::kReadOnly);
+  ASSERT_EQ(SeekExact(fd.get(), 1024), 1);
+  std::vector<uint8_t> buffer(1024, 0xAA);
+
+  EXPECT_EQ(ReadBlocks(fd.get(), buffer.data(), 1024, quiet), 0);
+
+  EXPECT_EQ(buffer, std::vector<uint8_t>(1024, 0));
+  EXPECT_EQ(ShownError("*** ERROR: Unexpected EOF"), !quiet);
+}
+
+INSTANTIATE_TEST_SUITE_P(QuietOrNot, ReadAtEndTest, ::testing::Bool());
+
+TEST_F(BlockIoTest, ReadErrorKeepsTheSectorsBeforeAndZeroesTheRest) {
+  FakeDeviceIo io;
+  FakeDevice& disk = io.Add("disk", 0);
+  disk.bytes() = Pattern(4 * 512, 1);
+  disk.FailReadAt(2);
+  UniqueFd fd = UniqueFd::Open("disk", OpenMode::kReadOnly);
+  std::vector<uint8_t> buffer(4 * 512, 0xAA);
+
+  EXPECT_EQ(ReadBlocks(fd.get(), buffer.data(), buffer.size(), false), -1);
+
+  EXPECT_EQ(0, std::memcmp(buffer.data(), disk.bytes().data(), 1024));
+  EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + 1024, buffer.end()),
+            std::vector<uint8_t>(1024, 0));
+  EXPECT_TRUE(ShownError("*** ERROR reading block"));
+}
+
+TEST_F(BlockIoTest, QuietReadErrorShowsAndLogsNothing) {
+  FakeDeviceIo io;
+  io.Add("disk", 512).FailReadAt(0);
+  UniqueFd fd = UniqueFd::Open("disk", OpenMode::kReadOnly);
+  std::vector<uint8_t> buffer(512);
+
+  EXPECT_EQ(ReadBlocks(fd.get(), buffer.data(), buffer.size(), true), -1);
+
+  EXPECT_TRUE(ui_.boxes().empty());
+  EXPECT_TRUE(ui_.lines().empty());
+}
+
+// Transfers split by the device into pieces of these sizes are joined into one full result.
+class SplitTransferTest : public BlockIoTest, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(SplitTransferTest, ReadCollectsEveryPiece) {
+  FakeDeviceIo io;
+  FakeDevice& disk = io.Add("disk", 0);
+  disk.bytes() = Pattern(8 * 512, 1);
+  disk.ShortTransfers(GetParam());
+  UniqueFd fd = UniqueFd::Open("disk", OpenMode::kReadOnly);
+  std::vector<uint8_t> buffer(8 * 512);
+
+  EXPECT_EQ(ReadBlocks(fd.get(), buffer.data(), buffer.size(), false), 8 * 512);
+
+  EXPECT_EQ(buffer, disk.bytes());
+  EXPECT_TRUE(ui_.boxes().empty());
+}
+
+TEST_P(SplitTransferTest, WriteContinuesWhereEachPieceStopped) {
+  FakeDeviceIo io;
+  FakeDevice& disk = io.Add("disk", 8 * 512);
+  disk.ShortTransfers(GetParam());
+  UniqueFd fd = UniqueFd::Open("disk", OpenMode::kWriteOnly);
+  std::vector<uint8_t> data = Pattern(8 * 512, 9);
+
+  EXPECT_EQ(WriteBlocks(fd.get(), data.data(), data.size()), 8 * 512);
+
+  EXPECT_EQ(disk.bytes(), data);
+  uint64_t expected_offset = 0;
+  for (const testing::WriteCall& call : disk.writes()) {
+    EXPECT_EQ(call.offset, expected_offset);
+    expected_offset += static_cast<uint64_t>(call.result);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(PieceSizes, SplitTransferTest, ::testing::Values(1, 100, 511, 513, 4095));
+
+// A write that fails, or makes no progress on a full device, is an error and never loops.
+struct WriteFailure {
+  const char* name;
+  bool zero_write;
+};
+
+void PrintTo(const WriteFailure& failure, std::ostream* out) {
+  *out << failure.name;
+}
+
+class WriteFailureTest : public BlockIoTest, public ::testing::WithParamInterface<WriteFailure> {};
+
+TEST_P(WriteFailureTest, IsReportedAsAWriteError) {
+  FakeDeviceIo io;
+  FakeDevice& disk = io.Add("disk", 4 * 512);
+  disk.NoSpaceBeyond(1536, GetParam().zero_write);
+  UniqueFd fd = UniqueFd::Open("disk", OpenMode::kWriteOnly);
+  std::vector<uint8_t> data = Pattern(4 * 512, 9);
+
+  EXPECT_EQ(WriteBlocks(fd.get(), data.data(), data.size()), -1);
+
+  EXPECT_TRUE(ShownError("*** ERROR writing block"));
+  EXPECT_TRUE(ui_.Logged("*** ERROR writing block"));
+  EXPECT_EQ(disk.writes().size(), 2u);  // the part that fitted, then the refused rest
+}
+
+INSTANTIATE_TEST_SUITE_P(Kinds, WriteFailureTest,
+                         ::testing::Values(WriteFailure{"NoSpace", false},
+                                           WriteFailure{"NoProgress", true}),
+                         testing::ParamName());
+
+TEST_F(BlockIoTest, SeekThatLandsElsewhereNamesBothPositions) {
+  FakeDeviceIo io;
+  io.Add("disk", 8 * 512).SeeksLandOffBy(512);
+  UniqueFd fd = UniqueFd::Open("disk", OpenMode::kReadOnly);
+
+  EXPECT_EQ(SeekExact(fd.get(), 1024), 0);
+
+  EXPECT_TRUE(ui_.Logged("File seek error: wanted 1024 got 1536")) << ui_.Transcript();
+  EXPECT_TRUE(ui_.boxes().empty());
+}
+
+TEST_F(BlockIoTest, FailedSeekIsLogged) {
+  FakeDeviceIo io;
+  io.Add("disk", 8 * 512).FailSeeks();
+  UniqueFd fd = UniqueFd::Open("disk", OpenMode::kReadOnly);
+
+  EXPECT_EQ(SeekExact(fd.get(), 512), 0);
+
+  EXPECT_EQ(ui_.lines(), std::vector<std::string>{"File seek error"});
+}
+
+TEST_F(BlockIoTest, SeekBeyondAnyFileOffsetFailsOnARealFile) {
+  UniqueFd fd = UniqueFd::Open(MakeImage(512), OpenMode::kReadOnly);
+
+  EXPECT_EQ(SeekExact(fd.get(), UINT64_MAX), 0);
+  EXPECT_EQ(SeekExact(fd.get(), uint64_t{1} << 63), 0);
+  EXPECT_EQ(SeekExact(fd.get(), uint64_t{5} << 32), 1);  // 20 GiB: past the end is allowed
+
+  EXPECT_EQ(ui_.lines(), (std::vector<std::string>{"File seek error", "File seek error"}));
+}
+
+TEST_F(BlockIoTest, FailedFlushIsAWriteErrorAndClosesTheDescriptor) {
+  FakeDeviceIo io;
+  FakeDevice& disk = io.Add("disk", 512);
+  disk.FailFlush();
+  UniqueFd fd = UniqueFd::Open("disk", OpenMode::kWriteOnly);
+
+  EXPECT_EQ(FlushAndClose(fd), -1);
+
+  EXPECT_FALSE(fd.valid());
+  EXPECT_EQ(io.open_descriptors(), 0);
+  EXPECT_EQ(disk.flushes(), 1);
+  EXPECT_TRUE(ShownError("*** ERROR writing block"));
+}
+
+TEST_F(BlockIoTest, FlushAndCloseOfARealFile) {
+  UniqueFd fd = UniqueFd::Open(MakeImage(512), OpenMode::kWriteOnly);
+  EXPECT_EQ(FlushAndClose(fd), 0);
+  EXPECT_FALSE(fd.valid());
+  EXPECT_TRUE(ui_.boxes().empty());
+}
+
+// Write-behind where the file has none is skipped silently; any other failure is a write error.
+struct WritebackFailure {
+  const char* name;
+  int error;
+  int expected;
+};
+
+void PrintTo(const WritebackFailure& failure, std::ostream* out) {
+  *out << failure.name;
+}
+
+class WriteBehindFailureTest : public BlockIoTest,
+                               public ::testing::WithParamInterface<WritebackFailure> {};
+
+TEST_P(WriteBehindFailureTest, StartAndAwait) {
+  FakeDeviceIo io;
+  io.Add("disk", 512).FailWriteback(GetParam().error);
+  UniqueFd fd = UniqueFd::Open("disk", OpenMode::kWriteOnly);
+
+  EXPECT_EQ(StartWriteBehind(fd.get(), 0, 512), GetParam().expected);
+  EXPECT_EQ(AwaitWriteBehind(fd.get(), 0, 512), GetParam().expected);
+
+  EXPECT_EQ(ShownError("*** ERROR writing block"), GetParam().expected == -1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Errors, WriteBehindFailureTest,
+                         ::testing::Values(WritebackFailure{"Espipe", ESPIPE, 1},
+                                           WritebackFailure{"Einval", EINVAL, 1},
+                                           WritebackFailure{"Enosys", ENOSYS, 1},
+                                           WritebackFailure{"Eio", EIO, -1},
+                                           WritebackFailure{"Enospc", ENOSPC, -1}),
+                         testing::ParamName());
+
+TEST_F(BlockIoTest, WriteBehindOnAPipeIsSkipped) {
+  int ends[2];
+  ASSERT_EQ(::pipe(ends), 0);
+  UniqueFd read_end(ends[0]);
+  UniqueFd write_end(ends[1]);
+
+  EXPECT_EQ(StartWriteBehind(write_end.get(), 0, 512), 1);
+  EXPECT_EQ(AwaitWriteBehind(write_end.get(), 0, 512), 1);
+  EXPECT_TRUE(ui_.boxes().empty());
+}
+
+TEST_F(BlockIoTest, WriteBehindOnARealFile) {
+  UniqueFd fd = UniqueFd::Open(MakeImage(4096), OpenMode::kWriteOnly);
+  EXPECT_EQ(StartWriteBehind(fd.get(), 0, 4096), 0);
+  EXPECT_EQ(AwaitWriteBehind(fd.get(), 0, 4096), 0);
+}
+
+TEST_F(BlockIoTest, OpenFailureIsLoggedTwiceAndShownOnce) {
+  ReportOpenFailure("/dev/loop9");
+
+  std::string text = "*** ERROR: Could not open device /dev/loop9";
+  EXPECT_EQ(ui_.lines(), (std::vector<std::string>{text, text}));
+  ASSERT_EQ(ui_.boxes().size(), 1u);
+  EXPECT_TRUE(ShownError(text));
+}
+
+}  // namespace
+}  // namespace quillmar

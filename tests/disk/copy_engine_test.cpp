@@ -1,0 +1,265 @@
+#include "disk/copy_engine.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "disk/device_io.h"
+#include "disk/unique_fd.h"
+#include "tests/disk/copy_fixture.h"
+
+namespace quillmar {
+namespace {
+
+using testing::Bytes;
+using testing::CopyTest;
+using testing::Pattern;
+using testing::ReadFile;
+using testing::WriteFile;
+
+TEST_F(CopyTest, ThousandBlocksGoInChunksOf512And488) {
+  MakeDrives(1010, 1010);
+
+  ASSERT_EQ(CopyBlocks(kSource, kTarget, 3, 5, 1000), 0);
+
+  EXPECT_EQ(ui_.lines(), (std::vector<std::string>{
+                             "Copy from source 'source-drive' at offset 3",
+                             "Copy to destination 'target-drive' at offset 5",
+                             "Copying 1000 blocks (0MB)",
+                         }));
+  ASSERT_EQ(target_->writes().size(), 2u);
+  EXPECT_EQ(target_->writes()[0].offset, Bytes(5));
+  EXPECT_EQ(target_->writes()[0].length, Bytes(512));
+  EXPECT_EQ(target_->writes()[1].offset, Bytes(5 + 512));
+  EXPECT_EQ(target_->writes()[1].length, Bytes(488));
+  EXPECT_EQ(target_->flushes(), 1);
+  ExpectTargetHolds(3, 5, 1000);
+  ExpectCleanedUp();
+  EXPECT_TRUE(ui_.boxes().empty());
+}
+
+TEST_F(CopyTest, SameDriveAsSourceAndTargetIsAccepted) {
+  MakeDrives(10, 1);
+  std::vector<uint8_t> before = source_->bytes();
+
+  ASSERT_EQ(CopyBlocks(kSource, kSource, 0, 6, 4), 0);
+
+  EXPECT_EQ(0, std::memcmp(source_->bytes().data() + Bytes(6), before.data(), Bytes(4)));
+  EXPECT_EQ(0, std::memcmp(source_->bytes().data(), before.data(), Bytes(6)));
+}
+
+TEST_F(CopyTest, SourceDriveWithoutAnyBlocksLeftCopiesNothing) {
+  MakeDrives(10, 10);
+
+  ASSERT_EQ(CopyBlocks(kSource, kTarget, 12, 0, 0), 0);
+
+  EXPECT_TRUE(ui_.Logged("Copying 0 blocks (0MB)"));
+  EXPECT_TRUE(target_->writes().empty());
+  ExpectCleanedUp();
+}
+
+// Count 0 copies up to the end of the source file, whole blocks only.
+TEST_F(CopyTest, CountZeroCopiesWholeBlocksToTheEndOfTheSourceFile) {
+  std::string source = dir_.File("source.img");
+  std::string target = dir_.File("new.img");
+  std::vector<uint8_t> bytes = Pattern(5'243'000, 3);
+  WriteFile(source, bytes);
+
+  ASSERT_EQ(CopyBlocks(source, target, 0, 0, 0), 0);
+
+  EXPECT_TRUE(ui_.Logged("Copying 10240 blocks (5MB)")) << ui_.Transcript();
+  bytes.resize(5'242'880);  // the last 120 bytes are not a whole block
+  EXPECT_EQ(ReadFile(target), bytes);
+}
+
+TEST_F(CopyTest, CountZeroStartsAtTheSourceBlock) {
+  std::string source = dir_.File("source.img");
+  std::string target = dir_.File("new.img");
+  std::vector<uint8_t> bytes = Pattern(Bytes(100) + 7, 3);
+  WriteFile(source, bytes);
+
+  ASSERT_EQ(CopyBlocks(source, target, 40, 0, 0), 0);
+
+  EXPECT_TRUE(ui_.Logged("Copying 60 blocks (0MB)")) << ui_.Transcript();
+  EXPECT_EQ(ReadFile(target), std::vector<uint8_t>(bytes.begin() + Bytes(40), bytes.end() - 7));
+}
+
+// An existing target file keeps everything outside the copied range; it is never truncated.
+TEST_F(CopyTest, ExistingLongerTargetFileKeepsItsHeadAndTail) {
+  std::string source = dir_.File("source.img");
+  std::string target = dir_.File("target.img");
+  std::vector<uint8_t> from = Pattern(Bytes(20), 3);
+  std::vector<uint8_t> old = Pattern(Bytes(50), 77);
+  WriteFile(source, from);
+  WriteFile(target, old);
+
+  ASSERT_EQ(CopyBlocks(source, target, 2, 10, 15), 0);
+
+  std::vector<uint8_t> expected = old;
+  std::copy(from.begin() + Bytes(2), from.begin() + Bytes(17), expected.begin() + Bytes(10));
+  EXPECT_EQ(ReadFile(target), expected);
+}
+
+TEST_F(CopyTest, MissingTargetFileIsCreatedWithTheBlocksAtTheirOffset) {
+  std::string source = dir_.File("source.img");
+  std::string target = dir_.File("backup.rtv");
+  std::vector<uint8_t> from = Pattern(Bytes(8), 3);
+  WriteFile(source, from);
+
+  ASSERT_EQ(CopyBlocks(source, target, 0, 2, 8), 0);
+
+  std::vector<uint8_t> expected(Bytes(2), 0);
+  expected.insert(expected.end(), from.begin(), from.end());
+  EXPECT_EQ(ReadFile(target), expected);
+}
+
+// Positions past 2 GiB and 4 GiB: the source length and every offset are 64-bit.
+TEST_F(CopyTest, SparseFilesBeyondFourGibibytes) {
+  std::string source = dir_.File("big-source.img");
+  std::string target = dir_.File("big-target.img");
+  const uint64_t start_block = (uint64_t{5} << 30) / 512;  // 5 GiB
+  std::vector<uint8_t> tail = Pattern(Bytes(2048), 3);
+  {
+    UniqueFd fd = UniqueFd::Open(source, OpenMode::kWriteOnlyCreate);
+    ASSERT_EQ(::pwrite(fd.get(), tail.data(), tail.size(), static_cast<off_t>(Bytes(start_block))),
+              static_cast<ssize_t>(tail.size()));
+  }
+
+  ASSERT_EQ(CopyBlocks(source, target, start_block, start_block + 8, 0), 0);
+
+  EXPECT_TRUE(ui_.Logged("Copying 2048 blocks (1MB)")) << ui_.Transcript();
+  EXPECT_TRUE(ui_.Logged("Copy from source '" + source + "' at offset 10485760"));
+  UniqueFd fd = UniqueFd::Open(target, OpenMode::kReadOnly);
+  std::vector<uint8_t> copied(tail.size());
+  ASSERT_EQ(
+      ::pread(fd.get(), copied.data(), copied.size(), static_cast<off_t>(Bytes(start_block + 8))),
+      static_cast<ssize_t>(copied.size()));
+  EXPECT_EQ(copied, tail);
+  EXPECT_EQ(Io().Length(fd.get()), static_cast<int64_t>(Bytes(start_block + 8 + 2048)));
+}
+
+TEST_F(CopyTest, MissingSourceIsReportedAndNoTargetIsCreated) {
+  std::string source = dir_.File("missing.img");
+  std::string target = dir_.File("never.img");
+
+  EXPECT_EQ(CopyBlocks(source, target, 0, 0, 10), -1);
+
+  std::string text = "*** ERROR: Could not open device " + source;
+  EXPECT_EQ(ui_.lines(), (std::vector<std::string>{
+                             "Copy from source '" + source + "' at offset 0",
+                             "Copy to destination '" + target + "' at offset 0",
+                             text,
+                             text,
+                         }));
+  ASSERT_EQ(ui_.boxes().size(), 1u);
+  EXPECT_EQ(ui_.boxes()[0].text, text);
+  EXPECT_EQ(ui_.boxes()[0].caption, "*** ERROR ***");
+  EXPECT_NE(::access(target.c_str(), F_OK), 0);
+  EXPECT_EQ(ui_.progress_shown(), 0);
+}
+
+TEST_F(CopyTest, TargetThatCannotBeOpenedClosesTheSource) {
+  MakeDrives(10, 0);
+  std::string target = dir_.File("no-such-folder/target.img");
+
+  EXPECT_EQ(CopyBlocks(kSource, target, 0, 0, 10), -1);
+
+  EXPECT_EQ(ui_.lines().back(), "*** ERROR: Could not open device " + target);
+  EXPECT_EQ(io_.open_descriptors(), 0);
+  EXPECT_EQ(ui_.progress_shown(), 0);
+}
+
+TEST_F(CopyTest, BusyTargetDriveIsRefusedBeforeAnythingIsWritten) {
+  MakeDrives(10, 10);
+  target_->RefuseWriters();
+
+  EXPECT_EQ(CopyBlocks(kSource, kTarget, 0, 0, 10), -1);
+
+  EXPECT_TRUE(ui_.Logged("*** ERROR: Could not open device target-drive"));
+  EXPECT_TRUE(target_->writes().empty());
+  ExpectCleanedUp();
+}
+
+// The bar: shown once, whole percents that only grow and never pass 100, hidden at the end.
+class CopyProgressTest : public CopyTest, public ::testing::WithParamInterface<uint32_t> {};
+
+TEST_P(CopyProgressTest, MovesForwardWithinRangeAndEndsHidden) {
+  uint32_t count = GetParam();
+  MakeDrives(count, count);
+
+  ASSERT_EQ(CopyBlocks(kSource, kTarget, 0, 0, count), 0);
+
+  const std::vector<int>& steps = ui_.progress();
+  ASSERT_FALSE(steps.empty());
+  EXPECT_EQ(steps.front(), 0);
+  for (size_t i = 1; i < steps.size(); ++i) {
+    EXPECT_GT(steps[i], steps[i - 1]) << "step " << i;
+    EXPECT_LE(steps[i], 100);
+  }
+  // The bar stands where the last chunk began.
+  uint64_t last_chunk_start = (count - 1) / kCopyChunkBlocks * kCopyChunkBlocks;
+  EXPECT_EQ(steps.back(), static_cast<int>(last_chunk_start * 100 / count));
+  EXPECT_EQ(ui_.progress_shown(), 1);
+  EXPECT_EQ(ui_.progress_hidden(), 1);
+  ExpectTargetHolds(0, 0, count);
+}
+
+INSTANTIATE_TEST_SUITE_P(Counts, CopyProgressTest,
+                         ::testing::Values(1, 99, 100, 512, 513, 1000, 51'200, 70'001));
+
+// Write-behind: each finished window starts on its way; the oldest is waited for once more than
+// kWriteBehindWindowsInFlight are.
+TEST_F(CopyTest, WriteBehindFollowsTheWindowsOfTheTarget) {
+  const uint64_t window = kWriteBehindWindowBytes;
+  const uint64_t full_windows = kWriteBehindWindowsInFlight + 2;
+  const uint64_t blocks = (full_windows * window + window / 2) / 512;
+  MakeDrives(blocks, blocks + 10);
+
+  ASSERT_EQ(CopyBlocks(kSource, kTarget, 0, 10, static_cast<uint32_t>(blocks)), 0);
+
+  const uint64_t base = Bytes(10);
+  using Range = std::pair<uint64_t, uint64_t>;
+  std::vector<Range> started, waited;
+  for (uint64_t i = 0; i < full_windows; ++i)
+    started.push_back({base + i * window, window});
+  for (uint64_t i = 0; i < full_windows - kWriteBehindWindowsInFlight; ++i) {
+    waited.push_back({base + i * window, window});
+  }
+  EXPECT_EQ(target_->writeback_starts(), started);
+  EXPECT_EQ(target_->writeback_waits(), waited);
+  EXPECT_EQ(target_->flushes(), 1);
+  ExpectTargetHolds(0, 10, blocks);
+}
+
+TEST_F(CopyTest, TargetWithoutWriteBehindIsFlushedAtTheEnd) {
+  const uint32_t blocks = 3 * kWriteBehindWindowBytes / 512;
+  MakeDrives(blocks, blocks);
+  target_->FailWriteback(ESPIPE);
+
+  ASSERT_EQ(CopyBlocks(kSource, kTarget, 0, 0, blocks), 0);
+
+  EXPECT_EQ(target_->writeback_starts().size(), 1u);  // tried once, then left alone
+  EXPECT_TRUE(target_->writeback_waits().empty());
+  EXPECT_EQ(target_->flushes(), 1);
+  EXPECT_TRUE(ui_.boxes().empty());
+  ExpectTargetHolds(0, 0, blocks);
+}
+
+TEST_F(CopyTest, RealFilesThroughSeveralWindows) {
+  std::string source = dir_.File("source.img");
+  std::string target = dir_.File("target.img");
+  std::vector<uint8_t> from = Pattern(4 * kWriteBehindWindowBytes + Bytes(1000), 3);
+  WriteFile(source, from);
+  WriteFile(target, Pattern(Bytes(100), 9));
+
+  ASSERT_EQ(CopyBlocks(source, target, 0, 0, 0), 0);
+
+  EXPECT_EQ(ReadFile(target), from);
+  EXPECT_TRUE(ui_.boxes().empty());
+}
+
+}  // namespace
+}  // namespace quillmar

@@ -1,0 +1,361 @@
+// The action buttons: each runs its operation between DisableAllControls and the closing
+// refresh, backup and restore only refresh once their copy started; the Photo size reaches the
+// patch; the clipboard text; the about box.
+#include <QApplication>
+#include <QClipboard>
+#include <QComboBox>
+#include <QLabel>
+#include <QRegularExpression>
+#include <QTest>
+#include <QTimer>
+
+#include "app/about_dlg.h"
+#include "app/build_info.h"
+#include "disk/drive_table.h"
+#include "tests/gui/gui_harness.h"
+
+namespace quillmar {
+namespace {
+
+using namespace testing;
+
+// The thirteen controls an operation disables.
+const char* const kOperationControls[] = {
+    "IDC_BACKUP",       "IDC_RESTORE",    "IDC_PATCH",      "IDC_COPY_SYSTEM", "IDC_COPY_MPEG",
+    "IDC_COPY_PHOTO",   "IDC_SET_SOURCE", "IDC_SET_TARGET", "IDC_COPY_LOG",    "IDCANCEL",
+    "IDC_SINGLE_DRIVE", "IDC_DUAL_DRIVE", "IDC_PHOTO_SIZE"};
+
+// "1" for each enabled control of kOperationControls.
+QString EnabledControls(GuiSession& session) {
+  QString pattern;
+  for (const char* id : kOperationControls) {
+    pattern += session.Control<QWidget>(id)->isEnabled() ? '1' : '0';
+  }
+  return pattern;
+}
+
+const QString kAllDisabled(static_cast<int>(std::size(kOperationControls)), '0');
+
+std::vector<uint64_t> Hashes(const std::vector<std::string>& paths) {
+  std::vector<uint64_t> hashes;
+  for (const std::string& path : paths) {
+    hashes.push_back(FileSize(path) < 0 ? 0 : ImageHash(path));  // "missing.img" stays missing
+  }
+  return hashes;
+}
+
+}  // namespace
+
+class ActionsTest : public QObject {
+  Q_OBJECT
+
+ private:
+  int support_failures_ = 0;
+  std::unique_ptr<GuiSession> session_;
+  std::vector<std::string> drives_;
+
+  bool OpenSamples() {
+    std::string why;
+    if (!MakeSampleDrives(*session_, &drives_, &why)) {
+      qWarning("%s", why.c_str());
+      return false;
+    }
+    return session_->Open(drives_);
+  }
+
+  // Takes the enabled state of the controls once, the first time the event loop runs inside
+  // the operation (a log line or a progress step drains the window's events).
+  void SampleDuringOperation(QTimer* timer, QString* sample) {
+    timer->setInterval(1);
+    connect(timer, &QTimer::timeout, this, [this, timer, sample] {
+      if (!session_->dlg().operationRunning() || !sample->isEmpty())
+        return;
+      *sample = EnabledControls(*session_);
+      timer->stop();
+    });
+    timer->start();
+  }
+
+ private slots:
+  void init() {
+    support_failures_ = SupportFailureCount();
+    session_ = std::make_unique<GuiSession>();
+  }
+
+  void cleanup() {
+    session_.reset();
+    QCOMPARE(SupportFailureCount(), support_failures_);
+  }
+
+  // A "no" at the first question: nothing is written, and the window still ends refreshed
+  // and enabled by the rules.
+  void declinedOperationStillRefreshes_data() {
+    QTest::addColumn<QByteArray>("button");
+    QTest::addColumn<int>("system");
+    QTest::addColumn<int>("source");
+    QTest::addColumn<int>("target");
+    QTest::addColumn<QString>("question");
+    QTest::newRow("copy system") << QByteArray("IDC_COPY_SYSTEM") << 0 << int{kOld} << int{kBlank}
+                                 << "You are about to mirror disk ";
+    QTest::newRow("copy MPEG") << QByteArray("IDC_COPY_MPEG") << 0 << int{kOld} << int{kBlank}
+                               << "Target disk does not seem to be a ReplayTV disk.";
+    QTest::newRow("copy Photo") << QByteArray("IDC_COPY_PHOTO") << 0 << int{kRtv4000} << int{kBlank}
+                                << "You are about to copy \nthe 3rd partition";
+    QTest::newRow("patch") << QByteArray("IDC_PATCH") << 0 << -1 << int{kOld}
+                           << "You are about to patch disk ";
+    QTest::newRow("make 2-drive system") << QByteArray("IDC_PATCH") << 1 << int{kOld} << int{kBlank}
+                                         << "This will attempt to create a 2 drive system\nwhere ";
+  }
+
+  void declinedOperationStillRefreshes() {
+    QFETCH(QByteArray, button);
+    QFETCH(int, system);
+    QFETCH(int, source);
+    QFETCH(int, target);
+    QFETCH(QString, question);
+    QVERIFY(OpenSamples());
+    GuiSession& s = *session_;
+    s.ChooseSystem(system);
+    s.SetSource(source);
+    s.SetTarget(target);
+    const QString enabled_before = EnabledControls(s);
+    QVERIFY(s.Button(button.constData())->isEnabled());
+    QVERIFY(!s.DriveList()->selectedItems().isEmpty());
+    const std::vector<uint64_t> before = Hashes(drives_);
+
+    QStringList during_prompt;
+    s.ui().on_prompt = [&] { during_prompt << EnabledControls(s); };
+    s.ui().Answer(false);
+    s.Click(button.constData());
+
+    QCOMPARE(s.ui().questions().size(), size_t{1});
+    const Box& asked = s.ui().questions().front();
+    QCOMPARE(asked.caption, std::string("Proceed?"));
+    QVERIFY2(QString::fromStdString(asked.text).startsWith(question), asked.text.c_str());
+    QVERIFY2(QString::fromStdString(asked.text).endsWith("\nDo you really want to proceed?"),
+             asked.text.c_str());
+    QCOMPARE(during_prompt, QStringList{kAllDisabled});
+    QVERIFY(s.DriveList()->selectedItems().isEmpty());  // the list was rebuilt
+    QCOMPARE(s.DriveList()->topLevelItemCount(), 7);
+    QCOMPARE(EnabledControls(s), enabled_before);
+    QVERIFY(Hashes(drives_) == before);
+    QVERIFY(!s.dlg().operationRunning());
+  }
+
+  // "yes": the system area is copied and the refreshed list shows the target's new state.
+  void copySystemRunsAndRefreshes() {
+    QVERIFY(OpenSamples());
+    GuiSession& s = *session_;
+    s.SetSource(kOld);
+    s.SetTarget(kBlank);
+    QCOMPARE(s.DriveList()->topLevelItem(kBlank)->text(3), QString("NOT a ReplayTV Disk"));
+    s.ui().Answer(true);
+    s.Click("IDC_COPY_SYSTEM");
+    QCOMPARE(s.ui().boxes().size(), size_t{1});
+    QCOMPARE(s.ui().boxes().front().text, std::string("Copy Complete"));
+    QCOMPARE(s.DriveList()->topLevelItem(kBlank)->text(3),
+             QString("ReplayTV Disk, NEEDS TO BE PATCHED"));
+    // The labels keep the text of the last Set.
+    QVERIFY(s.dlg().targetLabel().endsWith("NOT a ReplayTV Disk"));
+    QVERIFY(s.Button("IDC_COPY_SYSTEM")->isEnabled());
+    QCOMPARE(ReadSectors(drives_[kBlank], 0, 2), ReadSectors(drives_[kOld], 0, 2));
+  }
+
+  // "4GB" in the combo box reaches the patch as 7,812,608 sectors.
+  void patchTakesThePhotoSize() {
+    ReplayTvDisk disk;
+    disk.disk_sectors = 30000000;
+    disk.layout_sectors = 20000000;
+    disk.rtv4000 = true;
+    disk.photo_sectors = 204800;
+    const std::string path = session_->File("rtv4000-old.img");
+    QVERIFY(MakeReplayTvDisk(path, disk));
+    QVERIFY(session_->Open({path}));
+    GuiSession& s = *session_;
+    s.SetTarget(0);
+    auto* photo = s.Control<QComboBox>("IDC_PHOTO_SIZE");
+    QVERIFY(photo->isEnabled());
+    photo->setCurrentIndex(photo->findText("4GB"));
+    QCOMPARE(photo->currentIndex(), 13);
+
+    s.ui().AnswerAll({true, false, true});  // patch it, keep the MPEG partition, new Photo
+    s.Click("IDC_PATCH");
+    QVERIFY2(s.ui().Logged("  Photo partition size will be 7812608 blocks (3814MB)"),
+             s.ui().Transcript().c_str());
+    QCOMPARE(DriveTable[0].p3_length, 7812608u);
+    QCOMPARE(DriveTable[0].p3_start, 30000000u - 7812608u);
+    QCOMPARE(s.DriveList()->topLevelItem(0)->text(3), QString("RTV4000 Disk"));
+  }
+
+  void makeTwoDriveSystem() {
+    QVERIFY(OpenSamples());
+    GuiSession& s = *session_;
+    s.ChooseSystem(1);
+    s.SetSource(kOld);
+    s.SetTarget(kBlank);
+    QCOMPARE(s.Button("IDC_PATCH")->text(), QString("Make 2-Drive System"));
+    s.ui().AlwaysYes();
+    s.Click("IDC_PATCH");
+    QCOMPARE(s.DriveList()->topLevelItem(kOld)->text(3), QString("ReplayTV Disk 1 of 2"));
+    QCOMPARE(s.DriveList()->topLevelItem(kBlank)->text(3), QString("ReplayTV Disk 2 of 2"));
+    QVERIFY(s.Button("IDC_PATCH")->isEnabled());
+  }
+
+  void backupWritesTheImage() {
+    QVERIFY(OpenSamples());
+    GuiSession& s = *session_;
+    s.SetSource(kOld);
+    const std::string image = s.File("old.rtv");
+    QTimer sampler;
+    QString during_copy;
+    SampleDuringOperation(&sampler, &during_copy);
+    s.ui().ChooseFileAnswer(image);
+    s.Click("IDC_BACKUP");
+
+    QCOMPARE(s.ui().file_requests().size(), size_t{1});
+    const FileChoiceRequest& request = s.ui().file_requests().front();
+    QVERIFY(request.save);
+    QCOMPARE(request.title, std::string("Select backup file name"));
+    QCOMPARE(request.default_extension, std::string("rtv"));
+    QCOMPARE(request.filter,
+             std::string("ReplayTV backup files (*.rtv)|*.rtv|All Files (*.*)|*.*||"));
+    QCOMPARE(FileSize(image), int64_t{(4000 + 10242) * 512});
+    QVERIFY(s.LogContains("*** Backup complete"));
+    QCOMPARE(during_copy, kAllDisabled);
+    QVERIFY(s.DriveList()->selectedItems().isEmpty());
+    QVERIFY(s.Button("IDC_BACKUP")->isEnabled());
+  }
+
+  // A cancelled file choice leaves everything as it was: no copy, no line, no refresh.
+  void cancelledBackupChangesNothing() {
+    QVERIFY(OpenSamples());
+    GuiSession& s = *session_;
+    s.SetSource(kOld);
+    const int lines = static_cast<int>(s.LogLines().size());
+    const QString enabled = EnabledControls(s);
+    s.ui().CancelFileChoice();
+    s.Click("IDC_BACKUP");
+    QCOMPARE(s.ui().file_requests().size(), size_t{1});
+    QCOMPARE(static_cast<int>(s.LogLines().size()), lines);
+    QCOMPARE(s.DriveList()->selectedItems().size(), 1);  // not refreshed
+    QCOMPARE(EnabledControls(s), enabled);
+  }
+
+  void restoreWritesTheImageBack() {
+    QVERIFY(OpenSamples());
+    GuiSession& s = *session_;
+    const std::string image = s.File("old.rtv");
+    s.SetSource(kOld);
+    s.ui().ChooseFileAnswer(image);
+    s.Click("IDC_BACKUP");
+    QVERIFY(s.LogContains("*** Backup complete"));
+
+    s.SetTarget(kBlank);
+    s.ui().Answer(true);  // overwrite the target
+    s.ui().ChooseFileAnswer(image);
+    s.ui().Answer(false);  // no MPEG reset
+    s.Click("IDC_RESTORE");
+    QCOMPARE(s.ui().questions().size(), size_t{2});
+    QCOMPARE(s.ui().questions()[0].caption, std::string("Warning"));
+    QVERIFY(s.ui().questions()[0].text.find(drives_[kBlank]) != std::string::npos);
+    QCOMPARE(s.ui().questions()[1].caption, std::string("Reset MPEG partition?"));
+    const FileChoiceRequest& request = s.ui().file_requests().back();
+    QVERIFY(!request.save);
+    QCOMPARE(request.title, std::string("Select file to restore from"));
+    QVERIFY(s.LogContains("*** Restore complete"));
+    QCOMPARE(s.DriveList()->topLevelItem(kBlank)->text(3),
+             QString("ReplayTV Disk, NEEDS TO BE PATCHED"));
+    QCOMPARE(ReadSectors(drives_[kBlank], 0, 4000 + 10242),
+             ReadSectors(drives_[kOld], 0, 4000 + 10242));
+  }
+
+  void declinedRestoreChangesNothing() {
+    QVERIFY(OpenSamples());
+    GuiSession& s = *session_;
+    s.SetTarget(kBlank);
+    const std::vector<uint64_t> before = Hashes(drives_);
+    s.ui().Answer(false);
+    s.Click("IDC_RESTORE");
+    QCOMPARE(s.ui().questions().size(), size_t{1});
+    QVERIFY(s.ui().file_requests().empty());
+    QCOMPARE(s.DriveList()->selectedItems().size(), 1);  // not refreshed
+    QVERIFY(Hashes(drives_) == before);
+  }
+
+  // Two rows, the first for an absent drive; a source set, no target.
+  void clipboardText() {
+    const std::string old = session_->File("old.img");
+    ReplayTvDisk disk;
+    disk.disk_sectors = 40000000;
+    disk.layout_sectors = 30000000;
+    QVERIFY(MakeReplayTvDisk(old, disk));
+    QVERIFY(session_->Open({session_->File("missing.img"), old}));
+    GuiSession& s = *session_;
+    s.SetSource(1);
+    s.Click("IDC_COPY_LOG");
+
+    const QString model = QString::fromStdString(DriveTable[1].model);
+    QString expected =
+        "0) Empty - () - \r\n"
+        "1) " +
+        model + " - (20 GB) - ReplayTV Disk, NEEDS TO BE PATCHED\r\n" + "\r\n" + "Source: 1) " +
+        model + " - ( 20GB ) - ReplayTV Disk, NEEDS TO BE PATCHED\r\n" +
+        "Target: Select a drive from the list and click 'Set'\r\n\r\n";
+    QVERIFY(!s.ui().lines().empty());
+    for (const std::string& line : s.ui().lines()) {
+      expected += QString::fromStdString(line) + "\r\n";
+    }
+    QCOMPARE(QGuiApplication::clipboard()->text(), expected);
+  }
+
+  // Before the first tick the drive section is empty.
+  void clipboardBeforeTheFirstTick() {
+    session_->OpenWithoutWaiting({session_->File("missing.img")});
+    session_->Click("IDC_COPY_LOG");
+    QCOMPARE(QGuiApplication::clipboard()->text(),
+             QString("\r\nSource: Select a drive from the list and click 'Set'\r\n"
+                     "Target: Select a drive from the list and click 'Set'\r\n\r\n"));
+  }
+
+  void aboutBox() {
+    session_->OpenWithoutWaiting({session_->File("missing.img")});
+    GuiSession& s = *session_;
+    QAction* about = s.dlg().findChild<QAction*>("IDM_ABOUTBOX");
+    QVERIFY(about != nullptr);
+    QCOMPARE(about->text(), QString("&About Quillmar..."));
+    QVERIFY(s.dlg().actions().contains(about));
+    QCOMPARE(s.dlg().contextMenuPolicy(), Qt::ActionsContextMenu);
+
+    QString title, version, date, ok;
+    QTimer::singleShot(0, this, [&] {
+      CAboutDlg* box = nullptr;
+      for (QWidget* w : QApplication::topLevelWidgets()) {
+        if (auto* candidate = qobject_cast<CAboutDlg*>(w); candidate && candidate->isVisible()) {
+          box = candidate;
+        }
+      }
+      if (box == nullptr)
+        return;
+      title = box->windowTitle();
+      version = box->findChild<QLabel*>("IDC_ABOUT_VERSION")->text();
+      date = box->findChild<QLabel*>("IDC_ABOUT_DATE")->text();
+      QPushButton* button = box->findChild<QPushButton*>("IDOK");
+      ok = button->text();
+      QTest::mouseClick(button, Qt::LeftButton);
+    });
+    s.Click("AboutButton");
+    QCOMPARE(title, QString("About Quillmar"));
+    QCOMPARE(version, QString("Quillmar version 2.4"));
+    QCOMPARE(date, QString::fromStdString(BuildDateTime()));
+    QVERIFY2(QRegularExpression(R"(^[A-Z][a-z]{2} [ 1-3][0-9] \d{4}, \d\d:\d\d:\d\d$)")
+                 .match(date)
+                 .hasMatch(),
+             qPrintable(date));
+    QCOMPARE(ok, QString("OK"));
+  }
+};
+
+}  // namespace quillmar
+
+QTEST_MAIN(quillmar::ActionsTest)
+#include "actions_test.moc"

@@ -1,0 +1,96 @@
+// Start-up: the command line reaches the settings and the drive map before the window scans,
+// the window runs until it is closed, and a command line that cannot be used opens no window.
+#include <QApplication>
+#include <QListWidget>
+#include <QTest>
+#include <QTimer>
+
+#include "app/log.h"
+#include "app/quillmar_app.h"
+#include "app/settings.h"
+#include "disk/drive_map.h"
+#include "tests/gui/gui_harness.h"
+
+namespace quillmar {
+namespace {
+
+CQuillmarDlg* OpenWindow() {
+  for (QWidget* widget : QApplication::topLevelWidgets()) {
+    if (auto* dlg = qobject_cast<CQuillmarDlg*>(widget); dlg != nullptr && dlg->isVisible()) {
+      return dlg;
+    }
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+class AppStartTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<testing::GuiSession> session_;  // clean state and a folder
+
+ private slots:
+  void init() {
+    session_ = std::make_unique<testing::GuiSession>();
+    SetLogFilePath(session_->File("quillmar.log"));
+  }
+  void cleanup() { session_.reset(); }
+
+  void commandLineReachesTheWindow() {
+    const std::string drive = session_->File("big.img");
+    QVERIFY(testing::MakeBlankImage(drive, 300000000));
+    QStringList log;
+    bool found = false;
+    auto* poll = new QTimer(this);
+    poll->setInterval(20);
+    connect(poll, &QTimer::timeout, this, [&, poll] {
+      CQuillmarDlg* dlg = OpenWindow();
+      if (dlg == nullptr)
+        return;
+      auto* list = dlg->findChild<QListWidget*>("IDC_LOG");
+      auto* drives = dlg->findChild<QTreeWidget*>("IDC_DRIVE_LIST");
+      if (drives->topLevelItemCount() == 0)
+        return;  // the first tick has not come yet
+      found = true;
+      for (int i = 0; i < list->count(); ++i)
+        log << list->item(i)->text();
+      poll->stop();
+      dlg->reject();
+    });
+    poll->start();
+    const int status =
+        CQuillmarApp().InitInstance({"--drive", drive, "267386880", "66000", "ignored"});
+    delete poll;
+    QCOMPARE(status, 0);
+    QVERIFY(found);
+    QCOMPARE(DrivePath(0), drive);
+    QCOMPARE(g_maxDriveSectors, 267386880u);
+    QCOMPARE(g_mpegClusterOverride, 66000);
+    QVERIFY(log.size() >= 2);
+    QVERIFY(log[0].startsWith("Quillmar version 2.4, built on "));
+    QCOMPARE(log[1], QString("Drive size will be limited to 267386880 sectors"));
+  }
+
+  void unusableCommandLineOpensNoWindow_data() {
+    QTest::addColumn<QStringList>("args");
+    QTest::newRow("unknown option") << QStringList{"--drive", "x.img", "--bogus"};
+    QTest::newRow("--drive without a path") << QStringList{"--drive"};
+  }
+
+  void unusableCommandLineOpensNoWindow() {
+    QFETCH(QStringList, args);
+    std::vector<std::string> list;
+    for (const QString& arg : args)
+      list.push_back(arg.toStdString());
+    QCOMPARE(CQuillmarApp().InitInstance(list), 2);
+    QVERIFY(OpenWindow() == nullptr);
+    QVERIFY(!LogWindowRegistered());
+  }
+};
+
+}  // namespace quillmar
+
+QTEST_MAIN(quillmar::AppStartTest)
+#include "app_start_test.moc"

@@ -1,0 +1,401 @@
+// The main window from start-up to a selection: the deferred first scan, the drive list, the
+// Set buttons with their warning, the system type and every enabling rule.
+#include <QComboBox>
+#include <QGroupBox>
+#include <QLabel>
+#include <QListWidget>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QSet>
+#include <QTest>
+
+#include "app/settings.h"
+#include "disk/drive_table.h"
+#include "ops/photo_sizes.h"
+#include "tests/gui/gui_harness.h"
+
+namespace quillmar {
+namespace {
+
+using testing::GuiSession;
+using testing::MakeSampleDrives;
+using testing::SupportFailureCount;
+using namespace testing;  // sample drive names
+
+const QString kPrompt = "Select a drive from the list and click 'Set'";
+
+// The controls whose enabled state the rules decide, in a fixed order for comparisons.
+const char* const kRuledControls[] = {"IDC_BACKUP",     "IDC_RESTORE", "IDC_PHOTO_SIZE",
+                                      "IDC_COPY_PHOTO", "IDC_PATCH",   "IDC_COPY_SYSTEM",
+                                      "IDC_COPY_MPEG"};
+const char* const kAlwaysEnabled[] = {"IDC_SET_SOURCE",   "IDC_SET_TARGET", "IDCANCEL",
+                                      "IDC_SINGLE_DRIVE", "IDC_DUAL_DRIVE", "IDC_COPY_LOG"};
+
+QString EnabledPattern(GuiSession& session) {
+  QString pattern;
+  for (const char* id : kRuledControls) {
+    pattern += session.Control<QWidget>(id)->isEnabled() ? '1' : '0';
+  }
+  return pattern;
+}
+
+QString Model(int index) {
+  return QString::fromStdString(DriveTable[index].model);
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private:
+  int support_failures_ = 0;
+  std::unique_ptr<GuiSession> session_;
+  std::vector<std::string> drives_;
+
+  // A session with the sample drives, opened and scanned.
+  bool OpenSamples() {
+    std::string why;
+    if (!MakeSampleDrives(*session_, &drives_, &why)) {
+      qWarning("%s", why.c_str());
+      return false;
+    }
+    return session_->Open(drives_);
+  }
+
+ private slots:
+  void init() {
+    support_failures_ = SupportFailureCount();
+    session_ = std::make_unique<GuiSession>();
+  }
+
+  void cleanup() {
+    session_.reset();
+    QCOMPARE(SupportFailureCount(), support_failures_);
+  }
+
+  void templateStateBeforeTheFirstTick() {
+    session_->OpenWithoutWaiting({session_->File("missing.img")});
+    GuiSession& s = *session_;
+    QCOMPARE(s.DriveList()->topLevelItemCount(), 0);
+    for (QWidget* control : s.dlg().findChildren<QWidget*>()) {
+      const QString id = control->objectName();
+      if (!id.startsWith("IDC") || id == "IDC_DRIVE_LIST" || id == "IDC_LOG" ||
+          qobject_cast<QGroupBox*>(control) != nullptr || id.endsWith("_TEXT") ||
+          id == "IDC_LOG_LABEL" || id == "IDC_PROGRESS") {
+        continue;
+      }
+      QVERIFY2(control->isEnabled() == (id == "IDC_COPY_LOG" || id == "IDCANCEL"), qPrintable(id));
+    }
+    QVERIFY(s.Button("IDCANCEL")->isEnabled());
+    QVERIFY(s.Control<QRadioButton>("IDC_SINGLE_DRIVE")->isChecked());
+    QVERIFY(s.Control<QWidget>("IDC_PROGRESS")->isHidden());
+    QCOMPARE(s.Control<QLabel>("IDC_SOURCE_TEXT")->text(), kPrompt);
+    QCOMPARE(s.Control<QLabel>("IDC_TARGET_TEXT")->text(), kPrompt);
+    QCOMPARE(s.Control<QGroupBox>("IDC_SOURCE_GROUP")->title(), QString("Source drive"));
+    QCOMPARE(s.Control<QGroupBox>("IDC_TARGET_GROUP")->title(), QString("Target drive"));
+
+    auto* photo = s.Control<QComboBox>("IDC_PHOTO_SIZE");
+    QCOMPARE(photo->count(), static_cast<int>(kPhotoSizeSectors.size()));
+    QCOMPARE(photo->currentIndex(), 0);
+    QCOMPARE(photo->itemText(0), QString("No change"));
+    QCOMPARE(photo->itemText(13), QString("4GB"));
+    QCOMPARE(photo->itemText(16), QString("20GB"));
+    QVERIFY(s.LogLines().isEmpty());  // nothing is scanned or logged before the tick
+  }
+
+  void firstTickFillsTheDriveList() {
+    QVERIFY(OpenSamples());
+    GuiSession& s = *session_;
+    QTreeWidget* list = s.DriveList();
+    QCOMPARE(list->columnCount(), 4);
+    QCOMPARE(list->headerItem()->text(0), QString("Drive ID"));
+    QCOMPARE(list->headerItem()->text(1), QString("Index"));
+    QCOMPARE(list->headerItem()->text(2), QString("Size"));
+    QCOMPARE(list->headerItem()->text(3), QString("Status"));
+    QCOMPARE(list->topLevelItemCount(), 7);
+
+    struct Row {
+      const char* size;
+      const char* status;
+      int image;
+    };
+    const Row rows[] = {
+        {"20 GB", "ReplayTV Disk, NEEDS TO BE PATCHED", kImageReplayTv},
+        {"", "", kImageNotReplayTv},
+        {"40 GB", "RTV4000 Disk", kImageReplayTv},
+        {"2 GB", "May be PC Disk", kImagePcDisk},
+        {"20 GB", "ReplayTV Disk 1 of 2", kImageDisk1Of2},
+        {"30 GB", "ReplayTV Disk 2 of 2", kImageDisk2Of2},
+        {"51 GB", "NOT a ReplayTV Disk", kImageNotReplayTv},
+    };
+    for (int i = 0; i < 7; ++i) {
+      QTreeWidgetItem* item = list->topLevelItem(i);
+      const QString where = QString("row %1").arg(i);
+      if (i == kMissing) {
+        QCOMPARE(item->text(0), QString("Empty"));
+        QCOMPARE(item->text(1), QString());
+      } else {
+        QVERIFY2(!item->text(0).isEmpty(), qPrintable(where));
+        QCOMPARE(item->text(0), Model(i));
+        QCOMPARE(item->text(1), QString::number(i));
+      }
+      QCOMPARE(item->text(2), QString(rows[i].size));
+      QCOMPARE(item->text(3), QString(rows[i].status));
+      QVERIFY2(item->icon(0).cacheKey() == s.dlg().driveImage(rows[i].image).cacheKey(),
+               qPrintable(where));
+    }
+
+    // The version line opens the log, once: the tick does not come back.
+    QTest::qWait(300);
+    const QStringList log = s.LogLines();
+    QVERIFY(!log.isEmpty());
+    static const QRegularExpression kVersion(
+        R"(^Quillmar version 2\.4, built on [A-Z][a-z]{2} [ 1-3][0-9] \d{4}, \d\d:\d\d:\d\d$)");
+    QVERIFY2(kVersion.match(log.first()).hasMatch(), qPrintable(log.first()));
+    QCOMPARE(log.filter("Quillmar version").size(), 1);
+    QVERIFY(log.filter("Drive size will be limited").isEmpty());
+    QCOMPARE(s.ui().lines().front(), log.first().toStdString());
+    QCOMPARE(EnabledPattern(s), QString("0000000"));
+    for (const char* id : kAlwaysEnabled)
+      QVERIFY2(s.Control<QWidget>(id)->isEnabled(), id);
+  }
+
+  // The five pictures are loaded and tell the roles apart.
+  void driveImagesAreDistinct() {
+    session_->OpenWithoutWaiting({session_->File("missing.img")});
+    QSet<qint64> keys;
+    for (int image = 0; image < kDriveImageCount; ++image) {
+      const QIcon& icon = session_->dlg().driveImage(image);
+      QVERIFY(!icon.isNull());
+      QCOMPARE(icon.pixmap(16, 16).size(), QSize(16, 16));
+      keys.insert(icon.pixmap(16, 16).toImage().cacheKey());
+      QVERIFY(!icon.pixmap(16, 16).toImage().isNull());
+    }
+    QVERIFY(!session_->dlg().windowIcon().isNull());
+    QSet<QByteArray> pictures;
+    for (int image = 0; image < kDriveImageCount; ++image) {
+      QImage picture = session_->dlg().driveImage(image).pixmap(16, 16).toImage();
+      pictures.insert(
+          QByteArray(reinterpret_cast<const char*>(picture.constBits()), picture.sizeInBytes()));
+    }
+    QCOMPARE(pictures.size(), kDriveImageCount);
+  }
+
+  void sizeLimitIsLoggedAndApplied() {
+    QVERIFY(MakeBlankImage(session_->File("big.img"), 300000000));
+    g_maxDriveSectors = 267386880;
+    QVERIFY(session_->Open({session_->File("big.img")}));
+    const QStringList log = session_->LogLines();
+    QVERIFY(log.size() >= 2);
+    QCOMPARE(log[1], QString("Drive size will be limited to 267386880 sectors"));
+    QCOMPARE(session_->DriveList()->topLevelItem(0)->text(2), QString("136 GB"));
+  }
+
+  void rowsRunToTheLastPresentDrive_data() {
+    QTest::addColumn<QStringList>("files");  // "" marks a missing file
+    QTest::addColumn<QStringList>("first_column");
+    QTest::newRow("only a missing drive 0") << QStringList{""} << QStringList{"Empty"};
+    QTest::newRow("drives 0 and 3")
+        << QStringList{"a.img", "", "", "d.img"} << QStringList{"a.img", "Empty", "Empty", "d.img"};
+    QTest::newRow("trailing missing drives are not listed")
+        << QStringList{"", "b.img", "", ""} << QStringList{"Empty", "b.img"};
+  }
+
+  void rowsRunToTheLastPresentDrive() {
+    QFETCH(QStringList, files);
+    QFETCH(QStringList, first_column);
+    std::vector<std::string> drives;
+    for (int i = 0; i < files.size(); ++i) {
+      const std::string name =
+          files[i].isEmpty() ? "missing" + std::to_string(i) + ".img" : files[i].toStdString();
+      drives.push_back(session_->File(name));
+      if (!files[i].isEmpty())
+        QVERIFY(MakeBlankImage(drives.back(), 2000000));
+    }
+    QVERIFY(session_->Open(drives));
+    QTreeWidget* list = session_->DriveList();
+    QCOMPARE(list->topLevelItemCount(), first_column.size());
+    for (int i = 0; i < first_column.size(); ++i) {
+      if (first_column[i] == "Empty") {
+        QCOMPARE(list->topLevelItem(i)->text(0), QString("Empty"));
+      } else {
+        QVERIFY2(list->topLevelItem(i)->text(0).contains(first_column[i]),
+                 qPrintable(list->topLevelItem(i)->text(0)));
+        QCOMPARE(list->topLevelItem(i)->text(3), QString("NOT a ReplayTV Disk"));
+      }
+    }
+  }
+
+  void setWithoutSelectionShowsThePrompt() {
+    QVERIFY(OpenSamples());
+    GuiSession& s = *session_;
+    s.SetSource(kOld);
+    QCOMPARE(s.dlg().sourceDrive(), 0);
+    s.SetSource(-1);
+    QCOMPARE(s.dlg().sourceDrive(), -1);
+    QCOMPARE(s.Control<QLabel>("IDC_SOURCE_TEXT")->text(), kPrompt);
+    s.SetTarget(-1);
+    QCOMPARE(s.dlg().targetDrive(), -1);
+    QCOMPARE(s.Control<QLabel>("IDC_TARGET_TEXT")->text(), kPrompt);
+    QVERIFY(s.ui().questions().empty());
+  }
+
+  void setLabelsDescribeTheDrive() {
+    QVERIFY(OpenSamples());
+    GuiSession& s = *session_;
+    s.SetSource(kOld);
+    QCOMPARE(s.Control<QLabel>("IDC_SOURCE_TEXT")->text(),
+             QString("0) %1 - ( 20GB ) - ReplayTV Disk, NEEDS TO BE PATCHED").arg(Model(kOld)));
+    s.SetTarget(kRtv4000);
+    QCOMPARE(s.Control<QLabel>("IDC_TARGET_TEXT")->text(),
+             QString("2) %1 - ( 40GB ) - ReplayTV Disk").arg(Model(kRtv4000)));
+    s.SetTarget(kPair2);
+    QCOMPARE(s.dlg().targetLabel(),
+             QString("5) %1 - ( 30GB ) - ReplayTV Disk 2 of 2").arg(Model(kPair2)));
+    // The source label keeps its text; no question was asked for these drives.
+    QCOMPARE(s.dlg().sourceDrive(), 0);
+    QVERIFY(s.ui().questions().empty());
+  }
+
+  // An "Empty" row can be set; it does not count as a valid drive.
+  void setAnEmptyRow() {
+    QVERIFY(OpenSamples());
+    GuiSession& s = *session_;
+    s.SetTarget(kMissing);
+    QCOMPARE(s.dlg().targetDrive(), 1);
+    QCOMPARE(s.dlg().targetLabel(),
+             QString("1) %1 - ( 0GB ) - NOT a ReplayTV Disk").arg(Model(kMissing)));
+    QVERIFY(!s.Button("IDC_RESTORE")->isEnabled());
+    QVERIFY(!s.Button("IDC_PATCH")->isEnabled());
+  }
+
+  void systemDiskWarning_data() {
+    QTest::addColumn<bool>("yes");
+    QTest::newRow("yes keeps the drive") << true;
+    QTest::newRow("no clears even a drive set before") << false;
+  }
+
+  void systemDiskWarning() {
+    QFETCH(bool, yes);
+    QVERIFY(OpenSamples());
+    GuiSession& s = *session_;
+    s.ui().Answer(true);
+    s.SetSource(kPc);
+    QCOMPARE(s.dlg().sourceDrive(), 3);  // set once with a yes
+
+    s.ui().Answer(yes);
+    s.SetSource(kPc);
+    QCOMPARE(s.ui().questions().size(), size_t{2});
+    const testing::Box& warning = s.ui().questions().back();
+    QCOMPARE(warning.caption, std::string("Warning"));
+    QCOMPARE(warning.text,
+             std::string("*** WARNING: Drive 3 contains non-ReplayTV partition information\n"
+                         "*** WARNING: and may be one of your PC's drives.\n"
+                         "    Are you sure you want to continue?"));
+    if (yes) {
+      QCOMPARE(s.dlg().sourceDrive(), 3);
+      QCOMPARE(s.dlg().sourceLabel(), QString("3) %1 - ( 2GB ) - May be PC Disk").arg(Model(kPc)));
+      QVERIFY(s.Button("IDC_BACKUP")->isEnabled());
+    } else {
+      QCOMPARE(s.dlg().sourceDrive(), -1);
+      QCOMPARE(s.dlg().sourceLabel(), kPrompt);
+      QVERIFY(!s.Button("IDC_BACKUP")->isEnabled());
+    }
+    // The same warning guards the target.
+    s.ui().Answer(false);
+    s.SetTarget(kPc);
+    QCOMPARE(s.dlg().targetDrive(), -1);
+    QCOMPARE(s.ui().questions().size(), size_t{3});
+  }
+
+  // Enabled: backup, restore, photo size, copy photo, patch, copy system, copy MPEG.
+  void enablingRules_data() {
+    QTest::addColumn<int>("system");
+    QTest::addColumn<int>("source");
+    QTest::addColumn<int>("target");
+    QTest::addColumn<QString>("enabled");
+    QTest::newRow("single, nothing set") << 0 << -1 << -1 << "0000000";
+    QTest::newRow("single, two drives") << 0 << int{kOld} << int{kBlank} << "1100111";
+    QTest::newRow("single, same drive twice") << 0 << int{kOld} << int{kOld} << "1100100";
+    QTest::newRow("single, RTV4000 target, no source") << 0 << -1 << int{kRtv4000} << "0111100";
+    QTest::newRow("single, RTV4000 source") << 0 << int{kRtv4000} << int{kBlank} << "1101111";
+    QTest::newRow("single, RTV4000 target with a standard source")
+        << 0 << int{kOld} << int{kRtv4000} << "1110111";
+    QTest::newRow("single, empty source") << 0 << int{kMissing} << int{kBlank} << "0100100";
+    QTest::newRow("single, empty target") << 0 << int{kBlank} << int{kMissing} << "1000000";
+    QTest::newRow("single, source only") << 0 << int{kOld} << -1 << "1000000";
+    QTest::newRow("dual, nothing set") << 1 << -1 << -1 << "0000000";
+    QTest::newRow("dual, two drives") << 1 << int{kOld} << int{kBlank} << "1100100";
+    QTest::newRow("dual, same drive twice") << 1 << int{kOld} << int{kOld} << "1100000";
+    QTest::newRow("dual, RTV4000 target, no source") << 1 << -1 << int{kRtv4000} << "0111000";
+    QTest::newRow("dual, RTV4000 source") << 1 << int{kRtv4000} << int{kBlank} << "1101100";
+    QTest::newRow("dual, empty source") << 1 << int{kMissing} << int{kBlank} << "0100000";
+    QTest::newRow("dual, target only") << 1 << -1 << int{kBlank} << "0100000";
+  }
+
+  void enablingRules() {
+    QFETCH(int, system);
+    QFETCH(int, source);
+    QFETCH(int, target);
+    QFETCH(QString, enabled);
+    QVERIFY(OpenSamples());
+    GuiSession& s = *session_;
+    s.ChooseSystem(system);
+    QCOMPARE(s.dlg().systemType(), system);
+    s.SetSource(source);
+    s.SetTarget(target);
+    QCOMPARE(EnabledPattern(s), enabled);
+    for (const char* id : kAlwaysEnabled)
+      QVERIFY2(s.Control<QWidget>(id)->isEnabled(), id);
+
+    // The same selection reached in the other order of clicks gives the same state.
+    s.ChooseSystem(1 - system);
+    s.ChooseSystem(system);
+    QCOMPARE(EnabledPattern(s), enabled);
+  }
+
+  void systemTypeChangesCaptions() {
+    QVERIFY(OpenSamples());
+    GuiSession& s = *session_;
+    s.SetSource(kOld);
+    s.SetTarget(kBlank);
+    const QString source_label = s.dlg().sourceLabel();
+    s.ChooseSystem(1);
+    QCOMPARE(s.Control<QGroupBox>("IDC_SOURCE_GROUP")->title(), QString("1st drive"));
+    QCOMPARE(s.Control<QGroupBox>("IDC_TARGET_GROUP")->title(), QString("2nd drive"));
+    QCOMPARE(s.Button("IDC_PATCH")->text(), QString("Make 2-Drive System"));
+    QVERIFY(!s.Button("IDC_COPY_SYSTEM")->isEnabled());
+    QVERIFY(!s.Button("IDC_COPY_MPEG")->isEnabled());
+    QVERIFY(s.Control<QRadioButton>("IDC_DUAL_DRIVE")->isChecked());
+    QCOMPARE(s.dlg().sourceDrive(), 0);  // the selection stays
+    QCOMPARE(s.dlg().sourceLabel(), source_label);
+    s.ChooseSystem(0);
+    QCOMPARE(s.Control<QGroupBox>("IDC_SOURCE_GROUP")->title(), QString("Source drive"));
+    QCOMPARE(s.Control<QGroupBox>("IDC_TARGET_GROUP")->title(), QString("Target drive"));
+    QCOMPARE(s.Button("IDC_PATCH")->text(), QString("Patch Target Drive"));
+    QVERIFY(s.Button("IDC_COPY_SYSTEM")->isEnabled());
+  }
+
+  void tabOrderFollowsTheTemplate() {
+    session_->OpenWithoutWaiting({session_->File("missing.img")});
+    const QStringList expected = {
+        "IDC_SET_SOURCE", "IDC_SET_TARGET", "IDC_SINGLE_DRIVE", "IDC_DUAL_DRIVE", "IDC_COPY_SYSTEM",
+        "IDC_COPY_MPEG",  "IDC_PATCH",      "IDCANCEL",         "IDC_LOG",        "IDC_BACKUP",
+        "IDC_RESTORE",    "IDC_DRIVE_LIST", "IDC_COPY_LOG",     "IDC_PHOTO_SIZE", "IDC_COPY_PHOTO"};
+    QWidget* start = session_->Control<QWidget>("IDC_SET_SOURCE");
+    QStringList chain;
+    QWidget* w = start;
+    do {
+      if (expected.contains(w->objectName()))
+        chain << w->objectName();
+      w = w->nextInFocusChain();
+    } while (w != start && chain.size() < expected.size());
+    QCOMPARE(chain, expected);
+  }
+};
+
+}  // namespace quillmar
+
+QTEST_MAIN(quillmar::MainWindowTest)
+#include "main_window_test.moc"

@@ -1,0 +1,222 @@
+// The Qt front-end on its own: the real message boxes (text, caption, buttons, no icon), the
+// answers they give, the file dialog it sets up, the log list and the progress bar.
+#include <QApplication>
+#include <QFileDialog>
+#include <QListWidget>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTest>
+#include <QTimer>
+#include <functional>
+
+#include "app/qt_front_end.h"
+#include "tests/support/temp_dir.h"
+
+namespace quillmar {
+namespace {
+
+// Runs check on the modal dialog of type T once it is up; check closes it.
+template <typename T>
+void WhenModalShows(QObject* context, std::function<void(T*)> check) {
+  auto* poll = new QTimer(context);
+  poll->setInterval(5);
+  QObject::connect(poll, &QTimer::timeout, context, [poll, check] {
+    if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
+      poll->stop();
+      poll->deleteLater();
+      check(dialog);
+    }
+  });
+  poll->start();
+}
+
+struct BoxSeen {
+  QString title;
+  QString text;
+  QMessageBox::Icon icon = QMessageBox::Information;
+  QList<QMessageBox::StandardButton> buttons;
+  Qt::TextFormat format = Qt::AutoText;
+  QWidget* parent = nullptr;
+};
+
+void Record(QMessageBox* box, BoxSeen* seen) {
+  seen->title = box->windowTitle();
+  seen->text = box->text();
+  seen->icon = box->icon();
+  seen->format = box->textFormat();
+  seen->parent = box->parentWidget();
+  for (QAbstractButton* button : box->buttons())
+    seen->buttons << box->standardButton(button);
+}
+
+}  // namespace
+
+class QtFrontEndTest : public QObject {
+  Q_OBJECT
+
+ private:
+  std::unique_ptr<QWidget> window_;
+  QListWidget* log_ = nullptr;
+  QProgressBar* progress_ = nullptr;
+  std::unique_ptr<QtFrontEnd> front_end_;
+
+ private slots:
+  void init() {
+    window_ = std::make_unique<QWidget>();
+    log_ = new QListWidget(window_.get());
+    log_->resize(300, 120);
+    progress_ = new QProgressBar(window_.get());
+    progress_->hide();
+    front_end_ = std::make_unique<QtFrontEnd>(window_.get(), log_, progress_);
+    window_->show();
+  }
+
+  void cleanup() {
+    front_end_.reset();
+    window_.reset();
+  }
+
+  void messageBoxHasOnlyOkAndNoIcon() {
+    BoxSeen seen;
+    WhenModalShows<QMessageBox>(this, [&](QMessageBox* box) {
+      Record(box, &seen);
+      box->button(QMessageBox::Ok)->click();
+    });
+    front_end_->ShowMessage("Patch complete\n<b>not markup</b>", "Done");
+    QCOMPARE(seen.title, QString("Done"));
+    QCOMPARE(seen.text, QString("Patch complete\n<b>not markup</b>"));
+    QCOMPARE(seen.format, Qt::PlainText);
+    QCOMPARE(seen.icon, QMessageBox::NoIcon);
+    QCOMPARE(seen.buttons, QList<QMessageBox::StandardButton>{QMessageBox::Ok});
+  }
+
+  void questions_data() {
+    QTest::addColumn<bool>("window_question");
+    QTest::addColumn<int>("button");
+    QTest::addColumn<int>("answer");
+    QTest::newRow("yes") << false << int{QMessageBox::Yes} << kIdYes;
+    QTest::newRow("no") << false << int{QMessageBox::No} << kIdNo;
+    QTest::newRow("window's yes") << true << int{QMessageBox::Yes} << kIdYes;
+    QTest::newRow("window's no") << true << int{QMessageBox::No} << kIdNo;
+    QTest::newRow("escape is no") << false << -1 << kIdNo;
+  }
+
+  void questions() {
+    QFETCH(bool, window_question);
+    QFETCH(int, button);
+    QFETCH(int, answer);
+    BoxSeen seen;
+    WhenModalShows<QMessageBox>(this, [&](QMessageBox* box) {
+      Record(box, &seen);
+      if (button < 0) {
+        QTest::keyClick(box, Qt::Key_Escape);
+      } else {
+        box->button(static_cast<QMessageBox::StandardButton>(button))->click();
+      }
+    });
+    const std::string text = "Do you want to reset the MPEG partition?\n    (indented)";
+    const int result = window_question ? front_end_->AskWindowYesNo(text, "Warning")
+                                       : front_end_->AskYesNo(text, "Reset MPEG partition");
+    QCOMPARE(result, answer);
+    QCOMPARE(seen.text, QString::fromStdString(text));
+    QCOMPARE(seen.title, QString(window_question ? "Warning" : "Reset MPEG partition"));
+    QCOMPARE(seen.icon, QMessageBox::NoIcon);
+    QCOMPARE(seen.buttons.size(), 2);
+    QVERIFY(seen.buttons.contains(QMessageBox::Yes));
+    QVERIFY(seen.buttons.contains(QMessageBox::No));
+    QCOMPARE(seen.parent, window_.get());
+  }
+
+  void fileDialogIsSetUpFromTheRequest_data() {
+    QTest::addColumn<bool>("save");
+    QTest::newRow("save") << true;
+    QTest::newRow("open") << false;
+  }
+
+  void fileDialogIsSetUpFromTheRequest() {
+    QFETCH(bool, save);
+    testing::TempDir dir;
+    QFileDialog::AcceptMode mode = QFileDialog::AcceptOpen;
+    QFileDialog::FileMode file_mode = QFileDialog::Directory;
+    QString title, suffix;
+    QStringList filters;
+    bool confirms_overwrite = false;
+    const QString chosen = QString::fromStdString(dir.File("backup"));
+    if (!save) {
+      QFile existing(chosen + ".rtv");
+      QVERIFY(existing.open(QIODevice::WriteOnly));
+    }
+    WhenModalShows<QFileDialog>(this, [&](QFileDialog* dialog) {
+      mode = dialog->acceptMode();
+      file_mode = dialog->fileMode();
+      title = dialog->windowTitle();
+      suffix = dialog->defaultSuffix();
+      filters = dialog->nameFilters();
+      confirms_overwrite = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
+      dialog->selectFile(chosen + (save ? "" : ".rtv"));
+      QMetaObject::invokeMethod(dialog, "accept");
+    });
+    FileChoiceRequest request;
+    request.save = save;
+    request.title = save ? "Select backup file name" : "Select file to restore from";
+    request.filter = "ReplayTV backup files (*.rtv)|*.rtv|All Files (*.*)|*.*||";
+    request.default_extension = "rtv";
+    std::string path;
+    QVERIFY(front_end_->ChooseFile(request, &path));
+    QCOMPARE(title, QString::fromStdString(request.title));
+    QCOMPARE(mode, save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+    QCOMPARE(file_mode, save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
+    QCOMPARE(suffix, QString("rtv"));
+    QCOMPARE(filters, (QStringList{"ReplayTV backup files (*.rtv)", "All Files (*)"}));
+    QCOMPARE(confirms_overwrite, true);
+    QCOMPARE(QString::fromStdString(path), chosen + ".rtv");  // the default extension added
+  }
+
+  void cancelledFileDialog() {
+    WhenModalShows<QFileDialog>(this, [](QFileDialog* dialog) { dialog->reject(); });
+    std::string path = "unchanged";
+    QVERIFY(
+        !front_end_->ChooseFile({false, "Select file to restore from", "All|*.*||", "rtv"}, &path));
+    QCOMPARE(path, std::string("unchanged"));
+  }
+
+  void logListShowsItsNewestLine() {
+    front_end_->AddLogLine("first\nsecond");
+    QCOMPARE(log_->count(), 1);
+    QCOMPARE(log_->item(0)->text(), QString("first\nsecond"));
+    for (int i = 0; i < 1000; ++i)
+      front_end_->AddLogLine("line " + std::to_string(i));
+    QCOMPARE(log_->count(), 1001);
+    QVERIFY(log_->verticalScrollBar()->maximum() > 0);
+    QCOMPARE(log_->verticalScrollBar()->value(), log_->verticalScrollBar()->maximum());
+  }
+
+  void progressBar() {
+    front_end_->ProgressShow();
+    QVERIFY(progress_->isVisible());
+    QCOMPARE(progress_->minimum(), 0);
+    QCOMPARE(progress_->maximum(), 100);
+    QCOMPARE(progress_->value(), 0);
+    front_end_->ProgressSetPos(42);
+    QCOMPARE(progress_->value(), 42);
+    front_end_->ProgressHide();
+    QVERIFY(!progress_->isVisible());
+    QCOMPARE(progress_->value(), 42);  // left as it was
+    front_end_->ProgressShow();
+    QCOMPARE(progress_->value(), 0);  // the next start begins at 0 again
+  }
+
+  void drainingRunsPendingEvents() {
+    bool fired = false;
+    QTimer::singleShot(0, this, [&] { fired = true; });
+    front_end_->DrainEvents();
+    QVERIFY(fired);
+  }
+};
+
+}  // namespace quillmar
+
+QTEST_MAIN(quillmar::QtFrontEndTest)
+#include "qt_front_end_test.moc"

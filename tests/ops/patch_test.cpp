@@ -1,0 +1,321 @@
+// The patch of a single drive: the partition block, the volume sequence block, the in-place
+// patch of the MPEG file system, its reset and reformat, the Photo partition, and the layouts it
+// refuses before writing.
+#include <gtest/gtest.h>
+
+#include "app/log.h"
+#include "app/settings.h"
+#include "format/byte_order.h"
+#include "format/checksum.h"
+#include "format/fs_blocks.h"
+#include "format/partition_block.h"
+#include "ops/inspector.h"
+#include "ops/operations.h"
+#include "ops/patch_layout.h"
+#include "tests/ops/ops_test_env.h"
+
+namespace quillmar {
+namespace {
+
+using testing::Geometry;
+using testing::MakeReplayTvDisk;
+using testing::ReadFsBlock;
+using testing::ReadSectors;
+using testing::ReplayTvDisk;
+using testing::WriteBytes;
+
+struct LadderCase {
+  int64_t p2len;
+  int32_t override_bytes;
+  uint32_t expected;
+};
+
+class ReformatClusterSizeTest : public ::testing::TestWithParam<LadderCase> {};
+
+TEST_P(ReformatClusterSizeTest, FollowsTheLadderOrAUsableOverride) {
+  EXPECT_EQ(MpegReformatClusterSize(GetParam().p2len, GetParam().override_bytes),
+            GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, ReformatClusterSizeTest,
+    ::testing::Values(LadderCase{67108863, 0, 262144}, LadderCase{67108864, 0, 524288},
+                      LadderCase{134217727, 0, 524288}, LadderCase{134217728, 0, 1048576},
+                      LadderCase{268435455, 0, 1048576}, LadderCase{268435456, 0, 2097152},
+                      LadderCase{534773756, 0, 2097152},
+                      // the override with its low 9 bits cleared, compared with p2len as it stands
+                      LadderCase{999936, 1000000, 999936}, LadderCase{999935, 1000000, 262144},
+                      LadderCase{500000, 1024, 1024}, LadderCase{500000, 1535, 1024},
+                      // below one metadata block the formatter would refuse it: the ladder
+                      LadderCase{500000, 1023, 262144}, LadderCase{500000, 600, 262144},
+                      LadderCase{500000, -4096, 262144}));
+
+TEST(PhotoClusterSizeTest, DoublesAtEachBound) {
+  EXPECT_EQ(PhotoClusterSize(299999), 8192u);
+  EXPECT_EQ(PhotoClusterSize(300000), 16384u);
+  EXPECT_EQ(PhotoClusterSize(599999), 16384u);
+  EXPECT_EQ(PhotoClusterSize(600000), 32768u);
+  EXPECT_EQ(PhotoClusterSize(1199999), 32768u);
+  EXPECT_EQ(PhotoClusterSize(1200000), 65536u);
+}
+
+TEST(PatchLayoutTest, RefusesWhatDoesNotFit) {
+  // A drive just large enough keeps the minimum partition 2.
+  PatchLayout fits = PlanPatchLayout(4002 + 10240, 0, 0, 4000, 0);
+  EXPECT_EQ(fits.p2len, 10240);
+  EXPECT_EQ(CheckPatchLayout(fits, 4002 + 10240, 0, 0, false), "");
+  PatchLayout short_one = PlanPatchLayout(4002 + 10239, 0, 0, 4000, 0);
+  EXPECT_NE(CheckPatchLayout(short_one, 4002 + 10239, 0, 0, false), "");
+  // A drive smaller than its system partition: partition 2 negative.
+  PatchLayout negative = PlanPatchLayout(3000, 0, 0, 4000, 0);
+  EXPECT_LT(negative.p2len, 0);
+  EXPECT_NE(CheckPatchLayout(negative, 3000, 0, 0, false), "");
+  // A Photo partition that would begin on drive 1 of a pair.
+  PatchLayout pair = PlanPatchLayout(1000000, 100000, 2, 4000, 100000);
+  EXPECT_LT(pair.p3start, 1000000);
+  EXPECT_NE(CheckPatchLayout(pair, 1000000, 100000, 2, false), "");
+  PatchLayout pair_fits = PlanPatchLayout(1000000, 100000, 2, 4000, 99998);
+  EXPECT_EQ(pair_fits.p3start, 1000000);
+  EXPECT_EQ(CheckPatchLayout(pair_fits, 1000000, 100000, 2, true), "");
+  // A Photo partition smaller than its nine metadata clusters cannot be formatted.
+  PatchLayout tiny_photo = PlanPatchLayout(1000000, 0, 0, 4000, 143);
+  EXPECT_EQ(CheckPatchLayout(tiny_photo, 1000000, 0, 0, false), "");
+  EXPECT_NE(CheckPatchLayout(tiny_photo, 1000000, 0, 0, true), "");
+  EXPECT_EQ(CheckPatchLayout(PlanPatchLayout(1000000, 0, 0, 4000, 144), 1000000, 0, 0, true), "");
+}
+
+class PatchTest : public testing::OpsTest {
+ protected:
+  // A standard-order disk whose old layout ends at layout_sectors.
+  void MakeDisk(const ReplayTvDisk& disk) {
+    disk_ = disk;
+    ASSERT_TRUE(MakeReplayTvDisk(Image("disk.img"), disk));
+    UseDrives({Image("disk.img")});
+  }
+  static ReplayTvDisk SmallDisk() {
+    ReplayTvDisk disk;
+    disk.disk_sectors = 2000000;
+    disk.layout_sectors = 1000000;
+    disk.p1_length = 4000;
+    disk.stale_pair_block = true;
+    disk.recordings = {{100000, 16}};
+    return disk;
+  }
+  Sector Sector0() {
+    std::vector<uint8_t> bytes = ReadSectors(Image("disk.img"), 0, 1);
+    Sector sector{};
+    std::copy(bytes.begin(), bytes.end(), sector.begin());
+    if (disk_.rtv4000)
+      Rtv4000Byteswap(sector);
+    return sector;
+  }
+  uint64_t MpegOffset() const { return uint64_t{disk_.p1_length + 2} * 512; }
+  FsBlock MpegBlock(uint32_t cluster_size, uint64_t cluster) {
+    return ReadFsBlock(Image("disk.img"), MpegOffset() + cluster * cluster_size, disk_.rtv4000);
+  }
+
+  ReplayTvDisk disk_;
+};
+
+TEST_F(PatchTest, KeepPatchesTheClusterCountInBothSuperblocks) {
+  MakeDisk(SmallDisk());
+  FsBlock old_root = MpegBlock(262144, 3);
+  ui().AnswerAll({true, false});
+  ASSERT_EQ(PatchSingleDrive(0, 0), 0) << ui().Transcript();
+
+  uint32_t p2len = 2000000 - 4002;
+  PartitionEntry p2 = ReadPartitionEntry(Sector0(), 2);
+  EXPECT_EQ(p2.start, 4002u);
+  EXPECT_EQ(p2.length, p2len);
+  EXPECT_EQ(GetBe32(ReadSectors(Image("disk.img"), 1, 1), 0), 0u);
+  FsBlock system = MpegBlock(0, 0);
+  FsBlock super = MpegBlock(262144, 1);
+  EXPECT_EQ(GetBe64(system, kSystemClusterCount), p2len / 512);
+  EXPECT_EQ(GetBe64(super, kSuperClusterCount), p2len / 512);
+  EXPECT_EQ(GetBe16(super, kHeaderCrc), Crc16(std::span<const uint8_t>(super).subspan(24, 312)));
+  EXPECT_EQ(super[kHeaderXor], HeaderXor(super));
+  EXPECT_EQ(MpegBlock(262144, 2), super);
+  EXPECT_EQ(MpegBlock(262144, 3), old_root) << "keep leaves the root directory alone";
+  EXPECT_TRUE(ui().Logged(Format("  Number of clusters is 0x%x.", p2len / 512)));
+  EXPECT_TRUE(ui().Logged("***** PATCH COMPLETE                    *****"));
+  ASSERT_FALSE(ui().boxes().empty());
+  EXPECT_EQ(LastBox().text, "Patch complete");
+  Refresh();
+  EXPECT_TRUE(Drive(0).patched);
+  EXPECT_EQ(Drive(0).dual_position, 0);
+}
+
+TEST_F(PatchTest, ClusterCountOfTheReferenceDrive) {
+  ReplayTvDisk disk;
+  disk.disk_sectors = 160086528;
+  disk.layout_sectors = 100000000;
+  disk.p1_length = 40000;
+  MakeDisk(disk);
+  ui().AnswerAll({true, false});
+  ASSERT_EQ(PatchSingleDrive(0, 0), 0) << ui().Transcript();
+  EXPECT_TRUE(ui().Logged("  Partition 2 will be 160046526 (0x98a1dbe) blocks."));
+  EXPECT_TRUE(ui().Logged("  Number of clusters is 0x4c50e."));
+  EXPECT_TRUE(ui().Logged("  Clearing 3rd and 4th partition settings"));
+}
+
+TEST_F(PatchTest, ResetEmptiesTheRootDirectory) {
+  MakeDisk(SmallDisk());
+  ui().AnswerAll({true, true, false});
+  ASSERT_EQ(PatchSingleDrive(0, 0), 0) << ui().Transcript();
+  FsBlock root = MpegBlock(262144, 3);
+  for (size_t i = kDirSlots; i < root.size(); ++i)
+    ASSERT_EQ(root[i], 0xFF) << i;
+  EXPECT_TRUE(ui().Logged("*** MPEG partition reset is complete"));
+  InspectionReport report = InspectDrive(Image("disk.img"));
+  EXPECT_TRUE(report.verified) << RenderInspection(report);
+}
+
+struct ReformatCase {
+  int32_t override_bytes;
+  uint32_t cluster_size;
+};
+
+class PatchReformatTest : public PatchTest, public ::testing::WithParamInterface<ReformatCase> {};
+
+TEST_P(PatchReformatTest, WritesAFreshFileSystem) {
+  ReplayTvDisk disk = SmallDisk();
+  disk.mpeg_cluster_size = 131072;
+  MakeDisk(disk);
+  g_mpegClusterOverride = GetParam().override_bytes;
+  ui().AnswerAll({true, true, true});
+  ASSERT_EQ(PatchSingleDrive(0, 0), 0) << ui().Transcript();
+  EXPECT_TRUE(ui().Logged("  Partition 2 cluster size was 131072 bytes."));
+  EXPECT_TRUE(
+      ui().Logged(Format("  Partition 2 cluster size will be %d bytes.", GetParam().cluster_size)));
+  InspectionReport report = InspectDrive(Image("disk.img"));
+  EXPECT_TRUE(report.verified) << RenderInspection(report);
+  EXPECT_EQ(report.mpeg.cluster_size, GetParam().cluster_size);
+  EXPECT_EQ(report.mpeg.cluster_count, (2000000u - 4002u) / (GetParam().cluster_size / 512));
+  EXPECT_FALSE(ui().LoggedContaining("Number of clusters")) << "no in-place patch";
+}
+
+INSTANTIATE_TEST_SUITE_P(Overrides, PatchReformatTest,
+                         ::testing::Values(ReformatCase{0, 262144}, ReformatCase{1000000, 999936},
+                                           ReformatCase{600, 262144}));
+
+TEST_F(PatchTest, InvalidOldClusterSizeStopsAfterThePartitionBlock) {
+  ReplayTvDisk disk = SmallDisk();
+  disk.mpeg_cluster_size = 0;  // partition 2 unformatted: cluster size 0
+  MakeDisk(disk);
+  ui().AnswerAll({true, false});
+  EXPECT_EQ(PatchSingleDrive(0, 0), -1);
+  EXPECT_EQ(LastBox().text, "*** ERROR: Invalid cluster size for partition 2");
+  EXPECT_EQ(ReadPartitionEntry(Sector0(), 2).length, 2000000u - 4002u);
+  EXPECT_FALSE(ui().LoggedContaining("PATCH COMPLETE"));
+}
+
+TEST_F(PatchTest, SuspiciousCrcLengthKeepsTheCrcButNotTheXorByte) {
+  for (uint32_t crc_length : {487u, 488u}) {
+    SCOPED_TRACE(crc_length);
+    MakeDisk(SmallDisk());
+    // Re-seal the superblock pair with an unusual crc_length.
+    FsBlock super = MpegBlock(262144, 1);
+    PutBe32(super, kHeaderCrcLength, crc_length);
+    for (uint64_t cluster : {1u, 2u})
+      ASSERT_TRUE(WriteBytes(Image("disk.img"), MpegOffset() + cluster * 262144, super));
+    ResetLogFacility();
+    testing::ScriptedFrontEnd front_end(true, Image("log"));
+    front_end.AnswerAll({true, false});
+    ASSERT_EQ(PatchSingleDrive(0, 0), 0);
+    FsBlock patched = MpegBlock(262144, 1);
+    bool suspicious = crc_length >= 488;
+    EXPECT_EQ(front_end.Logged("*** ERROR: Suspicious FAT block, not patching CRC checksum..."),
+              suspicious);
+    if (suspicious) {
+      EXPECT_EQ(GetBe16(patched, kHeaderCrc), GetBe16(super, kHeaderCrc));
+    } else {
+      EXPECT_EQ(GetBe16(patched, kHeaderCrc),
+                Crc16(std::span<const uint8_t>(patched).subspan(24, crc_length)));
+    }
+    EXPECT_EQ(patched[kHeaderXor], HeaderXor(patched));
+    EXPECT_EQ(MpegBlock(262144, 2), patched);
+  }
+}
+
+TEST_F(PatchTest, Rtv4000PhotoRequestWithReformat) {
+  ReplayTvDisk disk = SmallDisk();
+  disk.rtv4000 = true;
+  disk.photo_sectors = 409600;
+  disk.layout_sectors = 1500000;
+  MakeDisk(disk);
+  ui().AnswerAll({true, false, true});
+  ASSERT_EQ(PatchSingleDrive(0, 204800), 0) << ui().Transcript();
+  PartitionEntry p3 = ReadPartitionEntry(Sector0(), 3);
+  EXPECT_EQ(p3.start, 2000000u - 204800u);
+  EXPECT_EQ(p3.length, 204800u);
+  EXPECT_TRUE(ui().Logged("  Photo partition size will be 204800 blocks (100MB)"));
+  InspectionReport report = InspectDrive(Image("disk.img"));
+  EXPECT_TRUE(report.verified) << RenderInspection(report);
+  EXPECT_EQ(report.photo.cluster_size, 8192u);
+  EXPECT_EQ(report.photo.cluster_count, 12800u);
+}
+
+TEST_F(PatchTest, Rtv4000DiskIsNeverLimited) {
+  ReplayTvDisk disk;
+  disk.disk_sectors = 300000000;
+  disk.layout_sectors = 100000000;
+  disk.rtv4000 = true;
+  MakeDisk(disk);
+  ui().AnswerAll({true, false});
+  ASSERT_EQ(PatchSingleDrive(0, 0), 0) << ui().Transcript();
+  EXPECT_FALSE(ui().LoggedContaining("Limiting"));
+  EXPECT_EQ(ReadPartitionEntry(Sector0(), 2).length, 300000000u - disk.p1_length - 2);
+  Refresh();
+  EXPECT_TRUE(Drive(0).patched);
+}
+
+// Refusals of the patch: everything is asked and answered, then nothing is written.
+TEST_F(PatchTest, DriveTooSmallForItsSystemPartitionIsRefusedBeforeWriting) {
+  ReplayTvDisk disk;
+  disk.disk_sectors = 12000;
+  disk.layout_sectors = 12000;
+  disk.p1_length = 4000;
+  disk.mpeg_cluster_size = 0;
+  MakeDisk(disk);
+  // A system partition that claims more than the drive holds.
+  Sector sector0 = Sector0();
+  WritePartitionEntry(sector0, 1, {kRecorderPartitionType, 2, 20000});
+  ASSERT_TRUE(WriteBytes(Image("disk.img"), 0, sector0));
+  Refresh();
+  Snapshot();
+  ui().AnswerAll({true, true, false});  // the drive is not patched any more; confirm; keep
+  EXPECT_EQ(PatchSingleDrive(0, 0), -1);
+  EXPECT_TRUE(Unchanged());
+  EXPECT_EQ(LastBox().caption, "*** ERROR ***");
+  EXPECT_NE(LastBox().text.find("*** ERROR: The disk is too small"), std::string::npos);
+}
+
+TEST_F(PatchTest, PhotoRequestLargerThanTheDriveIsRefusedBeforeWriting) {
+  ReplayTvDisk disk = SmallDisk();
+  disk.rtv4000 = true;
+  disk.photo_sectors = 20480;
+  MakeDisk(disk);
+  Snapshot();
+  ui().AnswerAll({true, false, true});
+  EXPECT_EQ(PatchSingleDrive(0, 39062528), -1);
+  EXPECT_TRUE(Unchanged());
+  EXPECT_NE(LastBox().text.find("and its Photo partition"), std::string::npos) << LastBox().text;
+}
+
+TEST_F(PatchTest, OldClustersLargerThanPartitionTwoAreRefusedBeforeWriting) {
+  ReplayTvDisk disk;
+  disk.disk_sectors = 4002 + 20000;
+  disk.layout_sectors = 4002 + 15000;
+  MakeDisk(disk);
+  std::array<uint8_t, 4> eight_mib{};
+  PutBe32(eight_mib, 0, 0x800000);
+  ASSERT_TRUE(WriteBytes(Image("disk.img"), MpegOffset() + kSystemClusterSize, eight_mib));
+  Snapshot();
+  ui().AnswerAll({true, false});
+  EXPECT_EQ(PatchSingleDrive(0, 0), -1);
+  EXPECT_TRUE(Unchanged());
+  EXPECT_NE(LastBox().text.find("too few for its file"), std::string::npos) << LastBox().text;
+}
+
+}  // namespace
+}  // namespace quillmar

@@ -1,0 +1,246 @@
+// Every refusal and every "no" of the copies, the patch, the join, the backup and the restore
+// leaves every image byte-identical, after the exact questions and boxes of its path.
+#include <gtest/gtest.h>
+
+#include <functional>
+
+#include "ops/operations.h"
+#include "tests/ops/ops_test_env.h"
+
+namespace quillmar {
+namespace {
+
+using testing::MakeBlankImage;
+using testing::MakePcDisk;
+using testing::MakeReplayTvDisk;
+using testing::PcDisk;
+using testing::ReplayTvDisk;
+
+// Drives 0..3: a standard ReplayTV disk (1 GB), a larger blank disk (2 GB), a PC disk, an
+// RTV4000 disk with a Photo partition; drive 4 is a smaller ReplayTV disk.
+enum Drive { kRecorder, kBlank, kPcDisk, kPhotoDisk, kSmallRecorder, kNone = -1 };
+
+struct RefusalCase {
+  const char* name;
+  std::function<int()> run;
+  std::vector<bool> answers;
+  // The last question's text (without the confirmation suffix) or, when empty, the last box's.
+  std::string last_question;
+  std::string last_box;
+};
+
+void PrintTo(const RefusalCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class RefusalTest : public testing::OpsTest, public ::testing::WithParamInterface<RefusalCase> {
+ protected:
+  void SetUp() override {
+    OpsTest::SetUp();
+    ReplayTvDisk recorder;
+    recorder.disk_sectors = 2000000;
+    ASSERT_TRUE(MakeReplayTvDisk(Image("recorder.img"), recorder));
+    ASSERT_TRUE(MakeBlankImage(Image("blank.img"), 4000000));
+    ASSERT_TRUE(MakePcDisk(Image("pc.img"), 8192, PcDisk::kNtfs));
+    ReplayTvDisk photo;
+    photo.disk_sectors = 1000000;
+    photo.rtv4000 = true;
+    photo.photo_sectors = 20480;
+    ASSERT_TRUE(MakeReplayTvDisk(Image("photo.img"), photo));
+    ReplayTvDisk small;
+    small.disk_sectors = 1000000;
+    ASSERT_TRUE(MakeReplayTvDisk(Image("small.img"), small));
+    UseDrives({Image("recorder.img"), Image("blank.img"), Image("pc.img"), Image("photo.img"),
+               Image("small.img")});
+    Snapshot();
+  }
+};
+
+TEST_P(RefusalTest, WritesNothing) {
+  const RefusalCase& c = GetParam();
+  ui();  // the front-end is there before the operation runs, also when nothing is asked
+  for (bool answer : c.answers)
+    ui().Answer(answer);
+  EXPECT_EQ(c.run(), -1);
+  EXPECT_EQ(ui().unanswered(), 0u);
+  EXPECT_TRUE(Unchanged());
+  if (!c.last_question.empty()) {
+    std::string expected = c.last_question;
+    if (size_t at = expected.find("%BLANK%"); at != std::string::npos)
+      expected.replace(at, 7, Image("blank.img"));
+    ASSERT_FALSE(ui().questions().empty());
+    const std::string& asked = ui().questions().back().text;
+    EXPECT_TRUE(asked == expected || asked == testing::Confirmation(expected)) << asked;
+  }
+  if (!c.last_box.empty()) {
+    ASSERT_FALSE(ui().boxes().empty());
+    EXPECT_EQ(ui().boxes().back().text, c.last_box);
+    EXPECT_EQ(ui().boxes().back().caption, "*** ERROR ***");
+  }
+  EXPECT_FALSE(ui().LoggedContaining("Copy Complete"));
+  EXPECT_FALSE(ui().LoggedContaining("PATCH COMPLETE"));
+}
+
+const std::string kNotReplayTv = "Source disk does not seem to be a ReplayTV disk.";
+const std::string kSystemDisk =
+    "Target disk appears to be a System Disk!!!\nYOU SHOULD NEVER OVERWRITE A SYSTEM DISK!!!\n"
+    "Please remove the partitions from the target disk\nand reboot your computer before "
+    "continuing\nCONTINUE AT YOUR OWN RISK, ONLY IF YOU KNOW WHAT YOU ARE DOING!!!";
+const std::string kBigger = "Source disk is BIGGER THAN Target disk.";
+const std::string kMissing = "You must specify a source and a target disk.";
+const std::string kSame = "Source and Target disks MUST NOT be the same.";
+
+std::vector<RefusalCase> Cases() {
+  return {
+      // Mirror
+      {"MirrorNoTarget", [] { return MirrorSystemPartition(kRecorder, kNone); }, {}, "", kMissing},
+      {"MirrorNoSource", [] { return MirrorSystemPartition(kNone, kBlank); }, {}, "", kMissing},
+      {"MirrorSameDrive", [] { return MirrorSystemPartition(kBlank, kBlank); }, {}, "", kSame},
+      {"MirrorNotReplayTv",
+       [] { return MirrorSystemPartition(kBlank, kRecorder); },
+       {false},
+       kNotReplayTv,
+       ""},
+      {"MirrorBigger",
+       [] { return MirrorSystemPartition(kRecorder, kSmallRecorder); },
+       {false},
+       kBigger,
+       ""},
+      {"MirrorSystemDisk",
+       [] { return MirrorSystemPartition(kSmallRecorder, kPcDisk); },
+       {false},
+       kSystemDisk,
+       ""},
+      {"MirrorConfirmation",
+       [] { return MirrorSystemPartition(kRecorder, kBlank); },
+       {false},
+       "",
+       ""},
+      // Copy MPEG
+      {"MpegNoDrives", [] { return CopyMpegPartition(kNone, kNone); }, {}, "", kMissing},
+      {"MpegSameDrive", [] { return CopyMpegPartition(kRecorder, kRecorder); }, {}, "", kSame},
+      {"MpegTargetNotReplayTv",
+       [] { return CopyMpegPartition(kRecorder, kBlank); },
+       {false},
+       "Target disk does not seem to be a ReplayTV disk.",
+       ""},
+      {"MpegBigger",
+       [] { return CopyMpegPartition(kRecorder, kSmallRecorder); },
+       {false},
+       kBigger,
+       ""},
+      {"MpegSmallerRange",
+       [] { return CopyMpegPartition(kRecorder, kSmallRecorder); },
+       {true, true, false},
+       "*** WARNING: 2nd partition of Source disk is BIGGER THAN 2nd partition\n             of "
+       "Target disk!\n             It is unlikely that shows can be copied properly.",
+       ""},
+      {"MpegConfirmation",
+       [] { return CopyMpegPartition(kSmallRecorder, kRecorder); },
+       {false},
+       "",
+       ""},
+      // Copy Photo
+      {"PhotoNoSource", [] { return CopyPhotoPartition(kNone, kBlank); }, {}, "", kMissing},
+      {"PhotoWithoutPartition",
+       [] { return CopyPhotoPartition(kRecorder, kBlank); },
+       {},
+       "",
+       "Source disk doesn't have a Photo partition."},
+      {"PhotoSystemDisk",
+       [] { return CopyPhotoPartition(kPhotoDisk, kPcDisk); },
+       {false},
+       kSystemDisk,
+       ""},
+      {"PhotoConfirmation", [] { return CopyPhotoPartition(kPhotoDisk, kBlank); }, {false}, "", ""},
+      {"PhotoOverlapOnTheSameDrive",
+       [] { return CopyPhotoPartition(kPhotoDisk, kPhotoDisk); },
+       {true},
+       "",
+       "Can't proceed because the source and target range overlap."},
+      // Patch
+      {"PatchNoDrive",
+       [] { return PatchSingleDrive(kNone, 0); },
+       {},
+       "",
+       "You must select a disk first."},
+      {"PatchSystemDisk",
+       [] { return PatchSingleDrive(kPcDisk, 0); },
+       {},
+       "",
+       "Selected drive appears to be a System Disk!!!\nYOU CAN NOT PATCH A SYSTEM DISK!!!"},
+      {"PatchNotReplayTv",
+       [] { return PatchSingleDrive(kBlank, 0); },
+       {false},
+       "Target disk does not seem to be a ReplayTV disk.",
+       ""},
+      {"PatchAlreadyPatched",
+       [] { return PatchSingleDrive(kRecorder, 0); },
+       {false},
+       "Target disk seems to be already patched.",
+       ""},
+      {"PatchConfirmation", [] { return PatchSingleDrive(kRecorder, 0); }, {true, false}, "", ""},
+      // Two drives
+      {"JoinNoDrive1",
+       [] { return AddSecondDrive(kNone, kBlank, 0); },
+       {},
+       "",
+       "No drive 1 defined."},
+      {"JoinDrive1SystemDisk",
+       [] { return AddSecondDrive(kPcDisk, kBlank, 0); },
+       {},
+       "",
+       "Drive 1 of 2 appears to be a System Disk!!!\nYOU CAN NOT PATCH A SYSTEM DISK!!!"},
+      {"JoinNoDrive2",
+       [] { return AddSecondDrive(kRecorder, kNone, 0); },
+       {},
+       "",
+       "No drive 2 defined."},
+      {"JoinDrive2SystemDisk",
+       [] { return AddSecondDrive(kRecorder, kPcDisk, 0); },
+       {false},
+       "Drive 2 of 2 appears to be a System Disk!!!\nYOU SHOULD NEVER OVERWRITE A SYSTEM "
+       "DISK!!!\nPlease remove the partitions from Drive 2 of 2\nand reboot your computer before "
+       "continuing\nCONTINUE AT YOUR OWN RISK, ONLY IF YOU KNOW WHAT YOU ARE DOING!!!",
+       ""},
+      {"JoinDrive1NotReplayTv",
+       [] { return AddSecondDrive(kBlank, kRecorder, 0); },
+       {false},
+       "Drive 1 does not appear to contain ReplayTV software.",
+       ""},
+      // Backup and restore
+      {"BackupNotReplayTv",
+       [] { return BackupSourceDrive(kBlank, nullptr); },
+       {false},
+       "*** WARNING: Source disk does not seem to be a ReplayTV disk.\n    Do you want to "
+       "continue?",
+       ""},
+      {"RestoreOverwrite",
+       [] { return RestoreTargetDrive(kBlank, nullptr); },
+       {false},
+       "*** Warning: This will OVERWRITE the contents of the target drive\n    %BLANK% "
+       "(blank.img)\n*** Are you SURE that you want to continue?",
+       ""},
+  };
+}
+
+INSTANTIATE_TEST_SUITE_P(Operations, RefusalTest, ::testing::ValuesIn(Cases()),
+                         [](const ::testing::TestParamInfo<RefusalCase>& refusal) {
+                           return std::string(refusal.param.name);
+                         });
+
+// Cancelling a file choice: no copy, no line, no start of the operation.
+TEST_F(RefusalTest, CancelledFileChoices) {
+  int starts = 0;
+  ui().CancelFileChoice();
+  EXPECT_EQ(BackupSourceDrive(kRecorder, [&] { ++starts; }), -1);
+  ui().AnswerAll({true});
+  ui().CancelFileChoice();
+  EXPECT_EQ(RestoreTargetDrive(kBlank, [&] { ++starts; }), -1);
+  EXPECT_EQ(starts, 0);
+  EXPECT_TRUE(ui().lines().empty()) << ui().Transcript();
+  EXPECT_TRUE(Unchanged());
+}
+
+}  // namespace
+}  // namespace quillmar
