@@ -5,6 +5,7 @@
 
 #include <cstdio>
 
+#include "app/build_info.h"
 #include "app/command_line.h"
 #include "app/log.h"
 #include "app/settings.h"
@@ -238,7 +239,7 @@ int Operate(const CliRequest& request) {
 void StartRun(const CliRequest& request) {
   SetDrivePaths(request.drive_paths);
   ApplyCommandLineTail(StartupTail(request));
-  LogLine(Format("Quillmar version %s, built on %s, %s", QUILLMAR_VERSION, __DATE__, __TIME__));
+  LogLine(VersionLogLine());
   if (g_maxDriveSectors != kNoDriveSizeLimit) {
     LogLine(
         Format("Drive size will be limited to %d sectors", static_cast<int>(g_maxDriveSectors)));

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "app/drive_status.h"
 #include "app/log.h"
 
 namespace quillmar::cli {
@@ -24,23 +25,7 @@ std::string Padded(const std::string& text, size_t width) {
 }  // namespace
 
 std::string DriveStatusText(const DriveInfo& drive) {
-  if (drive.size_sectors == 0)
-    return "Empty";
-  const bool rtv4000 = drive.rtv4000 != 0;
-  std::string status;
-  if (drive.dual_position == 2) {
-    status = rtv4000 ? "RTV4000 Disk 2 of 2" : "ReplayTV Disk 2 of 2";
-  } else if (drive.is_replaytv == 0) {
-    status = drive.system_disk != 0 ? "May be PC Disk" : "NOT a ReplayTV Disk";
-  } else if (drive.dual_position != 0) {
-    status = rtv4000 ? "RTV4000 Disk 1 of 2" : "ReplayTV Disk 1 of 2";
-  } else {
-    status = rtv4000 ? "RTV4000 Disk" : "ReplayTV Disk";
-  }
-  if (drive.is_replaytv != 0 && drive.patched == 0 && drive.dual_position == 0) {
-    status += ", NEEDS TO BE PATCHED";
-  }
-  return status;
+  return drive.size_sectors == 0 ? "Empty" : DriveListStatus(drive).text;
 }
 
 std::string RenderDriveList(const std::array<DriveInfo, kMaxDrives>& drives) {

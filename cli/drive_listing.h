@@ -9,8 +9,8 @@
 
 namespace quillmar::cli {
 
-// "ReplayTV Disk", "RTV4000 Disk 2 of 2", "May be PC Disk", "NOT a ReplayTV Disk", ... with
-// ", NEEDS TO BE PATCHED" appended where it applies; "Empty" for an absent drive.
+// The window's status text of the drive's row ("ReplayTV Disk", "RTV4000 Disk 2 of 2", ...,
+// with ", NEEDS TO BE PATCHED" where it applies); "Empty" for an absent drive.
 std::string DriveStatusText(const DriveInfo& drive);
 
 // A table with the columns Index, Device, Model, Size ("%d GB") and Status, one line per row.

@@ -28,18 +28,21 @@ TEST_P(DriveStatus, FollowsTheWindowsRules) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rules, DriveStatus,
-    ::testing::Values(
-        StatusCase{"Unpatched", 1, 0, 0, 0, 0, "ReplayTV Disk, NEEDS TO BE PATCHED"},
-        StatusCase{"Unpatched4000", 1, 1, 0, 0, 0, "RTV4000 Disk, NEEDS TO BE PATCHED"},
-        StatusCase{"Patched", 1, 0, 0, 1, 0, "ReplayTV Disk"},
-        StatusCase{"FirstOfPair4000", 1, 1, 1, 1, 0, "RTV4000 Disk 1 of 2"},
-        StatusCase{"FirstOfPairUnpatched", 1, 0, 1, 0, 0, "ReplayTV Disk 1 of 2"},
-        StatusCase{"SecondOfPairWinsOverPcPartitions", 0, 0, 2, 0, 1, "ReplayTV Disk 2 of 2"},
-        StatusCase{"SecondOfPair4000", 0, 1, 2, 0, 0, "RTV4000 Disk 2 of 2"},
-        StatusCase{"PcDisk", 0, 0, 0, 0, 1, "May be PC Disk"},
-        StatusCase{"PcDiskMarkedFirstOfPair", 0, 0, 1, 0, 1, "May be PC Disk"},
-        StatusCase{"Other", 0, 1, 0, 0, 0, "NOT a ReplayTV Disk"}),
+    ::testing::Values(StatusCase{"Unpatched", 1, 0, 0, 0, 0, "ReplayTV Disk, NEEDS TO BE PATCHED"},
+                      StatusCase{"Patched", 1, 0, 0, 1, 0, "ReplayTV Disk"},
+                      StatusCase{"FirstOfPair4000", 1, 1, 1, 1, 0, "RTV4000 Disk 1 of 2"},
+                      StatusCase{"SecondOfPairWinsOverPcPartitions", 0, 0, 2, 0, 1,
+                                 "ReplayTV Disk 2 of 2"},
+                      StatusCase{"PcDisk", 0, 0, 0, 0, 1, "May be PC Disk"},
+                      StatusCase{"Other", 0, 1, 0, 0, 0, "NOT a ReplayTV Disk"}),
     [](const ::testing::TestParamInfo<StatusCase>& case_info) { return case_info.param.name; });
+
+TEST(DriveStatus, AnAbsentDriveIsEmpty) {
+  DriveInfo drive;
+  drive.model = "found, but unreadable";
+  drive.is_replaytv = 1;
+  EXPECT_EQ(cli::DriveStatusText(drive), "Empty");
+}
 
 TEST(DriveList, ShowsRowsUpToTheLastPresentDrive) {
   std::array<DriveInfo, kMaxDrives> drives{};
