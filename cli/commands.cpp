@@ -1,0 +1,313 @@
+#include "cli/commands.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
+
+#include "app/build_info.h"
+#include "app/command_line.h"
+#include "app/log.h"
+#include "app/settings.h"
+#include "cli/cli_arguments.h"
+#include "cli/demo_drives.h"
+#include "cli/drive_listing.h"
+#include "cli/progress_display.h"
+#include "cli/terminal_front_end.h"
+#include "cli/transfer_meter.h"
+#include "cli/usage_text.h"
+#include "disk/drive_map.h"
+#include "disk/drive_table.h"
+#include "ops/inspector.h"
+#include "ops/operations.h"
+
+namespace quillmar::cli {
+namespace {
+
+constexpr const char* kResetCaption = "Reset MPEG partition";
+constexpr const char* kReformatCaption = "Reformat MPEG partition";
+constexpr const char* kPhotoCaption = "Reformat photo partition";
+constexpr const char* kRestoreResetCaption = "Reset MPEG partition?";
+
+void Complain(const std::string& message) {
+  std::fprintf(stderr, "quillmar-cli: %s\n", message.c_str());
+  std::fflush(stderr);
+}
+
+// The front-end is the log facility's for the whole run, and only for it.
+class Registration {
+ public:
+  explicit Registration(FrontEnd* front_end) {
+    SetFrontEnd(front_end);
+    RegisterLogWindow();
+  }
+  ~Registration() { ResetLogFacility(); }
+  Registration(const Registration&) = delete;
+  Registration& operator=(const Registration&) = delete;
+};
+
+const char* YesNo(bool yes) {
+  return yes ? "yes" : "no";
+}
+
+// The answers the command line gives, by the caption of the question they answer.
+AnswerPolicy PolicyFor(const CliRequest& request, bool terminal) {
+  AnswerPolicy policy;
+  policy.yes_to_confirmations = request.yes;
+  policy.terminal = terminal;
+  policy.file = request.path;
+  switch (request.mpeg) {
+    case MpegChoice::kAsk:
+      break;
+    case MpegChoice::kKeep:
+      policy.presets[kResetCaption] = {false, "--mpeg keep"};
+      break;
+    case MpegChoice::kReset:
+      policy.presets[kResetCaption] = {true, "--mpeg reset"};
+      policy.presets[kReformatCaption] = {false, "--mpeg reset"};
+      break;
+    case MpegChoice::kReformat:
+      policy.presets[kResetCaption] = {true, "--mpeg reformat"};
+      policy.presets[kReformatCaption] = {true, "--mpeg reformat"};
+      break;
+  }
+  if (request.format_photo) {
+    policy.presets[kPhotoCaption] = {*request.format_photo,
+                                     std::string("--format-photo ") + YesNo(*request.format_photo)};
+  }
+  if (request.reset) {
+    policy.presets[kRestoreResetCaption] = {*request.reset,
+                                            std::string("--reset ") + YesNo(*request.reset)};
+  }
+  policy.hints[kResetCaption] = "--mpeg keep|reset|reformat";
+  policy.hints[kReformatCaption] = "--mpeg keep|reset|reformat";
+  policy.hints[kPhotoCaption] = "--format-photo yes|no";
+  policy.hints[kRestoreResetCaption] = "--reset yes|no";
+  return policy;
+}
+
+// A choice question the command will meet that neither a flag nor the terminal can answer,
+// with the flag that would; "" when every one has an answer.
+std::string MissingChoice(const CliRequest& request, bool terminal) {
+  if (terminal)
+    return "";
+  if (request.command == Command::kPatch || request.command == Command::kJoin) {
+    if (request.mpeg == MpegChoice::kAsk) {
+      return std::string("\"") + kResetCaption + "\" (give --mpeg keep|reset|reformat)";
+    }
+    // The photo question comes only for a disk in RTV4000 order, the first drive's for a pair.
+    const DriveInfo& drive = DriveTable[static_cast<size_t>(request.drives[0])];
+    if (drive.rtv4000 != 0 && !request.format_photo) {
+      return std::string("\"") + kPhotoCaption + "\" (give --format-photo yes|no)";
+    }
+  }
+  if (request.command == Command::kRestore && !request.reset) {
+    return std::string("\"") + kRestoreResetCaption + "\" (give --reset yes|no)";
+  }
+  return "";
+}
+
+bool Present(int index) {
+  return DriveTable[static_cast<size_t>(index)].size_sectors != 0;
+}
+
+// What the window does when a drive is set as source or target: a drive with PC partitions is
+// taken only after the warning was answered Yes.
+bool AcceptSelection(int index) {
+  if (DriveTable[static_cast<size_t>(index)].system_disk == 0)
+    return true;
+  std::string warning = Format(
+      "*** WARNING: Drive %d contains non-ReplayTV partition information\n*** WARNING: and may "
+      "be one of your PC's drives.\n    Are you sure you want to continue?",
+      index);
+  return AskWindowYesNo(warning, "Warning") == kIdYes;
+}
+
+// Two drive indexes that stand for the same disk or image file (the same path given twice to
+// --drive, or a link to it): every check of the operations that compares indexes would miss it.
+bool SameDisk(const std::string& a, const std::string& b) {
+  struct stat sa {};
+  struct stat sb {};
+  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0)
+    return false;
+  if (S_ISBLK(sa.st_mode) && S_ISBLK(sb.st_mode))
+    return sa.st_rdev == sb.st_rdev;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
+
+// Every drive named must be present and a different disk from the other named; then each is
+// set as the window would set it.
+bool SelectDrives(const std::vector<int>& drives) {
+  for (int index : drives) {
+    if (!Present(index)) {
+      Complain(Format("drive %d is not present (see 'quillmar-cli list')", index));
+      return false;
+    }
+  }
+  if (drives.size() == 2 && drives[0] != drives[1]) {
+    const std::string& first = DriveTable[static_cast<size_t>(drives[0])].device_path;
+    const std::string& second = DriveTable[static_cast<size_t>(drives[1])].device_path;
+    if (SameDisk(first, second)) {
+      Complain(Format("drives %d (%s) and %d (%s) are the same disk", drives[0], first.c_str(),
+                      drives[1], second.c_str()));
+      return false;
+    }
+  }
+  for (int index : drives) {
+    if (!AcceptSelection(index))
+      return false;
+  }
+  return true;
+}
+
+// The second drive of the pair drive index is the first of, when exactly one listed drive is
+// a second drive; -1 otherwise.
+int SecondOfPair(int index) {
+  if (DriveTable[static_cast<size_t>(index)].dual_position != 1)
+    return -1;
+  int found = -1;
+  for (int i = 0; i < kMaxDrives; ++i) {
+    if (Present(i) && DriveTable[static_cast<size_t>(i)].dual_position == 2) {
+      if (found != -1)
+        return -1;
+      found = i;
+    }
+  }
+  return found;
+}
+
+int Inspect(int index) {
+  if (!Present(index)) {
+    Complain(Format("drive %d is not present (see 'quillmar-cli list')", index));
+    return -1;
+  }
+  int second = SecondOfPair(index);
+  InspectionReport report =
+      InspectDrive(DriveTable[static_cast<size_t>(index)].device_path,
+                   second < 0 ? "" : DriveTable[static_cast<size_t>(second)].device_path);
+  std::fputs(RenderInspection(report).c_str(), stdout);
+  std::fflush(stdout);
+  return report.verified ? 0 : -1;
+}
+
+int CopyPhoto(int source, int target) {
+  if (!SelectDrives({source, target}))
+    return -1;
+  if (DriveTable[static_cast<size_t>(source)].rtv4000 == 0) {
+    Complain(
+        Format("drive %d is not in RTV4000 byte order; only RTV4000 disks have a Photo "
+               "partition to copy",
+               source));
+    return -1;
+  }
+  return CopyPhotoPartition(source, target);
+}
+
+int Operate(const CliRequest& request) {
+  const std::vector<int>& d = request.drives;
+  const OperationStart nothing_to_disable = [] {};
+  switch (request.command) {
+    case Command::kList:
+      std::fputs(RenderDriveList(DriveTable).c_str(), stdout);
+      std::fflush(stdout);
+      return 0;
+    case Command::kInspect:
+      return Inspect(d[0]);
+    case Command::kMirror:
+      return SelectDrives(d) ? MirrorSystemPartition(d[0], d[1]) : -1;
+    case Command::kCopyMpeg:
+      return SelectDrives(d) ? CopyMpegPartition(d[0], d[1]) : -1;
+    case Command::kCopyPhoto:
+      return CopyPhoto(d[0], d[1]);
+    case Command::kPatch:
+      return SelectDrives(d) ? PatchSingleDrive(d[0], request.photo_sectors) : -1;
+    case Command::kJoin:
+      return SelectDrives(d) ? AddSecondDrive(d[0], d[1], request.photo_sectors) : -1;
+    case Command::kBackup:
+      return SelectDrives(d) ? BackupSourceDrive(d[0], nothing_to_disable) : -1;
+    case Command::kRestore:
+      return SelectDrives(d) ? RestoreTargetDrive(d[0], nothing_to_disable) : -1;
+    case Command::kDemo:
+    case Command::kNone:
+      break;
+  }
+  return -1;
+}
+
+// The start of a run as the window's first tick does it: version line, limit line, probe and
+// classification with their log lines.
+void StartRun(const CliRequest& request) {
+  SetDrivePaths(request.drive_paths);
+  ApplyCommandLineTail(StartupTail(request));
+  LogLine(VersionLogLine());
+  if (g_maxDriveSectors != kNoDriveSizeLimit) {
+    LogLine(
+        Format("Drive size will be limited to %d sectors", static_cast<int>(g_maxDriveSectors)));
+  }
+  ClassifyDrives();
+}
+
+int Demo(const std::string& dir) {
+  DemoDrives drives;
+  std::string error = MakeDemoDrives(dir, &drives);
+  if (!error.empty()) {
+    Complain(error);
+    return -1;
+  }
+  std::printf(
+      "Sample drives written:\n"
+      "  %s  an old ReplayTV disk (standard byte order, 1 GB)\n"
+      "  %s  a blank disk (3 GB)\n"
+      "Use them with these options:\n"
+      "--drive %s --drive %s\n",
+      drives.old_path.c_str(), drives.new_path.c_str(), drives.old_path.c_str(),
+      drives.new_path.c_str());
+  std::fflush(stdout);
+  return 0;
+}
+
+int RunCommand(const CliRequest& request) {
+  const bool terminal = ::isatty(STDIN_FILENO) == 1;
+  TransferMeter meter;
+  ProgressDisplay progress(stderr, ::isatty(STDERR_FILENO) == 1,
+                           [&meter] { return meter.bytes_written(); });
+  TerminalFrontEnd front_end(PolicyFor(request, terminal), stdout, stderr, stdin, &progress);
+  Registration registration(&front_end);
+
+  if (request.command == Command::kDemo)
+    return Demo(request.path) == 0 ? kExitDone : kExitFailed;
+
+  StartRun(request);
+  if (std::string missing = MissingChoice(request, terminal); !missing.empty()) {
+    Complain("no terminal to ask " + missing +
+             "; every question is answered No and nothing is written");
+    front_end.DeclineEverything();
+  }
+  if (request.command == Command::kPatch && request.photo_sectors != 0 &&
+      DriveTable[static_cast<size_t>(request.drives[0])].rtv4000 == 0) {
+    Complain("note: --photo applies to disks in RTV4000 byte order only");
+  }
+  int result = Operate(request);
+  return result == 0 && !front_end.unanswered() ? kExitDone : kExitFailed;
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args) {
+  ParseResult parsed = ParseCliArguments(args);
+  if (!parsed.ok()) {
+    Complain(parsed.error);
+    std::fputs(ShortUsage(parsed.request.command).c_str(), stderr);
+    return kExitUsage;
+  }
+  const CliRequest& request = parsed.request;
+  if (request.help) {
+    std::fputs(
+        (request.command == Command::kNone ? GeneralHelp() : CommandHelp(request.command)).c_str(),
+        stdout);
+    return kExitDone;
+  }
+  return RunCommand(request);
+}
+
+}  // namespace quillmar::cli

@@ -1,0 +1,71 @@
+// The front-end of quillmar-cli: log lines and message boxes on standard output, questions on
+// standard error with their caption, answered by a flag, by --yes, or on the terminal; a
+// question that finds no answer is answered No and remembered, so the command can fail.
+#pragma once
+
+#include <cstdio>
+#include <map>
+#include <string>
+
+#include "app/front_end.h"
+#include "cli/progress_display.h"
+
+namespace quillmar::cli {
+
+// A preset answer and the flag that gave it, for the record ("--mpeg keep").
+struct PresetAnswer {
+  bool yes = false;
+  std::string flag;
+};
+
+struct AnswerPolicy {
+  bool yes_to_confirmations = false;  // --yes
+  bool terminal = false;              // standard input is a terminal: ask there
+  bool decline_everything = false;    // a question will have no answer: answer all of them No
+  std::map<std::string, PresetAnswer> presets;  // answers given by flags, by caption
+  std::map<std::string, std::string> hints;     // the flag that would answer a question
+  std::string file;  // the FILE of backup and restore: the answer to the file choice
+};
+
+// The captions of the questions that choose what to do rather than confirm it: --yes does not
+// answer them, only their flags or the terminal do.
+bool IsChoiceQuestion(const std::string& caption);
+
+// "[caption] text", the text's further lines aligned under its first.
+std::string RenderBox(const std::string& caption, const std::string& text);
+
+class TerminalFrontEnd final : public FrontEnd {
+ public:
+  TerminalFrontEnd(AnswerPolicy policy, std::FILE* out, std::FILE* err, std::FILE* in,
+                   ProgressDisplay* progress);
+
+  // A question found no answer (and was answered No).
+  bool unanswered() const { return unanswered_; }
+  // From here on every question is answered No (one of them would find no answer, and the
+  // command must not write anything before it finds that out).
+  void DeclineEverything() { policy_.decline_everything = true; }
+
+  void AddLogLine(const std::string& text) override;
+  void ShowMessage(const std::string& text, const std::string& caption) override;
+  int AskYesNo(const std::string& text, const std::string& caption) override;
+  int AskWindowYesNo(const std::string& text, const std::string& caption) override;
+  void ProgressShow() override;
+  void ProgressSetPos(int pos) override;
+  void ProgressHide() override;
+  void DrainEvents() override {}
+  bool ChooseFile(const FileChoiceRequest& request, std::string* path) override;
+
+ private:
+  int Ask(const std::string& text, const std::string& caption);
+  bool ReadAnswer();
+  void Write(std::FILE* stream, const std::string& text);
+
+  AnswerPolicy policy_;
+  std::FILE* out_;
+  std::FILE* err_;
+  std::FILE* in_;
+  ProgressDisplay* progress_;
+  bool unanswered_ = false;
+};
+
+}  // namespace quillmar::cli

@@ -1,0 +1,333 @@
+// quillmar-cli as a script or a user runs it: the built binary in a child process, on the demo
+// drives it writes into a temporary folder.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "tests/cli/cli_process.h"
+#include "tests/support/temp_dir.h"
+
+namespace quillmar {
+namespace {
+
+using testing::CliRun;
+using testing::ImageFingerprint;
+using testing::RunCliBinary;
+using testing::RunCliOnTerminal;
+using testing::TempDir;
+
+bool Contains(const std::string& text, const std::string& fragment) {
+  return text.find(fragment) != std::string::npos;
+}
+
+// The row of drive index in a 'list' output ("" when there is none).
+std::string ListRow(const std::string& out, int index) {
+  std::string prefix = std::to_string(index) + " ";
+  size_t at = 0;
+  bool in_table = false;
+  while (at < out.size()) {
+    size_t end = out.find('\n', at);
+    if (end == std::string::npos)
+      end = out.size();
+    std::string line = out.substr(at, end - at);
+    if (line.rfind("Index  Device", 0) == 0)
+      in_table = true;
+    if (in_table && line.rfind(prefix, 0) == 0)
+      return line;
+    at = end + 1;
+  }
+  return "";
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+int64_t FileSize(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
+}
+
+class CliBinary : public ::testing::Test {
+ protected:
+  std::string Old() const { return dir_.File("old.img"); }
+  std::string New() const { return dir_.File("new.img"); }
+
+  CliRun Run(const std::vector<std::string>& args) { return RunCliBinary(args, dir_.path()); }
+
+  // The command line with both demo drives in front.
+  CliRun RunOnDrives(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--drive", Old(), "--drive", New()});
+    return Run(args);
+  }
+
+  void MakeDemoDrives() {
+    CliRun demo = Run({"demo", dir_.path()});
+    ASSERT_EQ(demo.status, 0) << demo.out << demo.err;
+  }
+
+  TempDir dir_;
+};
+
+class UsageErrors : public CliBinary,
+                    public ::testing::WithParamInterface<std::vector<std::string>> {};
+
+TEST_P(UsageErrors, ExitTwoWithAShortUsage) {
+  CliRun run = Run(GetParam());
+  EXPECT_EQ(run.status, 2) << run.err;
+  EXPECT_TRUE(Contains(run.err, "quillmar-cli: ")) << run.err;
+  EXPECT_TRUE(Contains(run.err, "Usage: quillmar-cli")) << run.err;
+  EXPECT_EQ(run.out, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lines, UsageErrors,
+    ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"erase", "0"},
+                      std::vector<std::string>{"list", "--verbose"},
+                      std::vector<std::string>{"mirror", "0"},
+                      std::vector<std::string>{"patch", "0", "--mpeg", "wipe"},
+                      std::vector<std::string>{"patch", "0", "--photo", "7MB"},
+                      std::vector<std::string>{"inspect", "sda"},
+                      std::vector<std::string>{"--limit", "big", "list"},
+                      std::vector<std::string>{"copy-mpeg", "0", "1", "--reset", "yes"},
+                      std::vector<std::string>{"backup", "0"}));
+
+class HelpText : public CliBinary, public ::testing::WithParamInterface<std::string> {};
+
+TEST_P(HelpText, IsShownForEveryCommandWithTheExitCodes) {
+  std::vector<std::string> args = {"--help"};
+  if (!GetParam().empty())
+    args.insert(args.begin(), GetParam());
+  CliRun run = Run(args);
+  EXPECT_EQ(run.status, 0) << run.err;
+  EXPECT_TRUE(Contains(run.out, "Usage: quillmar-cli")) << run.out;
+  EXPECT_TRUE(Contains(run.out, "Exit status:\n  0  the operation finished\n")) << run.out;
+  if (!GetParam().empty()) {
+    EXPECT_TRUE(Contains(run.out, "Usage: quillmar-cli [OPTIONS] " + GetParam())) << run.out;
+  }
+  EXPECT_EQ(run.err, "");
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, HelpText,
+                         ::testing::Values("", "list", "inspect", "mirror", "copy-mpeg",
+                                           "copy-photo", "patch", "join", "backup", "restore",
+                                           "demo"));
+
+TEST_F(CliBinary, DemoDrivesAreAnOldReplayTvDiskAndABlankOne) {
+  CliRun demo = Run({"demo", dir_.path()});
+  ASSERT_EQ(demo.status, 0) << demo.err;
+  EXPECT_TRUE(Contains(demo.out, "--drive " + Old() + " --drive " + New() + "\n")) << demo.out;
+  EXPECT_EQ(FileSize(Old()), 1073741824);
+  EXPECT_EQ(FileSize(New()), 3221225472);
+
+  CliRun list = RunOnDrives({"list"});
+  ASSERT_EQ(list.status, 0) << list.err;
+  EXPECT_TRUE(Contains(list.out, "Quillmar version 2.4, built on ")) << list.out;
+  std::string old_row = ListRow(list.out, 0);
+  std::string new_row = ListRow(list.out, 1);
+  // The old disk's partitions fill it: a recorder's disk as it comes out of the recorder.
+  EXPECT_TRUE(Contains(old_row, Old()) && Contains(old_row, "1 GB")) << list.out;
+  EXPECT_TRUE(EndsWith(old_row, "  ReplayTV Disk")) << list.out;
+  EXPECT_TRUE(Contains(new_row, New()) && Contains(new_row, "3 GB")) << list.out;
+  EXPECT_TRUE(EndsWith(new_row, "  NOT a ReplayTV Disk")) << list.out;
+  EXPECT_EQ(ListRow(list.out, 2), "");
+
+  // The log file of the window, in the current folder, after the demo's own lines.
+  std::ifstream log(dir_.File("quillmar.log"));
+  std::string line;
+  bool version_logged = false;
+  while (std::getline(log, line)) {
+    version_logged = version_logged || line.rfind("Quillmar version 2.4, built on ", 0) == 0;
+  }
+  EXPECT_TRUE(version_logged);
+}
+
+TEST_F(CliBinary, DemoNeverOverwritesExistingImages) {
+  MakeDemoDrives();
+  std::string before = ImageFingerprint(Old());
+  CliRun again = Run({"demo", dir_.path()});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_TRUE(Contains(again.err, "exists already")) << again.err;
+  EXPECT_EQ(ImageFingerprint(Old()), before);
+}
+
+// Commands whose questions find no answer: no terminal, and either no --yes or no flag for a
+// choice. Each must end with 1 and leave every image as it was.
+class WithoutAnswers : public CliBinary,
+                       public ::testing::WithParamInterface<std::vector<std::string>> {};
+
+TEST_P(WithoutAnswers, NothingIsWrittenAndTheExitIsOne) {
+  MakeDemoDrives();
+  std::string backup = dir_.File("sys.rtv");
+  std::ofstream(backup) << std::string(4096, 'x');
+  std::vector<std::string> args = GetParam();
+  for (std::string& arg : args) {
+    if (arg == "FILE")
+      arg = backup;
+  }
+  std::string old_before = ImageFingerprint(Old());
+  std::string new_before = ImageFingerprint(New());
+  std::string file_before = ImageFingerprint(backup);
+
+  CliRun run = RunOnDrives(args);
+  EXPECT_EQ(run.status, 1) << run.out << run.err;
+  EXPECT_TRUE(Contains(run.err, "  -> No (")) << run.err;
+  EXPECT_EQ(ImageFingerprint(Old()), old_before);
+  EXPECT_EQ(ImageFingerprint(New()), new_before);
+  EXPECT_EQ(ImageFingerprint(backup), file_before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, WithoutAnswers,
+    ::testing::Values(std::vector<std::string>{"mirror", "0", "1"},
+                      std::vector<std::string>{"copy-mpeg", "0", "1"},
+                      std::vector<std::string>{"patch", "1", "--mpeg", "keep"},
+                      std::vector<std::string>{"patch", "0", "--yes"},
+                      std::vector<std::string>{"join", "0", "1", "--mpeg", "reset"},
+                      std::vector<std::string>{"join", "0", "1", "--yes"},
+                      std::vector<std::string>{"backup", "0", "FILE"},
+                      std::vector<std::string>{"restore", "FILE", "1", "--reset", "yes"},
+                      std::vector<std::string>{"restore", "FILE", "1", "--yes"}));
+
+TEST_F(CliBinary, MissingChoiceIsNamedWithItsFlag) {
+  MakeDemoDrives();
+  CliRun run = RunOnDrives({"--yes", "patch", "0"});
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(Contains(run.err, "\"Reset MPEG partition\" (give --mpeg keep|reset|reformat)"))
+      << run.err;
+  EXPECT_TRUE(Contains(run.err, "[Proceed?] ")) << run.err;
+}
+
+TEST_F(CliBinary, TheWholeUpgradeRunsWithYes) {
+  MakeDemoDrives();
+  CliRun mirror = RunOnDrives({"--yes", "mirror", "0", "1"});
+  ASSERT_EQ(mirror.status, 0) << mirror.out << mirror.err;
+  EXPECT_TRUE(Contains(mirror.out, "***** Copy Complete                     *****\n"));
+  EXPECT_TRUE(Contains(mirror.out, "[Done] Copy Complete\n")) << mirror.out;
+  EXPECT_TRUE(Contains(mirror.err, "[Proceed?] You are about to mirror disk " + Old()))
+      << mirror.err;
+  // 40,000 + 10,242 blocks: 25 MB.
+  EXPECT_TRUE(Contains(mirror.err, "\nwrote 25 MB in ")) << mirror.err;
+
+  CliRun list = RunOnDrives({"list"});
+  EXPECT_TRUE(EndsWith(ListRow(list.out, 1), "  ReplayTV Disk, NEEDS TO BE PATCHED")) << list.out;
+
+  CliRun copy = RunOnDrives({"copy-mpeg", "0", "1", "-y"});
+  ASSERT_EQ(copy.status, 0) << copy.out << copy.err;
+  EXPECT_TRUE(Contains(copy.out, "[Copy Complete] NOTE: You MUST now apply the patch")) << copy.out;
+
+  CliRun patch = RunOnDrives({"patch", "1", "--mpeg", "keep", "--yes"});
+  ASSERT_EQ(patch.status, 0) << patch.out << patch.err;
+  EXPECT_TRUE(Contains(patch.out, "***** PATCH COMPLETE                    *****\n")) << patch.out;
+  EXPECT_TRUE(Contains(patch.err, "[Reset MPEG partition] ** Do you want to reset")) << patch.err;
+  EXPECT_TRUE(Contains(patch.err, "  -> No (--mpeg keep)")) << patch.err;
+  EXPECT_FALSE(Contains(patch.err, "[Reformat MPEG partition]")) << patch.err;
+
+  list = RunOnDrives({"list"});
+  EXPECT_TRUE(EndsWith(ListRow(list.out, 1), "  ReplayTV Disk")) << list.out;
+
+  CliRun inspect = RunOnDrives({"inspect", "1"});
+  EXPECT_EQ(inspect.status, 0) << inspect.out << inspect.err;
+}
+
+TEST_F(CliBinary, BackupAndRestoreTakeTheFileArgument) {
+  MakeDemoDrives();
+  std::string file = dir_.File("system.rtv");
+  CliRun backup = RunOnDrives({"backup", "0", file});
+  ASSERT_EQ(backup.status, 0) << backup.out << backup.err;
+  EXPECT_TRUE(Contains(backup.out, "*** Backup complete\n")) << backup.out;
+  EXPECT_EQ(FileSize(file), (40000 + 10242) * 512);
+
+  CliRun restore = RunOnDrives({"--yes", "restore", file, "1", "--reset", "no"});
+  ASSERT_EQ(restore.status, 0) << restore.out << restore.err;
+  EXPECT_TRUE(Contains(restore.err, "[Warning] *** Warning: This will OVERWRITE")) << restore.err;
+  EXPECT_TRUE(Contains(restore.err, "  -> No (--reset no)")) << restore.err;
+  EXPECT_TRUE(Contains(restore.out, "*** Restore complete\n")) << restore.out;
+
+  CliRun list = RunOnDrives({"list"});
+  EXPECT_TRUE(EndsWith(ListRow(list.out, 1), "  ReplayTV Disk, NEEDS TO BE PATCHED")) << list.out;
+}
+
+TEST_F(CliBinary, RefusalsExitOne) {
+  MakeDemoDrives();
+  CliRun absent = RunOnDrives({"--yes", "mirror", "0", "5"});
+  EXPECT_EQ(absent.status, 1);
+  EXPECT_TRUE(Contains(absent.err, "drive 5 is not present")) << absent.err;
+
+  std::string before = ImageFingerprint(Old());
+  CliRun same = RunOnDrives({"--yes", "mirror", "0", "0"});
+  EXPECT_EQ(same.status, 1);
+  EXPECT_TRUE(Contains(same.out, "Source and Target disks MUST NOT be the same.")) << same.out;
+  EXPECT_EQ(ImageFingerprint(Old()), before);
+
+  CliRun blank = RunOnDrives({"inspect", "1"});
+  EXPECT_EQ(blank.status, 1) << blank.out;
+}
+
+// The same image under two indexes (given twice, or through a link) is one disk: copying or
+// joining it with itself would overwrite what it reads.
+class SameDiskTwice : public CliBinary,
+                      public ::testing::WithParamInterface<std::vector<std::string>> {};
+
+TEST_P(SameDiskTwice, IsRefusedBeforeAnyQuestion) {
+  MakeDemoDrives();
+  std::string alias = dir_.File("alias.img");
+  ASSERT_EQ(::symlink(Old().c_str(), alias.c_str()), 0);
+  std::string before = ImageFingerprint(Old());
+  std::vector<std::string> args = {"--yes", "--drive", Old(), "--drive", alias};
+  args.insert(args.end(), GetParam().begin(), GetParam().end());
+  CliRun run = Run(args);
+  EXPECT_EQ(run.status, 1);
+  EXPECT_TRUE(Contains(run.err, "drives 0 (" + Old() + ") and 1 (" + alias + ") are the same disk"))
+      << run.err;
+  EXPECT_FALSE(Contains(run.err, "[Proceed?]")) << run.err;
+  EXPECT_EQ(ImageFingerprint(Old()), before);
+}
+
+INSTANTIATE_TEST_SUITE_P(Commands, SameDiskTwice,
+                         ::testing::Values(std::vector<std::string>{"mirror", "0", "1"},
+                                           std::vector<std::string>{"copy-mpeg", "0", "1"},
+                                           std::vector<std::string>{"copy-photo", "0", "1"},
+                                           std::vector<std::string>{"join", "0", "1", "--mpeg",
+                                                                    "keep"}));
+
+TEST_F(CliBinary, TheLimitIsTheWindowsFirstNumber) {
+  MakeDemoDrives();
+  CliRun list = RunOnDrives({"--limit", "1000000", "list"});
+  ASSERT_EQ(list.status, 0) << list.err;
+  EXPECT_TRUE(Contains(list.out, "Drive size will be limited to 1000000 sectors\n")) << list.out;
+  EXPECT_TRUE(Contains(ListRow(list.out, 0), "  0 GB  ")) << list.out;
+}
+
+struct TypedCase {
+  const char* name;
+  std::vector<std::string> typed;
+  int status;
+};
+
+class OnATerminal : public CliBinary, public ::testing::WithParamInterface<TypedCase> {};
+
+TEST_P(OnATerminal, OnlyYOrYesConsents) {
+  MakeDemoDrives();
+  std::string before = ImageFingerprint(New());
+  CliRun run = RunCliOnTerminal({"--drive", Old(), "--drive", New(), "mirror", "0", "1"},
+                                dir_.path(), GetParam().typed);
+  EXPECT_EQ(run.status, GetParam().status) << run.err;
+  EXPECT_TRUE(Contains(run.err, "[Proceed?] You are about to mirror disk")) << run.err;
+  EXPECT_EQ(ImageFingerprint(New()) == before, GetParam().status != 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Answers, OnATerminal,
+                         ::testing::Values(TypedCase{"Y", {"y"}, 0}, TypedCase{"Yes", {"yes"}, 0},
+                                           TypedCase{"N", {"n"}, 1}, TypedCase{"Yep", {"yep"}, 1},
+                                           TypedCase{"Enter", {""}, 1}),
+                         [](const ::testing::TestParamInfo<TypedCase>& case_info) {
+                           return case_info.param.name;
+                         });
+
+}  // namespace
+}  // namespace quillmar

@@ -1,0 +1,27 @@
+// Runs the built quillmar-cli as a child process, the way a script or a user at a terminal runs
+// it, and fingerprints image files so a test can tell whether anything was written.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quillmar::testing {
+
+struct CliRun {
+  int status = -1;  // the exit status; 128 + signal when the child was killed
+  std::string out;  // standard output
+  std::string err;  // standard error (for a terminal run: everything, the terminal shows it all)
+};
+
+// Standard input is /dev/null (not a terminal); cwd is where "quillmar.log" lands.
+CliRun RunCliBinary(const std::vector<std::string>& args, const std::string& cwd);
+
+// On a pseudo-terminal: each time a "[y/N]" prompt appears, the next answer is typed.
+CliRun RunCliOnTerminal(const std::vector<std::string>& args, const std::string& cwd,
+                        const std::vector<std::string>& answers);
+
+// The data extents of a sparse file with their contents, hashed: equal exactly when no byte was
+// written (a write of zeros into a hole makes a new extent and changes it too).
+std::string ImageFingerprint(const std::string& path);
+
+}  // namespace quillmar::testing

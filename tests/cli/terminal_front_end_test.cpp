@@ -1,0 +1,210 @@
+#include "cli/terminal_front_end.h"
+
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace quillmar {
+namespace {
+
+using cli::AnswerPolicy;
+using cli::TerminalFrontEnd;
+
+// A stream in memory that a test can fill before and read after.
+class MemoryStream {
+ public:
+  explicit MemoryStream(const std::string& content = "") : file_(std::tmpfile()) {
+    std::fputs(content.c_str(), file_);
+    std::rewind(file_);
+  }
+  ~MemoryStream() { std::fclose(file_); }
+  MemoryStream(const MemoryStream&) = delete;
+  MemoryStream& operator=(const MemoryStream&) = delete;
+
+  std::FILE* get() { return file_; }
+  std::string Text() {
+    std::fflush(file_);
+    std::rewind(file_);
+    std::string text;
+    int c;
+    while ((c = std::fgetc(file_)) != EOF)
+      text += static_cast<char>(c);
+    return text;
+  }
+
+ private:
+  std::FILE* file_;
+};
+
+struct Streams {
+  explicit Streams(const std::string& typed = "") : in(typed) {}
+  MemoryStream out;
+  MemoryStream err;
+  MemoryStream in;
+};
+
+TEST(TerminalFrontEnd, BoxesShowCaptionAndTextWithItsLinesAligned) {
+  EXPECT_EQ(cli::RenderBox("Done", "Patch complete"), "[Done] Patch complete\n");
+  EXPECT_EQ(cli::RenderBox("Copy Complete", "NOTE: one\n      two"),
+            "[Copy Complete] NOTE: one\n"
+            "                      two\n");
+}
+
+TEST(TerminalFrontEnd, LogLinesAndBoxesGoToStandardOutput) {
+  Streams s;
+  TerminalFrontEnd front_end(AnswerPolicy{}, s.out.get(), s.err.get(), s.in.get(), nullptr);
+  front_end.AddLogLine("***** Patching partition block...");
+  front_end.ShowMessage("You must select a disk first.", "*** ERROR ***");
+  EXPECT_EQ(s.out.Text(),
+            "***** Patching partition block...\n[*** ERROR ***] You must select a disk first.\n");
+  EXPECT_EQ(s.err.Text(), "");
+}
+
+struct AnswerCase {
+  const char* name;
+  bool yes_flag;
+  bool terminal;
+  const char* typed;
+  const char* caption;
+  int expected;
+  bool unanswered;
+};
+
+class QuestionAnswer : public ::testing::TestWithParam<AnswerCase> {};
+
+TEST_P(QuestionAnswer, ComesFromTheRightSource) {
+  const AnswerCase& c = GetParam();
+  Streams s(c.typed);
+  AnswerPolicy policy;
+  policy.yes_to_confirmations = c.yes_flag;
+  policy.terminal = c.terminal;
+  policy.presets["Reformat photo partition"] = {false, "--format-photo no"};
+  TerminalFrontEnd front_end(policy, s.out.get(), s.err.get(), s.in.get(), nullptr);
+  EXPECT_EQ(front_end.AskYesNo("Question text\nsecond line", c.caption), c.expected);
+  EXPECT_EQ(front_end.unanswered(), c.unanswered);
+  std::string err = s.err.Text();
+  EXPECT_NE(err.find(std::string("[") + c.caption + "] Question text\n"), std::string::npos) << err;
+  EXPECT_EQ(s.out.Text(), "");  // questions are not part of the log
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sources, QuestionAnswer,
+    ::testing::Values(
+        AnswerCase{"YesFlagConfirms", true, false, "", "Proceed?", kIdYes, false},
+        AnswerCase{"YesFlagAnswersWarnings", true, false, "", "Warning", kIdYes, false},
+        AnswerCase{"YesFlagDoesNotChooseAReset", true, false, "", "Reset MPEG partition", kIdNo,
+                   true},
+        AnswerCase{"YesFlagDoesNotChooseTheRestoreReset", true, false, "", "Reset MPEG partition?",
+                   kIdNo, true},
+        AnswerCase{"FlagBeatsYes", true, true, "y\n", "Reformat photo partition", kIdNo, false},
+        AnswerCase{"NoTerminalNoAnswer", false, false, "y\n", "Proceed?", kIdNo, true},
+        AnswerCase{"TypedY", false, true, "y\n", "Proceed?", kIdYes, false},
+        AnswerCase{"TypedYesWithBlanks", false, true, "  Yes \n", "Proceed?", kIdYes, false},
+        AnswerCase{"TypedNo", false, true, "n\n", "Proceed?", kIdNo, false},
+        AnswerCase{"TypedSomethingElse", false, true, "yeah\n", "Proceed?", kIdNo, false},
+        AnswerCase{"JustEnter", false, true, "\n", "Proceed?", kIdNo, false},
+        AnswerCase{"EndOfInput", false, true, "", "Proceed?", kIdNo, false},
+        AnswerCase{"TerminalChoosesTheReset", false, true, "y\n", "Reset MPEG partition", kIdYes,
+                   false}),
+    [](const ::testing::TestParamInfo<AnswerCase>& case_info) { return case_info.param.name; });
+
+TEST(TerminalFrontEnd, TypedAnswersAreTakenInTurn) {
+  Streams s("y\nno\n");
+  AnswerPolicy policy;
+  policy.terminal = true;
+  TerminalFrontEnd front_end(policy, s.out.get(), s.err.get(), s.in.get(), nullptr);
+  EXPECT_EQ(front_end.AskWindowYesNo("first", "Warning"), kIdYes);
+  EXPECT_EQ(front_end.AskYesNo("second", "Proceed?"), kIdNo);
+  EXPECT_EQ(front_end.AskYesNo("third", "Proceed?"), kIdNo);  // end of input
+}
+
+TEST(TerminalFrontEnd, DecliningEverythingOverridesFlagsAndYes) {
+  Streams s("y\n");
+  AnswerPolicy policy;
+  policy.yes_to_confirmations = true;
+  policy.terminal = true;
+  policy.presets["Reset MPEG partition"] = {true, "--mpeg reset"};
+  TerminalFrontEnd front_end(policy, s.out.get(), s.err.get(), s.in.get(), nullptr);
+  front_end.DeclineEverything();
+  EXPECT_EQ(front_end.AskYesNo("x", "Proceed?"), kIdNo);
+  EXPECT_EQ(front_end.AskYesNo("x", "Reset MPEG partition"), kIdNo);
+  EXPECT_TRUE(front_end.unanswered());
+}
+
+TEST(TerminalFrontEnd, NoTerminalRecordsWhichFlagWouldAnswer) {
+  Streams s;
+  AnswerPolicy policy;
+  policy.hints["Reset MPEG partition"] = "--mpeg keep|reset|reformat";
+  TerminalFrontEnd front_end(policy, s.out.get(), s.err.get(), s.in.get(), nullptr);
+  front_end.AskYesNo("** Do you want to reset the MPEG partition?", "Reset MPEG partition");
+  EXPECT_NE(s.err.Text().find("--mpeg keep|reset|reformat"), std::string::npos);
+}
+
+class FileChoice : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/quillmar-cli-choice-XXXXXX";
+    int fd = ::mkstemp(pattern);
+    ASSERT_GE(fd, 0);
+    ::close(fd);
+    existing_ = pattern;
+  }
+  void TearDown() override { std::remove(existing_.c_str()); }
+
+  FileChoiceRequest Request(bool save) {
+    FileChoiceRequest request;
+    request.save = save;
+    request.title = save ? "Select backup file name" : "Select file to restore from";
+    request.default_extension = "rtv";
+    return request;
+  }
+
+  std::string existing_;
+};
+
+TEST_F(FileChoice, TheFileArgumentIsTheChoice) {
+  Streams s;
+  AnswerPolicy policy;
+  policy.file = existing_ + ".new";
+  TerminalFrontEnd front_end(policy, s.out.get(), s.err.get(), s.in.get(), nullptr);
+  std::string path;
+  EXPECT_TRUE(front_end.ChooseFile(Request(true), &path));
+  EXPECT_EQ(path, existing_ + ".new");
+  EXPECT_FALSE(front_end.unanswered());
+}
+
+TEST_F(FileChoice, ReplacingAnExistingFileIsAConfirmation) {
+  for (bool yes : {false, true}) {
+    Streams s;
+    AnswerPolicy policy;
+    policy.file = existing_;
+    policy.yes_to_confirmations = yes;
+    TerminalFrontEnd front_end(policy, s.out.get(), s.err.get(), s.in.get(), nullptr);
+    std::string path;
+    EXPECT_EQ(front_end.ChooseFile(Request(true), &path), yes);
+    EXPECT_NE(s.err.Text().find("[Select backup file name] " + existing_ + " already exists.\n"),
+              std::string::npos)
+        << s.err.Text();
+    EXPECT_EQ(front_end.unanswered(), !yes);
+  }
+}
+
+TEST_F(FileChoice, AFileToRestoreFromMustExist) {
+  Streams s;
+  AnswerPolicy policy;
+  policy.file = existing_ + ".missing";
+  policy.yes_to_confirmations = true;
+  TerminalFrontEnd front_end(policy, s.out.get(), s.err.get(), s.in.get(), nullptr);
+  std::string path;
+  EXPECT_FALSE(front_end.ChooseFile(Request(false), &path));
+  policy.file = existing_;
+  TerminalFrontEnd second(policy, s.out.get(), s.err.get(), s.in.get(), nullptr);
+  EXPECT_TRUE(second.ChooseFile(Request(false), &path));
+  EXPECT_EQ(path, existing_);
+}
+
+}  // namespace
+}  // namespace quillmar
