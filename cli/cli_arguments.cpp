@@ -44,9 +44,9 @@ const std::vector<CommandSpec>& CommandSpecs() {
 }
 
 const CommandSpec* FindCommand(std::string_view name) {
-  for (const CommandSpec& spec : CommandSpecs()) {
-    if (spec.name == name)
-      return &spec;
+  for (const CommandSpec& entry : CommandSpecs()) {
+    if (entry.name == name)
+      return &entry;
   }
   return nullptr;
 }
@@ -233,21 +233,21 @@ class Parser {
         Fail("no command given");
       return;
     }
-    const CommandSpec* spec = FindCommand(positionals_[0]);
-    if (spec == nullptr) {
+    const CommandSpec* entry = FindCommand(positionals_[0]);
+    if (entry == nullptr) {
       unknown_command_ = true;
       Fail("unknown command '" + positionals_[0] + "'");
       return;
     }
-    r.command = spec->command;
+    r.command = entry->command;
     for (unsigned flag : {kPhotoFlag, kMpegFlag, kFormatPhotoFlag, kResetFlag}) {
-      if ((used_flags_ & flag) != 0 && (spec->flags & flag) == 0) {
-        Fail("option " + FlagName(flag) + " does not apply to '" + std::string(spec->name) + "'");
+      if ((used_flags_ & flag) != 0 && (entry->flags & flag) == 0) {
+        Fail("option " + FlagName(flag) + " does not apply to '" + std::string(entry->name) + "'");
       }
     }
     size_t given = positionals_.size() - 1;
-    for (size_t i = 0; i < spec->operands.size(); ++i) {
-      std::string operand(spec->operands[i]);
+    for (size_t i = 0; i < entry->operands.size(); ++i) {
+      std::string operand(entry->operands[i]);
       if (i >= given) {
         Fail("missing " + operand);
         return;
@@ -263,8 +263,8 @@ class Parser {
         Fail(operand + " must be a drive index from 0 to 15 (as 'list' shows), not '" + text + "'");
       }
     }
-    if (given > spec->operands.size()) {
-      Fail("unexpected argument '" + positionals_[spec->operands.size() + 1] + "'");
+    if (given > entry->operands.size()) {
+      Fail("unexpected argument '" + positionals_[entry->operands.size() + 1] + "'");
     }
     // The window offers the join only for two different drives; joining a drive with itself
     // would clear its own partition table.
@@ -289,9 +289,9 @@ ParseResult ParseCliArguments(const std::vector<std::string>& args) {
 }
 
 std::string_view CommandName(Command command) {
-  for (const CommandSpec& spec : CommandSpecs()) {
-    if (spec.command == command)
-      return spec.name;
+  for (const CommandSpec& entry : CommandSpecs()) {
+    if (entry.command == command)
+      return entry.name;
   }
   return "";
 }
