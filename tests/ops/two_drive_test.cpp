@@ -106,9 +106,10 @@ TEST_P(TwoDriveTest, JoinsBothDrivesIntoOneSpace) {
   EXPECT_EQ(Drive(1).rtv4000, rtv4000());
 }
 
-TEST_P(TwoDriveTest, PhotoPartitionLargerThanDriveTwoIsRefusedBeforeWriting) {
-  if (!rtv4000())
-    GTEST_SKIP() << "only RTV4000 disks keep a Photo partition";
+// Only RTV4000 disks keep a Photo partition.
+class TwoDrivePhotoTest : public TwoDriveTest {};
+
+TEST_P(TwoDrivePhotoTest, PhotoPartitionLargerThanDriveTwoIsRefusedBeforeWriting) {
   MakeDrives(2000000, 100000, 20480);
   Snapshot();
   ui().AnswerAll({true});
@@ -151,10 +152,12 @@ TEST_P(TwoDriveTest, DeclinedConfirmationLeavesOnlyTheBanner) {
                                          Image("one.img").c_str(), Image("two.img").c_str())));
 }
 
-INSTANTIATE_TEST_SUITE_P(ByteOrders, TwoDriveTest, ::testing::Values(false, true),
-                         [](const ::testing::TestParamInfo<bool>& order) {
-                           return order.param ? "Rtv4000" : "Standard";
-                         });
+std::string OrderName(const ::testing::TestParamInfo<bool>& order) {
+  return order.param ? "Rtv4000" : "Standard";
+}
+
+INSTANTIATE_TEST_SUITE_P(ByteOrders, TwoDriveTest, ::testing::Values(false, true), OrderName);
+INSTANTIATE_TEST_SUITE_P(ByteOrders, TwoDrivePhotoTest, ::testing::Values(true), OrderName);
 
 }  // namespace
 }  // namespace quillmar
