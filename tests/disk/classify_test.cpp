@@ -17,6 +17,7 @@
 #include "disk/drive_map.h"
 #include "disk/drive_probe.h"
 #include "disk/drive_table.h"
+#include "disk/forwarding_device_io.h"
 #include "format/partition_block.h"
 #include "format/volume_sequence.h"
 #include "tests/disk/probe_fake_platform.h"
@@ -34,8 +35,9 @@ constexpr uint64_t kSector = 512;
 
 // Passes everything to the POSIX calls, except that opens of one path can be refused and reads
 // of another can fail; counts the opens of each path.
-class GateIo : public DeviceIo {
+class GateIo : public ForwardingDeviceIo {
  public:
+  GateIo() : ForwardingDeviceIo(PosixDeviceIo()) {}
   int Open(const std::string& path, OpenMode mode) override {
     ++opens[path];
     if (path == refused_path) {
@@ -47,8 +49,6 @@ class GateIo : public DeviceIo {
       failing_fds_.insert(fd);
     return fd;
   }
-  int64_t Seek(int fd, uint64_t offset) override { return PosixDeviceIo().Seek(fd, offset); }
-  int64_t Length(int fd) override { return PosixDeviceIo().Length(fd); }
   ssize_t Read(int fd, void* buffer, size_t n) override {
     if (failing_fds_.count(fd) != 0) {
       errno = EIO;
@@ -61,9 +61,6 @@ class GateIo : public DeviceIo {
     errno = EROFS;
     return -1;
   }
-  int Flush(int fd) override { return PosixDeviceIo().Flush(fd); }
-  int StartWriteback(int, uint64_t, uint64_t) override { return 0; }
-  int WaitWriteback(int, uint64_t, uint64_t) override { return 0; }
   int Close(int fd) override {
     failing_fds_.erase(fd);
     return PosixDeviceIo().Close(fd);

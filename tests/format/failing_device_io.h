@@ -9,15 +9,15 @@
 #include <optional>
 #include <vector>
 
-#include "disk/device_io.h"
+#include "disk/forwarding_device_io.h"
 
 namespace quillmar::testing {
 
-class FailingDeviceIo : public DeviceIo {
+class FailingDeviceIo : public ForwardingDeviceIo {
  public:
   enum class SeekFault { kNone, kError, kElsewhere };
 
-  FailingDeviceIo() { SetDeviceIo(this); }
+  FailingDeviceIo() : ForwardingDeviceIo(PosixDeviceIo()) { SetDeviceIo(this); }
   ~FailingDeviceIo() override { SetDeviceIo(nullptr); }
   FailingDeviceIo(const FailingDeviceIo&) = delete;
   FailingDeviceIo& operator=(const FailingDeviceIo&) = delete;
@@ -54,7 +54,6 @@ class FailingDeviceIo : public DeviceIo {
       positions_[fd] = static_cast<uint64_t>(landed);
     return landed;
   }
-  int64_t Length(int fd) override { return PosixDeviceIo().Length(fd); }
   ssize_t Read(int fd, void* buffer, size_t n) override {
     ssize_t r = PosixDeviceIo().Read(fd, buffer, n);
     if (r > 0)
@@ -73,13 +72,6 @@ class FailingDeviceIo : public DeviceIo {
     return r;
   }
   int Flush(int fd) override { return flush_fault_ ? -1 : PosixDeviceIo().Flush(fd); }
-  int StartWriteback(int fd, uint64_t offset, uint64_t length) override {
-    return PosixDeviceIo().StartWriteback(fd, offset, length);
-  }
-  int WaitWriteback(int fd, uint64_t offset, uint64_t length) override {
-    return PosixDeviceIo().WaitWriteback(fd, offset, length);
-  }
-  int Close(int fd) override { return PosixDeviceIo().Close(fd); }
 
  private:
   SeekFault seek_fault_ = SeekFault::kNone;
