@@ -512,10 +512,10 @@ void CQuillmarDlg::OnPatch() {
 
 // Backup and restore ask their questions and the file first; the controls are disabled and the
 // list refreshed only once the copy starts.
-void CQuillmarDlg::OnBackup() {
+void CQuillmarDlg::RunFileOperation(FileOperation operation) {
   OperationScope scope(this);
   bool started = false;
-  BackupSourceDrive(m_nSourceDrive, [this, &started] {
+  operation([this, &started] {
     started = true;
     DisableAllControls();
   });
@@ -525,17 +525,14 @@ void CQuillmarDlg::OnBackup() {
   UpdateButtons();
 }
 
+void CQuillmarDlg::OnBackup() {
+  RunFileOperation(
+      [this](const OperationStart& on_start) { BackupSourceDrive(m_nSourceDrive, on_start); });
+}
+
 void CQuillmarDlg::OnRestore() {
-  OperationScope scope(this);
-  bool started = false;
-  RestoreTargetDrive(m_nTargetDrive, [this, &started] {
-    started = true;
-    DisableAllControls();
-  });
-  if (!started)
-    return;
-  RefreshDriveList();
-  UpdateButtons();
+  RunFileOperation(
+      [this](const OperationStart& on_start) { RestoreTargetDrive(m_nTargetDrive, on_start); });
 }
 
 void CQuillmarDlg::OnCopyLog() {

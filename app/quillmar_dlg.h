@@ -9,11 +9,13 @@
 #include <QString>
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 
 #include "app/drive_status.h"
 #include "app/qt_front_end.h"
+#include "ops/operations.h"
 
 class QAction;
 class QButtonGroup;
@@ -86,6 +88,9 @@ class CQuillmarDlg : public QDialog {
 
   template <typename Operation>
   void RunOperation(Operation operation);
+  // An operation that asks first and calls its start callback only when it begins to copy.
+  using FileOperation = std::function<void(const OperationStart&)>;
+  void RunFileOperation(FileOperation operation);
   void OnCopySystem();
   void OnCopyMpeg();
   void OnCopyPhoto();
