@@ -138,8 +138,8 @@ class ReadAhead {
   }
 
  private:
-  static constexpr uint64_t kReadAheadWindowBytes = uint64_t{4} << 20;
-  static constexpr uint64_t kReadAheadBytes = uint64_t{16} << 20;
+  static constexpr uint64_t kReadAheadWindowBytes = uint64_t{8} << 20;
+  static constexpr uint64_t kReadAheadBytes = uint64_t{64} << 20;
   int fd_;
   uint64_t advised_end_;
 };
