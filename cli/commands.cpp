@@ -3,7 +3,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "app/build_info.h"
 #include "app/command_line.h"
@@ -291,6 +293,17 @@ int RunCommand(const CliRequest& request) {
   return result == 0 && !front_end.unanswered() ? kExitDone : kExitFailed;
 }
 
+// Why a --drive path cannot be a drive ("" when it can): it must exist and not be a folder. A
+// missing path would otherwise only show as an "Empty" row.
+std::string DrivePathProblem(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0)
+    return Format("--drive %s: %s", path.c_str(), std::strerror(errno));
+  if (S_ISDIR(st.st_mode))
+    return Format("--drive %s: is a folder, not an image file or a device", path.c_str());
+  return "";
+}
+
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args) {
@@ -306,6 +319,13 @@ int RunCli(const std::vector<std::string>& args) {
         (request.command == Command::kNone ? GeneralHelp() : CommandHelp(request.command)).c_str(),
         stdout);
     return kExitDone;
+  }
+  for (const std::string& path : request.drive_paths) {
+    if (std::string problem = DrivePathProblem(path); !problem.empty()) {
+      Complain(problem);
+      std::fputs(ShortUsage(request.command).c_str(), stderr);
+      return kExitUsage;
+    }
   }
   return RunCommand(request);
 }
