@@ -27,6 +27,11 @@ bool Exists(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0;
 }
 
+bool IsFolder(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 }  // namespace
 
 bool IsChoiceQuestion(const std::string& caption) {
@@ -139,6 +144,10 @@ bool TerminalFrontEnd::ChooseFile(const FileChoiceRequest& request, std::string*
     return false;
   }
   Write(err_, "[" + request.title + "] " + policy_.file + "\n");
+  if (IsFolder(policy_.file)) {  // a file dialog picks files only
+    Write(err_, policy_.file + "\nis a folder, not a file.\n");
+    return false;
+  }
   if (request.save) {
     if (Exists(policy_.file) && Ask(policy_.file + " already exists.\nDo you want to replace it?",
                                     request.title) != kIdYes) {

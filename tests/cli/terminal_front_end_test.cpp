@@ -206,5 +206,21 @@ TEST_F(FileChoice, AFileToRestoreFromMustExist) {
   EXPECT_EQ(path, existing_);
 }
 
+TEST_F(FileChoice, AFolderIsNeverTheFile) {
+  for (bool save : {true, false}) {
+    Streams s;
+    AnswerPolicy policy;
+    policy.file = "/tmp";
+    policy.yes_to_confirmations = true;
+    TerminalFrontEnd front_end(policy, s.out.get(), s.err.get(), s.in.get(), nullptr);
+    std::string path;
+    EXPECT_FALSE(front_end.ChooseFile(Request(save), &path));
+    EXPECT_EQ(path, "");
+    EXPECT_NE(s.err.Text().find("/tmp\nis a folder, not a file.\n"), std::string::npos)
+        << s.err.Text();
+    EXPECT_EQ(s.err.Text().find("already exists"), std::string::npos) << s.err.Text();
+  }
+}
+
 }  // namespace
 }  // namespace quillmar
