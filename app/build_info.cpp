@@ -1,5 +1,8 @@
 #include "app/build_info.h"
 
+#include "app/log.h"
+#include "app/settings.h"
+
 namespace quillmar {
 
 std::string BuildDateTime() {
@@ -8,6 +11,13 @@ std::string BuildDateTime() {
 
 std::string VersionLogLine() {
   return std::string(kVersionText) + ", built on " + BuildDateTime();
+}
+
+void LogRunStart() {
+  LogLine(VersionLogLine());
+  // Unsigned: a limit above 2^31 sectors is shown as given, not as a negative number.
+  if (g_maxDriveSectors != kNoDriveSizeLimit)
+    LogLine(Format("Drive size will be limited to %u sectors", g_maxDriveSectors));
 }
 
 }  // namespace quillmar

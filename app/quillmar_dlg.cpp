@@ -331,11 +331,7 @@ void CQuillmarDlg::InitDriveList() {
 void CQuillmarDlg::OnTimer() {
   OperationScope scan(this);
   m_nTimer->stop();
-  LogLine(VersionLogLine());
-  if (g_maxDriveSectors != kNoDriveSizeLimit) {
-    LogLine(
-        Format("Drive size will be limited to %d sectors", static_cast<int>(g_maxDriveSectors)));
-  }
+  LogRunStart();
   RefreshDriveList();
   UpdateButtons();
 }

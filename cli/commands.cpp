@@ -241,11 +241,7 @@ int Operate(const CliRequest& request) {
 void StartRun(const CliRequest& request) {
   SetDrivePaths(request.drive_paths);
   ApplyCommandLineTail(StartupTail(request));
-  LogLine(VersionLogLine());
-  if (g_maxDriveSectors != kNoDriveSizeLimit) {
-    LogLine(
-        Format("Drive size will be limited to %d sectors", static_cast<int>(g_maxDriveSectors)));
-  }
+  LogRunStart();
   ClassifyDrives();
 }
 

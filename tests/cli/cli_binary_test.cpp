@@ -303,6 +303,11 @@ TEST_F(CliBinary, TheLimitIsTheWindowsFirstNumber) {
   ASSERT_EQ(list.status, 0) << list.err;
   EXPECT_TRUE(Contains(list.out, "Drive size will be limited to 1000000 sectors\n")) << list.out;
   EXPECT_TRUE(Contains(ListRow(list.out, 0), "  0 GB  ")) << list.out;
+
+  CliRun large = RunOnDrives({"--limit", "3000000000", "list"});
+  ASSERT_EQ(large.status, 0) << large.err;
+  EXPECT_TRUE(Contains(large.out, "Drive size will be limited to 3000000000 sectors\n"))
+      << large.out;
 }
 
 struct TypedCase {
