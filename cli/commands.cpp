@@ -289,14 +289,14 @@ int RunCommand(const CliRequest& request) {
   return result == 0 && !front_end.unanswered() ? kExitDone : kExitFailed;
 }
 
-// Why a --drive path cannot be a drive ("" when it can): it must exist and not be a folder. A
-// missing path would otherwise only show as an "Empty" row.
+// Why a --drive path cannot be a drive ("" when it can): it must be an image file or a block
+// device, as the probe takes them. Anything else would only show as an "Empty" row.
 std::string DrivePathProblem(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0)
     return Format("--drive %s: %s", path.c_str(), std::strerror(errno));
-  if (S_ISDIR(st.st_mode))
-    return Format("--drive %s: is a folder, not an image file or a device", path.c_str());
+  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))
+    return Format("--drive %s: not an image file or a block device", path.c_str());
   return "";
 }
 

@@ -96,7 +96,8 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"copy-mpeg", "0", "1", "--reset", "yes"},
                       std::vector<std::string>{"backup", "0"},
                       std::vector<std::string>{"--drive", "missing.img", "list"},
-                      std::vector<std::string>{"--drive", ".", "inspect", "0"}));
+                      std::vector<std::string>{"--drive", ".", "inspect", "0"},
+                      std::vector<std::string>{"--drive", "/dev/null", "list"}));
 
 class HelpText : public CliBinary, public ::testing::WithParamInterface<std::string> {};
 
