@@ -135,7 +135,7 @@ std::string CommandHelp(Command command) {
   std::string text =
       std::string("Usage: quillmar-cli [OPTIONS] ") + entry->synopsis + "\n\n" + entry->details;
   if (command == Command::kPatch || command == Command::kJoin)
-    text += kPatchFlags;
+    text += std::string("\n") + kPatchFlags;
   text += "\n";
   text += kGlobalOptions;
   text += "\n";
