@@ -26,11 +26,6 @@
 namespace quillmar::cli {
 namespace {
 
-constexpr const char* kResetCaption = "Reset MPEG partition";
-constexpr const char* kReformatCaption = "Reformat MPEG partition";
-constexpr const char* kPhotoCaption = "Reformat photo partition";
-constexpr const char* kRestoreResetCaption = "Reset MPEG partition?";
-
 void Complain(const std::string& message) {
   std::fprintf(stderr, "quillmar-cli: %s\n", message.c_str());
   std::fflush(stderr);

@@ -35,9 +35,8 @@ bool IsFolder(const std::string& path) {
 }  // namespace
 
 bool IsChoiceQuestion(const std::string& caption) {
-  static const std::array<const char*, 4> kChoices = {
-      "Reset MPEG partition", "Reformat MPEG partition", "Reformat photo partition",
-      "Reset MPEG partition?"};
+  static const std::array<const char*, 4> kChoices = {kResetCaption, kReformatCaption,
+                                                      kPhotoCaption, kRestoreResetCaption};
   return std::find(kChoices.begin(), kChoices.end(), caption) != kChoices.end();
 }
 

@@ -27,8 +27,12 @@ struct AnswerPolicy {
   std::string file;  // the FILE of backup and restore: the answer to the file choice
 };
 
-// The captions of the questions that choose what to do rather than confirm it: --yes does not
-// answer them, only their flags or the terminal do.
+// The captions of the questions that choose what to do rather than confirm it: the patch's
+// three and the restore's one. --yes does not answer them, only their flags or the terminal do.
+inline constexpr char kResetCaption[] = "Reset MPEG partition";
+inline constexpr char kReformatCaption[] = "Reformat MPEG partition";
+inline constexpr char kPhotoCaption[] = "Reformat photo partition";
+inline constexpr char kRestoreResetCaption[] = "Reset MPEG partition?";
 bool IsChoiceQuestion(const std::string& caption);
 
 // "[caption] text", the text's further lines aligned under its first.
