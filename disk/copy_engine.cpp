@@ -34,10 +34,16 @@ uint64_t ByteOffset(uint64_t block) {
   return block > UINT64_MAX / kBlockSize ? UINT64_MAX : block * kBlockSize;
 }
 
+// A missing path in the device folder is a drive that has gone (unplugged since the list was
+// made): made a file there, it would take the copy into memory and report it complete.
+bool InDeviceFolder(const std::string& path) {
+  return path.rfind("/dev/", 0) == 0;
+}
+
 // The write-only open, then the write-only open that creates a missing file; neither truncates.
 UniqueFd OpenTarget(const std::string& path) {
   UniqueFd fd = UniqueFd::Open(path, OpenMode::kWriteOnly);
-  if (!fd.valid())
+  if (!fd.valid() && !InDeviceFolder(path))
     fd = UniqueFd::Open(path, OpenMode::kWriteOnlyCreate);
   return fd;
 }

@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "disk/device_io.h"
+#include "disk/forwarding_device_io.h"
 #include "disk/unique_fd.h"
 #include "tests/disk/copy_fixture.h"
 
@@ -114,6 +116,35 @@ TEST_F(CopyTest, MissingTargetFileIsCreatedWithTheBlocksAtTheirOffset) {
   std::vector<uint8_t> expected(Bytes(2), 0);
   expected.insert(expected.end(), from.begin(), from.end());
   EXPECT_EQ(ReadFile(target), expected);
+}
+
+// Stands in for a device folder whose drive has gone: every open there fails as for a missing
+// path, and the modes asked for are recorded. Other paths go on to the layer below.
+class GoneDriveFolder : public ForwardingDeviceIo {
+ public:
+  GoneDriveFolder() : ForwardingDeviceIo(Io()) { SetDeviceIo(this); }
+  ~GoneDriveFolder() override { SetDeviceIo(&inner()); }
+
+  int Open(const std::string& path, OpenMode mode) override {
+    if (path.rfind("/dev/", 0) != 0)
+      return ForwardingDeviceIo::Open(path, mode);
+    modes.push_back(mode);
+    errno = ENOENT;
+    return -1;
+  }
+
+  std::vector<OpenMode> modes;
+};
+
+TEST_F(CopyTest, DriveThatHasGoneIsNotCreatedAsAFile) {
+  MakeDrives(10, 0);
+  GoneDriveFolder folder;
+
+  EXPECT_EQ(CopyBlocks(kSource, "/dev/sdq", 0, 0, 10), -1);
+
+  EXPECT_EQ(folder.modes, std::vector<OpenMode>{OpenMode::kWriteOnly});
+  EXPECT_EQ(ui_.lines().back(), "*** ERROR: Could not open device /dev/sdq");
+  EXPECT_EQ(io_.open_descriptors(), 0);
 }
 
 // Positions past 2 GiB and 4 GiB: the source length and every offset are 64-bit.
