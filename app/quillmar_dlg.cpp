@@ -16,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -208,6 +209,11 @@ void CQuillmarDlg::CreateControls() {
 // Left: the drive list, the source and target groups, the log. Right: the system type, the Photo
 // size, the actions and Exit. The drive list and the log take the window's extra room.
 QLayout* CQuillmarDlg::ArrangeControls() {
+  // The grid's two spacings differ, so the columns inside it cannot inherit one from it: they
+  // take the style's own gap between stacked controls.
+  const int style_gap = style()->pixelMetric(QStyle::PM_LayoutVerticalSpacing);
+  const int gap = style_gap >= 0 ? style_gap : 6;
+
   auto* source_row = new QHBoxLayout(m_sourceGroup);
   source_row->addWidget(m_sourceText, 1);
   source_row->addWidget(m_setSource);
@@ -221,6 +227,7 @@ QLayout* CQuillmarDlg::ArrangeControls() {
   log_title->addWidget(m_copyLog);
 
   auto* lower_left = new QVBoxLayout;
+  lower_left->setSpacing(gap);
   lower_left->addWidget(m_sourceGroup);
   lower_left->addWidget(m_targetGroup);
   lower_left->addLayout(log_title);
@@ -234,6 +241,7 @@ QLayout* CQuillmarDlg::ArrangeControls() {
   photo_row->addWidget(m_photoSize, 0, Qt::AlignHCenter);
 
   auto* upper_right = new QVBoxLayout;
+  upper_right->setSpacing(gap);
   upper_right->addWidget(m_systemGroup);
   upper_right->addWidget(m_photoGroup);
   upper_right->addStretch(1);
@@ -247,6 +255,7 @@ QLayout* CQuillmarDlg::ArrangeControls() {
   exit_row->addWidget(m_aboutButton, 0, 0, Qt::AlignLeft | Qt::AlignVCenter);
   exit_row->addWidget(m_exit, 0, 0, Qt::AlignHCenter);
   auto* lower_right = new QVBoxLayout;
+  lower_right->setSpacing(gap);
   lower_right->addWidget(m_actionGroup);
   lower_right->addStretch(1);
   lower_right->addLayout(exit_row);
