@@ -297,9 +297,7 @@ void CQuillmarDlg::OnInitDialog() {
 
   m_strSource = kSelectDrivePrompt;
   m_strTarget = kSelectDrivePrompt;
-  m_sourceGroup->setTitle("Source drive");
-  m_targetGroup->setTitle("Target drive");
-  m_patch->setText("Patch Target Drive");
+  ShowSystemTypeCaptions();
   m_photoSize->setCurrentIndex(0);
   InitDriveList();
   WriteControls();
@@ -445,38 +443,37 @@ int CQuillmarDlg::SelectedDriveAfterWarning() {
 }
 
 void CQuillmarDlg::OnSetSource() {
-  ReadControls();
-  m_nSourceDrive = SelectedDriveAfterWarning();
-  const DriveInfo no_drive;
-  const DriveInfo& drive = m_nSourceDrive >= 0 ? DriveTable[m_nSourceDrive] : no_drive;
-  m_strSource = QString::fromStdString(DriveSelectionLabel(m_nSourceDrive, drive));
-  UpdateButtons();
-  WriteControls();
+  SetDrive(&m_nSourceDrive, &m_strSource);
 }
 
 void CQuillmarDlg::OnSetTarget() {
+  SetDrive(&m_nTargetDrive, &m_strTarget);
+}
+
+// Takes the selected row as the source or the target drive and describes it in its label.
+void CQuillmarDlg::SetDrive(int* index, QString* label) {
   ReadControls();
-  m_nTargetDrive = SelectedDriveAfterWarning();
+  *index = SelectedDriveAfterWarning();
   const DriveInfo no_drive;
-  const DriveInfo& drive = m_nTargetDrive >= 0 ? DriveTable[m_nTargetDrive] : no_drive;
-  m_strTarget = QString::fromStdString(DriveSelectionLabel(m_nTargetDrive, drive));
+  const DriveInfo& drive = *index >= 0 ? DriveTable[*index] : no_drive;
+  *label = QString::fromStdString(DriveSelectionLabel(*index, drive));
   UpdateButtons();
   WriteControls();
 }
 
 void CQuillmarDlg::OnSystemType() {
   ReadControls();
-  if (m_nSystemType == 0) {
-    m_sourceGroup->setTitle("Source drive");
-    m_targetGroup->setTitle("Target drive");
-    m_patch->setText("Patch Target Drive");
-  } else {
-    m_sourceGroup->setTitle("1st drive");
-    m_targetGroup->setTitle("2nd drive");
-    m_patch->setText("Make 2-Drive System");
-  }
+  ShowSystemTypeCaptions();
   UpdateButtons();
   WriteControls();
+}
+
+// In a two-drive system the source is the first drive and the target the second.
+void CQuillmarDlg::ShowSystemTypeCaptions() {
+  const bool single = m_nSystemType == 0;
+  m_sourceGroup->setTitle(single ? "Source drive" : "1st drive");
+  m_targetGroup->setTitle(single ? "Target drive" : "2nd drive");
+  m_patch->setText(single ? "Patch Target Drive" : "Make 2-Drive System");
 }
 
 template <typename Operation>
