@@ -3,9 +3,13 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QGridLayout>
+#include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QSpacerItem>
+#include <algorithm>
 
 #include "app/file_filter.h"
 
@@ -14,14 +18,40 @@ namespace {
 
 constexpr int kProgressMaximum = 100;
 
+// Qt's box wraps a text wider than about 420 pixels; a spacer as wide as the text's longest line
+// in the text's column makes the box wide enough to keep the lines as they stand (up to Qt's
+// own limit, a little below the screen's width).
+void KeepLinesWhole(QMessageBox* box) {
+  auto* layout = qobject_cast<QGridLayout*>(box->layout());
+  auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+  if (layout == nullptr || label == nullptr)
+    return;
+  const int at = layout->indexOf(label);
+  if (at < 0)
+    return;
+  int row = 0;
+  int column = 0;
+  int row_span = 0;
+  int column_span = 0;
+  layout->getItemPosition(at, &row, &column, &row_span, &column_span);
+  int width = 0;
+  for (const QString& line : label->text().split('\n'))
+    width = std::max(width, label->fontMetrics().horizontalAdvance(line));
+  const QMargins margins = label->contentsMargins();
+  width += margins.left() + margins.right() + 2 * label->margin() + 2;
+  layout->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                  layout->rowCount(), column, 1, column_span);
+}
+
 // A box with the text, the caption and the given buttons, no icon; the text is shown as it
-// stands (never read as markup).
+// stands (never read as markup, and broken only where it has its own line breaks).
 QMessageBox::StandardButton RunBox(QWidget* owner, const std::string& text,
                                    const std::string& caption,
                                    QMessageBox::StandardButtons buttons) {
   QMessageBox box(QMessageBox::NoIcon, QString::fromStdString(caption),
                   QString::fromStdString(text), buttons, owner);
   box.setTextFormat(Qt::PlainText);
+  KeepLinesWhole(&box);
   return static_cast<QMessageBox::StandardButton>(box.exec());
 }
 

@@ -16,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QStyle>
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -208,6 +209,11 @@ void CQuillmarDlg::CreateControls() {
 // Left: the drive list, the source and target groups, the log. Right: the system type, the Photo
 // size, the actions and Exit. The drive list and the log take the window's extra room.
 QLayout* CQuillmarDlg::ArrangeControls() {
+  // The grid's two spacings differ, so the columns inside it cannot inherit one from it: they
+  // take the style's own gap between stacked controls.
+  const int style_gap = style()->pixelMetric(QStyle::PM_LayoutVerticalSpacing);
+  const int gap = style_gap >= 0 ? style_gap : 6;
+
   auto* source_row = new QHBoxLayout(m_sourceGroup);
   source_row->addWidget(m_sourceText, 1);
   source_row->addWidget(m_setSource);
@@ -221,6 +227,7 @@ QLayout* CQuillmarDlg::ArrangeControls() {
   log_title->addWidget(m_copyLog);
 
   auto* lower_left = new QVBoxLayout;
+  lower_left->setSpacing(gap);
   lower_left->addWidget(m_sourceGroup);
   lower_left->addWidget(m_targetGroup);
   lower_left->addLayout(log_title);
@@ -234,6 +241,7 @@ QLayout* CQuillmarDlg::ArrangeControls() {
   photo_row->addWidget(m_photoSize, 0, Qt::AlignHCenter);
 
   auto* upper_right = new QVBoxLayout;
+  upper_right->setSpacing(gap);
   upper_right->addWidget(m_systemGroup);
   upper_right->addWidget(m_photoGroup);
   upper_right->addStretch(1);
@@ -247,6 +255,7 @@ QLayout* CQuillmarDlg::ArrangeControls() {
   exit_row->addWidget(m_aboutButton, 0, 0, Qt::AlignLeft | Qt::AlignVCenter);
   exit_row->addWidget(m_exit, 0, 0, Qt::AlignHCenter);
   auto* lower_right = new QVBoxLayout;
+  lower_right->setSpacing(gap);
   lower_right->addWidget(m_actionGroup);
   lower_right->addStretch(1);
   lower_right->addLayout(exit_row);
@@ -288,9 +297,7 @@ void CQuillmarDlg::OnInitDialog() {
 
   m_strSource = kSelectDrivePrompt;
   m_strTarget = kSelectDrivePrompt;
-  m_sourceGroup->setTitle("Source drive");
-  m_targetGroup->setTitle("Target drive");
-  m_patch->setText("Patch Target Drive");
+  ShowSystemTypeCaptions();
   m_photoSize->setCurrentIndex(0);
   InitDriveList();
   WriteControls();
@@ -432,38 +439,37 @@ int CQuillmarDlg::SelectedDriveAfterWarning() {
 }
 
 void CQuillmarDlg::OnSetSource() {
-  ReadControls();
-  m_nSourceDrive = SelectedDriveAfterWarning();
-  const DriveInfo no_drive;
-  const DriveInfo& drive = m_nSourceDrive >= 0 ? DriveTable[m_nSourceDrive] : no_drive;
-  m_strSource = QString::fromStdString(DriveSelectionLabel(m_nSourceDrive, drive));
-  UpdateButtons();
-  WriteControls();
+  SetDrive(&m_nSourceDrive, &m_strSource);
 }
 
 void CQuillmarDlg::OnSetTarget() {
+  SetDrive(&m_nTargetDrive, &m_strTarget);
+}
+
+// Takes the selected row as the source or the target drive and describes it in its label.
+void CQuillmarDlg::SetDrive(int* index, QString* label) {
   ReadControls();
-  m_nTargetDrive = SelectedDriveAfterWarning();
+  *index = SelectedDriveAfterWarning();
   const DriveInfo no_drive;
-  const DriveInfo& drive = m_nTargetDrive >= 0 ? DriveTable[m_nTargetDrive] : no_drive;
-  m_strTarget = QString::fromStdString(DriveSelectionLabel(m_nTargetDrive, drive));
+  const DriveInfo& drive = *index >= 0 ? DriveTable[*index] : no_drive;
+  *label = QString::fromStdString(DriveSelectionLabel(*index, drive));
   UpdateButtons();
   WriteControls();
 }
 
 void CQuillmarDlg::OnSystemType() {
   ReadControls();
-  if (m_nSystemType == 0) {
-    m_sourceGroup->setTitle("Source drive");
-    m_targetGroup->setTitle("Target drive");
-    m_patch->setText("Patch Target Drive");
-  } else {
-    m_sourceGroup->setTitle("1st drive");
-    m_targetGroup->setTitle("2nd drive");
-    m_patch->setText("Make 2-Drive System");
-  }
+  ShowSystemTypeCaptions();
   UpdateButtons();
   WriteControls();
+}
+
+// In a two-drive system the source is the first drive and the target the second.
+void CQuillmarDlg::ShowSystemTypeCaptions() {
+  const bool single = m_nSystemType == 0;
+  m_sourceGroup->setTitle(single ? "Source drive" : "1st drive");
+  m_targetGroup->setTitle(single ? "Target drive" : "2nd drive");
+  m_patch->setText(single ? "Patch Target Drive" : "Make 2-Drive System");
 }
 
 template <typename Operation>

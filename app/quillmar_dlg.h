@@ -83,8 +83,10 @@ class CQuillmarDlg : public QDialog {
 
   void OnSetSource();
   void OnSetTarget();
+  void SetDrive(int* index, QString* label);
   int SelectedDriveAfterWarning();
   void OnSystemType();
+  void ShowSystemTypeCaptions();
 
   template <typename Operation>
   void RunOperation(Operation operation);

@@ -2,6 +2,7 @@
 // answers they give, the file dialog it sets up, the log list and the progress bar.
 #include <QApplication>
 #include <QFileDialog>
+#include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -9,6 +10,7 @@
 #include <QScrollBar>
 #include <QTest>
 #include <QTimer>
+#include <algorithm>
 #include <functional>
 
 #include "app/qt_front_end.h"
@@ -127,6 +129,33 @@ class QtFrontEndTest : public QObject {
     QVERIFY(seen.buttons.contains(QMessageBox::Yes));
     QVERIFY(seen.buttons.contains(QMessageBox::No));
     QCOMPARE(seen.parent, window_.get());
+  }
+
+  // The lines of a box are the text's own: a long one is not wrapped in two.
+  void longLinesAreNotWrapped() {
+    const QString text =
+        "*** WARNING: Drive 12 contains non-ReplayTV partition information\n"
+        "*** WARNING: and may be one of your PC's drives.\n"
+        "    Are you sure you want to continue?";
+    int widest_line = 0;
+    int label_width = -1;
+    int label_height = -1;
+    int line_spacing = 0;
+    WhenModalShows<QMessageBox>(this, [&](QMessageBox* box) {
+      QTest::qWait(20);  // laid out
+      auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+      if (label != nullptr) {
+        for (const QString& line : text.split('\n'))
+          widest_line = std::max(widest_line, label->fontMetrics().horizontalAdvance(line));
+        label_width = label->contentsRect().width();
+        label_height = label->contentsRect().height();
+        line_spacing = label->fontMetrics().lineSpacing();
+      }
+      box->button(QMessageBox::No)->click();
+    });
+    front_end_->AskWindowYesNo(text.toStdString(), "Warning");
+    QVERIFY(label_width >= widest_line);
+    QVERIFY2(label_height < 4 * line_spacing, qPrintable(QString::number(label_height)));
   }
 
   void fileDialogIsSetUpFromTheRequest_data() {
