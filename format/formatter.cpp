@@ -113,11 +113,7 @@ int FormatPartition(const std::string& device_path, uint64_t partition_offset, b
   BlockWriter writer(fd.get(), partition_offset, cluster_size, rtv4000);
   bool positioned = WriteFileSystem(writer, cluster_size, cluster_count, label, directories);
   // Whatever was written is made durable, also after a failure, before anything reports success.
-  bool flushed = FlushBlocks(fd.get()) == 0;
-  if (fd.Close() != 0 && flushed) {
-    LogAndShow("*** ERROR writing block", "*** ERROR ***");
-    flushed = false;
-  }
+  bool flushed = FlushAndClose(fd) == 0;
   if (!positioned || !flushed || writer.write_failed())
     return -1;
 

@@ -46,17 +46,6 @@ bool WriteRootPair(int fd, const FsBlock& block, uint64_t first, uint64_t second
   return written;
 }
 
-// Flushes and closes the device after its writes: false (reported as a write error) when the
-// data could not be made durable.
-bool FinishWrites(UniqueFd& fd) {
-  bool flushed = FlushBlocks(fd.get()) == 0;
-  if (fd.Close() != 0 && flushed) {
-    LogAndShow("*** ERROR writing block", "*** ERROR ***");
-    return false;
-  }
-  return flushed;
-}
-
 }  // namespace
 
 int ResetMpegPartition(const std::string& device_path) {
@@ -128,7 +117,7 @@ int ResetMpegPartition(const std::string& device_path) {
     Rtv4000Byteswap(dir);
 
   bool written = WriteRootPair(fd.get(), dir, root_offset, root_offset + cluster_bytes);
-  bool durable = FinishWrites(fd);
+  bool durable = FlushAndClose(fd) == 0;
   if (!written || !durable)
     return -1;
   LogLine("*** MPEG partition reset is complete");

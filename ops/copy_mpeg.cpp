@@ -52,10 +52,11 @@ int CopyMpegPartition(int source_index, int target_index) {
   // A partition 2 that starts at or beyond the end of either drive leaves no range to copy; the
   // unsigned lengths would wrap and the copy would write past the end of the target.
   if (start >= source.size_sectors || start >= target.size_sectors) {
-    ShowError(
-        Format("*** ERROR: The 2nd partition of the source disk starts at sector %u,\n"
-               "           beyond the end of the source or the target disk.",
-               start));
+    const DriveInfo& shorter = start >= source.size_sectors ? source : target;
+    ShowError(Format(
+        "*** ERROR: The 2nd partition of disk %s starts at sector %u,\n"
+        "           beyond the end of disk %s (%u blocks).",
+        source.device_path.c_str(), start, shorter.device_path.c_str(), shorter.size_sectors));
     return -1;
   }
   uint32_t n = source.size_sectors - start;

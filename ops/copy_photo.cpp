@@ -25,10 +25,9 @@ bool AskPhotoQuestions(const DriveInfo& source, const DriveInfo& target) {
 }  // namespace
 
 int CopyPhotoPartition(int source_index, int target_index) {
-  if (!IsDriveIndex(source_index) || !IsDriveIndex(target_index)) {
-    ShowError("You must specify a source and a target disk.");
+  // Source and target may be the same drive: the partition then moves to the drive's end.
+  if (!CheckSourceAndTargetSelected(source_index, target_index))
     return -1;
-  }
   const DriveInfo& source = DriveTable[static_cast<size_t>(source_index)];
   const DriveInfo& target = DriveTable[static_cast<size_t>(target_index)];
   if (source.p3_length == 0) {
@@ -46,9 +45,9 @@ int CopyPhotoPartition(int source_index, int target_index) {
   // unsigned start would wrap and the copy would write past the end of the target.
   if (len > target.size_sectors) {
     ShowError(
-        Format("*** ERROR: The 3rd partition of the source disk (%u blocks) is larger\n"
-               "           than the target disk (%u blocks).",
-               len, target.size_sectors));
+        Format("*** ERROR: The 3rd partition of disk %s (%u blocks) is larger\n"
+               "           than disk %s (%u blocks).",
+               source.device_path.c_str(), len, target.device_path.c_str(), target.size_sectors));
     return -1;
   }
   uint32_t to = target.size_sectors - len;

@@ -21,11 +21,16 @@ void ShowError(const std::string& text) {
   LogAndShow(text, kErrorCaption);
 }
 
+bool CheckSourceAndTargetSelected(int source, int target) {
+  if (IsDriveIndex(source) && IsDriveIndex(target))
+    return true;
+  ShowError("You must specify a source and a target disk.");
+  return false;
+}
+
 bool CheckSourceAndTarget(int source, int target) {
-  if (!IsDriveIndex(source) || !IsDriveIndex(target)) {
-    ShowError("You must specify a source and a target disk.");
+  if (!CheckSourceAndTargetSelected(source, target))
     return false;
-  }
   if (source == target) {
     ShowError("Source and Target disks MUST NOT be the same.");
     return false;

@@ -18,6 +18,10 @@ inline constexpr const char* kErrorCaption = "*** ERROR ***";
 // True for an index of the drive table (0..15).
 bool IsDriveIndex(int index);
 
+// The refusal of a copy without a source or a target. True when both are selected; otherwise
+// the reason has been shown.
+bool CheckSourceAndTargetSelected(int source, int target);
+
 // The refusals of a copy between two drives: none selected, or the same one twice. True when
 // the copy may go on; otherwise the reason has been shown.
 bool CheckSourceAndTarget(int source, int target);

@@ -4,13 +4,13 @@
 #include <cinttypes>
 
 #include "app/log.h"
-#include "disk/block_io.h"
 #include "disk/device_io.h"
 #include "disk/drive_table.h"
 #include "disk/unique_fd.h"
 #include "format/checksum.h"
 #include "format/fs_blocks.h"
 #include "format/volume_sequence.h"
+#include "ops/sector_io.h"
 
 namespace quillmar {
 namespace {
@@ -29,13 +29,6 @@ constexpr uint64_t kEmptySlot = ~uint64_t{0};
 constexpr size_t kLabelWidth = 8;
 // The second drive's part of the joined space begins at its sector 2.
 constexpr uint64_t kSecondDriveReserve = 2;
-
-// Reads quietly at a byte offset; false when the whole buffer could not be read there.
-bool ReadQuietly(int fd, uint64_t offset, std::span<uint8_t> buffer) {
-  if (Io().Seek(fd, offset) != static_cast<int64_t>(offset))
-    return false;
-  return ReadBlocks(fd, buffer.data(), buffer.size(), true) == static_cast<int>(buffer.size());
-}
 
 std::string TextField(std::span<const uint8_t> block, size_t offset, size_t width) {
   std::string text;
@@ -102,7 +95,7 @@ class FileSystemInspector {
 
   FsBlock ReadBlock(uint64_t cluster, bool* ok = nullptr) const {
     FsBlock block{};
-    bool read = ReadQuietly(drive_.fd.get(), ClusterOffset(cluster), block);
+    bool read = ReadAtQuietly(drive_.fd.get(), ClusterOffset(cluster), block);
     if (ok != nullptr)
       *ok = read;
     if (drive_.rtv4000)
@@ -112,7 +105,7 @@ class FileSystemInspector {
 
   bool ReadSystemBlock() {
     FsBlock block{};
-    if (!ReadQuietly(drive_.fd.get(), fs_.start_sector * kSectorBytes, block)) {
+    if (!ReadAtQuietly(drive_.fd.get(), fs_.start_sector * kSectorBytes, block)) {
       Problem("the system block cannot be read");
       return false;
     }
@@ -262,9 +255,9 @@ InspectedVolumeSequence ReadVolumeSequence(std::span<const uint8_t> sector1) {
 
 // Sectors 0 and 1 in standard order; false when they cannot be read.
 bool ReadHead(OpenDrive& drive, Sector& sector0, Sector& sector1) {
-  if (!ReadQuietly(drive.fd.get(), 0, sector0))
+  if (!ReadAtQuietly(drive.fd.get(), 0, sector0))
     return false;
-  if (!ReadQuietly(drive.fd.get(), kSectorBytes, sector1))
+  if (!ReadAtQuietly(drive.fd.get(), kSectorBytes, sector1))
     return false;
   drive.rtv4000 = IsRtv4000Order(sector0);
   if (drive.rtv4000) {

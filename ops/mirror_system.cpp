@@ -1,5 +1,7 @@
 // Copies the system area of a recorder disk (sector 0, sector 1, partition 1 and the head of
 // partition 2) to the same sectors of another drive.
+#include <cinttypes>
+
 #include "app/log.h"
 #include "disk/copy_engine.h"
 #include "disk/drive_table.h"
@@ -42,8 +44,17 @@ int MirrorSystemPartition(int source_index, int target_index) {
 
   LogBanner({"Copying Partition Table and", "        System Partition"});
   LogLine("");
-  uint32_t count = source.p1_length + kSystemAreaExtraSectors;
-  if (CopyBlocks(source.device_path, target.device_path, 0, 0, count) != 0)
+  // A system area that does not fit on the source (not a recorder's layout) is refused before
+  // anything is written: the copy would stop at the source's end with part of the target
+  // overwritten, or, with a 32-bit count that wraps, copy a few sectors and call them complete.
+  uint64_t count = uint64_t{source.p1_length} + kSystemAreaExtraSectors;
+  if (count > source.size_sectors) {
+    ShowError(Format("*** ERROR: The system area of disk %s (%" PRIu64 " blocks) is larger\n"
+                     "           than the disk itself (%u blocks).",
+                     source.device_path.c_str(), count, source.size_sectors));
+    return -1;
+  }
+  if (CopyBlocks(source.device_path, target.device_path, 0, 0, static_cast<uint32_t>(count)) != 0)
     return -1;
 
   LogCopyCompleteBanner();

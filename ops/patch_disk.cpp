@@ -39,9 +39,6 @@ struct PatchPlan {
   PatchLayout layout;
 };
 
-// The in-place patch accepts the cluster sizes of every known recorder file system.
-constexpr int32_t kMinOldClusterSize = 512;
-constexpr int32_t kMaxOldClusterSize = 0x800000;
 // Superblock header fields beyond this length would leave the first half of the block.
 constexpr uint16_t kMaxPatchedCrcLength = 488;
 

@@ -6,10 +6,9 @@
 
 #include "app/log.h"
 #include "app/settings.h"
-#include "disk/block_io.h"
-#include "disk/device_io.h"
 #include "format/byte_order.h"
 #include "format/fs_blocks.h"
+#include "ops/sector_io.h"
 
 namespace quillmar {
 namespace {
@@ -17,9 +16,6 @@ namespace {
 constexpr int64_t kSectorSize = 512;
 // The formatter refuses clusters smaller than one 1024-byte metadata block.
 constexpr int32_t kMinFormatterClusterSize = 1024;
-// The old cluster sizes the in-place patch accepts.
-constexpr int32_t kMinOldClusterSize = 512;
-constexpr int32_t kMaxOldClusterSize = 0x800000;
 constexpr int64_t kLastSector32 = std::numeric_limits<uint32_t>::max();
 
 }  // namespace
@@ -82,10 +78,8 @@ std::string CheckMpegMetadataFits(const PatchLayout& layout, uint32_t first_sect
 int32_t ReadOldClusterSize(int fd, int64_t p2start, bool rtv4000) {
   Sector system_block{};
   uint64_t offset = static_cast<uint64_t>(p2start) * kBlockSize;
-  if (Io().Seek(fd, offset) != static_cast<int64_t>(offset) ||
-      ReadBlocks(fd, system_block.data(), system_block.size(), true) != kBlockSize) {
+  if (!ReadAtQuietly(fd, offset, system_block))
     return 0;
-  }
   if (rtv4000)
     Rtv4000Byteswap(system_block);
   return static_cast<int32_t>(GetBe32(system_block, kSystemClusterSize));

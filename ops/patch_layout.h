@@ -16,6 +16,10 @@ inline constexpr int64_t kMinMpegSectors = 10240;
 // directories, each but the first with its copy).
 inline constexpr int64_t kPhotoMetadataClusters = 9;
 
+// The old cluster sizes the in-place patch accepts: those of every known recorder file system.
+inline constexpr int32_t kMinOldClusterSize = 512;
+inline constexpr int32_t kMaxOldClusterSize = 0x800000;
+
 // Sector positions of the patched partitions in the joined sector space (single drive: the
 // drive's own sectors). Signed 64-bit, so that a drive too small for them shows as a negative or
 // short partition 2 instead of a wrapped number.

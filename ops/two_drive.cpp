@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/log.h"
+#include "disk/block_io.h"
 #include "disk/drive_table.h"
 #include "disk/unique_fd.h"
 #include "format/partition_block.h"
@@ -12,7 +13,6 @@
 #include "ops/drive_checks.h"
 #include "ops/operations.h"
 #include "ops/patch_layout.h"
-#include "disk/block_io.h"
 #include "ops/sector_io.h"
 
 namespace quillmar {
@@ -33,6 +33,11 @@ bool CheckDrives(int drive1, int drive2) {
   }
   if (!IsDriveIndex(drive2)) {
     ShowError("No drive 2 defined.");
+    return false;
+  }
+  // Joining a drive with itself would clear its own partition table.
+  if (drive1 == drive2) {
+    ShowError(Format("Drive 1 and Drive 2 MUST NOT be the same (%s).", first.device_path.c_str()));
     return false;
   }
   const DriveInfo& second = DriveTable[static_cast<size_t>(drive2)];

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <utility>
 
+#include "format/partition_block.h"
 #include "ops/operations.h"
 #include "tests/ops/ops_test_env.h"
 
@@ -17,8 +19,31 @@ using testing::PcDisk;
 using testing::ReplayTvDisk;
 
 // Drives 0..3: a standard ReplayTV disk (1 GB), a larger blank disk (2 GB), a PC disk, an
-// RTV4000 disk with a Photo partition; drive 4 is a smaller ReplayTV disk.
-enum Drive { kRecorder, kBlank, kPcDisk, kPhotoDisk, kSmallRecorder, kNone = -1 };
+// RTV4000 disk with a Photo partition; drive 4 is a smaller ReplayTV disk, drive 5 a tiny blank
+// disk and drive 6 a small disk whose partition block claims a partition 1 of 4 billion sectors.
+enum Drive {
+  kRecorder,
+  kBlank,
+  kPcDisk,
+  kPhotoDisk,
+  kSmallRecorder,
+  kTiny,
+  kHugeSystem,
+  kNone = -1
+};
+
+constexpr uint32_t kTinySectors = 2048;
+constexpr uint32_t kHugeSystemSectors = 100000;
+
+// Recorder partition types in entries 1 and 2, and a partition 1 longer than the disk.
+::testing::AssertionResult MakeHugeSystemDisk(const std::string& path) {
+  if (auto made = MakeBlankImage(path, kHugeSystemSectors); !made)
+    return made;
+  Sector block = EmptyPartitionBlock();
+  WritePartitionEntry(block, 1, {kRecorderPartitionType, 2, 0xFFFFF000u});
+  WritePartitionEntry(block, 2, {kRecorderPartitionType, 0xFFFFF002u, 1000});
+  return testing::WriteSectors(path, 0, block);
+}
 
 struct RefusalCase {
   const char* name;
@@ -50,9 +75,26 @@ class RefusalTest : public testing::OpsTest, public ::testing::WithParamInterfac
     ReplayTvDisk small;
     small.disk_sectors = 1000000;
     ASSERT_TRUE(MakeReplayTvDisk(Image("small.img"), small));
+    ASSERT_TRUE(MakeBlankImage(Image("tiny.img"), kTinySectors));
+    ASSERT_TRUE(MakeHugeSystemDisk(Image("huge_system.img")));
     UseDrives({Image("recorder.img"), Image("blank.img"), Image("pc.img"), Image("photo.img"),
-               Image("small.img")});
+               Image("small.img"), Image("tiny.img"), Image("huge_system.img")});
     Snapshot();
+  }
+
+  // The texts name drives by their paths, which lie in the test's own folder: %BLANK% stands
+  // for the path of blank.img, and so on.
+  std::string WithPaths(std::string text) const {
+    const std::pair<const char*, const char*> files[] = {{"%BLANK%", "blank.img"},
+                                                         {"%TINY%", "tiny.img"},
+                                                         {"%PHOTO%", "photo.img"},
+                                                         {"%RECORDER%", "recorder.img"},
+                                                         {"%HUGE_SYSTEM%", "huge_system.img"}};
+    for (const auto& [token, file] : files) {
+      for (size_t at; (at = text.find(token)) != std::string::npos;)
+        text.replace(at, std::string(token).size(), Image(file));
+    }
+    return text;
   }
 };
 
@@ -65,16 +107,14 @@ TEST_P(RefusalTest, WritesNothing) {
   EXPECT_EQ(ui().unanswered(), 0u);
   EXPECT_TRUE(Unchanged());
   if (!c.last_question.empty()) {
-    std::string expected = c.last_question;
-    if (size_t at = expected.find("%BLANK%"); at != std::string::npos)
-      expected.replace(at, 7, Image("blank.img"));
+    std::string expected = WithPaths(c.last_question);
     ASSERT_FALSE(ui().questions().empty());
     const std::string& asked = ui().questions().back().text;
     EXPECT_TRUE(asked == expected || asked == testing::Confirmation(expected)) << asked;
   }
   if (!c.last_box.empty()) {
     ASSERT_FALSE(ui().boxes().empty());
-    EXPECT_EQ(ui().boxes().back().text, c.last_box);
+    EXPECT_EQ(ui().boxes().back().text, WithPaths(c.last_box));
     EXPECT_EQ(ui().boxes().back().caption, "*** ERROR ***");
   }
   EXPECT_FALSE(ui().LoggedContaining("Copy Complete"));
@@ -116,6 +156,12 @@ std::vector<RefusalCase> Cases() {
        {false},
        "",
        ""},
+      {"MirrorSystemAreaLargerThanSource",
+       [] { return MirrorSystemPartition(kHugeSystem, kBlank); },
+       {true},
+       "",
+       "*** ERROR: The system area of disk %HUGE_SYSTEM% (4294973442 blocks) is larger\n"
+       "           than the disk itself (100000 blocks)."},
       // Copy MPEG
       {"MpegNoDrives", [] { return CopyMpegPartition(kNone, kNone); }, {}, "", kMissing},
       {"MpegSameDrive", [] { return CopyMpegPartition(kRecorder, kRecorder); }, {}, "", kSame},
@@ -140,6 +186,12 @@ std::vector<RefusalCase> Cases() {
        {false},
        "",
        ""},
+      {"MpegStartBeyondTarget",
+       [] { return CopyMpegPartition(kRecorder, kTiny); },
+       {true, true, true},
+       "",
+       "*** ERROR: The 2nd partition of disk %RECORDER% starts at sector 4002,\n"
+       "           beyond the end of disk %TINY% (2048 blocks)."},
       // Copy Photo
       {"PhotoNoSource", [] { return CopyPhotoPartition(kNone, kBlank); }, {}, "", kMissing},
       {"PhotoWithoutPartition",
@@ -158,6 +210,12 @@ std::vector<RefusalCase> Cases() {
        {true},
        "",
        "Can't proceed because the source and target range overlap."},
+      {"PhotoLargerThanTarget",
+       [] { return CopyPhotoPartition(kPhotoDisk, kTiny); },
+       {true},
+       "",
+       "*** ERROR: The 3rd partition of disk %PHOTO% (20480 blocks) is larger\n"
+       "           than disk %TINY% (2048 blocks)."},
       // Patch
       {"PatchNoDrive",
        [] { return PatchSingleDrive(kNone, 0); },
@@ -191,6 +249,11 @@ std::vector<RefusalCase> Cases() {
        {},
        "",
        "Drive 1 of 2 appears to be a System Disk!!!\nYOU CAN NOT PATCH A SYSTEM DISK!!!"},
+      {"JoinSameDrive",
+       [] { return AddSecondDrive(kRecorder, kRecorder, 0); },
+       {},
+       "",
+       "Drive 1 and Drive 2 MUST NOT be the same (%RECORDER%)."},
       {"JoinNoDrive2",
        [] { return AddSecondDrive(kRecorder, kNone, 0); },
        {},
