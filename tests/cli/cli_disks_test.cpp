@@ -10,29 +10,12 @@ namespace quillmar {
 namespace {
 
 using testing::CliRun;
+using testing::Contains;
 using testing::ImageHash;
 using testing::ReplayTvDisk;
+using testing::RowEndsWith;
 using testing::RunCliBinary;
 using testing::TempDir;
-
-bool Contains(const std::string& text, const std::string& fragment) {
-  return text.find(fragment) != std::string::npos;
-}
-
-// The status at the end of the row of drive index in a 'list' output.
-bool RowEndsWith(const std::string& out, int index, const std::string& status) {
-  std::string prefix = "\n" + std::to_string(index) + " ";
-  size_t at = out.find("Index  Device");
-  if (at == std::string::npos)
-    return false;
-  at = out.find(prefix, at);
-  if (at == std::string::npos)
-    return false;
-  size_t end = out.find('\n', at + 1);
-  std::string row = out.substr(at + 1, end - at - 1);
-  return row.size() >= status.size() + 2 &&
-         row.compare(row.size() - status.size() - 2, std::string::npos, "  " + status) == 0;
-}
 
 class CliDisks : public ::testing::Test {
  protected:

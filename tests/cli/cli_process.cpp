@@ -171,4 +171,26 @@ std::string ImageFingerprint(const std::string& path) {
   return fingerprint + size;
 }
 
+bool Contains(const std::string& text, const std::string& fragment) {
+  return text.find(fragment) != std::string::npos;
+}
+
+std::string ListRow(const std::string& list_output, int index) {
+  const std::string prefix = "\n" + std::to_string(index) + " ";
+  size_t at = list_output.find("Index  Device");
+  if (at == std::string::npos)
+    return "";
+  at = list_output.find(prefix, at);
+  if (at == std::string::npos)
+    return "";
+  const size_t end = list_output.find('\n', at + 1);
+  return list_output.substr(at + 1, end == std::string::npos ? end : end - at - 1);
+}
+
+bool RowEndsWith(const std::string& list_output, int index, const std::string& status) {
+  const std::string row = ListRow(list_output, index);
+  const std::string tail = "  " + status;
+  return row.size() >= tail.size() && row.compare(row.size() - tail.size(), tail.size(), tail) == 0;
+}
+
 }  // namespace quillmar::testing

@@ -24,4 +24,10 @@ CliRun RunCliOnTerminal(const std::vector<std::string>& args, const std::string&
 // written (a write of zeros into a hole makes a new extent and changes it too).
 std::string ImageFingerprint(const std::string& path);
 
+bool Contains(const std::string& text, const std::string& fragment);
+// The row of drive index in the table of a 'list' output ("" when there is none).
+std::string ListRow(const std::string& list_output, int index);
+// Whether that row ends with the status (after the column gap).
+bool RowEndsWith(const std::string& list_output, int index, const std::string& status);
+
 }  // namespace quillmar::testing

@@ -54,15 +54,6 @@ class ActionsTest : public QObject {
   std::unique_ptr<GuiSession> session_;
   std::vector<std::string> drives_;
 
-  bool OpenSamples() {
-    std::string why;
-    if (!MakeSampleDrives(*session_, &drives_, &why)) {
-      qWarning("%s", why.c_str());
-      return false;
-    }
-    return session_->Open(drives_);
-  }
-
   // Takes the enabled state of the controls once, the first time the event loop runs inside
   // the operation (a log line or a progress step drains the window's events).
   void SampleDuringOperation(QTimer* timer, QString* sample) {
@@ -113,7 +104,7 @@ class ActionsTest : public QObject {
     QFETCH(int, source);
     QFETCH(int, target);
     QFETCH(QString, question);
-    QVERIFY(OpenSamples());
+    QVERIFY(OpenSampleDrives(session_.get(), &drives_));
     GuiSession& s = *session_;
     s.ChooseSystem(system);
     s.SetSource(source);
@@ -144,7 +135,7 @@ class ActionsTest : public QObject {
 
   // "yes": the system area is copied and the refreshed list shows the target's new state.
   void copySystemRunsAndRefreshes() {
-    QVERIFY(OpenSamples());
+    QVERIFY(OpenSampleDrives(session_.get(), &drives_));
     GuiSession& s = *session_;
     s.SetSource(kOld);
     s.SetTarget(kBlank);
@@ -188,7 +179,7 @@ class ActionsTest : public QObject {
   }
 
   void makeTwoDriveSystem() {
-    QVERIFY(OpenSamples());
+    QVERIFY(OpenSampleDrives(session_.get(), &drives_));
     GuiSession& s = *session_;
     s.ChooseSystem(1);
     s.SetSource(kOld);
@@ -201,8 +192,10 @@ class ActionsTest : public QObject {
     QVERIFY(s.Button("IDC_PATCH")->isEnabled());
   }
 
-  void backupWritesTheImage() {
-    QVERIFY(OpenSamples());
+  // A backup of the old disk restored onto the blank one: both copies run with every control
+  // disabled and end with a refresh.
+  void backupAndRestore() {
+    QVERIFY(OpenSampleDrives(session_.get(), &drives_));
     GuiSession& s = *session_;
     s.SetSource(kOld);
     const std::string image = s.File("old.rtv");
@@ -213,42 +206,17 @@ class ActionsTest : public QObject {
     s.Click("IDC_BACKUP");
 
     QCOMPARE(s.ui().file_requests().size(), size_t{1});
-    const FileChoiceRequest& request = s.ui().file_requests().front();
-    QVERIFY(request.save);
-    QCOMPARE(request.title, std::string("Select backup file name"));
-    QCOMPARE(request.default_extension, std::string("rtv"));
-    QCOMPARE(request.filter,
+    const FileChoiceRequest& saved = s.ui().file_requests().front();
+    QVERIFY(saved.save);
+    QCOMPARE(saved.title, std::string("Select backup file name"));
+    QCOMPARE(saved.default_extension, std::string("rtv"));
+    QCOMPARE(saved.filter,
              std::string("ReplayTV backup files (*.rtv)|*.rtv|All Files (*.*)|*.*||"));
     QCOMPARE(FileSize(image), int64_t{(4000 + 10242) * 512});
     QVERIFY(s.LogContains("*** Backup complete"));
     QCOMPARE(during_copy, kAllDisabled);
     QVERIFY(s.DriveList()->selectedItems().isEmpty());
     QVERIFY(s.Button("IDC_BACKUP")->isEnabled());
-  }
-
-  // A cancelled file choice leaves everything as it was: no copy, no line, no refresh.
-  void cancelledBackupChangesNothing() {
-    QVERIFY(OpenSamples());
-    GuiSession& s = *session_;
-    s.SetSource(kOld);
-    const int lines = static_cast<int>(s.LogLines().size());
-    const QString enabled = EnabledControls(s);
-    s.ui().CancelFileChoice();
-    s.Click("IDC_BACKUP");
-    QCOMPARE(s.ui().file_requests().size(), size_t{1});
-    QCOMPARE(static_cast<int>(s.LogLines().size()), lines);
-    QCOMPARE(s.DriveList()->selectedItems().size(), 1);  // not refreshed
-    QCOMPARE(EnabledControls(s), enabled);
-  }
-
-  void restoreWritesTheImageBack() {
-    QVERIFY(OpenSamples());
-    GuiSession& s = *session_;
-    const std::string image = s.File("old.rtv");
-    s.SetSource(kOld);
-    s.ui().ChooseFileAnswer(image);
-    s.Click("IDC_BACKUP");
-    QVERIFY(s.LogContains("*** Backup complete"));
 
     s.SetTarget(kBlank);
     s.ui().Answer(true);  // overwrite the target
@@ -259,26 +227,44 @@ class ActionsTest : public QObject {
     QCOMPARE(s.ui().questions()[0].caption, std::string("Warning"));
     QVERIFY(s.ui().questions()[0].text.find(drives_[kBlank]) != std::string::npos);
     QCOMPARE(s.ui().questions()[1].caption, std::string("Reset MPEG partition?"));
-    const FileChoiceRequest& request = s.ui().file_requests().back();
-    QVERIFY(!request.save);
-    QCOMPARE(request.title, std::string("Select file to restore from"));
+    const FileChoiceRequest& opened = s.ui().file_requests().back();
+    QVERIFY(!opened.save);
+    QCOMPARE(opened.title, std::string("Select file to restore from"));
     QVERIFY(s.LogContains("*** Restore complete"));
     QCOMPARE(s.DriveList()->topLevelItem(kBlank)->text(3),
              QString("ReplayTV Disk, NEEDS TO BE PATCHED"));
     QCOMPARE(ReadSectors(drives_[kBlank], 0, 4000 + 10242),
              ReadSectors(drives_[kOld], 0, 4000 + 10242));
+    QVERIFY(s.Button("IDC_RESTORE")->isEnabled());
   }
 
-  void declinedRestoreChangesNothing() {
-    QVERIFY(OpenSamples());
+  // A cancelled file choice or a "no" before any copy leaves everything as it was: no write,
+  // no log line, no refresh.
+  void refusedBeforeTheCopyChangesNothing_data() {
+    QTest::addColumn<bool>("backup");
+    QTest::newRow("backup, file choice cancelled") << true;
+    QTest::newRow("restore, overwrite declined") << false;
+  }
+
+  void refusedBeforeTheCopyChangesNothing() {
+    QFETCH(bool, backup);
+    QVERIFY(OpenSampleDrives(session_.get(), &drives_));
     GuiSession& s = *session_;
-    s.SetTarget(kBlank);
+    backup ? s.SetSource(kOld) : s.SetTarget(kBlank);
+    const int lines = static_cast<int>(s.LogLines().size());
+    const QString enabled = EnabledControls(s);
     const std::vector<uint64_t> before = Hashes(drives_);
-    s.ui().Answer(false);
-    s.Click("IDC_RESTORE");
-    QCOMPARE(s.ui().questions().size(), size_t{1});
-    QVERIFY(s.ui().file_requests().empty());
+    if (backup) {
+      s.ui().CancelFileChoice();
+    } else {
+      s.ui().Answer(false);
+    }
+    s.Click(backup ? "IDC_BACKUP" : "IDC_RESTORE");
+    QCOMPARE(s.ui().file_requests().size(), size_t{backup ? 1u : 0u});
+    QCOMPARE(s.ui().questions().size(), size_t{backup ? 0u : 1u});
+    QCOMPARE(static_cast<int>(s.LogLines().size()), lines);
     QCOMPARE(s.DriveList()->selectedItems().size(), 1);  // not refreshed
+    QCOMPARE(EnabledControls(s), enabled);
     QVERIFY(Hashes(drives_) == before);
   }
 

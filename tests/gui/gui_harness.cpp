@@ -149,12 +149,11 @@ bool GuiSession::LogContains(const QString& text) {
 
 namespace quillmar::testing {
 
-bool MakeSampleDrives(const GuiSession& session, std::vector<std::string>* paths,
-                      std::string* why) {
+bool OpenSampleDrives(GuiSession* session, std::vector<std::string>* paths) {
   paths->clear();
   for (const char* name :
        {"old.img", "missing.img", "rtv4000.img", "pc.img", "pair1.img", "pair2.img", "blank.img"}) {
-    paths->push_back(session.File(name));
+    paths->push_back(session->File(name));
   }
   ReplayTvDisk old;
   old.disk_sectors = 40000000;
@@ -174,11 +173,11 @@ bool MakeSampleDrives(const GuiSession& session, std::vector<std::string>* paths
   };
   for (const ::testing::AssertionResult& result : results) {
     if (!result) {
-      *why = result.message();
+      qWarning("%s", result.message());
       return false;
     }
   }
-  return true;
+  return session->Open(*paths);
 }
 
 }  // namespace quillmar::testing

@@ -95,7 +95,8 @@ namespace quillmar::testing {
 //   5 pair2.img    disk 2 of it, 60,000,000
 //   6 blank.img    all zero, 100,000,000
 enum SampleDrive { kOld = 0, kMissing, kRtv4000, kPc, kPair1, kPair2, kBlank };
-// Builds them in the session's folder; false (with the cause in *why) when a builder failed.
-bool MakeSampleDrives(const GuiSession& session, std::vector<std::string>* paths, std::string* why);
+// Builds them in the session's folder and opens the window on them; false (with the cause as a
+// warning) when a builder failed or the first scan did not come.
+bool OpenSampleDrives(GuiSession* session, std::vector<std::string>* paths);
 
 }  // namespace quillmar::testing
