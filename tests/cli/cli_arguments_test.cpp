@@ -58,41 +58,34 @@ TEST(CliArguments, FileOperandsKeepTheirPlace) {
   EXPECT_EQ(restore.request.reset, false);
 }
 
-struct PhotoCase {
-  const char* text;
-  uint32_t sectors;
+struct ValueCase {
+  std::vector<std::string> args;  // after "patch 0"
+  uint32_t photo_sectors;
+  MpegChoice mpeg;
 };
 
-class PhotoSizeArgument : public ::testing::TestWithParam<PhotoCase> {};
+class OptionValue : public ::testing::TestWithParam<ValueCase> {};
 
-TEST_P(PhotoSizeArgument, TakesTheWindowsTexts) {
-  ParseResult r = ParseCliArguments({"patch", "0", "--photo", GetParam().text});
+// The Photo sizes are the window's texts, in any case; the MPEG choices are named.
+TEST_P(OptionValue, IsTaken) {
+  std::vector<std::string> args = {"patch", "0"};
+  args.insert(args.end(), GetParam().args.begin(), GetParam().args.end());
+  ParseResult r = ParseCliArguments(args);
   ASSERT_TRUE(r.ok()) << r.error;
-  EXPECT_EQ(r.request.photo_sectors, GetParam().sectors);
+  EXPECT_EQ(r.request.photo_sectors, GetParam().photo_sectors);
+  EXPECT_EQ(r.request.mpeg, GetParam().mpeg);
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, PhotoSizeArgument,
-                         ::testing::Values(PhotoCase{"No change", 0}, PhotoCase{"no change", 0},
-                                           PhotoCase{"1MB", 2048}, PhotoCase{"4GB", 7812608},
-                                           PhotoCase{"20gb", 39062528}));
-
-struct MpegCase {
-  const char* text;
-  MpegChoice choice;
-};
-
-class MpegArgument : public ::testing::TestWithParam<MpegCase> {};
-
-TEST_P(MpegArgument, NamesTheChoice) {
-  ParseResult r = ParseCliArguments({"patch", "0", "--mpeg", GetParam().text});
-  ASSERT_TRUE(r.ok()) << r.error;
-  EXPECT_EQ(r.request.mpeg, GetParam().choice);
-}
-
-INSTANTIATE_TEST_SUITE_P(Choices, MpegArgument,
-                         ::testing::Values(MpegCase{"keep", MpegChoice::kKeep},
-                                           MpegCase{"reset", MpegChoice::kReset},
-                                           MpegCase{"Reformat", MpegChoice::kReformat}));
+INSTANTIATE_TEST_SUITE_P(
+    Values, OptionValue,
+    ::testing::Values(ValueCase{{"--photo", "No change"}, 0, MpegChoice::kAsk},
+                      ValueCase{{"--photo", "no change"}, 0, MpegChoice::kAsk},
+                      ValueCase{{"--photo", "1MB"}, 2048, MpegChoice::kAsk},
+                      ValueCase{{"--photo", "4GB"}, 7812608, MpegChoice::kAsk},
+                      ValueCase{{"--photo", "20gb"}, 39062528, MpegChoice::kAsk},
+                      ValueCase{{"--mpeg", "keep"}, 0, MpegChoice::kKeep},
+                      ValueCase{{"--mpeg", "reset"}, 0, MpegChoice::kReset},
+                      ValueCase{{"--mpeg", "Reformat"}, 0, MpegChoice::kReformat}));
 
 struct BadLine {
   std::vector<std::string> args;

@@ -143,7 +143,17 @@ TEST(TerminalFrontEnd, NoTerminalRecordsWhichFlagWouldAnswer) {
   EXPECT_NE(s.err.Text().find("--mpeg keep|reset|reformat"), std::string::npos);
 }
 
-class FileChoice : public ::testing::Test {
+struct FileCase {
+  const char* name;
+  bool save;
+  std::string file;  // OLD names an existing file, NEW and GONE files that are not there
+  bool yes;
+  bool chosen;
+  std::string said;  // part of standard error ("" for nothing in particular)
+  int unanswered;    // -1: either
+};
+
+class FileChoice : public ::testing::TestWithParam<FileCase> {
  protected:
   void SetUp() override {
     char pattern[] = "/tmp/quillmar-cli-choice-XXXXXX";
@@ -154,73 +164,57 @@ class FileChoice : public ::testing::Test {
   }
   void TearDown() override { std::remove(existing_.c_str()); }
 
-  FileChoiceRequest Request(bool save) {
-    FileChoiceRequest request;
-    request.save = save;
-    request.title = save ? "Select backup file name" : "Select file to restore from";
-    request.default_extension = "rtv";
-    return request;
+  std::string Named(std::string text) const {
+    for (const auto& [name, path] : {std::pair<std::string, std::string>{"OLD", existing_},
+                                     {"NEW", existing_ + ".new"},
+                                     {"GONE", existing_ + ".missing"}}) {
+      if (size_t at = text.find(name); at != std::string::npos)
+        text.replace(at, name.size(), path);
+    }
+    return text;
   }
 
   std::string existing_;
 };
 
-TEST_F(FileChoice, TheFileArgumentIsTheChoice) {
+TEST_P(FileChoice, TheFileArgumentIsChosenWhenItFits) {
+  const FileCase& c = GetParam();
   Streams s;
   AnswerPolicy policy;
-  policy.file = existing_ + ".new";
+  policy.file = Named(c.file);
+  policy.yes_to_confirmations = c.yes;
   TerminalFrontEnd front_end(policy, s.out.get(), s.err.get(), s.in.get(), nullptr);
+  FileChoiceRequest request;
+  request.save = c.save;
+  request.title = c.save ? "Select backup file name" : "Select file to restore from";
+  request.default_extension = "rtv";
   std::string path;
-  EXPECT_TRUE(front_end.ChooseFile(Request(true), &path));
-  EXPECT_EQ(path, existing_ + ".new");
-  EXPECT_FALSE(front_end.unanswered());
-}
-
-TEST_F(FileChoice, ReplacingAnExistingFileIsAConfirmation) {
-  for (bool yes : {false, true}) {
-    Streams s;
-    AnswerPolicy policy;
-    policy.file = existing_;
-    policy.yes_to_confirmations = yes;
-    TerminalFrontEnd front_end(policy, s.out.get(), s.err.get(), s.in.get(), nullptr);
-    std::string path;
-    EXPECT_EQ(front_end.ChooseFile(Request(true), &path), yes);
-    EXPECT_NE(s.err.Text().find("[Select backup file name] " + existing_ + " already exists.\n"),
-              std::string::npos)
-        << s.err.Text();
-    EXPECT_EQ(front_end.unanswered(), !yes);
+  EXPECT_EQ(front_end.ChooseFile(request, &path), c.chosen);
+  if (c.chosen) {
+    EXPECT_EQ(path, policy.file);
+  }
+  const std::string err = s.err.Text();
+  EXPECT_NE(err.find(Named(c.said)), std::string::npos) << err;
+  EXPECT_EQ(err.find("already exists") != std::string::npos, c.save && c.file == "OLD") << err;
+  if (c.unanswered >= 0) {
+    EXPECT_EQ(front_end.unanswered(), c.unanswered == 1);
   }
 }
 
-TEST_F(FileChoice, AFileToRestoreFromMustExist) {
-  Streams s;
-  AnswerPolicy policy;
-  policy.file = existing_ + ".missing";
-  policy.yes_to_confirmations = true;
-  TerminalFrontEnd front_end(policy, s.out.get(), s.err.get(), s.in.get(), nullptr);
-  std::string path;
-  EXPECT_FALSE(front_end.ChooseFile(Request(false), &path));
-  policy.file = existing_;
-  TerminalFrontEnd second(policy, s.out.get(), s.err.get(), s.in.get(), nullptr);
-  EXPECT_TRUE(second.ChooseFile(Request(false), &path));
-  EXPECT_EQ(path, existing_);
-}
-
-TEST_F(FileChoice, AFolderIsNeverTheFile) {
-  for (bool save : {true, false}) {
-    Streams s;
-    AnswerPolicy policy;
-    policy.file = "/tmp";
-    policy.yes_to_confirmations = true;
-    TerminalFrontEnd front_end(policy, s.out.get(), s.err.get(), s.in.get(), nullptr);
-    std::string path;
-    EXPECT_FALSE(front_end.ChooseFile(Request(save), &path));
-    EXPECT_EQ(path, "");
-    EXPECT_NE(s.err.Text().find("/tmp\nis a folder, not a file.\n"), std::string::npos)
-        << s.err.Text();
-    EXPECT_EQ(s.err.Text().find("already exists"), std::string::npos) << s.err.Text();
-  }
-}
+INSTANTIATE_TEST_SUITE_P(
+    Cases, FileChoice,
+    ::testing::Values(FileCase{"NewFileToSave", true, "NEW", false, true, "", 0},
+                      FileCase{"ReplacingNeedsYes", true, "OLD", false, false,
+                               "[Select backup file name] OLD already exists.\n", 1},
+                      FileCase{"ReplacingWithYes", true, "OLD", true, true,
+                               "[Select backup file name] OLD already exists.\n", 0},
+                      FileCase{"RestoreFromAnExistingFile", false, "OLD", true, true, "", 0},
+                      FileCase{"RestoreFromAMissingFile", false, "GONE", true, false, "", -1},
+                      FileCase{"FolderToSave", true, "/tmp", true, false,
+                               "/tmp\nis a folder, not a file.\n", -1},
+                      FileCase{"FolderToOpen", false, "/tmp", true, false,
+                               "/tmp\nis a folder, not a file.\n", -1}),
+    [](const ::testing::TestParamInfo<FileCase>& case_info) { return case_info.param.name; });
 
 }  // namespace
 }  // namespace quillmar

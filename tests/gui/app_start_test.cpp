@@ -38,10 +38,12 @@ class AppStartTest : public QObject {
   }
   void cleanup() { session_.reset(); }
 
+  // The limit is logged and shrinks the listed size.
   void commandLineReachesTheWindow() {
     const std::string drive = session_->File("big.img");
     QVERIFY(testing::MakeBlankImage(drive, 300000000));
     QStringList log;
+    QString size;
     bool found = false;
     auto* poll = new QTimer(this);
     poll->setInterval(20);
@@ -54,6 +56,7 @@ class AppStartTest : public QObject {
       if (drives->topLevelItemCount() == 0)
         return;  // the first tick has not come yet
       found = true;
+      size = drives->topLevelItem(0)->text(2);
       for (int i = 0; i < list->count(); ++i)
         log << list->item(i)->text();
       poll->stop();
@@ -71,6 +74,7 @@ class AppStartTest : public QObject {
     QVERIFY(log.size() >= 2);
     QVERIFY(log[0].startsWith("Quillmar version 2.4, built on "));
     QCOMPARE(log[1], QString("Drive size will be limited to 267386880 sectors"));
+    QCOMPARE(size, QString("136 GB"));
   }
 
   void unusableCommandLineOpensNoWindow_data() {

@@ -8,22 +8,35 @@
 namespace quillmar {
 namespace {
 
-struct Flags {
+struct StatusRow {
+  const char* name;
   int is_replaytv, rtv4000, patched, system_disk, dual_position;
+  const char* text;
+  int image;
+  const char* label_status;  // the Set label names both byte orders "ReplayTV"
 };
 
-DriveInfo Drive(const Flags& flags) {
-  DriveInfo drive;
-  drive.model = "WDC WD3000JB-00KFA0";
-  drive.size_sectors = 586072368;
-  drive.size_gb = 300;
-  drive.is_replaytv = flags.is_replaytv;
-  drive.rtv4000 = flags.rtv4000;
-  drive.patched = flags.patched;
-  drive.system_disk = flags.system_disk;
-  drive.dual_position = flags.dual_position;
-  return drive;
-}
+// Every rule of the status column, in the order they are tried, in both byte orders.
+const StatusRow kStatusRows[] = {
+    {"second of a pair wins over everything", 0, 0, 0, 1, 2, "ReplayTV Disk 2 of 2", 4,
+     "ReplayTV Disk 2 of 2"},
+    {"second of a pair, RTV4000", 1, 1, 0, 0, 2, "RTV4000 Disk 2 of 2", 4, "ReplayTV Disk 2 of 2"},
+    {"PC disk", 0, 0, 0, 1, 0, "May be PC Disk", 1, "May be PC Disk"},
+    {"PC disk whatever its byte order", 0, 1, 1, 1, 1, "May be PC Disk", 1, "May be PC Disk"},
+    {"blank", 0, 0, 0, 0, 0, "NOT a ReplayTV Disk", 0, "NOT a ReplayTV Disk"},
+    {"not ReplayTV but marked first of a pair", 0, 0, 0, 0, 1, "NOT a ReplayTV Disk", 0,
+     "NOT a ReplayTV Disk"},
+    {"first of a pair", 1, 0, 0, 0, 1, "ReplayTV Disk 1 of 2", 3, "ReplayTV Disk 1 of 2"},
+    {"first of a pair, RTV4000, patched", 1, 1, 1, 0, 1, "RTV4000 Disk 1 of 2", 3,
+     "ReplayTV Disk 1 of 2"},
+    {"unpatched", 1, 0, 0, 0, 0, "ReplayTV Disk, NEEDS TO BE PATCHED", 2,
+     "ReplayTV Disk, NEEDS TO BE PATCHED"},
+    {"unpatched RTV4000", 1, 1, 0, 0, 0, "RTV4000 Disk, NEEDS TO BE PATCHED", 2,
+     "ReplayTV Disk, NEEDS TO BE PATCHED"},
+    {"patched", 1, 0, 1, 0, 0, "ReplayTV Disk", 2, "ReplayTV Disk"},
+    {"patched RTV4000", 1, 1, 1, 0, 0, "RTV4000 Disk", 2, "ReplayTV Disk"},
+    {"ReplayTV with a PC type further on", 1, 0, 1, 1, 0, "ReplayTV Disk", 2, "ReplayTV Disk"},
+};
 
 }  // namespace
 
@@ -31,64 +44,30 @@ class DriveStatusTest : public QObject {
   Q_OBJECT
 
  private slots:
-  // Every rule of the status column, in the order they are tried, in both byte orders.
   void statusTextAndPicture_data() {
-    QTest::addColumn<int>("is_replaytv");
-    QTest::addColumn<int>("rtv4000");
-    QTest::addColumn<int>("patched");
-    QTest::addColumn<int>("system_disk");
-    QTest::addColumn<int>("dual_position");
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<int>("image");
-    QTest::addColumn<QString>("label_status");
-
-    QTest::newRow("second of a pair wins over everything")
-        << 0 << 0 << 0 << 1 << 2 << "ReplayTV Disk 2 of 2" << 4 << "ReplayTV Disk 2 of 2";
-    QTest::newRow("second of a pair, RTV4000")
-        << 1 << 1 << 0 << 0 << 2 << "RTV4000 Disk 2 of 2" << 4 << "ReplayTV Disk 2 of 2";
-    QTest::newRow("PC disk") << 0 << 0 << 0 << 1 << 0 << "May be PC Disk" << 1 << "May be PC Disk";
-    QTest::newRow("PC disk whatever its byte order")
-        << 0 << 1 << 1 << 1 << 1 << "May be PC Disk" << 1 << "May be PC Disk";
-    QTest::newRow("blank") << 0 << 0 << 0 << 0 << 0 << "NOT a ReplayTV Disk" << 0
-                           << "NOT a ReplayTV Disk";
-    QTest::newRow("not ReplayTV but marked first of a pair")
-        << 0 << 0 << 0 << 0 << 1 << "NOT a ReplayTV Disk" << 0 << "NOT a ReplayTV Disk";
-    QTest::newRow("first of a pair")
-        << 1 << 0 << 0 << 0 << 1 << "ReplayTV Disk 1 of 2" << 3 << "ReplayTV Disk 1 of 2";
-    QTest::newRow("first of a pair, RTV4000, patched")
-        << 1 << 1 << 1 << 0 << 1 << "RTV4000 Disk 1 of 2" << 3 << "ReplayTV Disk 1 of 2";
-    QTest::newRow("unpatched") << 1 << 0 << 0 << 0 << 0 << "ReplayTV Disk, NEEDS TO BE PATCHED" << 2
-                               << "ReplayTV Disk, NEEDS TO BE PATCHED";
-    QTest::newRow("unpatched RTV4000")
-        << 1 << 1 << 0 << 0 << 0 << "RTV4000 Disk, NEEDS TO BE PATCHED" << 2
-        << "ReplayTV Disk, NEEDS TO BE PATCHED";
-    QTest::newRow("patched") << 1 << 0 << 1 << 0 << 0 << "ReplayTV Disk" << 2 << "ReplayTV Disk";
-    QTest::newRow("patched RTV4000")
-        << 1 << 1 << 1 << 0 << 0 << "RTV4000 Disk" << 2 << "ReplayTV Disk";
-    QTest::newRow("ReplayTV with a PC type further on")
-        << 1 << 0 << 1 << 1 << 0 << "ReplayTV Disk" << 2 << "ReplayTV Disk";
+    QTest::addColumn<int>("row");
+    for (int i = 0; i < static_cast<int>(std::size(kStatusRows)); ++i)
+      QTest::newRow(kStatusRows[i].name) << i;
   }
 
   void statusTextAndPicture() {
-    QFETCH(int, is_replaytv);
-    QFETCH(int, rtv4000);
-    QFETCH(int, patched);
-    QFETCH(int, system_disk);
-    QFETCH(int, dual_position);
-    QFETCH(QString, text);
-    QFETCH(int, image);
-    QFETCH(QString, label_status);
-
-    DriveInfo drive = Drive({is_replaytv, rtv4000, patched, system_disk, dual_position});
+    QFETCH(int, row);
+    const StatusRow& r = kStatusRows[row];
+    DriveInfo drive;
+    drive.model = "WDC WD3000JB-00KFA0";
+    drive.size_sectors = 586072368;
+    drive.size_gb = 300;
+    drive.is_replaytv = r.is_replaytv;
+    drive.rtv4000 = r.rtv4000;
+    drive.patched = r.patched;
+    drive.system_disk = r.system_disk;
+    drive.dual_position = r.dual_position;
     DriveRowStatus status = DriveListStatus(drive);
-    QCOMPARE(QString::fromStdString(status.text), text);
-    QCOMPARE(status.image, image);
+    QCOMPARE(QString::fromStdString(status.text), QString(r.text));
+    QCOMPARE(status.image, r.image);
     QCOMPARE(QString::fromStdString(DriveSelectionLabel(7, drive)),
-             "7) WDC WD3000JB-00KFA0 - ( 300GB ) - " + label_status);
-  }
-
-  void labelOfNoDriveIsThePrompt() {
-    QCOMPARE(DriveSelectionLabel(-1, Drive({1, 0, 0, 0, 0})),
+             QString("7) WDC WD3000JB-00KFA0 - ( 300GB ) - ") + r.label_status);
+    QCOMPARE(DriveSelectionLabel(-1, drive),
              std::string("Select a drive from the list and click 'Set'"));
   }
 

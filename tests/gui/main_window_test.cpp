@@ -9,7 +9,6 @@
 #include <QSet>
 #include <QTest>
 
-#include "app/settings.h"
 #include "disk/drive_table.h"
 #include "tests/gui/gui_harness.h"
 
@@ -148,16 +147,6 @@ class MainWindowTest : public QObject {
           QByteArray(reinterpret_cast<const char*>(picture.constBits()), picture.sizeInBytes()));
     }
     QCOMPARE(pictures.size(), kDriveImageCount);
-  }
-
-  void sizeLimitIsLoggedAndApplied() {
-    QVERIFY(MakeBlankImage(session_->File("big.img"), 300000000));
-    g_maxDriveSectors = 267386880;
-    QVERIFY(session_->Open({session_->File("big.img")}));
-    const QStringList log = session_->LogLines();
-    QVERIFY(log.size() >= 2);
-    QCOMPARE(log[1], QString("Drive size will be limited to 267386880 sectors"));
-    QCOMPARE(session_->DriveList()->topLevelItem(0)->text(2), QString("136 GB"));
   }
 
   void rowsRunToTheLastPresentDrive_data() {
@@ -321,8 +310,6 @@ class MainWindowTest : public QObject {
     QCOMPARE(s.Control<QGroupBox>("IDC_SOURCE_GROUP")->title(), QString("1st drive"));
     QCOMPARE(s.Control<QGroupBox>("IDC_TARGET_GROUP")->title(), QString("2nd drive"));
     QCOMPARE(s.Button("IDC_PATCH")->text(), QString("Make 2-Drive System"));
-    QVERIFY(!s.Button("IDC_COPY_SYSTEM")->isEnabled());
-    QVERIFY(!s.Button("IDC_COPY_MPEG")->isEnabled());
     QVERIFY(s.Control<QRadioButton>("IDC_DUAL_DRIVE")->isChecked());
     QCOMPARE(s.dlg().sourceDrive(), 0);  // the selection stays
     QCOMPARE(s.dlg().sourceLabel(), source_label);
@@ -330,7 +317,6 @@ class MainWindowTest : public QObject {
     QCOMPARE(s.Control<QGroupBox>("IDC_SOURCE_GROUP")->title(), QString("Source drive"));
     QCOMPARE(s.Control<QGroupBox>("IDC_TARGET_GROUP")->title(), QString("Target drive"));
     QCOMPARE(s.Button("IDC_PATCH")->text(), QString("Patch Target Drive"));
-    QVERIFY(s.Button("IDC_COPY_SYSTEM")->isEnabled());
   }
 };
 

@@ -80,33 +80,22 @@ class QtFrontEndTest : public QObject {
     window_.reset();
   }
 
-  void messageBoxHasOnlyOkAndNoIcon() {
-    BoxSeen seen;
-    WhenModalShows<QMessageBox>(this, [&](QMessageBox* box) {
-      Record(box, &seen);
-      box->button(QMessageBox::Ok)->click();
-    });
-    front_end_->ShowMessage("Patch complete\n<b>not markup</b>", "Done");
-    QCOMPARE(seen.title, QString("Done"));
-    QCOMPARE(seen.text, QString("Patch complete\n<b>not markup</b>"));
-    QCOMPARE(seen.format, Qt::PlainText);
-    QCOMPARE(seen.icon, QMessageBox::NoIcon);
-    QCOMPARE(seen.buttons, QList<QMessageBox::StandardButton>{QMessageBox::Ok});
-  }
-
-  void questions_data() {
-    QTest::addColumn<bool>("window_question");
+  // Boxes and both kinds of question: the text as given (never markup), the caption, no icon,
+  // and the buttons with their answer; escape is "no".
+  void boxes_data() {
+    QTest::addColumn<int>("kind");  // 0 box, 1 question, 2 the window's question
     QTest::addColumn<int>("button");
     QTest::addColumn<int>("answer");
-    QTest::newRow("yes") << false << int{QMessageBox::Yes} << kIdYes;
-    QTest::newRow("no") << false << int{QMessageBox::No} << kIdNo;
-    QTest::newRow("window's yes") << true << int{QMessageBox::Yes} << kIdYes;
-    QTest::newRow("window's no") << true << int{QMessageBox::No} << kIdNo;
-    QTest::newRow("escape is no") << false << -1 << kIdNo;
+    QTest::newRow("box") << 0 << int{QMessageBox::Ok} << 0;
+    QTest::newRow("yes") << 1 << int{QMessageBox::Yes} << kIdYes;
+    QTest::newRow("no") << 1 << int{QMessageBox::No} << kIdNo;
+    QTest::newRow("window's yes") << 2 << int{QMessageBox::Yes} << kIdYes;
+    QTest::newRow("window's no") << 2 << int{QMessageBox::No} << kIdNo;
+    QTest::newRow("escape is no") << 1 << -1 << kIdNo;
   }
 
-  void questions() {
-    QFETCH(bool, window_question);
+  void boxes() {
+    QFETCH(int, kind);
     QFETCH(int, button);
     QFETCH(int, answer);
     BoxSeen seen;
@@ -118,17 +107,25 @@ class QtFrontEndTest : public QObject {
         box->button(static_cast<QMessageBox::StandardButton>(button))->click();
       }
     });
-    const std::string text = "Do you want to reset the MPEG partition?\n    (indented)";
-    const int result = window_question ? front_end_->AskWindowYesNo(text, "Warning")
-                                       : front_end_->AskYesNo(text, "Reset MPEG partition");
+    const std::string text = "Reset the MPEG partition?\n    (indented) <b>not markup</b>";
+    int result = 0;
+    if (kind == 0) {
+      front_end_->ShowMessage(text, "Caption");
+    } else {
+      result = kind == 1 ? front_end_->AskYesNo(text, "Caption")
+                         : front_end_->AskWindowYesNo(text, "Caption");
+    }
     QCOMPARE(result, answer);
     QCOMPARE(seen.text, QString::fromStdString(text));
-    QCOMPARE(seen.title, QString(window_question ? "Warning" : "Reset MPEG partition"));
+    QCOMPARE(seen.format, Qt::PlainText);
+    QCOMPARE(seen.title, QString("Caption"));
     QCOMPARE(seen.icon, QMessageBox::NoIcon);
-    QCOMPARE(seen.buttons.size(), 2);
-    QVERIFY(seen.buttons.contains(QMessageBox::Yes));
-    QVERIFY(seen.buttons.contains(QMessageBox::No));
     QCOMPARE(seen.parent, window_.get());
+    std::sort(seen.buttons.begin(), seen.buttons.end());
+    const QList<QMessageBox::StandardButton> buttons =
+        kind == 0 ? QList<QMessageBox::StandardButton>{QMessageBox::Ok}
+                  : QList<QMessageBox::StandardButton>{QMessageBox::Yes, QMessageBox::No};
+    QCOMPARE(seen.buttons, buttons);
   }
 
   // The lines of a box are the text's own: a long one is not wrapped in two.
@@ -160,12 +157,15 @@ class QtFrontEndTest : public QObject {
 
   void fileDialogIsSetUpFromTheRequest_data() {
     QTest::addColumn<bool>("save");
-    QTest::newRow("save") << true;
-    QTest::newRow("open") << false;
+    QTest::addColumn<bool>("cancel");
+    QTest::newRow("save") << true << false;
+    QTest::newRow("open") << false << false;
+    QTest::newRow("cancelled") << false << true;
   }
 
   void fileDialogIsSetUpFromTheRequest() {
     QFETCH(bool, save);
+    QFETCH(bool, cancel);
     testing::TempDir dir;
     QFileDialog::AcceptMode mode = QFileDialog::AcceptOpen;
     QFileDialog::FileMode file_mode = QFileDialog::Directory;
@@ -185,30 +185,23 @@ class QtFrontEndTest : public QObject {
       filters = dialog->nameFilters();
       confirms_overwrite = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
       dialog->selectFile(chosen + (save ? "" : ".rtv"));
-      QMetaObject::invokeMethod(dialog, "accept");
+      QMetaObject::invokeMethod(dialog, cancel ? "reject" : "accept");
     });
     FileChoiceRequest request;
     request.save = save;
     request.title = save ? "Select backup file name" : "Select file to restore from";
     request.filter = "ReplayTV backup files (*.rtv)|*.rtv|All Files (*.*)|*.*||";
     request.default_extension = "rtv";
-    std::string path;
-    QVERIFY(front_end_->ChooseFile(request, &path));
+    std::string path = "unchanged";
+    QCOMPARE(front_end_->ChooseFile(request, &path), !cancel);
     QCOMPARE(title, QString::fromStdString(request.title));
     QCOMPARE(mode, save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     QCOMPARE(file_mode, save ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
     QCOMPARE(suffix, QString("rtv"));
     QCOMPARE(filters, (QStringList{"ReplayTV backup files (*.rtv)", "All Files (*)"}));
     QCOMPARE(confirms_overwrite, true);
-    QCOMPARE(QString::fromStdString(path), chosen + ".rtv");  // the default extension added
-  }
-
-  void cancelledFileDialog() {
-    WhenModalShows<QFileDialog>(this, [](QFileDialog* dialog) { dialog->reject(); });
-    std::string path = "unchanged";
-    QVERIFY(
-        !front_end_->ChooseFile({false, "Select file to restore from", "All|*.*||", "rtv"}, &path));
-    QCOMPARE(path, std::string("unchanged"));
+    QCOMPARE(QString::fromStdString(path),
+             cancel ? QString("unchanged") : chosen + ".rtv");  // the default extension added
   }
 
   void logListShowsItsNewestLine() {
