@@ -12,12 +12,9 @@ using cli::ProgressDisplay;
 
 constexpr uint64_t kMb = 1048576;  // as the program's messages count
 
-TEST(ProgressDisplay, SummaryIsWhatWasWritten) {
+TEST(ProgressDisplay, LinesShowWhatIsKnownSoFar) {
   EXPECT_EQ(cli::FormatSummary(5.0, 1004 * kMb), "wrote 1004 MB in 0:05 (200.8 MB/s)");
   EXPECT_EQ(cli::FormatSummary(0.0, 0), "wrote 0 MB in 0:00");
-}
-
-TEST(ProgressDisplay, ShowsPercentRateAndTimeLeft) {
   // 250 MB in 10 s at a quarter of the way: 25 MB/s, 30 s to go.
   EXPECT_EQ(FormatProgress(25, 10.0, 250 * kMb, false), "progress: 25%     25.0 MB/s  0:30 left");
   EXPECT_EQ(FormatProgress(25, 10.0, 250 * kMb, true),
@@ -25,9 +22,7 @@ TEST(ProgressDisplay, ShowsPercentRateAndTimeLeft) {
   EXPECT_EQ(FormatProgress(50, 3600.0, 0, false), "progress: 50%      0.0 MB/s  1:00:00 left");
   EXPECT_EQ(FormatProgress(100, 65.0, 650 * kMb, false),
             "progress: 100%     10.0 MB/s  done in 1:05");
-}
-
-TEST(ProgressDisplay, LeavesOutWhatCannotBeKnownYet) {
+  // Nothing to divide by yet, no rate yet, or past the end.
   EXPECT_EQ(FormatProgress(0, 0.0, 0, false), "progress: 0%");
   EXPECT_EQ(FormatProgress(0, 5.0, 5 * kMb, false), "progress: 0%      1.0 MB/s");
   EXPECT_EQ(FormatProgress(140, 0.0, 0, false), "progress: 100%  done in 0:00");

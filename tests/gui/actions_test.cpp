@@ -133,23 +133,41 @@ class ActionsTest : public QObject {
     QVERIFY(!s.dlg().operationRunning());
   }
 
-  // "yes": the system area is copied and the refreshed list shows the target's new state.
-  void copySystemRunsAndRefreshes() {
+  // "yes" throughout: the operation runs, the refreshed list shows the new state, and the
+  // buttons are enabled again (the labels keep the text of the last Set).
+  void operationRunsAndRefreshes_data() {
+    QTest::addColumn<int>("system");
+    QTest::addColumn<QByteArray>("button");
+    QTest::addColumn<QString>("old_status");
+    QTest::addColumn<QString>("blank_status");
+    QTest::newRow("copy system") << 0 << QByteArray("IDC_COPY_SYSTEM")
+                                 << "ReplayTV Disk, NEEDS TO BE PATCHED"
+                                 << "ReplayTV Disk, NEEDS TO BE PATCHED";
+    QTest::newRow("make 2-drive system") << 1 << QByteArray("IDC_PATCH") << "ReplayTV Disk 1 of 2"
+                                         << "ReplayTV Disk 2 of 2";
+  }
+
+  void operationRunsAndRefreshes() {
+    QFETCH(int, system);
+    QFETCH(QByteArray, button);
+    QFETCH(QString, old_status);
+    QFETCH(QString, blank_status);
     QVERIFY(OpenSampleDrives(session_.get(), &drives_));
     GuiSession& s = *session_;
+    s.ChooseSystem(system);
     s.SetSource(kOld);
     s.SetTarget(kBlank);
-    QCOMPARE(s.DriveList()->topLevelItem(kBlank)->text(3), QString("NOT a ReplayTV Disk"));
-    s.ui().Answer(true);
-    s.Click("IDC_COPY_SYSTEM");
-    QCOMPARE(s.ui().boxes().size(), size_t{1});
-    QCOMPARE(s.ui().boxes().front().text, std::string("Copy Complete"));
-    QCOMPARE(s.DriveList()->topLevelItem(kBlank)->text(3),
-             QString("ReplayTV Disk, NEEDS TO BE PATCHED"));
-    // The labels keep the text of the last Set.
+    s.ui().AlwaysYes();
+    s.Click(button.constData());
+    QCOMPARE(s.DriveList()->topLevelItem(kOld)->text(3), old_status);
+    QCOMPARE(s.DriveList()->topLevelItem(kBlank)->text(3), blank_status);
     QVERIFY(s.dlg().targetLabel().endsWith("NOT a ReplayTV Disk"));
-    QVERIFY(s.Button("IDC_COPY_SYSTEM")->isEnabled());
-    QCOMPARE(ReadSectors(drives_[kBlank], 0, 2), ReadSectors(drives_[kOld], 0, 2));
+    QVERIFY(s.Button(button.constData())->isEnabled());
+    if (system == 0) {
+      QCOMPARE(s.ui().boxes().size(), size_t{1});
+      QCOMPARE(s.ui().boxes().front().text, std::string("Copy Complete"));
+      QCOMPARE(ReadSectors(drives_[kBlank], 0, 2), ReadSectors(drives_[kOld], 0, 2));
+    }
   }
 
   // "4GB" in the combo box reaches the patch as 7,812,608 sectors.
@@ -176,20 +194,6 @@ class ActionsTest : public QObject {
     QCOMPARE(DriveTable[0].p3_length, 7812608u);
     QCOMPARE(DriveTable[0].p3_start, 30000000u - 7812608u);
     QCOMPARE(s.DriveList()->topLevelItem(0)->text(3), QString("RTV4000 Disk"));
-  }
-
-  void makeTwoDriveSystem() {
-    QVERIFY(OpenSampleDrives(session_.get(), &drives_));
-    GuiSession& s = *session_;
-    s.ChooseSystem(1);
-    s.SetSource(kOld);
-    s.SetTarget(kBlank);
-    QCOMPARE(s.Button("IDC_PATCH")->text(), QString("Make 2-Drive System"));
-    s.ui().AlwaysYes();
-    s.Click("IDC_PATCH");
-    QCOMPARE(s.DriveList()->topLevelItem(kOld)->text(3), QString("ReplayTV Disk 1 of 2"));
-    QCOMPARE(s.DriveList()->topLevelItem(kBlank)->text(3), QString("ReplayTV Disk 2 of 2"));
-    QVERIFY(s.Button("IDC_PATCH")->isEnabled());
   }
 
   // A backup of the old disk restored onto the blank one: both copies run with every control
