@@ -229,13 +229,6 @@ class QtFrontEndTest : public QObject {
     front_end_->ProgressShow();
     QCOMPARE(progress_->value(), 0);  // the next start begins at 0 again
   }
-
-  void drainingRunsPendingEvents() {
-    bool fired = false;
-    QTimer::singleShot(0, this, [&] { fired = true; });
-    front_end_->DrainEvents();
-    QVERIFY(fired);
-  }
 };
 
 }  // namespace quillmar
