@@ -163,9 +163,7 @@ TEST_P(NumbersOfTheWindow, ReachTheSettings) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, NumbersOfTheWindow,
     ::testing::Values(TailCase{{"list"}, kNoDriveSizeLimit, 0},
-                      TailCase{{"--limit", "267386880", "list"}, 267386880u, 0},
                       TailCase{{"--limit", "0", "list"}, kNoDriveSizeLimit, 0},
-                      TailCase{{"--cluster", "262144", "list"}, kNoDriveSizeLimit, 262144},
                       TailCase{
                           {"--cluster=66000", "--limit=4294967295", "list"}, 4294967295u, 66000}));
 

@@ -134,15 +134,6 @@ TEST(TerminalFrontEnd, DecliningEverythingOverridesFlagsAndYes) {
   EXPECT_TRUE(front_end.unanswered());
 }
 
-TEST(TerminalFrontEnd, NoTerminalRecordsWhichFlagWouldAnswer) {
-  Streams s;
-  AnswerPolicy policy;
-  policy.hints["Reset MPEG partition"] = "--mpeg keep|reset|reformat";
-  TerminalFrontEnd front_end(policy, s.out.get(), s.err.get(), s.in.get(), nullptr);
-  front_end.AskYesNo("** Do you want to reset the MPEG partition?", "Reset MPEG partition");
-  EXPECT_NE(s.err.Text().find("--mpeg keep|reset|reformat"), std::string::npos);
-}
-
 struct FileCase {
   const char* name;
   bool save;
