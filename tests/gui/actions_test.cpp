@@ -46,14 +46,10 @@ std::vector<uint64_t> Hashes(const std::vector<std::string>& paths) {
 
 }  // namespace
 
-class ActionsTest : public QObject {
+class ActionsTest : public testing::SessionTest {
   Q_OBJECT
 
  private:
-  int support_failures_ = 0;
-  std::unique_ptr<GuiSession> session_;
-  std::vector<std::string> drives_;
-
   // Takes the enabled state of the controls once, the first time the event loop runs inside
   // the operation (a log line or a progress step drains the window's events).
   void SampleDuringOperation(QTimer* timer, QString* sample) {
@@ -68,16 +64,6 @@ class ActionsTest : public QObject {
   }
 
  private slots:
-  void init() {
-    support_failures_ = SupportFailureCount();
-    session_ = std::make_unique<GuiSession>();
-  }
-
-  void cleanup() {
-    session_.reset();
-    QCOMPARE(SupportFailureCount(), support_failures_);
-  }
-
   // A "no" at the first question: nothing is written, and the window still ends refreshed
   // and enabled by the rules.
   void declinedOperationStillRefreshes_data() {

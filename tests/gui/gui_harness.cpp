@@ -180,4 +180,14 @@ bool OpenSampleDrives(GuiSession* session, std::vector<std::string>* paths) {
   return session->Open(*paths);
 }
 
+void SessionTest::init() {
+  support_failures_ = SupportFailureCount();
+  session_ = std::make_unique<GuiSession>();
+}
+
+void SessionTest::cleanup() {
+  session_.reset();
+  QCOMPARE(SupportFailureCount(), support_failures_);
+}
+
 }  // namespace quillmar::testing

@@ -3,6 +3,7 @@
 // questions and file choices, and ways to click its controls as a user would.
 #pragma once
 
+#include <QObject>
 #include <QPushButton>
 #include <QString>
 #include <QTreeWidget>
@@ -85,6 +86,23 @@ class GuiSession {
 }  // namespace quillmar::testing
 
 namespace quillmar::testing {
+
+// Base of the window's test classes: a fresh session for every test function, and at its end
+// a check that support code reported no failure meanwhile.
+class SessionTest : public QObject {
+  Q_OBJECT
+
+ protected:
+  std::unique_ptr<GuiSession> session_;
+  std::vector<std::string> drives_;
+
+ private slots:
+  void init();
+  void cleanup();
+
+ private:
+  int support_failures_ = 0;
+};
 
 // The drives most window tests list (sizes in sectors; all sparse image files):
 //   0 old.img      ReplayTV, standard order, 40,000,000 with a 30,000,000 layout: needs patching

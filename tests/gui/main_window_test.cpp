@@ -42,25 +42,10 @@ QString Model(int index) {
 
 }  // namespace
 
-class MainWindowTest : public QObject {
+class MainWindowTest : public testing::SessionTest {
   Q_OBJECT
 
- private:
-  int support_failures_ = 0;
-  std::unique_ptr<GuiSession> session_;
-  std::vector<std::string> drives_;
-
  private slots:
-  void init() {
-    support_failures_ = SupportFailureCount();
-    session_ = std::make_unique<GuiSession>();
-  }
-
-  void cleanup() {
-    session_.reset();
-    QCOMPARE(SupportFailureCount(), support_failures_);
-  }
-
   void templateStateBeforeTheFirstTick() {
     session_->OpenWithoutWaiting({session_->File("missing.img")});
     GuiSession& s = *session_;
