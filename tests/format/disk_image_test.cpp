@@ -169,18 +169,5 @@ TEST(ImageHash, HugeSparseImageHashesFastAndByContent) {
   EXPECT_NE(ImageHash(a), ImageHash(c));
 }
 
-TEST(BytesEqual, NamesTheOffsetAndBothValues) {
-  std::vector<uint8_t> expected(64, 0x11);
-  std::vector<uint8_t> actual = expected;
-  actual[0x2a] = 0x99;
-  ::testing::AssertionResult r = testing::BytesEqual(expected, actual);
-  ASSERT_FALSE(r);
-  std::string text = r.message();
-  EXPECT_NE(text.find("+0x00002a"), std::string::npos) << text;
-  EXPECT_NE(text.find("expected 11"), std::string::npos) << text;
-  EXPECT_NE(text.find("actual   99"), std::string::npos) << text;
-  EXPECT_FALSE(testing::BytesEqual(expected, std::vector<uint8_t>(63, 0x11)));
-}
-
 }  // namespace
 }  // namespace quillmar
