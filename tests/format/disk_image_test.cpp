@@ -1,6 +1,7 @@
 // The fixture builder itself: other tests trust its layouts, so they are read back here through
 // the production parsers and independent checks.
 #include "tests/support/disk_image.h"
+#include "tests/format/format_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -99,9 +100,7 @@ TEST_P(RecorderDiskFixture, PairCarriesBothVolumeSequenceBlocksAndPhotoOnDriveTw
 }
 
 INSTANTIATE_TEST_SUITE_P(BothOrders, RecorderDiskFixture, ::testing::Bool(),
-                         [](const auto& param_info) {
-                           return param_info.param ? "Rtv4000" : "Standard";
-                         });
+                         testing::ByteOrderNames());
 
 struct PcCase {
   testing::PcDisk kind;
