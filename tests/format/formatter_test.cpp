@@ -239,7 +239,7 @@ TEST_P(FormatFaults, NothingElseWrittenAndNoSuccessReported) {
   bool rtv4000 = std::get<1>(GetParam());
   ExpectWritten(kMpeg, rtv4000, fault.written_clusters);
   FailingDeviceIo io;
-  fault.inject.InjectInto(io);
+  io.Inject(fault.inject);
   testing::ScriptedFrontEnd& ui = StartRecording();
   EXPECT_EQ(Format(kMpeg, rtv4000), -1);
 

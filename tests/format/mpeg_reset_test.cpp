@@ -178,7 +178,7 @@ TEST_P(ResetFaults, FailureIsNeverReportedAsSuccess) {
     ASSERT_TRUE(testing::WriteBytes(before_, offset, emptied));
 
   FailingDeviceIo io;
-  fault.inject.InjectInto(io);
+  io.Inject(fault.inject);
   testing::ScriptedFrontEnd& ui = StartRecording();
   EXPECT_EQ(ResetMpegPartition(image_), -1);
   EXPECT_TRUE(testing::ImagesEqual(before_, image_));
