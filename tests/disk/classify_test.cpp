@@ -1,6 +1,5 @@
 // Classification of drives from sectors 0 and 1, on image files made here and probed through
 // the Linux platform (image files take the "not a hard drive" path and are measured by length).
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -21,6 +20,7 @@
 #include "format/partition_block.h"
 #include "format/volume_sequence.h"
 #include "tests/disk/probe_fake_platform.h"
+#include "tests/support/disk_image.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/temp_dir.h"
 
@@ -123,16 +123,10 @@ class Classification : public ::testing::Test {
   // disk stores them: callers swap for RTV4000 themselves).
   std::string Image(const std::string& name, uint64_t sectors, const Sector& s0, const Sector& s1) {
     std::string path = dir_.File(name);
-    WriteBytes(path, 0, s0.data(), kSector);
-    WriteBytes(path, kSector, s1.data(), kSector);
-    EXPECT_EQ(::truncate(path.c_str(), static_cast<off_t>(sectors * kSector)), 0);
+    EXPECT_TRUE(testing::MakeBlankImage(path, sectors));
+    EXPECT_TRUE(testing::WriteSectors(path, 0, s0));
+    EXPECT_TRUE(testing::WriteSectors(path, 1, s1));
     return path;
-  }
-  static void WriteBytes(const std::string& path, uint64_t offset, const uint8_t* data, size_t n) {
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
-    ASSERT_GE(fd, 0);
-    EXPECT_EQ(::pwrite(fd, data, n, static_cast<off_t>(offset)), static_cast<ssize_t>(n));
-    EXPECT_EQ(::close(fd), 0);
   }
 
   // Maps the images as drives 0, 1, ... and runs one classification pass.
@@ -169,7 +163,7 @@ TEST_F(Classification, FirstPassProbesAndLogsLaterPassesRereadSilently) {
 
   // The disk changes under the program: the next pass sees it, without probing or logging.
   layout.lengths[1] -= 8;
-  WriteBytes(path, 0, PartitionBlockFor(layout).data(), kSector);
+  ASSERT_TRUE(testing::WriteSectors(path, 0, PartitionBlockFor(layout)));
   ClassifyDrives();
   EXPECT_EQ(ui_.lines().size(), 3u) << ui_.Transcript();
   EXPECT_EQ(DriveTable[0].p2_length, 14990u);
@@ -398,7 +392,7 @@ TEST_P(Unreadable, DriveIsLoggedOnceAndSkippedFromThenOn) {
   // Even once the disk is whole and readable again, it stays skipped for the run.
   io.failing_read_path.clear();
   ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(4096 * kSector)), 0);
-  WriteBytes(path, 0, s0.data(), kSector);
+  ASSERT_TRUE(testing::WriteSectors(path, 0, s0));
   size_t lines = ui_.lines().size();
   ClassifyDrives();
   EXPECT_EQ(ui_.lines().size(), lines);

@@ -1,7 +1,6 @@
 // The fixture builder itself: other tests trust its layouts, so they are read back here through
 // the production parsers and independent checks.
 #include "tests/support/disk_image.h"
-#include "tests/format/format_fixture.h"
 
 #include <gtest/gtest.h>
 
@@ -10,6 +9,7 @@
 #include "format/fs_blocks.h"
 #include "format/partition_block.h"
 #include "format/volume_sequence.h"
+#include "tests/format/format_fixture.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillmar {
