@@ -123,33 +123,6 @@ TEST_P(FormatWrites, ExactlyTheMetadataBlocksInOrder) {
   EXPECT_EQ(ui.lines().back(), "*** Partition format complete");
 }
 
-TEST_P(FormatWrites, RootHeaderAsStoredOnDisk) {
-  ASSERT_EQ(Format(fs(), rtv4000()), 0);
-  Bytes head = testing::ReadBytes(image_, kP + 3 * fs().cluster_size, 24);
-  Bytes copy = testing::ReadBytes(image_, kP + 4 * fs().cluster_size, 24);
-  EXPECT_BYTES_EQ(head, copy);
-  if (fs().directories.empty()) {
-    Bytes standard = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x03, 0xE8,
-                      0x23, 0x5F, 0x00, 0x00, 0x01, 0x65, 0xD2, 0x22, 0x00, 0x00, 0x00, 0x00};
-    Bytes rtv = {0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0xE8, 0x03, 0x00, 0x00,
-                 0x00, 0x00, 0x5F, 0x23, 0x22, 0xD2, 0x65, 0x01, 0x00, 0x00, 0x00, 0x00};
-    EXPECT_BYTES_EQ(rtv4000() ? rtv : standard, head);
-  } else {
-    // CRC 0xF90A and XOR byte 0xAD; the 16-bit CRC at 12 is stored at 14 in RTV4000 order.
-    EXPECT_BYTES_EQ(
-        rtv4000() ? (Bytes{0x0A, 0xF9}) : (Bytes{0xF9, 0x0A}),
-        Bytes(head.begin() + (rtv4000() ? 14 : 12), head.begin() + (rtv4000() ? 16 : 14)));
-    EXPECT_EQ(head[rtv4000() ? 16 : 19], 0xAD);
-  }
-  // The system block's label as stored.
-  Bytes label = testing::ReadBytes(image_, kP + 192, 4);
-  std::string text(label.begin(), label.end());
-  std::string want = fs().label.substr(0, 4);
-  if (rtv4000())
-    std::reverse(want.begin(), want.end());
-  EXPECT_EQ(text, want);
-}
-
 INSTANTIATE_TEST_SUITE_P(Layouts, FormatWrites,
                          ::testing::Combine(::testing::Values(kMpeg, kPhoto, kSmallest),
                                             ::testing::Bool()),
