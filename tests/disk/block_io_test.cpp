@@ -7,7 +7,10 @@
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <ostream>
+#include <string>
+#include <tuple>
 #include <vector>
 
 #include "disk/unique_fd.h"
@@ -44,67 +47,66 @@ class BlockIoTest : public ::testing::Test {
   testing::ScriptedFrontEnd ui_{true, dir_.File("quillmar.log")};
 };
 
-// A read running into the end of an image file whose length is not whole sectors.
-class ReadAtEndTest : public BlockIoTest, public ::testing::WithParamInterface<bool> {};
+// A read running into the end of an image file (mid-sector or exactly at it) gives the bytes
+// present, then zeros; a read error keeps the sectors before it and zeroes the rest. Quiet reads
+// show and log nothing.
+struct ShortRead {
+  const char* name;
+  size_t image_bytes;  // 0: a device whose sector 2 cannot be read
+  uint64_t offset;
+  ssize_t result;
+  size_t kept;
+  const char* error;
+};
 
-TEST_P(ReadAtEndTest, GivesTheBytesPresentThenZeros) {
-  bool quiet = GetParam();
-  std::string path = MakeImage(1000);
-  UniqueFd fd = UniqueFd::Open(path, OpenMode::kReadOnly);
-  ASSERT_EQ(SeekExact(fd.get(), 512), 1);
-  std::vector<uint8_t> buffer(512, 0xAA);
-
-  EXPECT_EQ(ReadBlocks(fd.get(), buffer.data(), 512, quiet), 488);
-
-  std::vector<uint8_t> expected = Pattern(1000, 1);
-  EXPECT_EQ(0, std::memcmp(buffer.data(), expected.data() + 512, 488));
-  EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + 488, buffer.end()), std::vector<uint8_t>(24, 0));
-  EXPECT_EQ(ShownError("*** ERROR: Unexpected EOF"), !quiet);
-  EXPECT_EQ(ui_.Logged("*** ERROR: Unexpected EOF"), !quiet);
+void PrintTo(const ShortRead& read, std::ostream* out) {
+  *out << read.name;
 }
 
-TEST_P(ReadAtEndTest, AtExactlyTheEndGivesNothingAndAZeroedBuffer) {
-  bool quiet = GetParam();
-  std::string path = MakeImage(1024);
+class ShortReadTest : public BlockIoTest,
+                      public ::testing::WithParamInterface<std::tuple<ShortRead, bool>> {};
+
+TEST_P(ShortReadTest, KeepsWhatWasReadAndZeroesTheRest) {
+  auto [read, quiet] = GetParam();
+  std::optional<FakeDeviceIo> io;
+  std::string path = "disk";
+  std::vector<uint8_t> content;
+  if (read.image_bytes == 0) {
+    FakeDevice& disk = io.emplace().Add(path, 0);
+    disk.bytes() = content = Pattern(4 * 512, 1);
+    disk.FailReadAt(2);
+  } else {
+    path = MakeImage(read.image_bytes);
+    content = Pattern(read.image_bytes, 1);
+  }
   UniqueFd fd = UniqueFd::Open(path, OpenMode::kReadOnly);
-  ASSERT_EQ(SeekExact(fd.get(), 1024), 1);
+  ASSERT_EQ(SeekExact(fd.get(), read.offset), 1);
   std::vector<uint8_t> buffer(1024, 0xAA);
 
-  EXPECT_EQ(ReadBlocks(fd.get(), buffer.data(), 1024, quiet), 0);
+  EXPECT_EQ(ReadBlocks(fd.get(), buffer.data(), buffer.size(), quiet), read.result);
 
-  EXPECT_EQ(buffer, std::vector<uint8_t>(1024, 0));
-  EXPECT_EQ(ShownError("*** ERROR: Unexpected EOF"), !quiet);
+  std::vector<uint8_t> expected(content.begin() + static_cast<ptrdiff_t>(read.offset),
+                                content.begin() + static_cast<ptrdiff_t>(read.offset + read.kept));
+  expected.resize(buffer.size(), 0);
+  EXPECT_EQ(buffer, expected);
+  EXPECT_EQ(ShownError(read.error), !quiet);
+  EXPECT_EQ(ui_.Logged(read.error), !quiet);
+  if (quiet) {
+    EXPECT_TRUE(ui_.lines().empty());
+  }
 }
 
-INSTANTIATE_TEST_SUITE_P(QuietOrNot, ReadAtEndTest, ::testing::Bool());
-
-TEST_F(BlockIoTest, ReadErrorKeepsTheSectorsBeforeAndZeroesTheRest) {
-  FakeDeviceIo io;
-  FakeDevice& disk = io.Add("disk", 0);
-  disk.bytes() = Pattern(4 * 512, 1);
-  disk.FailReadAt(2);
-  UniqueFd fd = UniqueFd::Open("disk", OpenMode::kReadOnly);
-  std::vector<uint8_t> buffer(4 * 512, 0xAA);
-
-  EXPECT_EQ(ReadBlocks(fd.get(), buffer.data(), buffer.size(), false), -1);
-
-  EXPECT_EQ(0, std::memcmp(buffer.data(), disk.bytes().data(), 1024));
-  EXPECT_EQ(std::vector<uint8_t>(buffer.begin() + 1024, buffer.end()),
-            std::vector<uint8_t>(1024, 0));
-  EXPECT_TRUE(ShownError("*** ERROR reading block"));
-}
-
-TEST_F(BlockIoTest, QuietReadErrorShowsAndLogsNothing) {
-  FakeDeviceIo io;
-  io.Add("disk", 512).FailReadAt(0);
-  UniqueFd fd = UniqueFd::Open("disk", OpenMode::kReadOnly);
-  std::vector<uint8_t> buffer(512);
-
-  EXPECT_EQ(ReadBlocks(fd.get(), buffer.data(), buffer.size(), true), -1);
-
-  EXPECT_TRUE(ui_.boxes().empty());
-  EXPECT_TRUE(ui_.lines().empty());
-}
+INSTANTIATE_TEST_SUITE_P(
+    Ends, ShortReadTest,
+    ::testing::Combine(
+        ::testing::Values(ShortRead{"MidSector", 1000, 512, 488, 488, "*** ERROR: Unexpected EOF"},
+                          ShortRead{"AtTheEnd", 1024, 1024, 0, 0, "*** ERROR: Unexpected EOF"},
+                          ShortRead{"ReadError", 0, 512, -1, 512, "*** ERROR reading block"}),
+        ::testing::Bool()),
+    [](const auto& param_info) {
+      return std::string(std::get<0>(param_info.param).name) +
+             (std::get<1>(param_info.param) ? "Quiet" : "Shown");
+    });
 
 // Transfers split by the device into pieces of these sizes are joined into one full result.
 class SplitTransferTest : public BlockIoTest, public ::testing::WithParamInterface<size_t> {};
@@ -173,26 +175,26 @@ INSTANTIATE_TEST_SUITE_P(Kinds, WriteFailureTest,
                                            WriteFailure{"NoProgress", true}),
                          testing::ParamName());
 
-TEST_F(BlockIoTest, SeekThatLandsElsewhereNamesBothPositions) {
+// A seek that fails or lands elsewhere is logged, not shown.
+class FailedSeekTest : public BlockIoTest, public ::testing::WithParamInterface<int64_t> {};
+
+TEST_P(FailedSeekTest, IsLogged) {
   FakeDeviceIo io;
-  io.Add("disk", 8 * 512).SeeksLandOffBy(512);
+  FakeDevice& disk = io.Add("disk", 8 * 512);
+  if (GetParam() == 0)
+    disk.FailSeeks();
+  else
+    disk.SeeksLandOffBy(GetParam());
   UniqueFd fd = UniqueFd::Open("disk", OpenMode::kReadOnly);
 
   EXPECT_EQ(SeekExact(fd.get(), 1024), 0);
 
-  EXPECT_TRUE(ui_.Logged("File seek error: wanted 1024 got 1536")) << ui_.Transcript();
+  std::string line = GetParam() == 0 ? "File seek error" : "File seek error: wanted 1024 got 1536";
+  EXPECT_EQ(ui_.lines(), std::vector<std::string>{line});
   EXPECT_TRUE(ui_.boxes().empty());
 }
 
-TEST_F(BlockIoTest, FailedSeekIsLogged) {
-  FakeDeviceIo io;
-  io.Add("disk", 8 * 512).FailSeeks();
-  UniqueFd fd = UniqueFd::Open("disk", OpenMode::kReadOnly);
-
-  EXPECT_EQ(SeekExact(fd.get(), 512), 0);
-
-  EXPECT_EQ(ui_.lines(), std::vector<std::string>{"File seek error"});
-}
+INSTANTIATE_TEST_SUITE_P(FailsOrLandsAfter, FailedSeekTest, ::testing::Values(0, 512));
 
 TEST_F(BlockIoTest, SeekBeyondAnyFileOffsetFailsOnARealFile) {
   UniqueFd fd = UniqueFd::Open(MakeImage(512), OpenMode::kReadOnly);

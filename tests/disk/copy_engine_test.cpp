@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -63,60 +65,61 @@ TEST_F(CopyTest, SourceDriveWithoutAnyBlocksLeftCopiesNothing) {
   ExpectCleanedUp();
 }
 
-// Count 0 copies up to the end of the source file, whole blocks only.
-TEST_F(CopyTest, CountZeroCopiesWholeBlocksToTheEndOfTheSourceFile) {
-  std::string source = dir_.File("source.img");
-  std::string target = dir_.File("new.img");
-  std::vector<uint8_t> bytes = Pattern(5'243'000, 3);
-  WriteFile(source, bytes);
+// Copies between image files. Count 0 copies whole blocks from the source block to the end of
+// the source file; an existing target keeps everything outside the copied range and is never
+// truncated; a missing one is created with the blocks at their offset.
+struct FileCopy {
+  const char* name;
+  uint64_t source_bytes;
+  uint64_t target_bytes;  // 0: there is no target file yet
+  uint64_t from;
+  uint64_t to;
+  uint32_t count;
+  uint64_t copied_blocks;
+  const char* line;
+};
 
-  ASSERT_EQ(CopyBlocks(source, target, 0, 0, 0), 0);
-
-  EXPECT_TRUE(ui_.Logged("Copying 10240 blocks (5MB)")) << ui_.Transcript();
-  bytes.resize(5'242'880);  // the last 120 bytes are not a whole block
-  EXPECT_EQ(ReadFile(target), bytes);
+void PrintTo(const FileCopy& copy, std::ostream* out) {
+  *out << copy.name;
 }
 
-TEST_F(CopyTest, CountZeroStartsAtTheSourceBlock) {
-  std::string source = dir_.File("source.img");
-  std::string target = dir_.File("new.img");
-  std::vector<uint8_t> bytes = Pattern(Bytes(100) + 7, 3);
-  WriteFile(source, bytes);
+class FileCopyTest : public CopyTest, public ::testing::WithParamInterface<FileCopy> {};
 
-  ASSERT_EQ(CopyBlocks(source, target, 40, 0, 0), 0);
-
-  EXPECT_TRUE(ui_.Logged("Copying 60 blocks (0MB)")) << ui_.Transcript();
-  EXPECT_EQ(ReadFile(target), std::vector<uint8_t>(bytes.begin() + Bytes(40), bytes.end() - 7));
-}
-
-// An existing target file keeps everything outside the copied range; it is never truncated.
-TEST_F(CopyTest, ExistingLongerTargetFileKeepsItsHeadAndTail) {
+TEST_P(FileCopyTest, PutsTheBlocksAtTheirOffsetAndKeepsTheRest) {
+  FileCopy c = GetParam();
   std::string source = dir_.File("source.img");
   std::string target = dir_.File("target.img");
-  std::vector<uint8_t> from = Pattern(Bytes(20), 3);
-  std::vector<uint8_t> old = Pattern(Bytes(50), 77);
+  std::vector<uint8_t> from = Pattern(c.source_bytes, 3);
   WriteFile(source, from);
-  WriteFile(target, old);
+  std::vector<uint8_t> expected = Pattern(c.target_bytes, 77);
+  if (c.target_bytes != 0)
+    WriteFile(target, expected);
 
-  ASSERT_EQ(CopyBlocks(source, target, 2, 10, 15), 0);
+  ASSERT_EQ(CopyBlocks(source, target, c.from, c.to, c.count), 0);
 
-  std::vector<uint8_t> expected = old;
-  std::copy(from.begin() + Bytes(2), from.begin() + Bytes(17), expected.begin() + Bytes(10));
+  EXPECT_TRUE(ui_.Logged(c.line)) << ui_.Transcript();
+  expected.resize(std::max<uint64_t>(expected.size(), Bytes(c.to + c.copied_blocks)), 0);
+  std::copy_n(from.begin() + static_cast<ptrdiff_t>(Bytes(c.from)), Bytes(c.copied_blocks),
+              expected.begin() + static_cast<ptrdiff_t>(Bytes(c.to)));
   EXPECT_EQ(ReadFile(target), expected);
+  EXPECT_TRUE(ui_.boxes().empty());
 }
 
-TEST_F(CopyTest, MissingTargetFileIsCreatedWithTheBlocksAtTheirOffset) {
-  std::string source = dir_.File("source.img");
-  std::string target = dir_.File("backup.rtv");
-  std::vector<uint8_t> from = Pattern(Bytes(8), 3);
-  WriteFile(source, from);
+constexpr uint64_t kWindowBlocks = kWriteBehindWindowBytes / 512;
 
-  ASSERT_EQ(CopyBlocks(source, target, 0, 2, 8), 0);
-
-  std::vector<uint8_t> expected(Bytes(2), 0);
-  expected.insert(expected.end(), from.begin(), from.end());
-  EXPECT_EQ(ReadFile(target), expected);
-}
+INSTANTIATE_TEST_SUITE_P(
+    Files, FileCopyTest,
+    ::testing::Values(
+        // the last 120 bytes are not a whole block
+        FileCopy{"CountZeroToTheEnd", 5'243'000, 0, 0, 0, 0, 10240, "Copying 10240 blocks (5MB)"},
+        FileCopy{"CountZeroFromTheSourceBlock", Bytes(100) + 7, 0, 40, 0, 0, 60,
+                 "Copying 60 blocks (0MB)"},
+        FileCopy{"LongerTargetKeepsHeadAndTail", Bytes(20), Bytes(50), 2, 10, 15, 15,
+                 "Copying 15 blocks (0MB)"},
+        FileCopy{"MissingTargetIsCreated", Bytes(8), 0, 0, 2, 8, 8, "Copying 8 blocks (0MB)"},
+        FileCopy{"ShorterTargetThroughSeveralWindows", Bytes(4 * kWindowBlocks + 1000), Bytes(100),
+                 0, 0, 0, 4 * kWindowBlocks + 1000, "Copying 132072 blocks (64MB)"}),
+    testing::ParamName());
 
 // Stands in for a device folder whose drive has gone: every open there fails as for a missing
 // path, and the modes asked for are recorded. Other paths go on to the layer below.
@@ -277,19 +280,6 @@ TEST_F(CopyTest, TargetWithoutWriteBehindIsFlushedAtTheEnd) {
   EXPECT_EQ(target_->flushes(), 1);
   EXPECT_TRUE(ui_.boxes().empty());
   ExpectTargetHolds(0, 0, blocks);
-}
-
-TEST_F(CopyTest, RealFilesThroughSeveralWindows) {
-  std::string source = dir_.File("source.img");
-  std::string target = dir_.File("target.img");
-  std::vector<uint8_t> from = Pattern(4 * kWriteBehindWindowBytes + Bytes(1000), 3);
-  WriteFile(source, from);
-  WriteFile(target, Pattern(Bytes(100), 9));
-
-  ASSERT_EQ(CopyBlocks(source, target, 0, 0, 0), 0);
-
-  EXPECT_EQ(ReadFile(target), from);
-  EXPECT_TRUE(ui_.boxes().empty());
 }
 
 }  // namespace

@@ -54,114 +54,98 @@ class CopyFaultTest : public testing::CopyTest {
   }
 };
 
-// A sector of the source that cannot be read: the chunk holding it is not written, everything
+// The source fails at a position: an unreadable sector, or the end of the drive (exactly there,
+// or with a partial sector after it). The chunk holding the position is not written, everything
 // before it is, nothing after it is.
-class ReadFaultTest : public CopyFaultTest, public ::testing::WithParamInterface<uint64_t> {};
+enum class SourceEnd { kUnreadableSector, kEndsHere, kEndsInPartialSector };
 
-TEST_P(ReadFaultTest, StopsBeforeTheChunk) {
-  uint64_t bad = GetParam();
-  source_->FailReadAt(kFrom + bad);
-
-  EXPECT_EQ(Copy(), -1);
-
-  EXPECT_EQ(ui_.lines().back(), ReadAbort(ChunkStart(bad)));
-  EXPECT_TRUE(ui_.boxes().empty());  // the copy reads quietly
-  ExpectTargetHolds(kFrom, kTo, ChunkStart(bad));
-  ExpectWritesWithin(Bytes(kTo), Bytes(kTo + ChunkStart(bad)));
-  ExpectCleanedUp();
-}
-
-INSTANTIATE_TEST_SUITE_P(Edges, ReadFaultTest, ::testing::ValuesIn(kEdges));
-
-// A source that ends early (at the position, and once more with a partial sector after it).
-struct ShortSource {
-  uint64_t blocks;
-  uint64_t extra_bytes;
-};
-
-void PrintTo(const ShortSource& end, std::ostream* out) {
-  *out << end.blocks << " blocks + " << end.extra_bytes << " bytes";
-}
-
-class ShortSourceTest : public CopyFaultTest, public ::testing::WithParamInterface<ShortSource> {};
-
-TEST_P(ShortSourceTest, StopsAtTheChunkThatReachesTheEnd) {
-  ShortSource end = GetParam();
-  source_->bytes().resize(Bytes(kFrom + end.blocks) + end.extra_bytes);
-
-  EXPECT_EQ(Copy(), -1);
-
-  EXPECT_EQ(ui_.lines().back(), ReadAbort(ChunkStart(end.blocks)));
-  EXPECT_TRUE(ui_.boxes().empty());
-  ExpectTargetHolds(kFrom, kTo, ChunkStart(end.blocks));
-  ExpectWritesWithin(Bytes(kTo), Bytes(kTo + ChunkStart(end.blocks)));
-  ExpectCleanedUp();
-}
-
-std::vector<ShortSource> ShortSources() {
-  std::vector<ShortSource> all;
-  for (uint64_t edge : kEdges) {
-    all.push_back({edge, 0});
-    all.push_back({edge, 100});
-  }
-  return all;
-}
-
-INSTANTIATE_TEST_SUITE_P(Edges, ShortSourceTest, ::testing::ValuesIn(ShortSources()));
-
-// A sector of the target that refuses the write at once: the sectors before it in the chunk are
-// written, it and everything after it are not.
-class WriteFaultTest : public CopyFaultTest, public ::testing::WithParamInterface<uint64_t> {};
-
-TEST_P(WriteFaultTest, StopsAtTheSector) {
-  uint64_t bad = GetParam();
-  target_->FailWriteAt(kTo + bad);
-
-  EXPECT_EQ(Copy(), -1);
-
-  ExpectWriteError(ChunkStart(bad));
-  ExpectTargetHolds(kFrom, kTo, bad);
-  ExpectWritesWithin(Bytes(kTo), Bytes(kTo + ChunkStart(bad) + kCopyChunkBlocks));
-  EXPECT_EQ(target_->writes().back().offset, Bytes(kTo + bad));
-  EXPECT_EQ(target_->writes().back().result, -1);
-  ExpectCleanedUp();
-}
-
-INSTANTIATE_TEST_SUITE_P(Edges, WriteFaultTest, ::testing::ValuesIn(kEdges));
-
-// A full target, failing with ENOSPC or taking no bytes at all, at the position.
-struct NoSpace {
+struct SourceFault {
   uint64_t position;
-  bool zero_write;
+  SourceEnd kind;
 };
 
-void PrintTo(const NoSpace& full, std::ostream* out) {
-  *out << "full at " << full.position << (full.zero_write ? ", writes of 0 bytes" : ", ENOSPC");
+void PrintTo(const SourceFault& fault, std::ostream* out) {
+  const char* kinds[] = {"unreadable", "ends", "ends+100 bytes"};
+  *out << kinds[static_cast<int>(fault.kind)] << " at " << fault.position;
 }
 
-class NoSpaceTest : public CopyFaultTest, public ::testing::WithParamInterface<NoSpace> {};
+class SourceFaultTest : public CopyFaultTest, public ::testing::WithParamInterface<SourceFault> {};
 
-TEST_P(NoSpaceTest, IsAWriteError) {
-  NoSpace full = GetParam();
-  target_->NoSpaceBeyond(Bytes(kTo + full.position), full.zero_write);
+TEST_P(SourceFaultTest, StopsBeforeTheChunk) {
+  SourceFault fault = GetParam();
+  if (fault.kind == SourceEnd::kUnreadableSector)
+    source_->FailReadAt(kFrom + fault.position);
+  else
+    source_->bytes().resize(Bytes(kFrom + fault.position) +
+                            (fault.kind == SourceEnd::kEndsInPartialSector ? 100 : 0));
 
   EXPECT_EQ(Copy(), -1);
 
-  ExpectWriteError(ChunkStart(full.position));
-  ExpectTargetHolds(kFrom, kTo, full.position);
+  uint64_t chunk = ChunkStart(fault.position);
+  EXPECT_EQ(ui_.lines().back(), ReadAbort(chunk));
+  EXPECT_TRUE(ui_.boxes().empty());  // the copy reads quietly
+  ExpectTargetHolds(kFrom, kTo, chunk);
+  ExpectWritesWithin(Bytes(kTo), Bytes(kTo + chunk));
   ExpectCleanedUp();
 }
 
-std::vector<NoSpace> NoSpaces() {
-  std::vector<NoSpace> all;
-  for (uint64_t edge : kEdges) {
-    all.push_back({edge, false});
-    all.push_back({edge, true});
-  }
+std::vector<SourceFault> SourceFaults() {
+  std::vector<SourceFault> all;
+  for (uint64_t edge : kEdges)
+    for (SourceEnd kind :
+         {SourceEnd::kUnreadableSector, SourceEnd::kEndsHere, SourceEnd::kEndsInPartialSector})
+      all.push_back({edge, kind});
   return all;
 }
 
-INSTANTIATE_TEST_SUITE_P(Edges, NoSpaceTest, ::testing::ValuesIn(NoSpaces()));
+INSTANTIATE_TEST_SUITE_P(Edges, SourceFaultTest, ::testing::ValuesIn(SourceFaults()));
+
+// The target refuses a write at a position: a sector that fails at once, or a full drive (failing
+// with ENOSPC or taking no bytes at all). The sectors before it are written, it and everything
+// after it are not.
+enum class TargetRefusal { kBadSector, kNoSpace, kZeroWrites };
+
+struct TargetFault {
+  uint64_t position;
+  TargetRefusal kind;
+};
+
+void PrintTo(const TargetFault& fault, std::ostream* out) {
+  const char* kinds[] = {"bad sector", "ENOSPC", "writes of 0 bytes"};
+  *out << kinds[static_cast<int>(fault.kind)] << " at " << fault.position;
+}
+
+class TargetFaultTest : public CopyFaultTest, public ::testing::WithParamInterface<TargetFault> {};
+
+TEST_P(TargetFaultTest, StopsAtTheSector) {
+  TargetFault fault = GetParam();
+  if (fault.kind == TargetRefusal::kBadSector)
+    target_->FailWriteAt(kTo + fault.position);
+  else
+    target_->NoSpaceBeyond(Bytes(kTo + fault.position), fault.kind == TargetRefusal::kZeroWrites);
+
+  EXPECT_EQ(Copy(), -1);
+
+  ExpectWriteError(ChunkStart(fault.position));
+  ExpectTargetHolds(kFrom, kTo, fault.position);
+  ExpectWritesWithin(Bytes(kTo), Bytes(kTo + ChunkStart(fault.position) + kCopyChunkBlocks));
+  if (fault.kind == TargetRefusal::kBadSector) {
+    EXPECT_EQ(target_->writes().back().offset, Bytes(kTo + fault.position));
+    EXPECT_EQ(target_->writes().back().result, -1);
+  }
+  ExpectCleanedUp();
+}
+
+std::vector<TargetFault> TargetFaults() {
+  std::vector<TargetFault> all;
+  for (uint64_t edge : kEdges)
+    for (TargetRefusal kind :
+         {TargetRefusal::kBadSector, TargetRefusal::kNoSpace, TargetRefusal::kZeroWrites})
+      all.push_back({edge, kind});
+  return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(Edges, TargetFaultTest, ::testing::ValuesIn(TargetFaults()));
 
 // Write errors that the device reports late, as the page cache does: the writes succeed and the
 // error comes once, at the next wait for write-behind or the flush. The copy reports the first

@@ -9,6 +9,7 @@
 #include "format/fs_blocks.h"
 #include "format/partition_block.h"
 #include "format/volume_sequence.h"
+#include "tests/format/format_fixture.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillmar {
@@ -19,15 +20,6 @@ using testing::ImageHash;
 using testing::ReadSectors;
 using testing::ReplayTvDisk;
 using testing::TempDir;
-
-Sector ReadStandardSector(const std::string& path, uint64_t sector, bool rtv4000) {
-  std::vector<uint8_t> raw = ReadSectors(path, sector, 1);
-  Sector block{};
-  std::copy(raw.begin(), raw.end(), block.begin());
-  if (rtv4000)
-    Rtv4000Byteswap(block);
-  return block;
-}
 
 class RecorderDiskFixture : public ::testing::TestWithParam<bool> {
  protected:
@@ -48,7 +40,7 @@ TEST_P(RecorderDiskFixture, LayoutReadsBackInItsByteOrder) {
 
   std::vector<uint8_t> raw0 = ReadSectors(path, 0, 1);
   EXPECT_EQ(IsRtv4000Order(raw0), rtv4000);
-  Sector sector0 = ReadStandardSector(path, 0, rtv4000);
+  Sector sector0 = testing::ReadSector(path, 0, rtv4000);
   PartitionEntry p1 = ReadPartitionEntry(sector0, 1);
   PartitionEntry p2 = ReadPartitionEntry(sector0, 2);
   PartitionEntry p3 = ReadPartitionEntry(sector0, 3);
@@ -86,10 +78,10 @@ TEST_P(RecorderDiskFixture, PairCarriesBothVolumeSequenceBlocksAndPhotoOnDriveTw
   first.photo_sectors = 4096;
   ASSERT_TRUE(testing::MakeReplayTvPair(a, b, first, 3000000));
 
-  EXPECT_EQ(VolumeSequencePosition(ReadStandardSector(a, 1, rtv4000)), 1);
-  EXPECT_EQ(VolumeSequencePosition(ReadStandardSector(b, 1, rtv4000)), 2);
-  EXPECT_BYTES_EQ(EmptyPartitionBlock(), ReadStandardSector(b, 0, rtv4000));
-  PartitionEntry p2 = ReadPartitionEntry(ReadStandardSector(a, 0, rtv4000), 2);
+  EXPECT_EQ(VolumeSequencePosition(testing::ReadSector(a, 1, rtv4000)), 1);
+  EXPECT_EQ(VolumeSequencePosition(testing::ReadSector(b, 1, rtv4000)), 2);
+  EXPECT_BYTES_EQ(EmptyPartitionBlock(), testing::ReadSector(b, 0, rtv4000));
+  PartitionEntry p2 = ReadPartitionEntry(testing::ReadSector(a, 0, rtv4000), 2);
   EXPECT_EQ(p2.length, 1000000u + 3000000u - 2u - 4002u - 4096u);
   // The Photo partition's joined start lies on drive 2 two sectors further on.
   uint64_t photo_on_b = (1000000u + 3000000u - 2u - 4096u) - 1000000u + 2u;
@@ -99,9 +91,7 @@ TEST_P(RecorderDiskFixture, PairCarriesBothVolumeSequenceBlocksAndPhotoOnDriveTw
 }
 
 INSTANTIATE_TEST_SUITE_P(BothOrders, RecorderDiskFixture, ::testing::Bool(),
-                         [](const auto& param_info) {
-                           return param_info.param ? "Rtv4000" : "Standard";
-                         });
+                         testing::ByteOrderNames());
 
 struct PcCase {
   testing::PcDisk kind;
@@ -167,19 +157,6 @@ TEST(ImageHash, HugeSparseImageHashesFastAndByContent) {
   EXPECT_TRUE(testing::ImagesEqual(a, c));
   ASSERT_TRUE(testing::WriteSectors(c, 299999998, data));
   EXPECT_NE(ImageHash(a), ImageHash(c));
-}
-
-TEST(BytesEqual, NamesTheOffsetAndBothValues) {
-  std::vector<uint8_t> expected(64, 0x11);
-  std::vector<uint8_t> actual = expected;
-  actual[0x2a] = 0x99;
-  ::testing::AssertionResult r = testing::BytesEqual(expected, actual);
-  ASSERT_FALSE(r);
-  std::string text = r.message();
-  EXPECT_NE(text.find("+0x00002a"), std::string::npos) << text;
-  EXPECT_NE(text.find("expected 11"), std::string::npos) << text;
-  EXPECT_NE(text.find("actual   99"), std::string::npos) << text;
-  EXPECT_FALSE(testing::BytesEqual(expected, std::vector<uint8_t>(63, 0x11)));
 }
 
 }  // namespace

@@ -7,15 +7,14 @@
 #include <optional>
 
 #include "format/fs_blocks.h"
-#include "tests/format/failing_device_io.h"
+#include "tests/format/format_fixture.h"
 #include "tests/support/disk_image.h"
-#include "tests/support/scripted_front_end.h"
-#include "tests/support/temp_dir.h"
 
 namespace quillmar {
 namespace {
 
 using testing::FailingDeviceIo;
+using testing::IoFault;
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint64_t kPartitionSector = 40002;
@@ -56,7 +55,7 @@ std::vector<std::pair<uint64_t, FsBlock>> ExpectedWrites(const FileSystem& fs) {
   return writes;
 }
 
-class FormatterTest : public ::testing::Test {
+class FormatterTest : public testing::RecordingTest {
  protected:
   // An image whose partition area is full of recognisable data, so any stray write shows.
   void SetUp() override {
@@ -88,20 +87,13 @@ class FormatterTest : public ::testing::Test {
     }
   }
 
-  testing::ScriptedFrontEnd& StartRecording() {
-    ui_.emplace(true, dir_.File("quillmar.log"));
-    return *ui_;
-  }
-
   int Format(const FileSystem& fs, bool rtv4000) {
     return FormatPartition(image_, kP, rtv4000, fs.cluster_size, fs.cluster_count, fs.label,
                            fs.directories);
   }
 
-  testing::TempDir dir_;
   std::string image_;
   std::string expected_;
-  std::optional<testing::ScriptedFrontEnd> ui_;
 };
 
 // ---- a successful format ---------------------------------------------------------------------
@@ -131,40 +123,10 @@ TEST_P(FormatWrites, ExactlyTheMetadataBlocksInOrder) {
   EXPECT_EQ(ui.lines().back(), "*** Partition format complete");
 }
 
-TEST_P(FormatWrites, RootHeaderAsStoredOnDisk) {
-  ASSERT_EQ(Format(fs(), rtv4000()), 0);
-  Bytes head = testing::ReadBytes(image_, kP + 3 * fs().cluster_size, 24);
-  Bytes copy = testing::ReadBytes(image_, kP + 4 * fs().cluster_size, 24);
-  EXPECT_BYTES_EQ(head, copy);
-  if (fs().directories.empty()) {
-    Bytes standard = {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x03, 0xE8,
-                      0x23, 0x5F, 0x00, 0x00, 0x01, 0x65, 0xD2, 0x22, 0x00, 0x00, 0x00, 0x00};
-    Bytes rtv = {0x00, 0x00, 0x00, 0x00, 0x03, 0x00, 0x00, 0x00, 0xE8, 0x03, 0x00, 0x00,
-                 0x00, 0x00, 0x5F, 0x23, 0x22, 0xD2, 0x65, 0x01, 0x00, 0x00, 0x00, 0x00};
-    EXPECT_BYTES_EQ(rtv4000() ? rtv : standard, head);
-  } else {
-    // CRC 0xF90A and XOR byte 0xAD; the 16-bit CRC at 12 is stored at 14 in RTV4000 order.
-    EXPECT_BYTES_EQ(
-        rtv4000() ? (Bytes{0x0A, 0xF9}) : (Bytes{0xF9, 0x0A}),
-        Bytes(head.begin() + (rtv4000() ? 14 : 12), head.begin() + (rtv4000() ? 16 : 14)));
-    EXPECT_EQ(head[rtv4000() ? 16 : 19], 0xAD);
-  }
-  // The system block's label as stored.
-  Bytes label = testing::ReadBytes(image_, kP + 192, 4);
-  std::string text(label.begin(), label.end());
-  std::string want = fs().label.substr(0, 4);
-  if (rtv4000())
-    std::reverse(want.begin(), want.end());
-  EXPECT_EQ(text, want);
-}
-
 INSTANTIATE_TEST_SUITE_P(Layouts, FormatWrites,
                          ::testing::Combine(::testing::Values(kMpeg, kPhoto, kSmallest),
                                             ::testing::Bool()),
-                         [](const auto& param_info) {
-                           return std::string(std::get<0>(param_info.param).name) +
-                                  (std::get<1>(param_info.param) ? "Rtv4000" : "Standard");
-                         });
+                         testing::ByteOrderNames());
 
 TEST_F(FormatterTest, LogsEveryStepInOrder) {
   testing::ScriptedFrontEnd& ui = StartRecording();
@@ -224,19 +186,15 @@ TEST_P(TooSmallCluster, RefusedBeforeOpeningWithNothingWritten) {
 INSTANTIATE_TEST_SUITE_P(Sizes, TooSmallCluster, ::testing::Values(0u, 512u, 1000u, 1023u));
 
 TEST_F(FormatterTest, MissingDeviceReportedTwiceAndBoxed) {
-  testing::ScriptedFrontEnd& ui = StartRecording();
+  StartRecording();
   std::string missing = dir_.File("missing/disk.img");
   EXPECT_EQ(FormatPartition(missing, kP, false, 524288, 10, "mpeg", {}), -1);
-  std::string text = "*** ERROR: Could not open device " + missing;
-  EXPECT_EQ(std::count(ui.lines().begin(), ui.lines().end(), text), 2);
-  ASSERT_EQ(ui.boxes().size(), 1u);
-  EXPECT_EQ(ui.boxes()[0].text, text);
-  EXPECT_EQ(ui.boxes()[0].caption, "*** ERROR ***");
+  ExpectOpenFailureReported(missing);
 }
 
 struct Fault {
   const char* name;
-  void (*inject)(FailingDeviceIo&);
+  IoFault inject;
   std::vector<uint64_t> written_clusters;  // of the MPEG layout, cluster size 524288
   const char* line;                        // a line that must be logged ("" for none)
   const char* box;                         // the one box shown ("" for none)
@@ -254,7 +212,7 @@ TEST_P(FormatFaults, NothingElseWrittenAndNoSuccessReported) {
   bool rtv4000 = std::get<1>(GetParam());
   ExpectWritten(kMpeg, rtv4000, fault.written_clusters);
   FailingDeviceIo io;
-  fault.inject(io);
+  io.Inject(fault.inject);
   testing::ScriptedFrontEnd& ui = StartRecording();
   EXPECT_EQ(Format(kMpeg, rtv4000), -1);
 
@@ -277,48 +235,35 @@ constexpr uint64_t kK = 524288;
 INSTANTIATE_TEST_SUITE_P(
     Faults, FormatFaults,
     ::testing::Combine(
-        ::testing::Values(Fault{"SeekFailsAtSuperblockCopy",
-                                [](FailingDeviceIo& io) {
-                                  io.FailSeek(kP + 2 * kK, 1, FailingDeviceIo::SeekFault::kError);
-                                },
-                                {0, 1},
-                                "File seek error",
-                                ""},
-                          Fault{"SeekLandsShortAtRoot",
-                                [](FailingDeviceIo& io) {
-                                  io.FailSeek(kP + 3 * kK, 1,
-                                              FailingDeviceIo::SeekFault::kElsewhere);
-                                },
-                                {0, 1, 2},
-                                "File seek error: wanted 22053888 got 22053376",
-                                ""},
-                          Fault{"SeekFailsAtSystemBlock",
-                                [](FailingDeviceIo& io) {
-                                  io.FailSeek(kP, 1, FailingDeviceIo::SeekFault::kError);
-                                },
-                                {},
-                                "File seek error",
-                                ""},
-                          Fault{"WriteFailsAtSuperblock",
-                                [](FailingDeviceIo& io) { io.FailWriteAt(kP + kK); },
-                                {0, 2, 3, 4},
-                                "",
-                                "*** ERROR writing block"},
-                          Fault{"WriteFailsAtLastBlock",
-                                [](FailingDeviceIo& io) { io.FailWriteAt(kP + 4 * kK); },
-                                {0, 1, 2, 3},
-                                "",
-                                "*** ERROR writing block"},
-                          Fault{"FlushFails",
-                                [](FailingDeviceIo& io) { io.FailFlush(); },
-                                {0, 1, 2, 3, 4},
-                                "",
-                                "*** ERROR writing block"}),
+        ::testing::Values(
+            Fault{"SeekFailsAtSystemBlock", {IoFault::kSeekFails, kP}, {}, "File seek error", ""},
+            Fault{"SeekFailsAtSuperblockCopy",
+                  {IoFault::kSeekFails, kP + 2 * kK},
+                  {0, 1},
+                  "File seek error",
+                  ""},
+            Fault{"SeekLandsShortAtRoot",
+                  {IoFault::kSeekLandsShort, kP + 3 * kK},
+                  {0, 1, 2},
+                  "File seek error: wanted 22053888 got 22053376",
+                  ""},
+            Fault{"WriteFailsAtSuperblock",
+                  {IoFault::kWriteFails, kP + kK},
+                  {0, 2, 3, 4},
+                  "",
+                  "*** ERROR writing block"},
+            Fault{"WriteFailsAtLastBlock",
+                  {IoFault::kWriteFails, kP + 4 * kK},
+                  {0, 1, 2, 3},
+                  "",
+                  "*** ERROR writing block"},
+            Fault{"FlushFails",
+                  {IoFault::kFlushFails},
+                  {0, 1, 2, 3, 4},
+                  "",
+                  "*** ERROR writing block"}),
         ::testing::Bool()),
-    [](const auto& param_info) {
-      return std::string(std::get<0>(param_info.param).name) +
-             (std::get<1>(param_info.param) ? "Rtv4000" : "Standard");
-    });
+    testing::ByteOrderNames());
 
 }  // namespace
 }  // namespace quillmar

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "format/checksum.h"
+#include "tests/format/format_fixture.h"
 #include "tests/support/disk_image.h"
 
 namespace quillmar {
@@ -84,9 +85,7 @@ TEST_P(StoredBytes, SystemBlockLabelAndMagic) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(BothOrders, StoredBytes, ::testing::Bool(), [](const auto& param_info) {
-  return param_info.param ? "Rtv4000" : "Standard";
-});
+INSTANTIATE_TEST_SUITE_P(BothOrders, StoredBytes, ::testing::Bool(), testing::ByteOrderNames());
 
 // Every byte of the system block: the listed fields and zeros elsewhere.
 TEST(SystemBlock, WholeLayout) {

@@ -12,15 +12,14 @@
 #include "format/checksum.h"
 #include "format/fs_blocks.h"
 #include "format/partition_block.h"
-#include "tests/format/failing_device_io.h"
+#include "tests/format/format_fixture.h"
 #include "tests/support/disk_image.h"
-#include "tests/support/scripted_front_end.h"
-#include "tests/support/temp_dir.h"
 
 namespace quillmar {
 namespace {
 
 using testing::FailingDeviceIo;
+using testing::IoFault;
 using Bytes = std::vector<uint8_t>;
 
 constexpr const char* kComplete = "*** MPEG partition reset is complete";
@@ -46,18 +45,12 @@ void ExpectSealedEmptyRoot(const FsBlock& block) {
   EXPECT_EQ(block[kHeaderXor], x);
 }
 
-class ResetTest : public ::testing::Test {
+class ResetTest : public testing::RecordingTest {
  protected:
-  testing::ScriptedFrontEnd& StartRecording() {
-    ui_.emplace(true, dir_.File("quillmar.log"));
-    return *ui_;
-  }
   void KeepCopy() { ASSERT_TRUE(testing::CopyImage(image_, before_)); }
 
-  testing::TempDir dir_;
   std::string image_ = dir_.File("disk.img");
   std::string before_ = dir_.File("before.img");
-  std::optional<testing::ScriptedFrontEnd> ui_;
 };
 
 // ---- formatted disks ---------------------------------------------------------------------------
@@ -152,7 +145,7 @@ TEST_P(ResetFormatted, ShortDiskIsReportedByTheReaderAndLeftAlone) {
 
 struct ResetFault {
   const char* name;
-  void (*inject)(FailingDeviceIo&);
+  IoFault inject;
   std::vector<uint64_t> written;  // offsets that still receive the root block
   const char* box;                // the one box shown, or "" for none
 };
@@ -185,7 +178,7 @@ TEST_P(ResetFaults, FailureIsNeverReportedAsSuccess) {
     ASSERT_TRUE(testing::WriteBytes(before_, offset, emptied));
 
   FailingDeviceIo io;
-  fault.inject(io);
+  io.Inject(fault.inject);
   testing::ScriptedFrontEnd& ui = StartRecording();
   EXPECT_EQ(ResetMpegPartition(image_), -1);
   EXPECT_TRUE(testing::ImagesEqual(before_, image_));
@@ -200,57 +193,37 @@ TEST_P(ResetFaults, FailureIsNeverReportedAsSuccess) {
 
 INSTANTIATE_TEST_SUITE_P(
     Faults, ResetFaults,
-    ::testing::Combine(::testing::Values(
-                           // The root's position is sought once for the read, then for the write.
-                           ResetFault{"SeekFailsBeforeFirstWrite",
-                                      [](FailingDeviceIo& io) {
-                                        io.FailSeek(kRootAt, 2, FailingDeviceIo::SeekFault::kError);
-                                      },
-                                      {},
-                                      ""},
-                           ResetFault{"SeekLandsShortBeforeCopy",
-                                      [](FailingDeviceIo& io) {
-                                        io.FailSeek(kCopyAt, 1,
-                                                    FailingDeviceIo::SeekFault::kElsewhere);
-                                      },
-                                      {kRootAt},
-                                      ""},
-                           ResetFault{"SeekFailsBeforeReadingRoot",
-                                      [](FailingDeviceIo& io) {
-                                        io.FailSeek(kRootAt, 1, FailingDeviceIo::SeekFault::kError);
-                                      },
-                                      {},
-                                      ""},
-                           ResetFault{"WriteFailsAtRoot",
-                                      [](FailingDeviceIo& io) { io.FailWriteAt(kRootAt); },
-                                      {kCopyAt},
-                                      "*** ERROR writing block"},
-                           ResetFault{"WriteFailsAtCopy",
-                                      [](FailingDeviceIo& io) { io.FailWriteAt(kCopyAt); },
-                                      {kRootAt},
-                                      "*** ERROR writing block"},
-                           ResetFault{"FlushFails",
-                                      [](FailingDeviceIo& io) { io.FailFlush(); },
-                                      {kRootAt, kCopyAt},
-                                      "*** ERROR writing block"}),
-                       ::testing::Bool()),
-    [](const auto& param_info) {
-      return std::string(std::get<0>(param_info.param).name) +
-             (std::get<1>(param_info.param) ? "Rtv4000" : "Standard");
-    });
+    ::testing::Combine(
+        ::testing::Values(
+            // The root's position is sought once for the read, then for the write.
+            ResetFault{"SeekFailsBeforeReadingRoot", {IoFault::kSeekFails, kRootAt}, {}, ""},
+            ResetFault{"SeekFailsBeforeFirstWrite", {IoFault::kSeekFails, kRootAt, 2}, {}, ""},
+            ResetFault{
+                "SeekLandsShortBeforeCopy", {IoFault::kSeekLandsShort, kCopyAt}, {kRootAt}, ""},
+            ResetFault{"WriteFailsAtRoot",
+                       {IoFault::kWriteFails, kRootAt},
+                       {kCopyAt},
+                       "*** ERROR writing block"},
+            ResetFault{"WriteFailsAtCopy",
+                       {IoFault::kWriteFails, kCopyAt},
+                       {kRootAt},
+                       "*** ERROR writing block"},
+            ResetFault{"FlushFails",
+                       {IoFault::kFlushFails},
+                       {kRootAt, kCopyAt},
+                       "*** ERROR writing block"}),
+        ::testing::Bool()),
+    testing::ByteOrderNames());
 
-INSTANTIATE_TEST_SUITE_P(BothOrders, ResetFormatted, ::testing::Bool(), [](const auto& param_info) {
-  return param_info.param ? "Rtv4000" : "Standard";
-});
+INSTANTIATE_TEST_SUITE_P(BothOrders, ResetFormatted, ::testing::Bool(), testing::ByteOrderNames());
 
 TEST_F(ResetTest, MissingDeviceReportedTwiceAndBoxed) {
   testing::ScriptedFrontEnd& ui = StartRecording();
   std::string missing = dir_.File("none.img");
   EXPECT_EQ(ResetMpegPartition(missing), -1);
-  std::string text = "*** ERROR: Could not open device " + missing;
-  EXPECT_EQ(ui.lines(), (std::vector<std::string>{"*** Resetting MPEG partition", text, text}));
-  ASSERT_EQ(ui.boxes().size(), 1u);
-  EXPECT_EQ(ui.boxes()[0].caption, "*** ERROR ***");
+  ASSERT_EQ(ui.lines().size(), 3u);
+  EXPECT_EQ(ui.lines().front(), "*** Resetting MPEG partition");
+  ExpectOpenFailureReported(missing);
 }
 
 // ---- every check, at its edges ---------------------------------------------------------------
@@ -364,10 +337,7 @@ INSTANTIATE_TEST_SUITE_P(
             Layout{"CrcLength999", 4000, 4002, 8192, 3, 999, nullptr, kSuspicious},
             Layout{"CrcLength1001", 4000, 4002, 8192, 3, 1001, nullptr, kSuspicious}),
         ::testing::Bool()),
-    [](const auto& param_info) {
-      return std::string(std::get<0>(param_info.param).name) +
-             (std::get<1>(param_info.param) ? "Rtv4000" : "Standard");
-    });
+    testing::ByteOrderNames());
 
 }  // namespace
 }  // namespace quillmar

@@ -20,24 +20,7 @@ using testing::Pattern;
 using testing::ReadSectors;
 using testing::ReplayTvDisk;
 
-class EndToEndTest : public testing::OpsTest {
- protected:
-  Sector StandardSector0(const std::string& path, bool rtv4000) {
-    std::vector<uint8_t> bytes = ReadSectors(path, 0, 1);
-    Sector sector{};
-    std::copy(bytes.begin(), bytes.end(), sector.begin());
-    if (rtv4000)
-      Rtv4000Byteswap(sector);
-    return sector;
-  }
-
-  ::testing::AssertionResult Verified(const std::string& path) {
-    InspectionReport report = InspectDrive(path);
-    if (report.verified)
-      return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << RenderInspection(report);
-  }
-};
+using EndToEndTest = testing::OpsTest;
 
 TEST_F(EndToEndTest, StandardDiskMovesToALargerDiskKeepingItsRecordings) {
   ReplayTvDisk old_disk;
@@ -69,7 +52,7 @@ TEST_F(EndToEndTest, StandardDiskMovesToALargerDiskKeepingItsRecordings) {
   EXPECT_TRUE(patched.is_replaytv);
   EXPECT_TRUE(patched.patched);
   EXPECT_EQ(patched.dual_position, 0);
-  Sector sector0 = StandardSector0(Image("new.img"), false);
+  Sector sector0 = testing::ReadSector(Image("new.img"), 0, false);
   PartitionEntry p2 = ReadPartitionEntry(sector0, 2);
   EXPECT_EQ(p2.start, 4002u);
   EXPECT_EQ(p2.length, 400000u - 4002u);
@@ -110,7 +93,7 @@ TEST_F(EndToEndTest, LargeStandardTargetIsLimitedTo137Gb) {
   EXPECT_TRUE(ui().Logged("***** Limiting disk (" + Image("new.img") +
                           ") to 137GB (actual size is 153GB)"));
   EXPECT_TRUE(ui().Logged("   Target disk is " + Image("new.img") + " (267386880 sectors)"));
-  PartitionEntry p2 = ReadPartitionEntry(StandardSector0(Image("new.img"), false), 2);
+  PartitionEntry p2 = ReadPartitionEntry(testing::ReadSector(Image("new.img"), 0, false), 2);
   EXPECT_EQ(p2.start, 40002u);
   EXPECT_EQ(p2.length, 267386880u - 40002u);
   InspectionReport report = InspectDrive(Image("new.img"));
@@ -158,7 +141,7 @@ TEST_F(PhotoMoveTest, PhotoPartitionEndsAtTheLastSectorWithItsData) {
   ASSERT_EQ(PatchSingleDrive(1, 204800), 0) << ui().Transcript();
   Refresh();
 
-  Sector sector0 = StandardSector0(Image("new.img"), true);
+  Sector sector0 = testing::ReadSector(Image("new.img"), 0, true);
   PartitionEntry p3 = ReadPartitionEntry(sector0, 3);
   EXPECT_EQ(p3.type, kRecorderPartitionType);
   EXPECT_EQ(p3.length, 20480u) << "the request is ignored without a reformat";
@@ -185,7 +168,7 @@ TEST_F(PhotoMoveTest, ReformatWithANewPhotoSizeGivesAFreshFileSystem) {
   ui().AnswerAll({true, true, false, true});
   ASSERT_EQ(PatchSingleDrive(1, 40960), 0) << ui().Transcript();
   Refresh();
-  PartitionEntry p3 = ReadPartitionEntry(StandardSector0(Image("new.img"), true), 3);
+  PartitionEntry p3 = ReadPartitionEntry(testing::ReadSector(Image("new.img"), 0, true), 3);
   EXPECT_EQ(p3.start, 500000u - 40960u);
   EXPECT_EQ(p3.length, 40960u);
   InspectionReport report = InspectDrive(Image("new.img"));

@@ -101,14 +101,7 @@ class PatchTest : public testing::OpsTest {
     disk.recordings = {{100000, 16}};
     return disk;
   }
-  Sector Sector0() {
-    std::vector<uint8_t> bytes = ReadSectors(Image("disk.img"), 0, 1);
-    Sector sector{};
-    std::copy(bytes.begin(), bytes.end(), sector.begin());
-    if (disk_.rtv4000)
-      Rtv4000Byteswap(sector);
-    return sector;
-  }
+  Sector Sector0() { return testing::ReadSector(Image("disk.img"), 0, disk_.rtv4000); }
   uint64_t MpegOffset() const { return uint64_t{disk_.p1_length + 2} * 512; }
   FsBlock MpegBlock(uint32_t cluster_size, uint64_t cluster) {
     return ReadFsBlock(Image("disk.img"), MpegOffset() + cluster * cluster_size, disk_.rtv4000);

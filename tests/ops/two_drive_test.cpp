@@ -19,15 +19,6 @@ using testing::MakeReplayTvDisk;
 using testing::ReadSectors;
 using testing::ReplayTvDisk;
 
-Sector StandardSector(const std::string& path, uint64_t sector, bool rtv4000) {
-  std::vector<uint8_t> bytes = ReadSectors(path, sector, 1);
-  Sector block{};
-  std::copy(bytes.begin(), bytes.end(), block.begin());
-  if (rtv4000)
-    Rtv4000Byteswap(block);
-  return block;
-}
-
 class TwoDriveTest : public testing::OpsTest, public ::testing::WithParamInterface<bool> {
  protected:
   bool rtv4000() const { return GetParam(); }
@@ -60,8 +51,8 @@ TEST_P(TwoDriveTest, JoinsBothDrivesIntoOneSpace) {
                         ") to 137GB (actual size is 153GB)"),
             !rtv4000());
 
-  Sector vs1 = StandardSector(Image("one.img"), 1, rtv4000());
-  Sector vs2 = StandardSector(Image("two.img"), 1, rtv4000());
+  Sector vs1 = testing::ReadSector(Image("one.img"), 1, rtv4000());
+  Sector vs2 = testing::ReadSector(Image("two.img"), 1, rtv4000());
   EXPECT_EQ(vs1, BuildVolumeSequenceBlock(0, s1, s2));
   EXPECT_EQ(vs2, BuildVolumeSequenceBlock(1, s1, s2));
   EXPECT_EQ(GetBe64(vs1, 40), 81964302336u);
@@ -74,10 +65,10 @@ TEST_P(TwoDriveTest, JoinsBothDrivesIntoOneSpace) {
   if (rtv4000())
     expected_magic = {0xA0, 0xF5, 0x9E, 0xD6};
   EXPECT_EQ(raw_magic, expected_magic);
-  EXPECT_EQ(StandardSector(Image("two.img"), 0, rtv4000()), EmptyPartitionBlock());
+  EXPECT_EQ(testing::ReadSector(Image("two.img"), 0, rtv4000()), EmptyPartitionBlock());
 
   uint32_t photo = rtv4000() ? 204800 : 0;
-  Sector table = StandardSector(Image("one.img"), 0, rtv4000());
+  Sector table = testing::ReadSector(Image("one.img"), 0, rtv4000());
   PartitionEntry p2 = ReadPartitionEntry(table, 2);
   EXPECT_EQ(p2.start, 40002u);
   EXPECT_EQ(p2.length, s1 + s2 - 40000u - 4u - photo);

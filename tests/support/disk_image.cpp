@@ -592,6 +592,15 @@ FsBlock ReadFsBlock(const std::string& path, uint64_t offset, bool rtv4000) {
   return block;
 }
 
+Sector ReadSector(const std::string& path, uint64_t sector, bool rtv4000) {
+  std::vector<uint8_t> data = ReadSectors(path, sector, 1);
+  Sector block{};
+  std::copy(data.begin(), data.end(), block.begin());
+  if (rtv4000)
+    Rtv4000Byteswap(block);
+  return block;
+}
+
 int64_t FileSize(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0)

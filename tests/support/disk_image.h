@@ -136,8 +136,10 @@ std::vector<uint8_t> ReadBytes(const std::string& path, uint64_t offset, size_t 
 ::testing::AssertionResult WriteBytes(const std::string& path, uint64_t offset,
                                       std::span<const uint8_t> bytes);
 
-// A 1024-byte file-system block at a byte offset, converted to standard order when rtv4000.
+// A 1024-byte file-system block at a byte offset / one sector, converted to standard order when
+// rtv4000.
 FsBlock ReadFsBlock(const std::string& path, uint64_t offset, bool rtv4000);
+Sector ReadSector(const std::string& path, uint64_t sector, bool rtv4000);
 
 // Size in bytes of a file, or -1.
 int64_t FileSize(const std::string& path);
