@@ -93,7 +93,7 @@ std::string MissingChoice(const CliRequest& request, bool terminal) {
       return std::string("\"") + kResetCaption + "\" (give --mpeg keep|reset|reformat)";
     }
     // The photo question comes only for a disk in RTV4000 order, the first drive's for a pair.
-    const DriveInfo& drive = DriveTable[static_cast<size_t>(request.drives[0])];
+    const DriveInfo& drive = DriveAt(request.drives[0]);
     if (drive.rtv4000 != 0 && !request.format_photo) {
       return std::string("\"") + kPhotoCaption + "\" (give --format-photo yes|no)";
     }
@@ -105,13 +105,13 @@ std::string MissingChoice(const CliRequest& request, bool terminal) {
 }
 
 bool Present(int index) {
-  return DriveTable[static_cast<size_t>(index)].size_sectors != 0;
+  return DriveAt(index).size_sectors != 0;
 }
 
 // What the window does when a drive is set as source or target: a drive with PC partitions is
 // taken only after the warning was answered Yes.
 bool AcceptSelection(int index) {
-  if (DriveTable[static_cast<size_t>(index)].system_disk == 0)
+  if (DriveAt(index).system_disk == 0)
     return true;
   std::string warning = Format(
       "*** WARNING: Drive %d contains non-ReplayTV partition information\n*** WARNING: and may "
@@ -142,8 +142,8 @@ bool SelectDrives(const std::vector<int>& drives) {
     }
   }
   if (drives.size() == 2 && drives[0] != drives[1]) {
-    const std::string& first = DriveTable[static_cast<size_t>(drives[0])].device_path;
-    const std::string& second = DriveTable[static_cast<size_t>(drives[1])].device_path;
+    const std::string& first = DriveAt(drives[0]).device_path;
+    const std::string& second = DriveAt(drives[1]).device_path;
     if (SameDisk(first, second)) {
       Complain(Format("drives %d (%s) and %d (%s) are the same disk", drives[0], first.c_str(),
                       drives[1], second.c_str()));
@@ -160,11 +160,11 @@ bool SelectDrives(const std::vector<int>& drives) {
 // The second drive of the pair drive index is the first of, when exactly one listed drive is
 // a second drive; -1 otherwise.
 int SecondOfPair(int index) {
-  if (DriveTable[static_cast<size_t>(index)].dual_position != 1)
+  if (DriveAt(index).dual_position != 1)
     return -1;
   int found = -1;
   for (int i = 0; i < kMaxDrives; ++i) {
-    if (Present(i) && DriveTable[static_cast<size_t>(i)].dual_position == 2) {
+    if (Present(i) && DriveAt(i).dual_position == 2) {
       if (found != -1)
         return -1;
       found = i;
@@ -180,8 +180,7 @@ int Inspect(int index) {
   }
   int second = SecondOfPair(index);
   InspectionReport report =
-      InspectDrive(DriveTable[static_cast<size_t>(index)].device_path,
-                   second < 0 ? "" : DriveTable[static_cast<size_t>(second)].device_path);
+      InspectDrive(DriveAt(index).device_path, second < 0 ? "" : DriveAt(second).device_path);
   std::fputs(RenderInspection(report).c_str(), stdout);
   std::fflush(stdout);
   return report.verified ? 0 : -1;
@@ -190,7 +189,7 @@ int Inspect(int index) {
 int CopyPhoto(int source, int target) {
   if (!SelectDrives({source, target}))
     return -1;
-  if (DriveTable[static_cast<size_t>(source)].rtv4000 == 0) {
+  if (DriveAt(source).rtv4000 == 0) {
     Complain(
         Format("drive %d is not in RTV4000 byte order; only RTV4000 disks have a Photo "
                "partition to copy",
@@ -277,7 +276,7 @@ int RunCommand(const CliRequest& request) {
     front_end.DeclineEverything();
   }
   if (request.command == Command::kPatch && request.photo_sectors != 0 &&
-      DriveTable[static_cast<size_t>(request.drives[0])].rtv4000 == 0) {
+      DriveAt(request.drives[0]).rtv4000 == 0) {
     Complain("note: --photo applies to disks in RTV4000 byte order only");
   }
   int result = Operate(request);

@@ -38,6 +38,11 @@ extern std::array<uint32_t, kMaxDrives> g_detectedSectors;
 extern std::array<uint32_t, kMaxDrives> g_forcedSectors;
 extern bool g_probePending;
 
+// The record of drive index 0..kMaxDrives-1 (callers check the index first).
+inline DriveInfo& DriveAt(int index) {
+  return DriveTable[static_cast<size_t>(index)];
+}
+
 // Probes on the first call in a run (clearing the table first), then reads sectors 0 and 1 of
 // every known drive and derives its classification.
 void ClassifyDrives();

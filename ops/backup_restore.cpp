@@ -60,7 +60,7 @@ int BackupSourceDrive(int source_index, const OperationStart& on_start) {
     ShowError("You must select a disk first.");
     return -1;
   }
-  const DriveInfo& source = DriveTable[static_cast<size_t>(source_index)];
+  const DriveInfo& source = DriveAt(source_index);
   if (!source.is_replaytv &&
       !AskWarning("*** WARNING: Source disk does not seem to be a ReplayTV disk.\n    Do you want "
                   "to continue?")) {
@@ -92,7 +92,7 @@ int RestoreTargetDrive(int target_index, const OperationStart& on_start) {
     ShowError("You must select a disk first.");
     return -1;
   }
-  const DriveInfo& target = DriveTable[static_cast<size_t>(target_index)];
+  const DriveInfo& target = DriveAt(target_index);
   if (target.system_disk &&
       !AskWarning(Format("*** WARNING: Drive %d contains non-ReplayTV partition information\n*** "
                          "WARNING: and may be one of your PC's drives.\n    Are you sure you "

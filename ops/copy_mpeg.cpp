@@ -41,8 +41,8 @@ void LogRangeLength(const char* which, const std::string& path, uint32_t blocks)
 int CopyMpegPartition(int source_index, int target_index) {
   if (!CheckSourceAndTarget(source_index, target_index))
     return -1;
-  const DriveInfo& source = DriveTable[static_cast<size_t>(source_index)];
-  const DriveInfo& target = DriveTable[static_cast<size_t>(target_index)];
+  const DriveInfo& source = DriveAt(source_index);
+  const DriveInfo& target = DriveAt(target_index);
   if (!AskMpegQuestions(source, target))
     return -1;
 

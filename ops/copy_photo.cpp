@@ -28,8 +28,8 @@ int CopyPhotoPartition(int source_index, int target_index) {
   // Source and target may be the same drive: the partition then moves to the drive's end.
   if (!CheckSourceAndTargetSelected(source_index, target_index))
     return -1;
-  const DriveInfo& source = DriveTable[static_cast<size_t>(source_index)];
-  const DriveInfo& target = DriveTable[static_cast<size_t>(target_index)];
+  const DriveInfo& source = DriveAt(source_index);
+  const DriveInfo& target = DriveAt(target_index);
   if (source.p3_length == 0) {
     ShowError("Source disk doesn't have a Photo partition.");
     return -1;

@@ -37,8 +37,8 @@ bool AskMirrorQuestions(const DriveInfo& source, const DriveInfo& target) {
 int MirrorSystemPartition(int source_index, int target_index) {
   if (!CheckSourceAndTarget(source_index, target_index))
     return -1;
-  const DriveInfo& source = DriveTable[static_cast<size_t>(source_index)];
-  const DriveInfo& target = DriveTable[static_cast<size_t>(target_index)];
+  const DriveInfo& source = DriveAt(source_index);
+  const DriveInfo& target = DriveAt(target_index);
   if (!AskMirrorQuestions(source, target))
     return -1;
 

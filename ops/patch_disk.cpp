@@ -279,7 +279,7 @@ int PatchSingleDrive(int target, uint32_t photo_request) {
     ShowError("You must select a disk first.");
     return -1;
   }
-  const DriveInfo& drive = DriveTable[static_cast<size_t>(target)];
+  const DriveInfo& drive = DriveAt(target);
   if (drive.system_disk) {
     ShowError("Selected drive appears to be a System Disk!!!\nYOU CAN NOT PATCH A SYSTEM DISK!!!");
     return -1;

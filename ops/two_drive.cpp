@@ -26,7 +26,7 @@ bool CheckDrives(int drive1, int drive2) {
     ShowError("No drive 1 defined.");
     return false;
   }
-  const DriveInfo& first = DriveTable[static_cast<size_t>(drive1)];
+  const DriveInfo& first = DriveAt(drive1);
   if (first.system_disk) {
     ShowError("Drive 1 of 2 appears to be a System Disk!!!\nYOU CAN NOT PATCH A SYSTEM DISK!!!");
     return false;
@@ -40,7 +40,7 @@ bool CheckDrives(int drive1, int drive2) {
     ShowError(Format("Drive 1 and Drive 2 MUST NOT be the same (%s).", first.device_path.c_str()));
     return false;
   }
-  const DriveInfo& second = DriveTable[static_cast<size_t>(drive2)];
+  const DriveInfo& second = DriveAt(drive2);
   if (second.system_disk &&
       !ConfirmProceed("Drive 2 of 2 appears to be a System Disk!!!\nYOU SHOULD NEVER OVERWRITE A "
                       "SYSTEM DISK!!!\nPlease remove the partitions from Drive 2 of 2\nand "
@@ -159,8 +159,8 @@ int WriteJoinBlocks(const DriveInfo& first, const DriveInfo& second, uint32_t s1
 int AddSecondDrive(int drive1, int drive2, uint32_t photo_request) {
   if (!CheckDrives(drive1, drive2))
     return -1;
-  const DriveInfo& first = DriveTable[static_cast<size_t>(drive1)];
-  const DriveInfo& second = DriveTable[static_cast<size_t>(drive2)];
+  const DriveInfo& first = DriveAt(drive1);
+  const DriveInfo& second = DriveAt(drive2);
 
   LogBanner({"ADDING SECOND DRIVE"});
   LogLine("");

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "tests/cli/memory_stream.h"
+
 namespace quillmar {
 namespace {
 
@@ -30,20 +32,10 @@ TEST(ProgressDisplay, LinesShowWhatIsKnownSoFar) {
 
 class PlainProgress : public ::testing::Test {
  protected:
-  PlainProgress() : file_(std::tmpfile()) {}
-  ~PlainProgress() override { std::fclose(file_); }
+  std::string Text() { return stream_.Text(); }
 
-  std::string Text() {
-    std::fflush(file_);
-    std::rewind(file_);
-    std::string text;
-    int c;
-    while ((c = std::fgetc(file_)) != EOF)
-      text += static_cast<char>(c);
-    return text;
-  }
-
-  std::FILE* file_;
+  testing::MemoryStream stream_;
+  std::FILE* file_ = stream_.get();
   double now_ = 100.0;
   uint64_t bytes_ = 7000;  // counted before this copy began: not part of its rate
 };
