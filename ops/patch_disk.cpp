@@ -29,6 +29,8 @@ enum class MpegAction { kKeep, kReset, kReformat };
 
 // What one run of the patch decided: its inputs, the answers and the layout.
 struct PatchPlan {
+  std::string first_device;
+  std::string second_device;
   uint32_t first_sectors = 0;
   uint32_t second_sectors = 0;
   uint32_t second_reserve = 0;
@@ -196,19 +198,18 @@ int ReformatMpegPartition(const std::string& device, const PatchLayout& layout, 
                          "mpeg", {});
 }
 
-int FormatPhotoPartition(const std::string& first_device, const std::string& second_device,
-                         const PatchPlan& plan) {
+int FormatPhotoPartition(const PatchPlan& plan) {
   const PatchLayout& layout = plan.layout;
   uint32_t cluster_size = PhotoClusterSize(layout.photo);
   uint64_t clusters = static_cast<uint64_t>(layout.photo) / (cluster_size / 512);
   if (plan.second_sectors == 0) {
-    return FormatPartition(first_device, ByteOffset(layout.p3start), plan.rtv4000, cluster_size,
-                           clusters, "storage", {"tmp", "Photo"});
+    return FormatPartition(plan.first_device, ByteOffset(layout.p3start), plan.rtv4000,
+                           cluster_size, clusters, "storage", {"tmp", "Photo"});
   }
   // Joined sector L >= first_sectors lies on drive 2 at L - first_sectors + second_reserve.
   int64_t on_second = layout.p3start - int64_t{plan.first_sectors} + plan.second_reserve;
-  return FormatPartition(second_device, ByteOffset(on_second), plan.rtv4000, cluster_size, clusters,
-                         "storage", {"tmp", "Photo"});
+  return FormatPartition(plan.second_device, ByteOffset(on_second), plan.rtv4000, cluster_size,
+                         clusters, "storage", {"tmp", "Photo"});
 }
 
 constexpr int kInvalidClusterSize = -2;
@@ -247,7 +248,7 @@ int PatchPartitionsOnFirstDrive(int fd, PatchPlan& plan) {
   if (refusal.empty())
     refusal = CheckMpegMetadataPlace(fd, plan);
   if (!refusal.empty()) {
-    ShowError(refusal);
+    ShowError(RefusalFor(refusal, plan.first_device, plan.second_device));
     return -1;
   }
   RewriteEntries(block, plan.layout);
@@ -315,6 +316,8 @@ int PatchDisk(const std::string& first_device, const std::string& second_device,
     return -1;
   }
   PatchPlan plan;
+  plan.first_device = first_device;
+  plan.second_device = second_device;
   plan.first_sectors = first_sectors;
   plan.second_sectors = second_sectors;
   plan.second_reserve = second_reserve;
@@ -335,7 +338,7 @@ int PatchDisk(const std::string& first_device, const std::string& second_device,
     // The reset reports its own refusals and failures; the patch stands either way.
     ResetMpegPartition(first_device);
   }
-  if (plan.reformat_photo && FormatPhotoPartition(first_device, second_device, plan) != 0) {
+  if (plan.reformat_photo && FormatPhotoPartition(plan) != 0) {
     return -1;
   }
   LogBanner({"PATCH COMPLETE"});

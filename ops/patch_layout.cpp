@@ -130,4 +130,12 @@ uint32_t PhotoClusterSize(int64_t photo) {
   return 65536;
 }
 
+std::string RefusalFor(const std::string& refusal, const std::string& first_device,
+                       const std::string& second_device) {
+  if (second_device.empty())
+    return refusal + Format("\n           Disk: %s", first_device.c_str());
+  return refusal + Format("\n           Disk 1 of 2: %s\n           Disk 2 of 2: %s",
+                          first_device.c_str(), second_device.c_str());
+}
+
 }  // namespace quillmar

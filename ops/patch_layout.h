@@ -59,6 +59,10 @@ std::string CheckReformatFits(const PatchLayout& layout, uint32_t first_sectors)
 
 // The cluster size of a reformatted MPEG partition of p2len sectors: the override (low 9 bits
 // cleared) when the formatter accepts it and it is not greater than p2len, else the ladder.
+// A refusal of the checks above, followed by the drive or drives it is about.
+std::string RefusalFor(const std::string& refusal, const std::string& first_device,
+                       const std::string& second_device);
+
 uint32_t MpegReformatClusterSize(int64_t p2len, int32_t override_bytes);
 
 // The cluster size of a formatted Photo partition of photo sectors.

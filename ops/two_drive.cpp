@@ -63,7 +63,8 @@ uint32_t LimitedSize(const DriveInfo& drive, bool limit) {
 // partition at the end of drive 2. Every layout it could choose is checked here, before drive 2
 // is touched: a Photo partition larger than drive 2's part would begin on drive 1. 0, or -1
 // when refused or unreadable (reported).
-int CheckJoinedLayout(const DriveInfo& first, uint32_t s1, uint32_t s2, uint32_t photo_request) {
+int CheckJoinedLayout(const DriveInfo& first, const DriveInfo& second, uint32_t s1, uint32_t s2,
+                      uint32_t photo_request) {
   UniqueFd fd = UniqueFd::Open(first.device_path, OpenMode::kReadOnly);
   if (!fd.valid()) {
     ShowError(Format("*** ERROR: Could not open device %s", first.device_path.c_str()));
@@ -102,7 +103,7 @@ int CheckJoinedLayout(const DriveInfo& first, uint32_t s1, uint32_t s2, uint32_t
           CheckInPlacePatchFits(layout, s1, ReadOldClusterSize(fd.get(), layout.p2start, rtv4000));
     }
     if (!refusal.empty()) {
-      ShowError(refusal);
+      ShowError(RefusalFor(refusal, first.device_path, second.device_path));
       return -1;
     }
   }
@@ -175,7 +176,7 @@ int AddSecondDrive(int drive1, int drive2, uint32_t photo_request) {
   bool limit = !first.rtv4000;
   uint32_t s1 = LimitedSize(first, limit);
   uint32_t s2 = LimitedSize(second, limit);
-  if (CheckJoinedLayout(first, s1, s2, photo_request) != 0)
+  if (CheckJoinedLayout(first, second, s1, s2, photo_request) != 0)
     return -1;
   if (WriteJoinBlocks(first, second, s1, s2, limit) != 0)
     return -1;

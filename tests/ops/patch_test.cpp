@@ -281,6 +281,8 @@ TEST_F(PatchTest, DriveTooSmallForItsSystemPartitionIsRefusedBeforeWriting) {
   EXPECT_TRUE(Unchanged());
   EXPECT_EQ(LastBox().caption, "*** ERROR ***");
   EXPECT_NE(LastBox().text.find("*** ERROR: The disk is too small"), std::string::npos);
+  EXPECT_NE(LastBox().text.find("Disk: " + Image("disk.img")), std::string::npos)
+      << "the box names the drive it refuses";
 }
 
 TEST_F(PatchTest, PhotoRequestLargerThanTheDriveIsRefusedBeforeWriting) {

@@ -127,6 +127,10 @@ TEST_P(TwoDriveTest, ReformatBeyondDriveOneIsRefusedBeforeWriting) {
   EXPECT_TRUE(Unchanged());
   EXPECT_NE(LastBox().text.find("on drive 1, too few for its file"), std::string::npos)
       << LastBox().text;
+  EXPECT_NE(LastBox().text.find("Disk 1 of 2: " + Image("one.img") +
+                                "\n           Disk 2 of 2: " + Image("two.img")),
+            std::string::npos)
+      << LastBox().text;
 }
 
 TEST_P(TwoDriveTest, DeclinedConfirmationLeavesOnlyTheBanner) {
