@@ -7,10 +7,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/build_info.h"
-#include "app/command_line.h"
-#include "app/log.h"
-#include "app/settings.h"
+#include "base/build_info.h"
+#include "base/command_line.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "cli/cli_arguments.h"
 #include "cli/demo_drives.h"
 #include "cli/drive_listing.h"
@@ -19,7 +19,7 @@
 #include "cli/transfer_meter.h"
 #include "cli/usage_text.h"
 #include "disk/drive_map.h"
-#include "disk/drive_table.h"
+#include "drives/classify.h"
 #include "ops/inspector.h"
 #include "ops/operations.h"
 

@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "format/byte_order.h"
+#include "base/byte_order.h"
 #include "format/formatter.h"
 #include "format/partition_block.h"
 

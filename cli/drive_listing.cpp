@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <vector>
 
-#include "app/drive_status.h"
-#include "app/log.h"
+#include "drives/drive_status.h"
+#include "base/log.h"
 
 namespace quillmar::cli {
 namespace {

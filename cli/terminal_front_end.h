@@ -7,7 +7,7 @@
 #include <map>
 #include <string>
 
-#include "app/front_end.h"
+#include "base/front_end.h"
 #include "cli/progress_display.h"
 
 namespace quillmar::cli {

@@ -4,7 +4,7 @@
 #include <cinttypes>
 #include <cstring>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "disk/device_io.h"
 
 namespace quillmar {

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "disk/unique_fd.h"
-#include "format/byte_order.h"
+#include "base/byte_order.h"
 
 namespace quillmar {
 

@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <memory>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "disk/block_io.h"
 #include "disk/device_io.h"
 #include "disk/unique_fd.h"

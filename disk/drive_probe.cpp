@@ -4,8 +4,8 @@
 #include <cerrno>
 #include <string>
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "disk/drive_map.h"
 #include "disk/drive_table.h"
 

@@ -1,5 +1,5 @@
 // The program's one picture of the drives: 16 records, one per drive index, written only by the
-// probe and the classification and read by the window, the command line and every operation.
+// probe and the classification (drives/classify.h) and read by the front-ends and every operation.
 #pragma once
 
 #include <array>
@@ -42,10 +42,6 @@ extern bool g_probePending;
 inline DriveInfo& DriveAt(int index) {
   return DriveTable[static_cast<size_t>(index)];
 }
-
-// Probes on the first call in a run (clearing the table first), then reads sectors 0 and 1 of
-// every known drive and derives its classification.
-void ClassifyDrives();
 
 // Clears the table, both size tables and sets g_probePending again (tests start clean).
 void ResetDriveTable();

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "format/byte_order.h"
+#include "base/byte_order.h"
 
 namespace quillmar {
 

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/log.h"
-#include "format/byte_order.h"
+#include "base/log.h"
+#include "base/byte_order.h"
 
 namespace quillmar {
 

@@ -2,7 +2,7 @@
 
 #include <cinttypes>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "disk/block_io.h"
 #include "disk/unique_fd.h"
 #include "format/fs_blocks.h"

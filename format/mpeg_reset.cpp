@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "disk/block_io.h"
 #include "disk/unique_fd.h"
 #include "format/checksum.h"

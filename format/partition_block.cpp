@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/log.h"
+#include "base/log.h"
 
 namespace quillmar {
 namespace {

@@ -8,7 +8,7 @@
 #include <span>
 #include <string>
 
-#include "format/byte_order.h"
+#include "base/byte_order.h"
 
 namespace quillmar {
 

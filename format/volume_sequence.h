@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "format/byte_order.h"
+#include "base/byte_order.h"
 
 namespace quillmar {
 

@@ -5,7 +5,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "disk/copy_engine.h"
 #include "disk/drive_table.h"
 #include "format/mpeg_reset.h"

@@ -1,6 +1,6 @@
 #include "ops/banner.h"
 
-#include "app/log.h"
+#include "base/log.h"
 
 namespace quillmar {
 namespace {

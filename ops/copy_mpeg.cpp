@@ -2,7 +2,7 @@
 // drive, to the same sectors of another recorder disk.
 #include <algorithm>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "disk/copy_engine.h"
 #include "disk/drive_table.h"
 #include "ops/banner.h"

@@ -1,6 +1,6 @@
 // Copies partition 3, the Photo partition of an RTV4000 disk, so that it ends at the last sector
 // of the target (which may be the source itself).
-#include "app/log.h"
+#include "base/log.h"
 #include "disk/copy_engine.h"
 #include "disk/drive_table.h"
 #include "ops/banner.h"

@@ -1,6 +1,6 @@
 #include "ops/drive_checks.h"
 
-#include "app/log.h"
+#include "base/log.h"
 
 namespace quillmar {
 

@@ -3,14 +3,14 @@
 #include <algorithm>
 #include <cinttypes>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "disk/device_io.h"
 #include "disk/drive_table.h"
 #include "disk/unique_fd.h"
 #include "format/checksum.h"
 #include "format/fs_blocks.h"
 #include "format/volume_sequence.h"
-#include "ops/sector_io.h"
+#include "disk/sector_io.h"
 
 namespace quillmar {
 namespace {

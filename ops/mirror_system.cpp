@@ -2,7 +2,7 @@
 // partition 2) to the same sectors of another drive.
 #include <cinttypes>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "disk/copy_engine.h"
 #include "disk/drive_table.h"
 #include "ops/banner.h"

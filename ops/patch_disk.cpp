@@ -4,8 +4,8 @@
 // reformatting it, and formats the Photo partition when asked to.
 #include <cinttypes>
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "disk/block_io.h"
 #include "disk/device_io.h"
 #include "disk/drive_table.h"
@@ -20,7 +20,7 @@
 #include "ops/drive_checks.h"
 #include "ops/operations.h"
 #include "ops/patch_layout.h"
-#include "ops/sector_io.h"
+#include "disk/sector_io.h"
 
 namespace quillmar {
 namespace {

@@ -4,11 +4,11 @@
 #include <cinttypes>
 #include <limits>
 
-#include "app/log.h"
-#include "app/settings.h"
-#include "format/byte_order.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "base/byte_order.h"
 #include "format/fs_blocks.h"
-#include "ops/sector_io.h"
+#include "disk/sector_io.h"
 
 namespace quillmar {
 namespace {

@@ -3,7 +3,7 @@
 // joined sector space, and the patch then spreads partition 2 over both.
 #include <vector>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "disk/block_io.h"
 #include "disk/drive_table.h"
 #include "disk/unique_fd.h"
@@ -13,7 +13,7 @@
 #include "ops/drive_checks.h"
 #include "ops/operations.h"
 #include "ops/patch_layout.h"
-#include "ops/sector_io.h"
+#include "disk/sector_io.h"
 
 namespace quillmar {
 namespace {

@@ -2,8 +2,8 @@
 
 #include <gtest/gtest.h>
 
-#include "app/command_line.h"
-#include "app/settings.h"
+#include "base/command_line.h"
+#include "base/settings.h"
 
 namespace quillmar {
 namespace {

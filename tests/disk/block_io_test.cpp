@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "disk/unique_fd.h"
-#include "tests/disk/copy_fixture.h"
+#include "tests/support/copy_fixture.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/temp_dir.h"

@@ -13,7 +13,7 @@
 #include "disk/device_io.h"
 #include "disk/forwarding_device_io.h"
 #include "disk/unique_fd.h"
-#include "tests/disk/copy_fixture.h"
+#include "tests/support/copy_fixture.h"
 
 namespace quillmar {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "disk/copy_engine.h"
-#include "tests/disk/copy_fixture.h"
+#include "tests/support/copy_fixture.h"
 
 namespace quillmar {
 namespace {

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/disk/probe_fake_platform.h"
+#include "tests/support/probe_fake_platform.h"
 
 namespace quillmar {
 namespace {

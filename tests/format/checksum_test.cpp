@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "format/byte_order.h"
+#include "base/byte_order.h"
 #include "tests/support/disk_image.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/temp_dir.h"

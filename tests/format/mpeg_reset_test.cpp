@@ -8,7 +8,7 @@
 
 #include <optional>
 
-#include "app/log.h"
+#include "base/log.h"
 #include "format/checksum.h"
 #include "format/fs_blocks.h"
 #include "format/partition_block.h"

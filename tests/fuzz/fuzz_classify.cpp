@@ -1,7 +1,7 @@
 // Arbitrary sectors 0 and 1 and an arbitrary size through the classification: no crash, no
 // undefined behaviour, no write at all, every descriptor closed, every flag in its range.
-#include "app/log.h"
-#include "disk/drive_table.h"
+#include "base/log.h"
+#include "drives/classify.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using namespace quillmar;

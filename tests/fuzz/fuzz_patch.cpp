@@ -6,8 +6,8 @@
 // they lie.
 #include <vector>
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "format/partition_block.h"
 #include "ops/operations.h"
 #include "tests/fuzz/fuzz_support.h"

@@ -2,7 +2,7 @@
 // blocks (each block comes from the input when the reset first reads it): no crash, no
 // undefined behaviour, and nothing written but the root directory block and its copy, 1024
 // bytes each, inside partition 2 and the drive.
-#include "app/log.h"
+#include "base/log.h"
 #include "format/mpeg_reset.h"
 #include "format/partition_block.h"
 #include "tests/fuzz/fuzz_support.h"

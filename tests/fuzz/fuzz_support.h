@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "app/front_end.h"
+#include "base/front_end.h"
 #include "disk/device_io.h"
-#include "format/byte_order.h"
+#include "base/byte_order.h"
 
 namespace quillmar::fuzzing {
 

@@ -9,8 +9,8 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/about_dlg.h"
-#include "app/build_info.h"
+#include "gui/about_dlg.h"
+#include "base/build_info.h"
 #include "disk/drive_table.h"
 #include "tests/gui/gui_harness.h"
 

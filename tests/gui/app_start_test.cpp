@@ -5,9 +5,9 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/log.h"
-#include "app/quillmar_app.h"
-#include "app/settings.h"
+#include "base/log.h"
+#include "gui/quillmar_app.h"
+#include "base/settings.h"
 #include "disk/drive_map.h"
 #include "tests/gui/gui_harness.h"
 

@@ -2,8 +2,8 @@
 // file-choice filter into Qt's form.
 #include <QTest>
 
-#include "app/drive_status.h"
-#include "app/file_filter.h"
+#include "drives/drive_status.h"
+#include "gui/file_filter.h"
 
 namespace quillmar {
 namespace {

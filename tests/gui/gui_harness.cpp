@@ -6,8 +6,8 @@
 #include <QRadioButton>
 #include <QTest>
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "disk/drive_map.h"
 #include "disk/drive_table.h"
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/quillmar_dlg.h"
+#include "gui/quillmar_dlg.h"
 #include "tests/support/disk_image.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/temp_dir.h"

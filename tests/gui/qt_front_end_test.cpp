@@ -13,7 +13,7 @@
 #include <algorithm>
 #include <functional>
 
-#include "app/qt_front_end.h"
+#include "gui/qt_front_end.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillmar {

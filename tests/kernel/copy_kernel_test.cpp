@@ -15,7 +15,7 @@
 
 #include "disk/copy_engine.h"
 #include "disk/unique_fd.h"
-#include "tests/disk/copy_fixture.h"
+#include "tests/support/copy_fixture.h"
 #include "tests/kernel/kernel_fixture.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/temp_dir.h"

@@ -2,7 +2,7 @@
 // Photo partitions, patch; checked by reading the new disk back.
 #include <gtest/gtest.h>
 
-#include "format/byte_order.h"
+#include "base/byte_order.h"
 #include "format/fs_blocks.h"
 #include "format/partition_block.h"
 #include "ops/inspector.h"

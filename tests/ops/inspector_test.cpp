@@ -1,7 +1,7 @@
 // The inspector reads a drive back and finds every damaged check of its metadata blocks.
 #include <gtest/gtest.h>
 
-#include "format/byte_order.h"
+#include "base/byte_order.h"
 #include "ops/inspector.h"
 #include "tests/ops/ops_test_env.h"
 

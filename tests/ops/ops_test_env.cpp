@@ -1,7 +1,7 @@
 #include "tests/ops/ops_test_env.h"
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
 #include "disk/drive_map.h"
 
 namespace quillmar::testing {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "disk/drive_table.h"
+#include "drives/classify.h"
 #include "tests/support/disk_image.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/temp_dir.h"

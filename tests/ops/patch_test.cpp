@@ -3,9 +3,9 @@
 // refuses before writing.
 #include <gtest/gtest.h>
 
-#include "app/log.h"
-#include "app/settings.h"
-#include "format/byte_order.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "base/byte_order.h"
 #include "format/checksum.h"
 #include "format/fs_blocks.h"
 #include "format/partition_block.h"

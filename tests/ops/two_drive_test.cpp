@@ -2,9 +2,9 @@
 // drive 1's byte order, partition 2 over both drives, the Photo partition on drive 2.
 #include <gtest/gtest.h>
 
-#include "app/log.h"
-#include "app/settings.h"
-#include "format/byte_order.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "base/byte_order.h"
 #include "format/partition_block.h"
 #include "format/volume_sequence.h"
 #include "ops/inspector.h"

@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "format/byte_order.h"
+#include "base/byte_order.h"
 
 namespace quillmar::testing {
 

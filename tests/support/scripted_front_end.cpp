@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/log.h"
+#include "base/log.h"
 
 namespace quillmar::testing {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/front_end.h"
+#include "base/front_end.h"
 
 namespace quillmar::testing {
 

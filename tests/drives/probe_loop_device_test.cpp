@@ -14,7 +14,7 @@
 
 #include "disk/drive_map.h"
 #include "disk/drive_probe.h"
-#include "disk/drive_table.h"
+#include "drives/classify.h"
 #include "format/partition_block.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/temp_dir.h"

@@ -1,4 +1,4 @@
-#include "app/qt_front_end.h"
+#include "gui/qt_front_end.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -11,7 +11,7 @@
 #include <QSpacerItem>
 #include <algorithm>
 
-#include "app/file_filter.h"
+#include "gui/file_filter.h"
 
 namespace quillmar {
 namespace {

@@ -1,11 +1,11 @@
-#include "app/about_dlg.h"
+#include "gui/about_dlg.h"
 
 #include <QGridLayout>
 #include <QLabel>
 #include <QPixmap>
 #include <QPushButton>
 
-#include "app/build_info.h"
+#include "base/build_info.h"
 
 namespace quillmar {
 

@@ -1,7 +1,7 @@
-#include "app/build_info.h"
+#include "base/build_info.h"
 
-#include "app/log.h"
-#include "app/settings.h"
+#include "base/log.h"
+#include "base/settings.h"
 
 namespace quillmar {
 

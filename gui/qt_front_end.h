@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/front_end.h"
+#include "base/front_end.h"
 
 class QListWidget;
 class QProgressBar;

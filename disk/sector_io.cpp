@@ -1,4 +1,4 @@
-#include "ops/sector_io.h"
+#include "disk/sector_io.h"
 
 #include "disk/block_io.h"
 #include "disk/device_io.h"

@@ -1,9 +1,9 @@
-#include "app/command_line.h"
+#include "base/command_line.h"
 
 #include <cctype>
 #include <cstdlib>
 
-#include "app/settings.h"
+#include "base/settings.h"
 
 namespace quillmar {
 

@@ -1,6 +1,6 @@
-#include "app/drive_status.h"
+#include "drives/drive_status.h"
 
-#include "app/log.h"
+#include "base/log.h"
 
 namespace quillmar {
 namespace {

@@ -1,9 +1,9 @@
-#include "app/quillmar_app.h"
+#include "gui/quillmar_app.h"
 
 #include <cstdio>
 
-#include "app/command_line.h"
-#include "app/quillmar_dlg.h"
+#include "base/command_line.h"
+#include "gui/quillmar_dlg.h"
 #include "disk/drive_map.h"
 
 namespace quillmar {

@@ -1,4 +1,4 @@
-#include "format/byte_order.h"
+#include "base/byte_order.h"
 
 #include <algorithm>
 

@@ -12,7 +12,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "disk/drive_map.h"
 #include "disk/drive_probe.h"
 #include "disk/drive_table.h"

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "app/quillmar_app.h"
+#include "gui/quillmar_app.h"
 
 int main(int argc, char** argv) {
   using quillmar::CQuillmarApp;

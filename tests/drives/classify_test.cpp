@@ -11,15 +11,15 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "base/settings.h"
 #include "disk/device_io.h"
 #include "disk/drive_map.h"
 #include "disk/drive_probe.h"
-#include "disk/drive_table.h"
+#include "drives/classify.h"
 #include "disk/forwarding_device_io.h"
 #include "format/partition_block.h"
 #include "format/volume_sequence.h"
-#include "tests/disk/probe_fake_platform.h"
+#include "tests/support/probe_fake_platform.h"
 #include "tests/support/disk_image.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/temp_dir.h"

@@ -1,10 +1,10 @@
-#include "app/command_line.h"
+#include "base/command_line.h"
 
 #include <gtest/gtest.h>
 
 #include <ostream>
 
-#include "app/settings.h"
+#include "base/settings.h"
 
 namespace quillmar {
 namespace {

@@ -1,4 +1,4 @@
-#include "app/quillmar_dlg.h"
+#include "gui/quillmar_dlg.h"
 
 #include <QAction>
 #include <QButtonGroup>
@@ -22,10 +22,11 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "app/about_dlg.h"
-#include "app/build_info.h"
-#include "app/log.h"
-#include "app/settings.h"
+#include "gui/about_dlg.h"
+#include "base/build_info.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "drives/classify.h"
 #include "ops/operations.h"
 #include "ops/photo_sizes.h"
 

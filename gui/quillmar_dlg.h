@@ -13,8 +13,8 @@
 #include <memory>
 #include <optional>
 
-#include "app/drive_status.h"
-#include "app/qt_front_end.h"
+#include "drives/drive_status.h"
+#include "gui/qt_front_end.h"
 #include "ops/operations.h"
 
 class QAction;

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "app/front_end.h"
+#include "base/front_end.h"
 
 namespace quillmar {
 

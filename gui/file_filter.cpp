@@ -1,4 +1,4 @@
-#include "app/file_filter.h"
+#include "gui/file_filter.h"
 
 #include <QRegularExpression>
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "format/byte_order.h"
+#include "base/byte_order.h"
 #include "tests/support/fake_device.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/temp_dir.h"

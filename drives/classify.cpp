@@ -1,0 +1,113 @@
+#include "drives/classify.h"
+
+#include <cerrno>
+
+#include "base/log.h"
+#include "disk/block_io.h"
+#include "disk/device_io.h"
+#include "disk/drive_probe.h"
+#include "disk/unique_fd.h"
+#include "format/partition_block.h"
+#include "format/volume_sequence.h"
+
+namespace quillmar {
+namespace {
+
+// Sectors 0 and 1, the two sectors in front of the first partition.
+constexpr uint32_t kLeadingSectors = 2;
+
+// The type of the first partition entry that is in use decides; empty entries are skipped.
+bool LooksLikePcDisk(const std::array<PartitionEntry, 4>& entries) {
+  for (const PartitionEntry& entry : entries) {
+    if (entry.type != 0)
+      return IsPcPartitionType(entry.type);
+  }
+  return false;
+}
+
+// Whether the partitions fill the drive. A drive in standard order of 137 GB or more is used
+// only up to 137 GB, so its partitions must end there.
+bool PartitionsFillDrive(const DriveInfo& d) {
+  uint32_t total = d.p1_length + d.p2_length + d.p3_length + d.p4_length + kLeadingSectors;
+  if (d.rtv4000 || d.size_sectors < k137GbSectors)
+    return d.size_sectors == total;
+  return total == k137GbSectors;
+}
+
+// Derives every classification field from sectors 0 and 1 as read from the drive.
+void Classify(DriveInfo& d, size_t index, Sector& sector0, Sector& sector1) {
+  d.rtv4000 = IsRtv4000Order(sector0) ? 1 : 0;
+  if (d.rtv4000) {
+    Rtv4000Byteswap(sector0);
+    Rtv4000Byteswap(sector1);
+  }
+  d.size_sectors = g_forcedSectors[index] != 0 ? g_forcedSectors[index] : g_detectedSectors[index];
+  std::array<PartitionEntry, 4> entries;
+  for (int n = 1; n <= 4; ++n)
+    entries[static_cast<size_t>(n - 1)] = ReadPartitionEntry(sector0, n);
+  d.is_replaytv =
+      entries[0].type == kRecorderPartitionType && entries[1].type == kRecorderPartitionType;
+  d.p1_length = entries[0].length;
+  d.p2_length = entries[1].length;
+  d.p3_length = entries[2].length;
+  d.p4_length = entries[3].length;
+  d.p2_start = entries[1].start;
+  d.p3_start = entries[2].start;
+  d.dual_position = VolumeSequencePosition(sector1);
+  d.system_disk = LooksLikePcDisk(entries) ? 1 : 0;
+  d.size_gb = d.size_sectors / kSectorsPerGb;
+  d.patched = PartitionsFillDrive(d) ? 1 : 0;
+}
+
+// Reads sectors 0 and 1 quietly; false unless both arrived in full.
+bool ReadLeadingSectors(int fd, Sector& sector0, Sector& sector1) {
+  constexpr int kWhole = static_cast<int>(kBlockSize);
+  if (Io().Seek(fd, 0) != 0)
+    return false;
+  return ReadBlocks(fd, sector0.data(), kBlockSize, /*quiet=*/true) == kWhole &&
+         ReadBlocks(fd, sector1.data(), kBlockSize, /*quiet=*/true) == kWhole;
+}
+
+void ClassifyDrive(size_t index) {
+  DriveInfo& d = DriveTable[index];
+  if (d.model.empty() || d.unreadable)
+    return;
+  UniqueFd fd = UniqueFd::Open(d.device_path, OpenMode::kReadOnly);
+  if (!fd.valid()) {
+    bool refused = errno == EACCES || errno == EPERM;
+    if (g_probePending) {
+      LogLine(Format("%s (%s) : Unable to open (may be a CD-ROM drive)", d.device_path.c_str(),
+                     d.model.c_str()));
+      if (refused)
+        ReportRawAccessNeedsRoot();
+    }
+    return;
+  }
+  Sector sector0{};
+  Sector sector1{};
+  bool complete = ReadLeadingSectors(fd.get(), sector0, sector1);
+  fd.Close();
+  if (!complete) {
+    d.unreadable = 1;
+    if (g_probePending) {
+      LogLine(Format("%s (%s) : Unable to read partition table", d.device_path.c_str(),
+                     d.model.c_str()));
+    }
+    return;
+  }
+  Classify(d, index, sector0, sector1);
+}
+
+}  // namespace
+
+void ClassifyDrives() {
+  if (g_probePending) {
+    DriveTable.fill(DriveInfo{});
+    ProbeDrives();
+  }
+  for (size_t i = 0; i < kMaxDrives; ++i)
+    ClassifyDrive(i);
+  g_probePending = false;
+}
+
+}  // namespace quillmar

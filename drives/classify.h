@@ -1,0 +1,13 @@
+// Classification of the drives: what sectors 0 and 1 of each drive say about it (recorder disk,
+// byte order, partitions, pair position, PC disk), written into the drive table.
+#pragma once
+
+#include "disk/drive_table.h"
+
+namespace quillmar {
+
+// Probes on the first call in a run (clearing the table first), then reads sectors 0 and 1 of
+// every known drive and derives its classification.
+void ClassifyDrives();
+
+}  // namespace quillmar
