@@ -1,14 +1,20 @@
 #include "disk/drive_map.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <system_error>
 #include <tuple>
 
+#include "app/log.h"
+#include "disk/drive_identity.h"
 #include "disk/drive_table.h"
 
 namespace quillmar {
@@ -105,6 +111,17 @@ const std::vector<std::string>& MachineDisks() {
   return *g_machineDisks;
 }
 
+// Why path cannot be a drive ("" when it can): it must be an image file or a block device, as
+// the probe takes them. Anything else would only show as an "Empty" row.
+std::string DrivePathProblem(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0)
+    return Format("--drive %s: %s", path.c_str(), std::strerror(errno));
+  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))
+    return Format("--drive %s: not an image file or a block device", path.c_str());
+  return "";
+}
+
 }  // namespace
 
 std::vector<std::string> DiscoverDisks(const std::string& sysfs_root) {
@@ -143,6 +160,31 @@ std::string DrivePath(int index) {
   if (index < 0 || static_cast<size_t>(index) >= paths.size())
     return "";
   return paths[static_cast<size_t>(index)];
+}
+
+int EarlierNameOfSameDisk(int index) {
+  std::string path = DrivePath(index);
+  if (path.empty())
+    return -1;
+  DriveExtent extent = ExtentOf(path);
+  for (int earlier = 0; earlier < index; ++earlier) {
+    std::string other = DrivePath(earlier);
+    if (!other.empty() && RelationOf(ExtentOf(other), extent) == DiskRelation::kSame)
+      return earlier;
+  }
+  return -1;
+}
+
+std::string DrivePathsProblem(const std::vector<std::string>& paths) {
+  if (paths.size() > static_cast<size_t>(kMaxDrives)) {
+    return Format("--drive given %zu times: at most %d drives (0 to %d) can be named", paths.size(),
+                  kMaxDrives, kMaxDrives - 1);
+  }
+  for (const std::string& path : paths) {
+    if (std::string problem = DrivePathProblem(path); !problem.empty())
+      return problem;
+  }
+  return "";
 }
 
 }  // namespace quillmar

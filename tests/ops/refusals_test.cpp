@@ -1,13 +1,17 @@
 // Every refusal and every "no" of the copies, the patch, the join, the backup and the restore
 // leaves every image byte-identical, after the exact questions and boxes of its path.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <utility>
 
+#include "disk/drive_identity.h"
 #include "format/partition_block.h"
 #include "ops/operations.h"
 #include "tests/ops/ops_test_env.h"
+#include "tests/support/disk_aliases.h"
 
 namespace quillmar {
 namespace {
@@ -302,6 +306,96 @@ TEST_F(RefusalTest, CancelledFileChoices) {
   EXPECT_EQ(RestoreTargetDrive(kBlank, [&] { ++starts; }), -1);
   EXPECT_EQ(starts, 0);
   EXPECT_TRUE(ui().lines().empty()) << ui().Transcript();
+  EXPECT_TRUE(Unchanged());
+}
+
+// The operations that write to drive 1 (the join to drive 0 too), on drives 0 and 1.
+const std::vector<std::function<int()>> kOnDrives0And1 = {
+    [] { return MirrorSystemPartition(0, 1); }, [] { return CopyMpegPartition(0, 1); },
+    [] { return CopyPhotoPartition(0, 1); }, [] { return AddSecondDrive(0, 1, 0); }};
+
+// Each operation refuses, before any question, with the box; nothing is written.
+void ExpectRefused(testing::ScriptedFrontEnd& ui, const std::vector<std::function<int()>>& runs,
+                   const std::string& box) {
+  for (const auto& run : runs) {
+    size_t boxes = ui.boxes().size();
+    EXPECT_EQ(run(), -1);
+    ASSERT_EQ(ui.boxes().size(), boxes + 1) << ui.Transcript();
+    EXPECT_EQ(ui.boxes().back().text, box);
+  }
+  EXPECT_TRUE(ui.questions().empty()) << ui.Transcript();
+}
+
+class SameDisk : public testing::OpsTest,
+                 public ::testing::WithParamInterface<testing::DiskAlias> {};
+
+TEST_P(SameDisk, IsOneDriveAndNeverTwoDrivesOfAnOperation) {
+  const testing::DiskAlias& alias = GetParam();
+  if (alias.needs_root && ::geteuid() != 0)
+    GTEST_SKIP() << "attaching a loop device needs root";
+  ReplayTvDisk recorder;
+  recorder.disk_sectors = 200000;
+  ASSERT_TRUE(MakeReplayTvDisk(Image("recorder.img"), recorder));
+  std::list<testing::LoopDevice> loops;
+  auto [a, b] = alias.names(Image("recorder.img"), &loops);
+  if (a.empty() || b.empty())
+    GTEST_SKIP() << "losetup could not attach a loop device here";
+  EXPECT_EQ(DiskRelationOf(a, b),
+            alias.overlapping ? DiskRelation::kOverlapping : DiskRelation::kSame);
+  ui();
+  UseDrives({a, b});
+  paths_ = {Image("recorder.img")};
+  Snapshot();
+  std::string box = a + " and " + b + " are the same disk under two names.\nNothing was written.";
+  if (alias.overlapping) {
+    box = a + " and " + b + " overlap: they share sectors of one disk.\nNothing was written.";
+  } else {
+    // The second name is left out of the drive table; however the table came to hold both,
+    // the operations still refuse them.
+    ASSERT_FALSE(ui().lines().empty());
+    EXPECT_EQ(ui().lines().back(),
+              b + " is the same disk as " + a + " (drive 0); it is left out of the drive list");
+    EXPECT_EQ(Drive(1).size_sectors, 0u);
+    DriveAt(1) = Drive(0);
+    DriveAt(1).device_path = b;
+  }
+  ExpectRefused(ui(), kOnDrives0And1, box);
+  EXPECT_TRUE(Unchanged());
+}
+
+INSTANTIATE_TEST_SUITE_P(Aliases, SameDisk, ::testing::ValuesIn(testing::DiskAliases()),
+                         [](const ::testing::TestParamInfo<testing::DiskAlias>& alias) {
+                           return std::string(alias.param.name);
+                         });
+
+class SectorSize : public testing::OpsTest {};
+
+// A recorder cannot use a drive of 4096-byte sectors: it is read as a source, never written.
+TEST_F(SectorSize, A4096ByteSectorDriveIsReadButNeverWritten) {
+  if (::geteuid() != 0)
+    GTEST_SKIP() << "attaching a loop device needs root";
+  ReplayTvDisk recorder;
+  recorder.disk_sectors = 200000;
+  ASSERT_TRUE(MakeReplayTvDisk(Image("recorder.img"), recorder));
+  ASSERT_TRUE(MakeBlankImage(Image("blank.img"), 400000));
+  testing::LoopDevice loop(Image("recorder.img"), {"--sector-size", "4096"});
+  if (loop.path().empty())
+    GTEST_SKIP() << "losetup could not attach a loop device here";
+  UseDrives({Image("blank.img"), loop.path()});
+  paths_ = {Image("blank.img"), Image("recorder.img")};
+  Snapshot();
+  EXPECT_EQ(Drive(1).size_sectors, 200000u);
+  std::vector<std::function<int()>> writes_drive1 = kOnDrives0And1;
+  writes_drive1.insert(writes_drive1.end(), {[] { return PatchSingleDrive(1, 0); },
+                                             [] { return AddSecondDrive(1, 0, 0); },
+                                             [] { return RestoreTargetDrive(1, nullptr); }});
+  ExpectRefused(ui(), writes_drive1,
+                loop.path() +
+                    " has 4096-byte sectors.\nA ReplayTV recorder can only use drives with "
+                    "512-byte sectors.\nNothing was written.");
+  ui().Answer(false);
+  EXPECT_EQ(MirrorSystemPartition(1, 0), -1);
+  EXPECT_EQ(QuestionTexts().size(), 1u) << "the mirror from it reaches its confirmation";
   EXPECT_TRUE(Unchanged());
 }
 

@@ -1,0 +1,30 @@
+// A loop device attached over an image file by losetup, for tests that need a real block device
+// (root only). It detaches exactly the device it attached, also when the test fails.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quillmar::testing {
+
+// Runs a program (no shell) and returns its exit status; its standard output goes to *out.
+int RunProgram(const std::vector<std::string>& argv, std::string* out);
+
+class LoopDevice {
+ public:
+  // losetup --find --show [options] file; path() is "" when that failed.
+  LoopDevice(const std::string& file, const std::vector<std::string>& options);
+  ~LoopDevice();
+  LoopDevice(const LoopDevice&) = delete;
+  LoopDevice& operator=(const LoopDevice&) = delete;
+
+  const std::string& path() const { return path_; }
+  // The device of partition n of a device attached with -P ("" when the kernel did not list it
+  // and partx could not add it).
+  std::string Partition(int n) const;
+
+ private:
+  std::string path_;
+};
+
+}  // namespace quillmar::testing
