@@ -4,12 +4,11 @@
 #include <sys/sysmacros.h>
 
 #include <algorithm>
-#include <charconv>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <system_error>
 
+#include "disk/sysfs_attribute.h"
 #include "format/byte_order.h"
 
 namespace quillmar {
@@ -20,34 +19,13 @@ namespace fs = std::filesystem;
 // Loop devices over loop devices over partitions... end here.
 constexpr int kMaxDepth = 8;
 
-std::string FirstLine(const fs::path& file) {
-  std::ifstream in(file);
-  std::string line;
-  std::getline(in, line);
-  return line;
-}
-
-std::optional<uint64_t> ReadNumber(const fs::path& file) {
-  std::string text = FirstLine(file);
-  uint64_t value = 0;
-  auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (error != std::errc() || end == text.data())
-    return std::nullopt;
-  return value;
-}
-
-// "8:16" -> the device number.
+// The device number in a sysfs "dev" attribute.
 std::optional<dev_t> ReadDeviceNumber(const fs::path& file) {
-  std::string text = FirstLine(file);
+  std::optional<std::string> text = ReadAttribute(file);
   unsigned major_number = 0;
   unsigned minor_number = 0;
-  size_t colon = text.find(':');
-  if (colon == std::string::npos ||
-      std::from_chars(text.data(), text.data() + colon, major_number).ec != std::errc() ||
-      std::from_chars(text.data() + colon + 1, text.data() + text.size(), minor_number).ec !=
-          std::errc()) {
+  if (!text || !ParseDeviceNumber(*text, &major_number, &minor_number))
     return std::nullopt;
-  }
   return makedev(major_number, minor_number);
 }
 
@@ -81,9 +59,9 @@ DriveExtent ExtentOfBlockDevice(dev_t number, int depth) {
                   *size * kBlockSize);
     }
   }
-  std::string backing = FirstLine(folder / "loop" / "backing_file");
-  if (depth < kMaxDepth && !backing.empty()) {
-    DriveExtent file = ExtentOfPath(backing, depth + 1);
+  std::optional<std::string> backing = ReadAttribute(folder / "loop" / "backing_file");
+  if (depth < kMaxDepth && backing && !backing->empty()) {
+    DriveExtent file = ExtentOfPath(*backing, depth + 1);
     if (file.known) {
       return Part(file, ReadNumber(folder / "loop" / "offset").value_or(0),
                   ReadNumber(folder / "loop" / "sizelimit").value_or(0));

@@ -4,11 +4,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <system_error>
 #include <tuple>
@@ -16,6 +14,7 @@
 #include "app/log.h"
 #include "disk/drive_identity.h"
 #include "disk/drive_table.h"
+#include "disk/sysfs_attribute.h"
 
 namespace quillmar {
 namespace {
@@ -33,40 +32,6 @@ struct Disk {
 
 std::vector<std::string> g_explicitPaths;
 std::optional<std::vector<std::string>> g_machineDisks;
-
-// The first line of a sysfs attribute file, or nothing when it cannot be read.
-std::optional<std::string> ReadAttribute(const fs::path& file) {
-  std::ifstream in(file);
-  std::string line;
-  if (!in || !std::getline(in, line))
-    return std::nullopt;
-  return line;
-}
-
-// A whole decimal number that fills text from first to last.
-template <typename Number>
-bool ParseWhole(const char* first, const char* last, Number* value) {
-  auto [end, error] = std::from_chars(first, last, *value);
-  return error == std::errc() && end == last && first != last;
-}
-
-std::optional<uint64_t> ReadNumber(const fs::path& file) {
-  std::optional<std::string> text = ReadAttribute(file);
-  uint64_t value = 0;
-  if (!text || !ParseWhole(text->data(), text->data() + text->size(), &value))
-    return std::nullopt;
-  return value;
-}
-
-// "8:16" -> (8, 16).
-bool ParseDeviceNumber(const std::string& text, unsigned* major, unsigned* minor) {
-  size_t colon = text.find(':');
-  if (colon == std::string::npos)
-    return false;
-  const char* begin = text.data();
-  return ParseWhole(begin, begin + colon, major) &&
-         ParseWhole(begin + colon + 1, begin + text.size(), minor);
-}
 
 // loop, ram, zram, device-mapper, md and nbd devices all live under /devices/virtual/.
 bool IsVirtual(const fs::path& entry) {
