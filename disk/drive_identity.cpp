@@ -86,9 +86,46 @@ DriveExtent ExtentOfPath(const std::string& path, int depth) {
   file.known = true;
   file.device = st.st_dev;
   file.inode = st.st_ino;
+  if (major(st.st_dev) != 0)  // 0: a file system without a block device (tmpfs, overlay, ...)
+    file.holder = st.st_dev;
   if (S_ISREG(st.st_mode))
     file.end = static_cast<uint64_t>(st.st_size);
   return file;
+}
+
+bool SameObject(const DriveExtent& a, const DriveExtent& b) {
+  return a.block_device == b.block_device && a.device == b.device && a.inode == b.inode;
+}
+
+// Two ranges of one file or one disk.
+DiskRelation RangeRelation(const DriveExtent& a, const DriveExtent& b) {
+  if (a.first == b.first && a.end == b.end)
+    return DiskRelation::kSame;
+  bool shared = std::max(a.first, b.first) < std::min(a.end, b.end);
+  return shared ? DiskRelation::kOverlapping : DiskRelation::kSeparate;
+}
+
+DiskRelation Relation(const DriveExtent& a, const DriveExtent& b, int depth);
+
+// Whether the file lies within what other reaches: on a file system of other's disk, or on a
+// file system in other's file (through a loop device). Two files of one file system do not.
+bool LiesWithin(const DriveExtent& file, const DriveExtent& other, int depth) {
+  if (file.block_device || file.holder == 0 || depth >= kMaxDepth)
+    return false;
+  DriveExtent container = ExtentOfBlockDevice(file.holder, 0);
+  if (!container.block_device)  // a loop device over another file holds the file system
+    return Relation(container, other, depth + 1) != DiskRelation::kSeparate;
+  return other.block_device && SameObject(container, other) &&
+         RangeRelation(container, other) != DiskRelation::kSeparate;
+}
+
+DiskRelation Relation(const DriveExtent& a, const DriveExtent& b, int depth) {
+  if (!a.known || !b.known)
+    return DiskRelation::kSeparate;
+  if (SameObject(a, b))
+    return RangeRelation(a, b);
+  bool within = LiesWithin(a, b, depth) || LiesWithin(b, a, depth);
+  return within ? DiskRelation::kOverlapping : DiskRelation::kSeparate;
 }
 
 }  // namespace
@@ -98,14 +135,7 @@ DriveExtent ExtentOf(const std::string& path) {
 }
 
 DiskRelation RelationOf(const DriveExtent& a, const DriveExtent& b) {
-  if (!a.known || !b.known || a.block_device != b.block_device || a.device != b.device ||
-      a.inode != b.inode) {
-    return DiskRelation::kSeparate;
-  }
-  if (a.first == b.first && a.end == b.end)
-    return DiskRelation::kSame;
-  bool shared = std::max(a.first, b.first) < std::min(a.end, b.end);
-  return shared ? DiskRelation::kOverlapping : DiskRelation::kSeparate;
+  return Relation(a, b, 0);
 }
 
 DiskRelation DiskRelationOf(const std::string& a, const std::string& b) {

@@ -1,7 +1,8 @@
 // Which bytes a drive path reaches. Two names reach the same disk when they lead to the same
 // file (the same path twice, a symbolic or a hard link) or the same block device, or when one is
-// a loop device over the other; a partition device reaches a part of its whole disk, and a loop
-// device with an offset a part of its backing file. Found with stat() and the kernel's sysfs.
+// a loop device over the other; a partition device reaches a part of its whole disk, a loop
+// device with an offset a part of its backing file, and an image file some part of the device
+// that holds its file system. Found with stat() and the kernel's sysfs.
 #pragma once
 
 #include <cstdint>
@@ -15,6 +16,7 @@ struct DriveExtent {
   bool block_device = false;
   uint64_t device = 0;  // the file's st_dev, or the whole disk's st_rdev
   uint64_t inode = 0;   // the file's st_ino (0 for a block device)
+  uint64_t holder = 0;  // the block device that holds the file's file system (0: none)
   uint64_t first = 0;
   uint64_t end = UINT64_MAX;  // UINT64_MAX: to the end, wherever that is
 };
@@ -22,7 +24,7 @@ struct DriveExtent {
 enum class DiskRelation {
   kSeparate,     // no byte in common (or one of them unknown)
   kSame,         // the very same bytes: one disk under two names
-  kOverlapping,  // some bytes in common: a partition and its disk, a loop device with an offset
+  kOverlapping,  // some bytes in common: a partition and its disk, a file and the disk it is on
 };
 
 DriveExtent ExtentOf(const std::string& path);

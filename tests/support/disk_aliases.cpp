@@ -2,6 +2,9 @@
 
 #include <unistd.h>
 
+#include <filesystem>
+#include <fstream>
+
 namespace quillmar::testing {
 
 const std::vector<DiskAlias>& DiskAliases() {
@@ -36,6 +39,16 @@ const std::vector<DiskAlias>& DiskAliases() {
        [](const std::string& image, Loops* loops) -> Names {
          const LoopDevice& disk = loops->emplace_back(image, std::vector<std::string>{"-P"});
          return {disk.path(), disk.path().empty() ? "" : disk.Partition(1)};
+       }},
+      {"ImageOnAFileSystemOfTheDisk", true, true,
+       [](const std::string& image, Loops* loops) -> Names {
+         std::string folder = image + ".files";
+         std::filesystem::create_directory(folder);
+         std::ofstream(folder + "/drive.img").close();
+         std::filesystem::resize_file(folder + "/drive.img", 1 << 20);
+         LoopDevice& disk = loops->emplace_back(image, std::vector<std::string>{});
+         bool mounted = !disk.path().empty() && disk.MountNewFileSystem(folder, image + ".mnt");
+         return {disk.path(), mounted ? image + ".mnt/drive.img" : ""};
        }},
   };
   return aliases;

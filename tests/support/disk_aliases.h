@@ -1,6 +1,7 @@
 // The ways two drive paths reach one disk, listed once for the tests of every front-end: the
 // same path twice, links, a loop device over the image, and (sharing only some sectors) a loop
-// device with an offset and a partition device beside its whole disk.
+// device with an offset, a partition device beside its whole disk, and an image file on a file
+// system of the disk.
 #pragma once
 
 #include <functional>

@@ -60,17 +60,34 @@ LoopDevice::LoopDevice(const std::string& file, const std::vector<std::string>& 
     path_ = out;
 }
 
-LoopDevice::~LoopDevice() {
-  if (path_.empty())
-    return;
-  // Another test process may hold the device for a moment; try again for a few seconds.
+// Runs the program until it succeeds, for a few seconds: another test process may hold the
+// device for a moment.
+bool RunPatiently(const std::vector<std::string>& argv) {
   for (int attempt = 0; attempt < 50; ++attempt) {
     std::string ignored;
-    if (RunProgram({"losetup", "-d", path_}, &ignored) == 0)
-      return;
+    if (RunProgram(argv, &ignored) == 0)
+      return true;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  ADD_FAILURE() << "could not detach " << path_;
+  return false;
+}
+
+LoopDevice::~LoopDevice() {
+  if (!mount_point_.empty() && !RunPatiently({"umount", mount_point_}))
+    ADD_FAILURE() << "could not unmount " << mount_point_;
+  if (!path_.empty() && !RunPatiently({"losetup", "-d", path_}))
+    ADD_FAILURE() << "could not detach " << path_;
+}
+
+bool LoopDevice::MountNewFileSystem(const std::string& folder, const std::string& mount_point) {
+  std::string ignored;
+  if (RunProgram({"mkfs.ext4", "-q", "-F", "-d", folder, path_}, &ignored) != 0 ||
+      ::mkdir(mount_point.c_str(), 0755) != 0 ||
+      RunProgram({"mount", "-o", "ro,noload", path_, mount_point}, &ignored) != 0) {
+    return false;
+  }
+  mount_point_ = mount_point;
+  return true;
 }
 
 std::string LoopDevice::Partition(int n) const {

@@ -1,5 +1,6 @@
 // A loop device attached over an image file by losetup, for tests that need a real block device
-// (root only). It detaches exactly the device it attached, also when the test fails.
+// (root only). It unmounts what it mounted and detaches exactly the device it attached, also
+// when the test fails.
 #pragma once
 
 #include <string>
@@ -22,9 +23,13 @@ class LoopDevice {
   // The device of partition n of a device attached with -P ("" when the kernel did not list it
   // and partx could not add it).
   std::string Partition(int n) const;
+  // Makes an ext4 file system holding the files of folder on the device and mounts it read-only
+  // at mount_point; false when that failed.
+  bool MountNewFileSystem(const std::string& folder, const std::string& mount_point);
 
  private:
   std::string path_;
+  std::string mount_point_;
 };
 
 }  // namespace quillmar::testing
