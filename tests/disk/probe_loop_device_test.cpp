@@ -57,9 +57,7 @@ TEST_P(LoopSectorSize, IsMeasuredByItsLengthAndClassified) {
     GTEST_SKIP() << "attaching a loop device needs root";
   std::string image = MakeImage();
   int sector_size = GetParam();
-  LoopDevice loop(image, sector_size == 512 ? std::vector<std::string>{}
-                                            : std::vector<std::string>{
-                                                  "--sector-size", std::to_string(sector_size)});
+  LoopDevice loop(image, "--sector-size " + std::to_string(sector_size));
   if (loop.path().empty())
     GTEST_SKIP() << "losetup could not attach a loop device here";
   const std::string& dev = loop.path();

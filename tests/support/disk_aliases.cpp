@@ -12,43 +12,37 @@ const std::vector<DiskAlias>& DiskAliases() {
   using Loops = std::list<LoopDevice>;
   static const std::vector<DiskAlias> aliases = {
       {"SamePathTwice", false, false,
-       [](const std::string& image, Loops*) -> Names {
+       [](auto& image, Loops*) -> Names {
          return {image, image};
        }},
       {"SymbolicLink", false, false,
-       [](const std::string& image, Loops*) -> Names {
-         std::string link = image + ".link";
-         return {image, ::symlink(image.c_str(), link.c_str()) == 0 ? link : ""};
+       [](auto& image, Loops*) -> Names {
+         return {image, ::symlink(image.c_str(), (image + "~").c_str()) == 0 ? image + "~" : ""};
        }},
       {"HardLink", false, false,
-       [](const std::string& image, Loops*) -> Names {
-         std::string link = image + ".hard";
-         return {image, ::link(image.c_str(), link.c_str()) == 0 ? link : ""};
+       [](auto& image, Loops*) -> Names {
+         return {image, ::link(image.c_str(), (image + "~").c_str()) == 0 ? image + "~" : ""};
        }},
       {"LoopDevice", true, false,
-       [](const std::string& image, Loops* loops) -> Names {
-         return {image, loops->emplace_back(image, std::vector<std::string>{}).path()};
+       [](auto& image, Loops* loops) -> Names {
+         return {image, loops->emplace_back(image).path()};
        }},
       {"LoopDeviceWithAnOffset", true, true,
-       [](const std::string& image, Loops* loops) -> Names {
-         return {
-             image,
-             loops->emplace_back(image, std::vector<std::string>{"--offset", "1048576"}).path()};
+       [](auto& image, Loops* loops) -> Names {
+         return {image, loops->emplace_back(image, "--offset 1048576").path()};
        }},
       {"PartitionAndItsDisk", true, true,
-       [](const std::string& image, Loops* loops) -> Names {
-         const LoopDevice& disk = loops->emplace_back(image, std::vector<std::string>{"-P"});
+       [](auto& image, Loops* loops) -> Names {
+         const LoopDevice& disk = loops->emplace_back(image, "-P");
          return {disk.path(), disk.path().empty() ? "" : disk.Partition(1)};
        }},
       {"ImageOnAFileSystemOfTheDisk", true, true,
-       [](const std::string& image, Loops* loops) -> Names {
-         std::string folder = image + ".files";
-         std::filesystem::create_directory(folder);
-         std::ofstream(folder + "/drive.img").close();
-         std::filesystem::resize_file(folder + "/drive.img", 1 << 20);
-         LoopDevice& disk = loops->emplace_back(image, std::vector<std::string>{});
-         bool mounted = !disk.path().empty() && disk.MountNewFileSystem(folder, image + ".mnt");
-         return {disk.path(), mounted ? image + ".mnt/drive.img" : ""};
+       [](auto& image, Loops* loops) -> Names {
+         std::filesystem::create_directory(image + ".files");
+         std::ofstream(image + ".files/drive.img") << std::string(4096, 'q');
+         LoopDevice& disk = loops->emplace_back(image);
+         bool made = !disk.path().empty() && disk.MountNewFileSystem(image + ".files", image + "~");
+         return {disk.path(), made ? image + "~/drive.img" : ""};
        }},
   };
   return aliases;

@@ -4,27 +4,22 @@
 #pragma once
 
 #include <string>
-#include <vector>
 
 namespace quillmar::testing {
 
-// Runs a program (no shell) and returns its exit status; its standard output goes to *out.
-int RunProgram(const std::vector<std::string>& argv, std::string* out);
-
 class LoopDevice {
  public:
-  // losetup --find --show [options] file; path() is "" when that failed.
-  LoopDevice(const std::string& file, const std::vector<std::string>& options);
+  // losetup --find --show OPTIONS FILE; path() is "" when that failed.
+  LoopDevice(const std::string& file, const std::string& options = "");
   ~LoopDevice();
   LoopDevice(const LoopDevice&) = delete;
   LoopDevice& operator=(const LoopDevice&) = delete;
 
   const std::string& path() const { return path_; }
-  // The device of partition n of a device attached with -P ("" when the kernel did not list it
-  // and partx could not add it).
+  // Partition n of a device attached with -P ("" when neither the kernel nor partx lists it).
   std::string Partition(int n) const;
   // Makes an ext4 file system holding the files of folder on the device and mounts it read-only
-  // at mount_point; false when that failed.
+  // at mount_point (a new folder); false when that failed.
   bool MountNewFileSystem(const std::string& folder, const std::string& mount_point);
 
  private:
