@@ -1,11 +1,8 @@
 #include "cli/commands.h"
 
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 
 #include "base/build_info.h"
 #include "base/command_line.h"
@@ -19,7 +16,9 @@
 #include "cli/transfer_meter.h"
 #include "cli/usage_text.h"
 #include "disk/drive_map.h"
+#include "disk/drive_table.h"
 #include "drives/classify.h"
+#include "ops/drive_checks.h"
 #include "ops/inspector.h"
 #include "ops/operations.h"
 
@@ -120,18 +119,6 @@ bool AcceptSelection(int index) {
   return AskWindowYesNo(warning, "Warning") == kIdYes;
 }
 
-// Two drive indexes that stand for the same disk or image file (the same path given twice to
-// --drive, or a link to it): every check of the operations that compares indexes would miss it.
-bool SameDisk(const std::string& a, const std::string& b) {
-  struct stat sa {};
-  struct stat sb {};
-  if (::stat(a.c_str(), &sa) != 0 || ::stat(b.c_str(), &sb) != 0)
-    return false;
-  if (S_ISBLK(sa.st_mode) && S_ISBLK(sb.st_mode))
-    return sa.st_rdev == sb.st_rdev;
-  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
-}
-
 // Every drive named must be present and a different disk from the other named; then each is
 // set as the window would set it.
 bool SelectDrives(const std::vector<int>& drives) {
@@ -141,15 +128,9 @@ bool SelectDrives(const std::vector<int>& drives) {
       return false;
     }
   }
-  if (drives.size() == 2 && drives[0] != drives[1]) {
-    const std::string& first = DriveAt(drives[0]).device_path;
-    const std::string& second = DriveAt(drives[1]).device_path;
-    if (SameDisk(first, second)) {
-      Complain(Format("drives %d (%s) and %d (%s) are the same disk", drives[0], first.c_str(),
-                      drives[1], second.c_str()));
-      return false;
-    }
-  }
+  // Before the warnings below, which are questions.
+  if (drives.size() == 2 && !CheckDistinctDisks(drives[0], drives[1]))
+    return false;
   for (int index : drives) {
     if (!AcceptSelection(index))
       return false;
@@ -283,17 +264,6 @@ int RunCommand(const CliRequest& request) {
   return result == 0 && !front_end.unanswered() ? kExitDone : kExitFailed;
 }
 
-// Why a --drive path cannot be a drive ("" when it can): it must be an image file or a block
-// device, as the probe takes them. Anything else would only show as an "Empty" row.
-std::string DrivePathProblem(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0)
-    return Format("--drive %s: %s", path.c_str(), std::strerror(errno));
-  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))
-    return Format("--drive %s: not an image file or a block device", path.c_str());
-  return "";
-}
-
 }  // namespace
 
 int RunCli(const std::vector<std::string>& args) {
@@ -310,12 +280,10 @@ int RunCli(const std::vector<std::string>& args) {
         stdout);
     return kExitDone;
   }
-  for (const std::string& path : request.drive_paths) {
-    if (std::string problem = DrivePathProblem(path); !problem.empty()) {
-      Complain(problem);
-      std::fputs(ShortUsage(request.command).c_str(), stderr);
-      return kExitUsage;
-    }
+  if (std::string problem = DrivePathsProblem(request.drive_paths); !problem.empty()) {
+    Complain(problem);
+    std::fputs(ShortUsage(request.command).c_str(), stderr);
+    return kExitUsage;
   }
   return RunCommand(request);
 }

@@ -12,12 +12,13 @@ constexpr const char* kExitStatus =
     "  1  the operation failed, was refused, or was declined (also when a question had\n"
     "     no answer: no flag, no --yes and no terminal to ask on; nothing is written then)\n"
     "  2  usage error (unknown command or option, missing or malformed argument, a\n"
-    "     --drive PATH that is not an image file or a block device)\n";
+    "     --drive PATH that is not an image file or a block device, more than 16 --drive)\n";
 
 constexpr const char* kGlobalOptions =
     "Options (before or after the command):\n"
     "  --drive PATH     use PATH (an image file or a device) as the next drive: the first\n"
-    "                   --drive is drive 0, the next drive 1, ... Without --drive the\n"
+    "                   --drive is drive 0, the next drive 1, ... (at most 16). A second\n"
+    "                   name of a disk already named is left out. Without --drive the\n"
     "                   machine's own disks are the drives (needs root).\n"
     "  --limit SECTORS  largest drive size in 512-byte sectors; larger drives are taken as\n"
     "                   this size (0: no limit). The window's first number.\n"

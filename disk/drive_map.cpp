@@ -1,15 +1,20 @@
 #include "disk/drive_map.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
-#include <charconv>
+#include <cerrno>
 #include <cstdint>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <optional>
 #include <system_error>
 #include <tuple>
 
+#include "base/log.h"
+#include "disk/drive_identity.h"
 #include "disk/drive_table.h"
+#include "disk/sysfs_attribute.h"
 
 namespace quillmar {
 namespace {
@@ -27,40 +32,6 @@ struct Disk {
 
 std::vector<std::string> g_explicitPaths;
 std::optional<std::vector<std::string>> g_machineDisks;
-
-// The first line of a sysfs attribute file, or nothing when it cannot be read.
-std::optional<std::string> ReadAttribute(const fs::path& file) {
-  std::ifstream in(file);
-  std::string line;
-  if (!in || !std::getline(in, line))
-    return std::nullopt;
-  return line;
-}
-
-// A whole decimal number that fills text from first to last.
-template <typename Number>
-bool ParseWhole(const char* first, const char* last, Number* value) {
-  auto [end, error] = std::from_chars(first, last, *value);
-  return error == std::errc() && end == last && first != last;
-}
-
-std::optional<uint64_t> ReadNumber(const fs::path& file) {
-  std::optional<std::string> text = ReadAttribute(file);
-  uint64_t value = 0;
-  if (!text || !ParseWhole(text->data(), text->data() + text->size(), &value))
-    return std::nullopt;
-  return value;
-}
-
-// "8:16" -> (8, 16).
-bool ParseDeviceNumber(const std::string& text, unsigned* major, unsigned* minor) {
-  size_t colon = text.find(':');
-  if (colon == std::string::npos)
-    return false;
-  const char* begin = text.data();
-  return ParseWhole(begin, begin + colon, major) &&
-         ParseWhole(begin + colon + 1, begin + text.size(), minor);
-}
 
 // loop, ram, zram, device-mapper, md and nbd devices all live under /devices/virtual/.
 bool IsVirtual(const fs::path& entry) {
@@ -105,6 +76,17 @@ const std::vector<std::string>& MachineDisks() {
   return *g_machineDisks;
 }
 
+// Why path cannot be a drive ("" when it can): it must be an image file or a block device, as
+// the probe takes them. Anything else would only show as an "Empty" row.
+std::string DrivePathProblem(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0)
+    return Format("--drive %s: %s", path.c_str(), std::strerror(errno));
+  if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))
+    return Format("--drive %s: not an image file or a block device", path.c_str());
+  return "";
+}
+
 }  // namespace
 
 std::vector<std::string> DiscoverDisks(const std::string& sysfs_root) {
@@ -143,6 +125,31 @@ std::string DrivePath(int index) {
   if (index < 0 || static_cast<size_t>(index) >= paths.size())
     return "";
   return paths[static_cast<size_t>(index)];
+}
+
+int EarlierNameOfSameDisk(int index) {
+  std::string path = DrivePath(index);
+  if (path.empty())
+    return -1;
+  DriveExtent extent = ExtentOf(path);
+  for (int earlier = 0; earlier < index; ++earlier) {
+    std::string other = DrivePath(earlier);
+    if (!other.empty() && RelationOf(ExtentOf(other), extent) == DiskRelation::kSame)
+      return earlier;
+  }
+  return -1;
+}
+
+std::string DrivePathsProblem(const std::vector<std::string>& paths) {
+  if (paths.size() > static_cast<size_t>(kMaxDrives)) {
+    return Format("--drive given %zu times: at most %d drives (0 to %d) can be named", paths.size(),
+                  kMaxDrives, kMaxDrives - 1);
+  }
+  for (const std::string& path : paths) {
+    if (std::string problem = DrivePathProblem(path); !problem.empty())
+      return problem;
+  }
+  return "";
 }
 
 }  // namespace quillmar

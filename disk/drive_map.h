@@ -14,6 +14,14 @@ void SetDrivePaths(const std::vector<std::string>& paths);
 // The path of drive index i, or "" when no drive is mapped there.
 std::string DrivePath(int index);
 
+// The first lower index whose path reaches the same disk as drive index's path, or -1. A later
+// name of a disk already mapped is left out of the drive table.
+int EarlierNameOfSameDisk(int index);
+
+// Why the --drive paths cannot be the drives ("" when they can): more than 16 of them, or one
+// that is neither an image file nor a block device.
+std::string DrivePathsProblem(const std::vector<std::string>& paths);
+
 // The machine's whole disks as the default map would list them.
 std::vector<std::string> DiscoverMachineDisks();
 

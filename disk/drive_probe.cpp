@@ -145,33 +145,41 @@ void RecordDriveSize(int index, uint32_t size) {
   }
 }
 
-void WarnAboutSectorSize(uint32_t logical, const DriveInfo& d) {
-  if (logical == 0 || logical == kBlockSize)
+void WarnAboutSectorSize(const DriveInfo& d) {
+  if (d.sector_bytes == kBlockSize)
     return;
   LogLine(
-      Format("%s (%s) : Logical sector size is %u bytes; the drive is used in 512-byte "
-             "sectors all the same",
-             d.device_path.c_str(), d.model.c_str(), logical));
+      Format("%s (%s) : Logical sector size is %u bytes; the drive can be read, but "
+             "nothing will be written to it",
+             d.device_path.c_str(), d.model.c_str(), d.sector_bytes));
 }
 
 enum class OpenOutcome { kOpened, kAbsent, kRefused };
 
 OpenOutcome ProbeDrive(ProbePlatform& platform, int index) {
   DriveInfo& d = DriveTable[static_cast<size_t>(index)];
-  d.device_path = DrivePath(index);
-  if (d.device_path.empty())
+  std::string path = DrivePath(index);
+  if (path.empty())
     return OpenOutcome::kAbsent;
+  if (int earlier = EarlierNameOfSameDisk(index); earlier >= 0) {
+    LogLine(Format("%s is the same disk as %s (drive %d); it is left out of the drive list",
+                   path.c_str(), DrivePath(earlier).c_str(), earlier));
+    return OpenOutcome::kAbsent;
+  }
+  d.device_path = path;
   int handle = platform.Open(d.device_path);
   if (handle < 0) {
     return errno == EACCES || errno == EPERM ? OpenOutcome::kRefused : OpenOutcome::kAbsent;
   }
   uint32_t size = IdentifyDrive(platform, handle, d);
-  if (size >= k137GbSectors)
-    size = MeasureDriveSize(platform, handle, d);
   uint32_t logical = platform.LogicalSectorSize(handle);
+  d.sector_bytes = logical == 0 ? static_cast<uint32_t>(kBlockSize) : logical;
+  // IDENTIFY counts the drive's own logical sectors; only its length in bytes gives 512-byte ones.
+  if (size >= k137GbSectors || (size != 0 && d.sector_bytes != kBlockSize))
+    size = MeasureDriveSize(platform, handle, d);
   platform.Close(handle);
   RecordDriveSize(index, size);
-  WarnAboutSectorSize(logical, d);
+  WarnAboutSectorSize(d);
   return OpenOutcome::kOpened;
 }
 

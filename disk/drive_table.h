@@ -31,6 +31,7 @@ struct DriveInfo {
   int dual_position = 0;  // 0 none, 1 disk 1 of 2, 2 disk 2 of 2
   int patched = 0;
   int system_disk = 0;
+  uint32_t sector_bytes = 512;  // the logical sector size; a recorder can only use 512
 };
 
 extern std::array<DriveInfo, kMaxDrives> DriveTable;

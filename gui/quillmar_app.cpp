@@ -30,6 +30,10 @@ int CQuillmarApp::InitInstance(const std::vector<std::string>& args) {
     std::fprintf(stderr, "quillmar: --drive needs a path\n%s", kUsage);
     return 2;
   }
+  if (std::string problem = DrivePathsProblem(options.drive_paths); !problem.empty()) {
+    std::fprintf(stderr, "quillmar: %s\n%s", problem.c_str(), kUsage);
+    return 2;
+  }
   if (!options.drive_paths.empty())
     SetDrivePaths(options.drive_paths);
   ApplyCommandLineTail(options.tail);

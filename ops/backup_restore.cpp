@@ -7,6 +7,7 @@
 
 #include "base/log.h"
 #include "disk/copy_engine.h"
+#include "disk/drive_identity.h"
 #include "disk/drive_table.h"
 #include "format/mpeg_reset.h"
 #include "ops/drive_checks.h"
@@ -41,8 +42,9 @@ bool EmptyExistingImageFile(const std::string& path, const std::string& source_p
   std::error_code error;
   if (!std::filesystem::is_regular_file(path, error))
     return true;
-  // Emptying the source's own image would destroy the very disk being backed up.
-  if (std::filesystem::equivalent(path, source_path, error)) {
+  // Emptying the source's own image (or a loop device's backing file) would destroy the very
+  // disk being backed up.
+  if (DiskRelationOf(path, source_path) != DiskRelation::kSeparate) {
     ShowError(Format("*** ERROR: %s is the source disk itself.", path.c_str()));
     return false;
   }
@@ -92,6 +94,8 @@ int RestoreTargetDrive(int target_index, const OperationStart& on_start) {
     ShowError("You must select a disk first.");
     return -1;
   }
+  if (!CheckWritableSectors(target_index))
+    return -1;
   const DriveInfo& target = DriveAt(target_index);
   if (target.system_disk &&
       !AskWarning(Format("*** WARNING: Drive %d contains non-ReplayTV partition information\n*** "

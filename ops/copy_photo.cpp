@@ -26,8 +26,10 @@ bool AskPhotoQuestions(const DriveInfo& source, const DriveInfo& target) {
 
 int CopyPhotoPartition(int source_index, int target_index) {
   // Source and target may be the same drive: the partition then moves to the drive's end.
-  if (!CheckSourceAndTargetSelected(source_index, target_index))
+  if (!CheckSourceAndTargetSelected(source_index, target_index) ||
+      !CheckDrivePair(source_index, target_index, false)) {
     return -1;
+  }
   const DriveInfo& source = DriveAt(source_index);
   const DriveInfo& target = DriveAt(target_index);
   if (source.p3_length == 0) {

@@ -1,6 +1,8 @@
 #include "ops/drive_checks.h"
 
+#include "base/byte_order.h"
 #include "base/log.h"
+#include "disk/drive_identity.h"
 
 namespace quillmar {
 
@@ -35,7 +37,40 @@ bool CheckSourceAndTarget(int source, int target) {
     ShowError("Source and Target disks MUST NOT be the same.");
     return false;
   }
+  return CheckDrivePair(source, target, false);
+}
+
+bool CheckDistinctDisks(int first, int second) {
+  const std::string& a = DriveAt(first).device_path;
+  const std::string& b = DriveAt(second).device_path;
+  DiskRelation relation = first == second ? DiskRelation::kSeparate : DiskRelationOf(a, b);
+  if (relation == DiskRelation::kSame) {
+    ShowError(Format("%s and %s are the same disk under two names.\nNothing was written.",
+                     a.c_str(), b.c_str()));
+    return false;
+  }
+  if (relation == DiskRelation::kOverlapping) {
+    ShowError(Format("%s and %s overlap: they share sectors of one disk.\nNothing was written.",
+                     a.c_str(), b.c_str()));
+    return false;
+  }
   return true;
+}
+
+bool CheckDrivePair(int first, int second, bool first_written) {
+  return CheckDistinctDisks(first, second) && (!first_written || CheckWritableSectors(first)) &&
+         CheckWritableSectors(second);
+}
+
+bool CheckWritableSectors(int index) {
+  const DriveInfo& drive = DriveAt(index);
+  if (drive.sector_bytes == kBlockSize)
+    return true;
+  ShowError(
+      Format("%s has %u-byte sectors.\nA ReplayTV recorder can only use drives with 512-byte "
+             "sectors.\nNothing was written.",
+             drive.device_path.c_str(), drive.sector_bytes));
+  return false;
 }
 
 }  // namespace quillmar

@@ -22,9 +22,24 @@ bool IsDriveIndex(int index);
 // the reason has been shown.
 bool CheckSourceAndTargetSelected(int source, int target);
 
-// The refusals of a copy between two drives: none selected, or the same one twice. True when
-// the copy may go on; otherwise the reason has been shown.
+// The refusals of a copy between two drives: none selected, the same one twice, one disk under
+// two indexes, or a target without 512-byte sectors. True when the copy may go on; otherwise the
+// reason has been shown.
 bool CheckSourceAndTarget(int source, int target);
+
+// The refusal of two different drive indexes that reach the same disk (two names of it) or
+// overlap (a partition and its disk). True when they are separate or the same index; otherwise
+// the reason, naming both paths, has been shown.
+bool CheckDistinctDisks(int first, int second);
+
+// The refusals of an operation on two drives before it asks or writes anything: those of
+// CheckDistinctDisks, and a drive it writes to whose sectors are not 512 bytes (the second
+// always, the first when first_written). True when the operation may go on.
+bool CheckDrivePair(int first, int second, bool first_written);
+
+// The refusal of a drive to be written whose logical sectors are not 512 bytes. True when it
+// may be written; otherwise the reason has been shown.
+bool CheckWritableSectors(int index);
 
 // LogAndShow under the error caption.
 void ShowError(const std::string& text);

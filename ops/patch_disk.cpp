@@ -280,6 +280,8 @@ int PatchSingleDrive(int target, uint32_t photo_request) {
     ShowError("You must select a disk first.");
     return -1;
   }
+  if (!CheckWritableSectors(target))
+    return -1;
   const DriveInfo& drive = DriveAt(target);
   if (drive.system_disk) {
     ShowError("Selected drive appears to be a System Disk!!!\nYOU CAN NOT PATCH A SYSTEM DISK!!!");

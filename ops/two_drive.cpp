@@ -40,6 +40,8 @@ bool CheckDrives(int drive1, int drive2) {
     ShowError(Format("Drive 1 and Drive 2 MUST NOT be the same (%s).", first.device_path.c_str()));
     return false;
   }
+  if (!CheckDrivePair(drive1, drive2, true))
+    return false;
   const DriveInfo& second = DriveAt(drive2);
   if (second.system_disk &&
       !ConfirmProceed("Drive 2 of 2 appears to be a System Disk!!!\nYOU SHOULD NEVER OVERWRITE A "

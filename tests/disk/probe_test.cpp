@@ -323,17 +323,20 @@ TEST_F(DriveProbe, VisitsOnlyMappedIndexesInOrderAndClosesEveryDrive) {
   FakeDrive a = UnmeasurableDrive();
   a.identify_sectors = 100;
   FakeDrive b = a;
-  b.identify_sectors = 200;
+  b.identify_sectors = 200;  // IDENTIFY counts the drive's own 4096-byte sectors
   b.logical_sector_size = 4096;
+  b.length_bytes = 200 * 4096;
   FakeDrive c = a;
   c.identify_sectors = 300;
   Probe({{"a", a}, {"b", b}, {"c", c}});
   EXPECT_EQ(ui_.lines(),
             (Lines{"a (SAMSUNG SP2514N) : Detected size = 100 sectors",
-                   "b (SAMSUNG SP2514N) : Detected size = 200 sectors",
-                   "b (SAMSUNG SP2514N) : Logical sector size is 4096 bytes; the drive is used "
-                   "in 512-byte sectors all the same",
+                   "b (SAMSUNG SP2514N) : Used WinXP drive size detection",
+                   "b (SAMSUNG SP2514N) : Detected size = 1600 sectors",
+                   "b (SAMSUNG SP2514N) : Logical sector size is 4096 bytes; the drive can be "
+                   "read, but nothing will be written to it",
                    "c (SAMSUNG SP2514N) : Detected size = 300 sectors"}));
+  EXPECT_EQ(DriveTable[1].sector_bytes, 4096u);
   EXPECT_EQ(platform_.opens, 3);
   EXPECT_EQ(platform_.open_handles, 0);
   for (int i = 3; i < kMaxDrives; ++i)

@@ -1,5 +1,7 @@
 // Start-up: the command line reaches the settings and the drive map before the window scans,
 // the window runs until it is closed, and a command line that cannot be used opens no window.
+#include <unistd.h>
+
 #include <QApplication>
 #include <QListWidget>
 #include <QTest>
@@ -38,12 +40,15 @@ class AppStartTest : public QObject {
   }
   void cleanup() { session_.reset(); }
 
-  // The limit is logged and shrinks the listed size.
+  // The limit is logged and shrinks the listed size; a second name of the drive is left out.
   void commandLineReachesTheWindow() {
     const std::string drive = session_->File("big.img");
+    const std::string link = session_->File("link.img");
     QVERIFY(testing::MakeBlankImage(drive, 300000000));
+    QVERIFY(::symlink(drive.c_str(), link.c_str()) == 0);
     QStringList log;
     QString size;
+    int rows = 0;
     bool found = false;
     auto* poll = new QTimer(this);
     poll->setInterval(20);
@@ -57,14 +62,15 @@ class AppStartTest : public QObject {
         return;  // the first tick has not come yet
       found = true;
       size = drives->topLevelItem(0)->text(2);
+      rows = drives->topLevelItemCount();
       for (int i = 0; i < list->count(); ++i)
         log << list->item(i)->text();
       poll->stop();
       dlg->reject();
     });
     poll->start();
-    const int status =
-        CQuillmarApp().InitInstance({"--drive", drive, "267386880", "66000", "ignored"});
+    const int status = CQuillmarApp().InitInstance(
+        {"--drive", drive, "--drive", link, "267386880", "66000", "ignored"});
     delete poll;
     QCOMPARE(status, 0);
     QVERIFY(found);
@@ -75,12 +81,21 @@ class AppStartTest : public QObject {
     QVERIFY(log[0].startsWith("Quillmar version 2.4, built on "));
     QCOMPARE(log[1], QString("Drive size will be limited to 267386880 sectors"));
     QCOMPARE(size, QString("136 GB"));
+    QCOMPARE(rows, 1);
+    QVERIFY(log.contains(QString::fromStdString(link + " is the same disk as " + drive +
+                                                " (drive 0); it is left out of the drive list")));
   }
 
   void unusableCommandLineOpensNoWindow_data() {
     QTest::addColumn<QStringList>("args");
     QTest::newRow("unknown option") << QStringList{"--drive", "x.img", "--bogus"};
     QTest::newRow("--drive without a path") << QStringList{"--drive"};
+    QTest::newRow("--drive that does not exist") << QStringList{"--drive", "missing.img"};
+    QTest::newRow("--drive that is a folder") << QStringList{"--drive", "/"};
+    QStringList seventeen;  // each of them a file that could be a drive
+    for (int i = 0; i < 17; ++i)
+      seventeen << "--drive" << QCoreApplication::applicationFilePath();
+    QTest::newRow("a 17th --drive") << seventeen;
   }
 
   void unusableCommandLineOpensNoWindow() {

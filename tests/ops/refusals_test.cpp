@@ -1,13 +1,17 @@
 // Every refusal and every "no" of the copies, the patch, the join, the backup and the restore
 // leaves every image byte-identical, after the exact questions and boxes of its path.
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <functional>
 #include <utility>
 
+#include "disk/drive_identity.h"
 #include "format/partition_block.h"
 #include "ops/operations.h"
 #include "tests/ops/ops_test_env.h"
+#include "tests/support/disk_aliases.h"
 
 namespace quillmar {
 namespace {
@@ -304,6 +308,93 @@ TEST_F(RefusalTest, CancelledFileChoices) {
   EXPECT_TRUE(ui().lines().empty()) << ui().Transcript();
   EXPECT_TRUE(Unchanged());
 }
+
+// The operations on drives 0 and 1 (the join writes to both), then those that write to drive 1
+// alone. Each refuses with the box before any question; nothing is written.
+const std::vector<std::function<int()>> kWritingDrive1 = {
+    [] { return MirrorSystemPartition(0, 1); },   [] { return CopyMpegPartition(0, 1); },
+    [] { return CopyPhotoPartition(0, 1); },      [] { return AddSecondDrive(0, 1, 0); },
+    [] { return PatchSingleDrive(1, 0); },        [] { return AddSecondDrive(1, 0, 0); },
+    [] { return RestoreTargetDrive(1, nullptr); }};
+
+void ExpectRefused(testing::ScriptedFrontEnd& ui, size_t count, const std::string& box) {
+  for (size_t i = 0; i < count; ++i) {
+    EXPECT_EQ(kWritingDrive1[i](), -1);
+    ASSERT_EQ(ui.boxes().size(), i + 1) << ui.Transcript();
+    EXPECT_EQ(ui.boxes().back().text, box);
+  }
+  EXPECT_TRUE(ui.questions().empty()) << ui.Transcript();
+}
+
+class TwoNames : public testing::OpsTest, public ::testing::WithParamInterface<testing::DiskAlias> {
+ protected:
+  void SetUp() override {
+    if (::geteuid() != 0 && GetParam().needs_root)
+      GTEST_SKIP() << "attaching a loop device needs root";
+    OpsTest::SetUp();
+    ReplayTvDisk recorder;
+    recorder.disk_sectors = 200000;
+    ASSERT_TRUE(MakeReplayTvDisk(Image("recorder.img"), recorder));
+    ASSERT_TRUE(MakeBlankImage(Image("blank.img"), 400000));
+  }
+};
+
+TEST_P(TwoNames, OfOneDiskAreOneDriveAndNeverTwoDrivesOfAnOperation) {
+  const testing::DiskAlias& alias = GetParam();
+  std::list<testing::LoopDevice> loops;
+  auto [a, b] = alias.names(Image("recorder.img"), &loops);
+  if (a.empty() || b.empty())
+    GTEST_SKIP() << "could not make the loop device here";
+  EXPECT_EQ(DiskRelationOf(a, b),
+            alias.overlapping ? DiskRelation::kOverlapping : DiskRelation::kSame);
+  ui();
+  UseDrives({a, b});
+  paths_ = {Image("recorder.img")};
+  Snapshot();
+  if (!alias.overlapping) {
+    // Left out of the drive table; however the table came to hold it, it is still refused.
+    EXPECT_EQ(ui().lines().back(),
+              b + " is the same disk as " + a + " (drive 0); it is left out of the drive list");
+    EXPECT_EQ(Drive(1).size_sectors, 0u);
+    DriveAt(1) = Drive(0);
+    DriveAt(1).device_path = b;
+  }
+  ExpectRefused(ui(), 4,
+                a + " and " + b +
+                    (alias.overlapping ? " overlap: they share sectors of one disk."
+                                       : " are the same disk under two names.") +
+                    "\nNothing was written.");
+  EXPECT_TRUE(Unchanged());
+}
+
+INSTANTIATE_TEST_SUITE_P(Aliases, TwoNames, ::testing::ValuesIn(testing::DiskAliases()),
+                         [](const ::testing::TestParamInfo<testing::DiskAlias>& alias) {
+                           return std::string(alias.param.name);
+                         });
+
+// A recorder cannot use a drive of 4096-byte sectors: it is read as a source, never written.
+using SectorSize = TwoNames;
+TEST_P(SectorSize, Of4096BytesAreReadButNeverWritten) {
+  testing::LoopDevice loop(Image("recorder.img"), "--sector-size 4096");
+  if (loop.path().empty())
+    GTEST_SKIP() << "losetup could not attach a loop device here";
+  UseDrives({Image("blank.img"), loop.path()});
+  paths_ = {Image("blank.img"), Image("recorder.img")};
+  Snapshot();
+  EXPECT_EQ(Drive(1).size_sectors, 200000u);
+  ExpectRefused(ui(), kWritingDrive1.size(),
+                loop.path() +
+                    " has 4096-byte sectors.\nA ReplayTV recorder can only use drives with "
+                    "512-byte sectors.\nNothing was written.");
+  ui().Answer(false);
+  EXPECT_EQ(MirrorSystemPartition(1, 0), -1);
+  EXPECT_EQ(QuestionTexts().size(), 1u) << "the mirror from it reaches its confirmation";
+  EXPECT_TRUE(Unchanged());
+}
+
+// One root-only row: the test makes its own loop device.
+INSTANTIATE_TEST_SUITE_P(Loop, SectorSize,
+                         ::testing::Values(testing::DiskAlias{"", true, false, nullptr}));
 
 }  // namespace
 }  // namespace quillmar

@@ -1,0 +1,30 @@
+// A loop device attached over an image file by losetup, for tests that need a real block device
+// (root only). It unmounts what it mounted and detaches exactly the device it attached, also
+// when the test fails.
+#pragma once
+
+#include <string>
+
+namespace quillmar::testing {
+
+class LoopDevice {
+ public:
+  // losetup --find --show OPTIONS FILE; path() is "" when that failed.
+  LoopDevice(const std::string& file, const std::string& options = "");
+  ~LoopDevice();
+  LoopDevice(const LoopDevice&) = delete;
+  LoopDevice& operator=(const LoopDevice&) = delete;
+
+  const std::string& path() const { return path_; }
+  // Partition n of a device attached with -P ("" when neither the kernel nor partx lists it).
+  std::string Partition(int n) const;
+  // Makes an ext4 file system holding the files of folder on the device and mounts it read-only
+  // at mount_point (a new folder); false when that failed.
+  bool MountNewFileSystem(const std::string& folder, const std::string& mount_point);
+
+ private:
+  std::string path_;
+  std::string mount_point_;
+};
+
+}  // namespace quillmar::testing
