@@ -1,11 +1,16 @@
 // quillmar-cli as a script or a user runs it: the built binary in a child process, on the demo
 // drives it writes into a temporary folder.
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
+#include "cli/demo_drives.h"
 #include "tests/cli/cli_process.h"
 #include "tests/support/disk_image.h"
 #include "tests/support/temp_dir.h"
@@ -270,6 +275,34 @@ TEST_F(CliBinary, TheLimitIsTheWindowsFirstNumber) {
   ASSERT_EQ(large.status, 0) << large.err;
   EXPECT_TRUE(Contains(large.out, "Drive size will be limited to 3000000000 sectors\n"))
       << large.out;
+}
+
+// Ctrl-C during a copy of about 1 GB: the copy stops at its next chunk with what it wrote on the
+// target, nothing reports it complete, and the process ends within a second with 130.
+TEST_F(CliBinary, CtrlCStopsACopyAtTheNextChunk) {
+  MakeDemoDrives();
+  std::chrono::steady_clock::time_point signalled;
+  bool sent = false;
+  CliRun run = RunCliBinary({"--drive", Old(), "--drive", New(), "copy-mpeg", "0", "1", "--yes"},
+                            dir_.path(), [&](pid_t pid, const CliRun& so_far) {
+                              if (!sent && Contains(so_far.out + so_far.err, "Copying ")) {
+                                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                                signalled = std::chrono::steady_clock::now();
+                                sent = ::kill(pid, SIGINT) == 0;
+                              }
+                            });
+  const auto took = std::chrono::steady_clock::now() - signalled;
+  ASSERT_TRUE(sent);
+  const std::string all = run.out + run.err;
+  EXPECT_EQ(run.status, 130) << all;
+  EXPECT_LT(took, std::chrono::seconds(1));
+  EXPECT_FALSE(Contains(all, "Copy Complete")) << all;
+  const size_t at = all.find("*** Copy interrupted at block ");
+  ASSERT_NE(at, std::string::npos) << all;
+  const uint64_t copied = std::min<uint64_t>(std::stoull(all.substr(at + 30)), 4096);
+  const uint64_t mpeg_start = cli::kDemoSystemSectors + 2;
+  EXPECT_EQ(testing::ReadSectors(New(), mpeg_start, copied),
+            testing::ReadSectors(Old(), mpeg_start, copied));
 }
 
 struct TypedCase {
