@@ -268,8 +268,10 @@ int RunCommand(const CliRequest& request) {
   TerminalFrontEnd front_end(PolicyFor(request, terminal), stdout, stderr, stdin, &progress);
   Registration registration(&front_end);
 
-  if (request.command == Command::kDemo)
+  if (request.command == Command::kDemo) {
+    LogRunStart();
     return Demo(request.path) == 0 ? kExitDone : kExitFailed;
+  }
 
   StartRun(request);
   if (std::string missing = MissingChoice(request, terminal); !missing.empty()) {
