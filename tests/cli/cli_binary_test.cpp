@@ -13,6 +13,7 @@
 #include "cli/demo_drives.h"
 #include "tests/cli/cli_process.h"
 #include "tests/support/disk_image.h"
+#include "tests/support/param_names.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillmar {
@@ -68,7 +69,8 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"patch", "0", "--photo", "7MB"},
                       std::vector<std::string>{"--drive", "missing.img", "list"},
                       std::vector<std::string>{"--drive", ".", "inspect", "0"},
-                      std::vector<std::string>{"--drive", "/dev/null", "list"}));
+                      std::vector<std::string>{"--drive", "/dev/null", "list"}),
+    testing::WordsName());
 
 class HelpText : public CliBinary, public ::testing::WithParamInterface<std::string> {};
 
@@ -89,7 +91,11 @@ TEST_P(HelpText, IsShownForEveryCommandWithTheExitCodes) {
 INSTANTIATE_TEST_SUITE_P(Commands, HelpText,
                          ::testing::Values("", "list", "inspect", "mirror", "copy-mpeg",
                                            "copy-photo", "patch", "join", "backup", "restore",
-                                           "demo"));
+                                           "demo"),
+                         [](const ::testing::TestParamInfo<std::string>& row) {
+                           return row.param.empty() ? "General"
+                                                     : testing::NameFromText(row.param);
+                         });
 
 TEST_F(CliBinary, DemoDrivesAreAnOldReplayTvDiskAndABlankOne) {
   CliRun demo = Run({"demo", dir_.path()});
@@ -172,7 +178,8 @@ INSTANTIATE_TEST_SUITE_P(
                       UnansweredCase{{"join", "0", "1", "--yes"}},
                       UnansweredCase{{"backup", "0", "FILE"}},
                       UnansweredCase{{"restore", "FILE", "1", "--reset", "yes"}},
-                      UnansweredCase{{"restore", "FILE", "1", "--yes"}}));
+                      UnansweredCase{{"restore", "FILE", "1", "--yes"}}),
+    testing::WordsName());
 
 TEST_F(CliBinary, TheWholeUpgradeRunsWithYes) {
   MakeDemoDrives();
@@ -265,7 +272,8 @@ INSTANTIATE_TEST_SUITE_P(Commands, SameDiskTwice,
                                            std::vector<std::string>{"copy-mpeg", "0", "1"},
                                            std::vector<std::string>{"copy-photo", "0", "1"},
                                            std::vector<std::string>{"join", "0", "1", "--mpeg",
-                                                                    "keep"}));
+                                                                    "keep"}),
+                         testing::WordsName());
 
 TEST_F(CliBinary, TheLimitIsTheWindowsFirstNumber) {
   MakeDemoDrives();

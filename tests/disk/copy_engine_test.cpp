@@ -282,7 +282,8 @@ TEST_P(CopyProgressTest, MovesForwardWithinRangeAndEndsHidden) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, CopyProgressTest,
-                         ::testing::Values(1, 99, 100, 512, 513, 1000, 51'200, 70'001));
+                         ::testing::Values(1, 99, 100, 512, 513, 1000, 51'200, 70'001),
+                         testing::NumberName{"Blocks"});
 
 // Write-behind: each finished window starts on its way; the oldest is waited for once more than
 // kWriteBehindWindowsInFlight are.

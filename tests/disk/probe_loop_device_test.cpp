@@ -16,6 +16,7 @@
 #include "disk/drive_probe.h"
 #include "disk/drive_table.h"
 #include "format/partition_block.h"
+#include "tests/support/param_names.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/temp_dir.h"
 
@@ -156,7 +157,8 @@ TEST_P(LoopSectorSize, IsMeasuredByItsLengthAndClassified) {
   EXPECT_EQ(d.unreadable, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Probe, LoopSectorSize, ::testing::Values(512, 4096));
+INSTANTIATE_TEST_SUITE_P(Probe, LoopSectorSize, ::testing::Values(512, 4096),
+                         testing::NumberName{"Sector"});
 
 }  // namespace
 }  // namespace quillmar

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "tests/support/disk_image.h"
+#include "tests/support/param_names.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillmar {
@@ -61,7 +62,8 @@ TEST_P(EntryAt, RoundTripRewritesIdenticalBytes) {
   EXPECT_BYTES_EQ(block, copy);
 }
 
-INSTANTIATE_TEST_SUITE_P(Entries, EntryAt, ::testing::Values(1, 2, 3, 4));
+INSTANTIATE_TEST_SUITE_P(Entries, EntryAt, ::testing::Values(1, 2, 3, 4),
+                         testing::NumberName{"Entry"});
 
 TEST(ByteOrder, OrderTestLooksOnlyAtBytes508And509) {
   Sector standard = EmptyPartitionBlock();
