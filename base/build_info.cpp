@@ -15,6 +15,8 @@ std::string VersionLogLine() {
 
 void LogRunStart() {
   LogLine(VersionLogLine());
+  for (const std::string& note : g_settingNotes)
+    LogLine(note);
   // Unsigned: a limit above 2^31 sectors is shown as given, not as a negative number.
   if (g_maxDriveSectors != kNoDriveSizeLimit)
     LogLine(Format("Drive size will be limited to %u sectors", g_maxDriveSectors));

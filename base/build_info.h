@@ -13,8 +13,8 @@ std::string BuildDateTime();
 // "Quillmar version 2.4, built on Jan 19 2003, 12:54:57": the first line of every run's log.
 std::string VersionLogLine();
 
-// The first lines of a run's log, as both front-ends start: the version line, then the
-// drive-size limit when one was set on the command line.
+// The first lines of a run's log, as both front-ends start: the version line, the notes about
+// command-line numbers that did not fit, then the drive-size limit when one was set.
 void LogRunStart();
 
 }  // namespace quillmar

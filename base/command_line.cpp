@@ -1,14 +1,40 @@
 #include "base/command_line.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstdlib>
 
 #include "base/settings.h"
 
 namespace quillmar {
+namespace {
+
+// An argument as it stands in a raw command line: quoted when it is empty or holds white space,
+// so that it keeps its place and is not read as a number.
+std::string TailArgument(const std::string& arg) {
+  for (char c : arg) {
+    if (std::isspace(static_cast<unsigned char>(c)))
+      return '"' + arg + '"';
+  }
+  return arg.empty() ? "\"\"" : arg;
+}
+
+// atol's reading of the number at text (0 when there is none), without its wrap: strtoll takes
+// a number too large for 64 bits as the largest. The digits read go to *digits.
+long long ReadNumber(const char* text, std::string* digits) {
+  char* end = nullptr;
+  long long value = std::strtoll(text, &end, 10);
+  while (std::isspace(static_cast<unsigned char>(*text)))
+    ++text;
+  *digits = std::string(text, end > text ? end : text);
+  return value;
+}
+
+}  // namespace
 
 StartupOptions SplitStartupArguments(const std::vector<std::string>& args) {
   StartupOptions options;
+  bool first_number = true;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--drive") {
@@ -22,20 +48,38 @@ StartupOptions SplitStartupArguments(const std::vector<std::string>& args) {
     } else if (arg.rfind("--", 0) == 0) {
       options.other_options.push_back(arg);
     } else {
-      if (!options.tail.empty()) options.tail += ' ';
-      options.tail += arg;
+      if (!first_number)
+        options.tail += ' ';
+      options.tail += TailArgument(arg);
+      first_number = false;
     }
   }
   return options;
 }
 
 void ApplyCommandLineTail(const std::string& tail) {
+  g_settingNotes.clear();
   const char* text = tail.c_str();
-  g_maxDriveSectors = static_cast<uint32_t>(std::atol(text));
+  std::string digits;
+  long long limit = ReadNumber(text, &digits);
+  if (limit < 0 || limit > UINT32_MAX) {
+    g_settingNotes.push_back("Drive size limit " + digits +
+                             " is out of range: taking the largest, 4294967295 sectors");
+    limit = UINT32_MAX;
+  }
+  g_maxDriveSectors = static_cast<uint32_t>(limit);
   if (g_maxDriveSectors == 0) g_maxDriveSectors = kNoDriveSizeLimit;
   const char* walk = text;
   while (*walk != '\0' && !std::isspace(static_cast<unsigned char>(*walk))) ++walk;
-  if (*walk != '\0') g_mpegClusterOverride = static_cast<int32_t>(std::atol(walk));
+  if (*walk == '\0')
+    return;
+  long long cluster = ReadNumber(walk, &digits);
+  if (cluster < INT32_MIN || cluster > INT32_MAX) {
+    g_settingNotes.push_back("MPEG cluster size " + digits +
+                             " is out of range: ignored, no cluster size override");
+    return;
+  }
+  g_mpegClusterOverride = static_cast<int32_t>(cluster);
 }
 
 std::string CommandLineTail(const std::string& command_line) {

@@ -15,11 +15,16 @@ struct StartupOptions {
   bool missing_drive_argument = false;      // "--drive" was the last argument
 };
 
-// Splits argv (without the program name) into the --drive paths and the numeric tail.
+// Splits argv (without the program name) into the --drive paths and the numeric tail. The tail
+// is what a raw command line holds: an argument that is empty or has white space is quoted, so
+// that it keeps its place ("" 262144: no limit, cluster size 262144).
 StartupOptions SplitStartupArguments(const std::vector<std::string>& args);
 
 // Reads the tail into g_maxDriveSectors and g_mpegClusterOverride with atol's rules: the first
-// number (0 or none: no limit), then, after the first white-space character, the second.
+// number (0 or none: no limit), then, after the first white-space character, the second. A
+// number that does not fit its setting is not wrapped: a negative limit or one above 4294967295
+// is taken as 4294967295, a cluster size outside 32 signed bits is ignored; each leaves a line in
+// g_settingNotes.
 void ApplyCommandLineTail(const std::string& tail);
 
 // The text after the program's name on a raw command line: a quoted name runs to the next

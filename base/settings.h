@@ -2,6 +2,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace quillmar {
 
@@ -12,6 +14,10 @@ inline constexpr uint32_t kNoDriveSizeLimit = 2000000000u;
 extern uint32_t g_maxDriveSectors;
 // Cluster size in bytes the patch uses when it reformats the MPEG partition; 0: no override.
 extern int32_t g_mpegClusterOverride;
+
+// Lines for the run's log about command-line numbers that did not fit their setting (logged
+// after the version line).
+extern std::vector<std::string> g_settingNotes;
 
 // Puts both settings back to their defaults (tests start from a clean state).
 void ResetSettings();

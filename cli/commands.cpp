@@ -12,9 +12,11 @@
 #include "cli/demo_drives.h"
 #include "cli/drive_listing.h"
 #include "cli/progress_display.h"
+#include "cli/stop_signals.h"
 #include "cli/terminal_front_end.h"
 #include "cli/transfer_meter.h"
 #include "cli/usage_text.h"
+#include "disk/copy_stop.h"
 #include "disk/drive_map.h"
 #include "disk/drive_table.h"
 #include "drives/classify.h"
@@ -247,8 +249,10 @@ int RunCommand(const CliRequest& request) {
   TerminalFrontEnd front_end(PolicyFor(request, terminal), stdout, stderr, stdin, &progress);
   Registration registration(&front_end);
 
-  if (request.command == Command::kDemo)
+  if (request.command == Command::kDemo) {
+    LogRunStart();
     return Demo(request.path) == 0 ? kExitDone : kExitFailed;
+  }
 
   StartRun(request);
   if (std::string missing = MissingChoice(request, terminal); !missing.empty()) {
@@ -260,7 +264,10 @@ int RunCommand(const CliRequest& request) {
       DriveAt(request.drives[0]).rtv4000 == 0) {
     Complain("note: --photo applies to disks in RTV4000 byte order only");
   }
+  CatchStopSignals();
   int result = Operate(request);
+  if (CopyStopRequested())
+    return kExitInterrupted;
   return result == 0 && !front_end.unanswered() ? kExitDone : kExitFailed;
 }
 

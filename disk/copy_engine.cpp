@@ -7,6 +7,7 @@
 
 #include "base/log.h"
 #include "disk/block_io.h"
+#include "disk/copy_stop.h"
 #include "disk/device_io.h"
 #include "disk/unique_fd.h"
 
@@ -161,7 +162,8 @@ void LogWriteAbort(uint64_t block) {
 // The copy loop, from where both descriptors stand, then the flush and close of the target. The
 // block in the abort lines counts from the start of this copy: the first block of the chunk that
 // failed, or for a write error that the device reports later (write-behind, flush) the first
-// block not yet known to be on the device.
+// block not yet known to be on the device. A stop request ends the copy before the next chunk,
+// with what was written flushed; a stopped copy fails.
 int CopyChunks(int source, uint64_t source_offset, UniqueFd& target, uint64_t target_offset,
                uint64_t count, uint8_t* buffer) {
   CopyProgress progress(count);
@@ -170,8 +172,19 @@ int CopyChunks(int source, uint64_t source_offset, UniqueFd& target, uint64_t ta
   auto unconfirmed_block = [&] {
     return (write_behind.durable_end() - target_offset) / kBlockSize;
   };
+  auto flush_target = [&] {
+    if (FlushAndClose(target) == 0)
+      return 0;
+    LogWriteAbort(unconfirmed_block());
+    return -1;
+  };
   for (uint64_t done = 0; done < count;) {
-    progress.Update(done);
+    progress.Update(done);  // lets the window run: a Cancel click lands here
+    if (CopyStopRequested()) {
+      flush_target();
+      LogLine(Format("*** Copy interrupted at block %" PRIu64, done));
+      return -1;
+    }
     uint64_t chunk = std::min<uint64_t>(count - done, kCopyChunkBlocks);
     size_t bytes = static_cast<size_t>(chunk) * kBlockSize;
     read_ahead.Reading(source_offset + done * kBlockSize);
@@ -189,11 +202,7 @@ int CopyChunks(int source, uint64_t source_offset, UniqueFd& target, uint64_t ta
       return -1;
     }
   }
-  if (FlushAndClose(target) != 0) {
-    LogWriteAbort(unconfirmed_block());
-    return -1;
-  }
-  return 0;
+  return flush_target();
 }
 
 }  // namespace

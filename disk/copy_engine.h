@@ -19,7 +19,8 @@ inline constexpr uint64_t kWriteBehindWindowsInFlight = 2;
 // count 0: up to the end of the source. A target file that does not exist is created; an
 // existing one is not truncated. 0 when every block was copied and flushed to the target, -1
 // otherwise (reported). A seek that fails or lands elsewhere stops the copy before anything is
-// written.
+// written. A stop request (disk/copy_stop.h) ends it before the next chunk, with what was
+// written flushed and "*** Copy interrupted at block N" logged: -1.
 int CopyBlocks(const std::string& source_path, const std::string& target_path,
                uint64_t source_block, uint64_t target_block, uint32_t count);
 

@@ -12,8 +12,8 @@
 namespace quillmar {
 namespace {
 
-constexpr int32_t kMinClusterSize = 512;
-constexpr int32_t kMaxClusterSize = 0x100000;
+constexpr uint32_t kMinClusterSize = 512;
+constexpr uint32_t kMaxClusterSize = 0x100000;
 constexpr uint64_t kMinRootCluster = 3;
 constexpr uint64_t kMaxRootCluster = 100;
 constexpr uint32_t kRootCrcLength = 1000;
@@ -67,9 +67,9 @@ int ResetMpegPartition(const std::string& device_path) {
   }
   PartitionEntry p1 = ReadPartitionEntry(sector0, 1);
   PartitionEntry p2 = ReadPartitionEntry(sector0, 2);
-  LogLine(
-      Format("  Partition 1 size is %d (0x%x) blocks.", static_cast<int>(p1.length), p1.length));
-  LogLine(Format("  Partition 2 starts at sector %d (0x%x)", static_cast<int>(p2.start), p2.start));
+  // Unsigned, as they are stored: a length of 3,000,000,000 is not shown negative.
+  LogLine(Format("  Partition 1 size is %u (0x%x) blocks.", p1.length, p1.length));
+  LogLine(Format("  Partition 2 starts at sector %u (0x%x)", p2.start, p2.start));
   if (p2.start != static_cast<uint64_t>(p1.length) + 2) {
     LogAndShow("*** ERROR: Partition 2 does not start immediately after partition 1",
                "*** ERROR ***");
@@ -81,8 +81,8 @@ int ResetMpegPartition(const std::string& device_path) {
   Sector system{};
   if (!ReadAt(fd.get(), partition, system, rtv4000))
     return -1;
-  int32_t cluster_size = static_cast<int32_t>(GetBe32(system, kSystemClusterSize));
-  LogLine(Format("  Partition 2 cluster size is %d bytes.", cluster_size));
+  uint32_t cluster_size = GetBe32(system, kSystemClusterSize);
+  LogLine(Format("  Partition 2 cluster size is %u bytes.", cluster_size));
   if (cluster_size < kMinClusterSize || cluster_size > kMaxClusterSize) {
     LogAndShow("*** ERROR: Invalid cluster size for partition 2", "*** ERROR ***");
     return -1;
@@ -94,8 +94,7 @@ int ResetMpegPartition(const std::string& device_path) {
   if (!ReadAt(fd.get(), partition + cluster_bytes, super, rtv4000))
     return -1;
   uint64_t root = GetBe64(super, kSuperRootCluster);
-  LogLine(Format("  Partition 2 root directory located in block %d.",
-                 static_cast<int>(static_cast<uint32_t>(root))));
+  LogLine(Format("  Partition 2 root directory located in block %u.", static_cast<uint32_t>(root)));
   if (root < kMinRootCluster || root > kMaxRootCluster) {
     LogAndShow("*** ERROR: Root directory cluster number is not valid", "*** ERROR ***");
     return -1;

@@ -45,8 +45,8 @@ Sector EmptyPartitionBlock() {
 }
 
 std::string RenderPartitionEntry(int n, const PartitionEntry& entry) {
-  return Format("    Partition %d, type 0x%02x, start: %d, length: %d", n, entry.type,
-                static_cast<int>(entry.start), static_cast<int>(entry.length));
+  return Format("    Partition %d, type 0x%02x, start: %u, length: %u", n, entry.type, entry.start,
+                entry.length);
 }
 
 bool IsPcPartitionType(uint8_t type) {

@@ -31,7 +31,7 @@ void ClearPartitionEntry(std::span<uint8_t> sector0, int n);
 // 512 zero bytes with the signature 55 AA at 510: the empty partition block of a second drive.
 Sector EmptyPartitionBlock();
 
-// "    Partition n, type 0x%02x, start: %d, length: %d"
+// "    Partition n, type 0x%02x, start: %u, length: %u" (start and length unsigned)
 std::string RenderPartitionEntry(int n, const PartitionEntry& entry);
 
 // True when the type is one of the PC partition types that mark a machine's own disk

@@ -57,8 +57,12 @@ QMessageBox::StandardButton RunBox(QWidget* owner, const std::string& text,
 
 }  // namespace
 
-QtFrontEnd::QtFrontEnd(QWidget* window, QListWidget* log_list, QProgressBar* progress_bar)
-    : window_(window), log_list_(log_list), progress_bar_(progress_bar) {}
+QtFrontEnd::QtFrontEnd(QWidget* window, QListWidget* log_list, QProgressBar* progress_bar,
+                       QWidget* cancel_button)
+    : window_(window),
+      log_list_(log_list),
+      progress_bar_(progress_bar),
+      cancel_button_(cancel_button) {}
 
 void QtFrontEnd::AddLogLine(const std::string& text) {
   log_list_->addItem(QString::fromStdString(text));
@@ -97,6 +101,8 @@ void QtFrontEnd::ProgressShow() {
   progress_bar_->setRange(0, kProgressMaximum);
   progress_bar_->setValue(0);
   progress_bar_->show();
+  if (cancel_button_ != nullptr)
+    cancel_button_->show();
   if (delegate_ != nullptr)
     delegate_->ProgressShow();
 }
@@ -109,6 +115,8 @@ void QtFrontEnd::ProgressSetPos(int pos) {
 
 void QtFrontEnd::ProgressHide() {
   progress_bar_->hide();
+  if (cancel_button_ != nullptr)
+    cancel_button_->hide();
   if (delegate_ != nullptr)
     delegate_->ProgressHide();
 }

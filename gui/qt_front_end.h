@@ -16,7 +16,9 @@ namespace quillmar {
 
 class QtFrontEnd : public FrontEnd {
  public:
-  QtFrontEnd(QWidget* window, QListWidget* log_list, QProgressBar* progress_bar);
+  // cancel_button (optional) shows and hides with the progress bar.
+  QtFrontEnd(QWidget* window, QListWidget* log_list, QProgressBar* progress_bar,
+             QWidget* cancel_button = nullptr);
 
   // nullptr: Qt's own dialogs answer.
   void SetPromptDelegate(FrontEnd* delegate) { delegate_ = delegate; }
@@ -38,6 +40,7 @@ class QtFrontEnd : public FrontEnd {
   QWidget* window_;
   QListWidget* log_list_;
   QProgressBar* progress_bar_;
+  QWidget* cancel_button_;
   FrontEnd* delegate_ = nullptr;
 };
 

@@ -22,11 +22,13 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-#include "gui/about_dlg.h"
 #include "base/build_info.h"
 #include "base/log.h"
 #include "base/settings.h"
+#include "disk/copy_stop.h"
 #include "drives/classify.h"
+#include "gui/about_dlg.h"
+#include "gui/progress_row.h"
 #include "ops/operations.h"
 #include "ops/photo_sizes.h"
 
@@ -96,7 +98,7 @@ CQuillmarDlg::CQuillmarDlg(QWidget* parent, FrontEnd* prompt_delegate) : QDialog
   CreateControls();
   setLayout(ArrangeControls());
   SetTabOrder();
-  m_frontEnd = std::make_unique<QtFrontEnd>(this, m_log, m_progress);
+  m_frontEnd = std::make_unique<QtFrontEnd>(this, m_log, m_progress, m_cancelCopy);
   m_frontEnd->SetPromptDelegate(prompt_delegate);
   OnInitDialog();
 }
@@ -147,14 +149,8 @@ void CQuillmarDlg::CreateControls() {
   m_backup = MakeButton("Backup Source Drive", "IDC_BACKUP", this);
   m_restore = MakeButton("Restore Target Drive", "IDC_RESTORE", this);
 
-  m_progress = new QProgressBar(this);
-  m_progress->setObjectName("IDC_PROGRESS");
-  m_progress->setTextVisible(false);
-  m_progress->setMaximumHeight(fontMetrics().height() * 3 / 4 + 4);
-  QSizePolicy keep_place = m_progress->sizePolicy();
-  keep_place.setRetainSizeWhenHidden(true);  // the log keeps its height when the bar shows
-  m_progress->setSizePolicy(keep_place);
-  m_progress->hide();
+  m_progress = MakeProgressBar(this);
+  m_cancelCopy = MakeCancelCopyButton(this);
 
   m_driveList = new QTreeWidget(this);
   m_driveList->setObjectName("IDC_DRIVE_LIST");
@@ -233,7 +229,10 @@ QLayout* CQuillmarDlg::ArrangeControls() {
   lower_left->addWidget(m_targetGroup);
   lower_left->addLayout(log_title);
   lower_left->addWidget(m_log, 1);
-  lower_left->addWidget(m_progress);
+  auto* progress_row = new QHBoxLayout;
+  progress_row->addWidget(m_progress, 1);
+  progress_row->addWidget(m_cancelCopy);
+  lower_left->addLayout(progress_row);
 
   auto* system_column = new QVBoxLayout(m_systemGroup);
   system_column->addWidget(m_singleDrive);
@@ -476,6 +475,7 @@ void CQuillmarDlg::ShowSystemTypeCaptions() {
 template <typename Operation>
 void CQuillmarDlg::RunOperation(Operation operation) {
   OperationScope scope(this);
+  ClearCopyStop();
   DisableAllControls();
   operation();
   RefreshDriveList();
@@ -517,6 +517,7 @@ void CQuillmarDlg::OnPatch() {
 // list refreshed only once the copy starts.
 void CQuillmarDlg::RunFileOperation(FileOperation operation) {
   OperationScope scope(this);
+  ClearCopyStop();
   bool started = false;
   operation([this, &started] {
     started = true;
@@ -578,9 +579,11 @@ void CQuillmarDlg::done(int result) {
 }
 
 // Enter closes the window when no push button has the focus (a focused button takes the key
-// itself); Esc is the dialog's cancel. Both arrive at done(), which waits for an operation.
+// itself); Esc is the dialog's cancel. While an operation runs both do nothing.
 void CQuillmarDlg::keyPressEvent(QKeyEvent* event) {
   const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if ((enter || event->key() == Qt::Key_Escape) && operationRunning())
+    return;
   const bool plain = (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
   if (enter && plain && qobject_cast<QPushButton*>(focusWidget()) == nullptr) {
     accept();

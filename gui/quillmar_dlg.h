@@ -61,7 +61,8 @@ class CQuillmarDlg : public QDialog {
   void OnAboutBox();
 
  protected:
-  // Every close request (Exit, Esc, Enter, the close box) arrives here.
+  // Every close request (Exit, Esc, Enter, the close box) arrives here; one made during an
+  // operation (only the close box can) waits for its end.
   void done(int result) override;
   void keyPressEvent(QKeyEvent* event) override;
 
@@ -129,6 +130,7 @@ class CQuillmarDlg : public QDialog {
   QPushButton* m_copyLog = nullptr;     // IDC_COPY_LOG
   QListWidget* m_log = nullptr;         // IDC_LOG
   QProgressBar* m_progress = nullptr;   // IDC_PROGRESS
+  QPushButton* m_cancelCopy = nullptr;  // stops a running copy
   QAction* m_aboutAction = nullptr;     // "&About Quillmar..."
   QToolButton* m_aboutButton = nullptr;
 

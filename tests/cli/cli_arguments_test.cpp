@@ -4,6 +4,7 @@
 
 #include "base/command_line.h"
 #include "base/settings.h"
+#include "tests/support/param_names.h"
 
 namespace quillmar {
 namespace {
@@ -85,7 +86,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ValueCase{{"--photo", "20gb"}, 39062528, MpegChoice::kAsk},
                       ValueCase{{"--mpeg", "keep"}, 0, MpegChoice::kKeep},
                       ValueCase{{"--mpeg", "reset"}, 0, MpegChoice::kReset},
-                      ValueCase{{"--mpeg", "Reformat"}, 0, MpegChoice::kReformat}));
+                      ValueCase{{"--mpeg", "Reformat"}, 0, MpegChoice::kReformat}),
+    testing::WordsName());
 
 struct BadLine {
   std::vector<std::string> args;
@@ -124,7 +126,8 @@ INSTANTIATE_TEST_SUITE_P(
                       BadLine{{"--cluster", "2147483648", "list"}, "--cluster"},
                       BadLine{{"list", "--drive"}, "needs a value"},
                       BadLine{{"backup", "0", ""}, "must not be empty"},
-                      BadLine{{"join", "2", "2"}, "two different drives"}));
+                      BadLine{{"join", "2", "2"}, "two different drives"}),
+    testing::WordsName());
 
 TEST(CliArguments, HelpNamesTheCommandEvenWhenTheRestIsIncomplete) {
   ParseResult r = ParseCliArguments({"patch", "--help"});
@@ -165,7 +168,8 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(TailCase{{"list"}, kNoDriveSizeLimit, 0},
                       TailCase{{"--limit", "0", "list"}, kNoDriveSizeLimit, 0},
                       TailCase{
-                          {"--cluster=66000", "--limit=4294967295", "list"}, 4294967295u, 66000}));
+                          {"--cluster=66000", "--limit=4294967295", "list"}, 4294967295u, 66000}),
+    testing::WordsName());
 
 }  // namespace
 }  // namespace quillmar

@@ -1,16 +1,22 @@
 // quillmar-cli as a script or a user runs it: the built binary in a child process, on the demo
 // drives it writes into a temporary folder.
+#include <signal.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <fstream>
 #include <list>
+#include <thread>
 #include <tuple>
 
 #include <gtest/gtest.h>
 
+#include "cli/demo_drives.h"
 #include "tests/cli/cli_process.h"
 #include "tests/support/disk_aliases.h"
 #include "tests/support/disk_image.h"
+#include "tests/support/param_names.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillmar {
@@ -75,7 +81,8 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"patch", "0", "--photo", "7MB"},
                       std::vector<std::string>{"--drive", "missing.img", "list"},
                       std::vector<std::string>{"--drive", ".", "inspect", "0"},
-                      std::vector<std::string>{"--drive", "/dev/null", "list"}, SeventeenDrives()));
+                      std::vector<std::string>{"--drive", "/dev/null", "list"}, SeventeenDrives()),
+    testing::WordsName());
 
 class HelpText : public CliBinary, public ::testing::WithParamInterface<std::string> {};
 
@@ -96,7 +103,11 @@ TEST_P(HelpText, IsShownForEveryCommandWithTheExitCodes) {
 INSTANTIATE_TEST_SUITE_P(Commands, HelpText,
                          ::testing::Values("", "list", "inspect", "mirror", "copy-mpeg",
                                            "copy-photo", "patch", "join", "backup", "restore",
-                                           "demo"));
+                                           "demo"),
+                         [](const ::testing::TestParamInfo<std::string>& row) {
+                           return row.param.empty() ? "General"
+                                                     : testing::NameFromText(row.param);
+                         });
 
 TEST_F(CliBinary, DemoDrivesAreAnOldReplayTvDiskAndABlankOne) {
   CliRun demo = Run({"demo", dir_.path()});
@@ -117,14 +128,17 @@ TEST_F(CliBinary, DemoDrivesAreAnOldReplayTvDiskAndABlankOne) {
   EXPECT_TRUE(RowEndsWith(list.out, 1, "NOT a ReplayTV Disk")) << list.out;
   EXPECT_EQ(ListRow(list.out, 2), "");
 
-  // The log file of the window, in the current folder, after the demo's own lines.
+  // The log file of the window, in the current folder: each run, the demo's too, begins with
+  // the version line.
   std::ifstream log(dir_.File("quillmar.log"));
   std::string line;
-  bool version_logged = false;
-  while (std::getline(log, line)) {
-    version_logged = version_logged || line.rfind("Quillmar version 2.4, built on ", 0) == 0;
+  std::vector<size_t> version_lines;
+  for (size_t n = 0; std::getline(log, line); ++n) {
+    if (line.rfind("Quillmar version 2.4, built on ", 0) == 0)
+      version_lines.push_back(n);
   }
-  EXPECT_TRUE(version_logged);
+  ASSERT_EQ(version_lines.size(), 2u);
+  EXPECT_EQ(version_lines[0], 0u);
 }
 
 TEST_F(CliBinary, DemoNeverOverwritesExistingImages) {
@@ -176,7 +190,8 @@ INSTANTIATE_TEST_SUITE_P(
                       UnansweredCase{{"join", "0", "1", "--yes"}},
                       UnansweredCase{{"backup", "0", "FILE"}},
                       UnansweredCase{{"restore", "FILE", "1", "--reset", "yes"}},
-                      UnansweredCase{{"restore", "FILE", "1", "--yes"}}));
+                      UnansweredCase{{"restore", "FILE", "1", "--yes"}}),
+    testing::WordsName());
 
 TEST_F(CliBinary, TheWholeUpgradeRunsWithYes) {
   MakeDemoDrives();
@@ -280,7 +295,11 @@ INSTANTIATE_TEST_SUITE_P(
                                          std::vector<std::string>{"copy-mpeg", "0", "1"},
                                          std::vector<std::string>{"copy-photo", "0", "1"},
                                          std::vector<std::string>{"join", "0", "1", "--mpeg",
-                                                                  "keep"})));
+                                                                  "keep"})),
+    [](const auto& info) {
+      return testing::NameFromText(std::get<0>(info.param).name) + "_" +
+             testing::NameFromWords(std::get<1>(info.param));
+    });
 
 TEST_F(CliBinary, TheLimitIsTheWindowsFirstNumber) {
   MakeDemoDrives();
@@ -293,6 +312,34 @@ TEST_F(CliBinary, TheLimitIsTheWindowsFirstNumber) {
   ASSERT_EQ(large.status, 0) << large.err;
   EXPECT_TRUE(Contains(large.out, "Drive size will be limited to 3000000000 sectors\n"))
       << large.out;
+}
+
+// Ctrl-C during a copy of about 1 GB: the copy stops at its next chunk with what it wrote on the
+// target, nothing reports it complete, and the process ends within a second with 130.
+TEST_F(CliBinary, CtrlCStopsACopyAtTheNextChunk) {
+  MakeDemoDrives();
+  std::chrono::steady_clock::time_point signalled;
+  bool sent = false;
+  CliRun run = RunCliBinary({"--drive", Old(), "--drive", New(), "copy-mpeg", "0", "1", "--yes"},
+                            dir_.path(), [&](pid_t pid, const CliRun& so_far) {
+                              if (!sent && Contains(so_far.out + so_far.err, "Copying ")) {
+                                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                                signalled = std::chrono::steady_clock::now();
+                                sent = ::kill(pid, SIGINT) == 0;
+                              }
+                            });
+  const auto took = std::chrono::steady_clock::now() - signalled;
+  ASSERT_TRUE(sent);
+  const std::string all = run.out + run.err;
+  EXPECT_EQ(run.status, 130) << all;
+  EXPECT_LT(took, std::chrono::seconds(1));
+  EXPECT_FALSE(Contains(all, "Copy Complete")) << all;
+  const size_t at = all.find("*** Copy interrupted at block ");
+  ASSERT_NE(at, std::string::npos) << all;
+  const uint64_t copied = std::min<uint64_t>(std::stoull(all.substr(at + 30)), 4096);
+  const uint64_t mpeg_start = cli::kDemoSystemSectors + 2;
+  EXPECT_EQ(testing::ReadSectors(New(), mpeg_start, copied),
+            testing::ReadSectors(Old(), mpeg_start, copied));
 }
 
 struct TypedCase {

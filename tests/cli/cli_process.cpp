@@ -57,7 +57,8 @@ bool Drain(int fd, std::string* into) {
 
 }  // namespace
 
-CliRun RunCliBinary(const std::vector<std::string>& args, const std::string& cwd) {
+CliRun RunCliBinary(const std::vector<std::string>& args, const std::string& cwd,
+                    const OutputWatcher& on_output) {
   int out_pipe[2];
   int err_pipe[2];
   CliRun run;
@@ -95,6 +96,8 @@ CliRun RunCliBinary(const std::vector<std::string>& args, const std::string& cwd
         --open_count;
       }
     }
+    if (on_output)
+      on_output(pid, run);
   }
   for (pollfd& p : fds) {
     if (p.fd >= 0)

@@ -2,6 +2,9 @@
 // it, and fingerprints image files so a test can tell whether anything was written.
 #pragma once
 
+#include <sys/types.h>
+
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -13,8 +16,11 @@ struct CliRun {
   std::string err;  // standard error (for a terminal run: everything, the terminal shows it all)
 };
 
-// Standard input is /dev/null (not a terminal); cwd is where "quillmar.log" lands.
-CliRun RunCliBinary(const std::vector<std::string>& args, const std::string& cwd);
+// Standard input is /dev/null (not a terminal); cwd is where "quillmar.log" lands. on_output,
+// if given, sees the child's process id and its output so far each time more arrives.
+using OutputWatcher = std::function<void(pid_t, const CliRun&)>;
+CliRun RunCliBinary(const std::vector<std::string>& args, const std::string& cwd,
+                    const OutputWatcher& on_output = {});
 
 // On a pseudo-terminal: each time a "[y/N]" prompt appears, the next answer is typed.
 CliRun RunCliOnTerminal(const std::vector<std::string>& args, const std::string& cwd,

@@ -142,7 +142,8 @@ TEST_P(SplitTransferTest, WriteContinuesWhereEachPieceStopped) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(PieceSizes, SplitTransferTest, ::testing::Values(1, 100, 511, 513, 4095));
+INSTANTIATE_TEST_SUITE_P(PieceSizes, SplitTransferTest, ::testing::Values(1, 100, 511, 513, 4095),
+                         testing::NumberName{"Bytes"});
 
 // A write that fails, or makes no progress on a full device, is an error and never loops.
 struct WriteFailure {
@@ -194,7 +195,12 @@ TEST_P(FailedSeekTest, IsLogged) {
   EXPECT_TRUE(ui_.boxes().empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(FailsOrLandsAfter, FailedSeekTest, ::testing::Values(0, 512));
+INSTANTIATE_TEST_SUITE_P(FailsOrLandsAfter, FailedSeekTest, ::testing::Values(0, 512),
+                         [](const ::testing::TestParamInfo<int64_t>& row) {
+                           return row.param == 0
+                                      ? std::string("Fails")
+                                      : testing::NameFromNumber("LandsOffBy", row.param);
+                         });
 
 TEST_F(BlockIoTest, SeekBeyondAnyFileOffsetFailsOnARealFile) {
   UniqueFd fd = UniqueFd::Open(MakeImage(512), OpenMode::kReadOnly);

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "disk/copy_stop.h"
 #include "disk/device_io.h"
 #include "disk/forwarding_device_io.h"
 #include "disk/unique_fd.h"
@@ -150,6 +151,45 @@ TEST_F(CopyTest, DriveThatHasGoneIsNotCreatedAsAFile) {
   EXPECT_EQ(io_.open_descriptors(), 0);
 }
 
+// Requests a stop of the copy once the given number of writes has been made.
+class StopAfterWrites : public ForwardingDeviceIo {
+ public:
+  explicit StopAfterWrites(int writes) : ForwardingDeviceIo(Io()), left_(writes) {
+    SetDeviceIo(this);
+    if (left_ == 0)
+      RequestCopyStop();
+  }
+  ~StopAfterWrites() override {
+    SetDeviceIo(&inner());
+    ClearCopyStop();
+  }
+  ssize_t Write(int fd, const void* buffer, size_t n) override {
+    if (--left_ == 0)
+      RequestCopyStop();
+    return ForwardingDeviceIo::Write(fd, buffer, n);
+  }
+
+ private:
+  int left_;
+};
+
+// A stop request ends the copy at the next chunk boundary: what was written is flushed, nothing
+// after it is written, and the copy fails.
+TEST_F(CopyTest, StopRequestEndsTheCopyAtAChunkBoundary) {
+  for (int writes : {0, 1, 2}) {
+    SCOPED_TRACE(writes);
+    MakeDrives(1300, 1300);
+    StopAfterWrites stop(writes);
+    EXPECT_EQ(CopyBlocks(kSource, kTarget, 0, 0, 1300), -1);
+    const uint64_t copied = uint64_t{kCopyChunkBlocks} * static_cast<uint64_t>(writes);
+    EXPECT_EQ(ui_.lines().back(), "*** Copy interrupted at block " + std::to_string(copied));
+    ExpectTargetHolds(0, 0, copied);
+    EXPECT_EQ(target_->flushes(), 1);
+    EXPECT_TRUE(ui_.boxes().empty());
+    ExpectCleanedUp();
+  }
+}
+
 // Positions past 2 GiB and 4 GiB: the source length and every offset are 64-bit.
 TEST_F(CopyTest, SparseFilesBeyondFourGibibytes) {
   std::string source = dir_.File("big-source.img");
@@ -242,7 +282,8 @@ TEST_P(CopyProgressTest, MovesForwardWithinRangeAndEndsHidden) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Counts, CopyProgressTest,
-                         ::testing::Values(1, 99, 100, 512, 513, 1000, 51'200, 70'001));
+                         ::testing::Values(1, 99, 100, 512, 513, 1000, 51'200, 70'001),
+                         testing::NumberName{"Blocks"});
 
 // Write-behind: each finished window starts on its way; the oldest is waited for once more than
 // kWriteBehindWindowsInFlight are.

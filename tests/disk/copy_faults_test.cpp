@@ -64,9 +64,10 @@ struct SourceFault {
   SourceEnd kind;
 };
 
-void PrintTo(const SourceFault& fault, std::ostream* out) {
-  const char* kinds[] = {"unreadable", "ends", "ends+100 bytes"};
-  *out << kinds[static_cast<int>(fault.kind)] << " at " << fault.position;
+std::string SourceFaultName(const ::testing::TestParamInfo<SourceFault>& info) {
+  const char* kinds[] = {"Unreadable", "EndsHere", "EndsInPartialSector"};
+  return kinds[static_cast<int>(info.param.kind)] +
+         testing::NameFromNumber("At", info.param.position);
 }
 
 class SourceFaultTest : public CopyFaultTest, public ::testing::WithParamInterface<SourceFault> {};
@@ -98,7 +99,8 @@ std::vector<SourceFault> SourceFaults() {
   return all;
 }
 
-INSTANTIATE_TEST_SUITE_P(Edges, SourceFaultTest, ::testing::ValuesIn(SourceFaults()));
+INSTANTIATE_TEST_SUITE_P(Edges, SourceFaultTest, ::testing::ValuesIn(SourceFaults()),
+                         SourceFaultName);
 
 // The target refuses a write at a position: a sector that fails at once, or a full drive (failing
 // with ENOSPC or taking no bytes at all). The sectors before it are written, it and everything
@@ -110,9 +112,10 @@ struct TargetFault {
   TargetRefusal kind;
 };
 
-void PrintTo(const TargetFault& fault, std::ostream* out) {
-  const char* kinds[] = {"bad sector", "ENOSPC", "writes of 0 bytes"};
-  *out << kinds[static_cast<int>(fault.kind)] << " at " << fault.position;
+std::string TargetFaultName(const ::testing::TestParamInfo<TargetFault>& info) {
+  const char* kinds[] = {"BadSector", "NoSpace", "ZeroWrites"};
+  return kinds[static_cast<int>(info.param.kind)] +
+         testing::NameFromNumber("At", info.param.position);
 }
 
 class TargetFaultTest : public CopyFaultTest, public ::testing::WithParamInterface<TargetFault> {};
@@ -145,7 +148,8 @@ std::vector<TargetFault> TargetFaults() {
   return all;
 }
 
-INSTANTIATE_TEST_SUITE_P(Edges, TargetFaultTest, ::testing::ValuesIn(TargetFaults()));
+INSTANTIATE_TEST_SUITE_P(Edges, TargetFaultTest, ::testing::ValuesIn(TargetFaults()),
+                         TargetFaultName);
 
 // Write errors that the device reports late, as the page cache does: the writes succeed and the
 // error comes once, at the next wait for write-behind or the flush. The copy reports the first
@@ -157,8 +161,9 @@ struct LateWriteError {
   uint64_t last_written;    // the copy wrote nothing from here on
 };
 
-void PrintTo(const LateWriteError& late, std::ostream* out) {
-  *out << late.count << " blocks, bad sector " << late.bad;
+std::string LateWriteErrorName(const ::testing::TestParamInfo<LateWriteError>& info) {
+  return testing::NameFromNumber("Blocks", info.param.count) +
+         testing::NameFromNumber("BadSector", static_cast<long long>(info.param.bad));
 }
 
 class LateWriteErrorTest : public CopyFaultTest,
@@ -199,7 +204,8 @@ INSTANTIATE_TEST_SUITE_P(
         LateWriteError{kLongCopy, kWindowBlocks, 0, (kInFlight + 1) * kWindowBlocks},
         LateWriteError{kLongCopy, (kInFlight + 1) * kWindowBlocks - 1, 0,
                        (kInFlight + 1) * kWindowBlocks},
-        LateWriteError{kLongCopy, kLongCopy - 1, 2 * kWindowBlocks, kLongCopy}));
+        LateWriteError{kLongCopy, kLongCopy - 1, 2 * kWindowBlocks, kLongCopy}),
+    LateWriteErrorName);
 
 // A flush that fails ends the copy as a write failure, whatever its length.
 class FlushFailureTest : public CopyFaultTest, public ::testing::WithParamInterface<uint32_t> {};
@@ -221,7 +227,8 @@ TEST_P(FlushFailureTest, IsAWriteFailure) {
 INSTANTIATE_TEST_SUITE_P(Counts, FlushFailureTest,
                          ::testing::Values(1, 511, 512, 513, kCount,
                                            static_cast<uint32_t>(kInFlight* kWindowBlocks),
-                                           kLongCopy));
+                                           kLongCopy),
+                         testing::NumberName{"Blocks"});
 
 // A seek that fails or lands elsewhere stops the copy before anything is written.
 struct SeekFault {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/disk/probe_fake_platform.h"
+#include "tests/support/param_names.h"
 #include "tests/support/probe_fake_platform.h"
 
 namespace quillmar {
@@ -72,7 +74,10 @@ INSTANTIATE_TEST_SUITE_P(
                                 1,
                                 585937500},
                       CountCase{0, {"fake0 (ST3300622A) : Failed to get drive size"}, 0, 0},
-                      CountCase{1, {"fake0 (ST3300622A) : Detected size = 1 sectors"}, 0, 1}));
+                      CountCase{1, {"fake0 (ST3300622A) : Detected size = 1 sectors"}, 0, 1}),
+    [](const ::testing::TestParamInfo<CountCase>& row) {
+      return testing::NameFromNumber("Identify", row.param.identify_sectors);
+    });
 
 TEST_F(DriveProbe, PacketDeviceIsAnnouncedAndAskedWithIdentifyPacketDevice) {
   FakeDrive drive = AtaDrive(0);
@@ -155,7 +160,12 @@ INSTANTIATE_TEST_SUITE_P(
                            "fake0 (a-very-long-image-file-name-of-fifty-cha) : Used WinXP drive "
                            "size detection",
                            "fake0 (a-very-long-image-file-name-of-fifty-cha) : Failed to get "
-                           "drive size"}}));
+                           "drive size"}}),
+    [](const ::testing::TestParamInfo<NoPassThroughCase>& row) {
+      const std::optional<uint64_t>& length = row.param.length_bytes;
+      return length ? testing::NameFromNumber("Length", static_cast<long long>(*length))
+                    : std::string("LengthFails");
+    });
 
 struct ModelCase {
   std::string field;
@@ -185,7 +195,10 @@ INSTANTIATE_TEST_SUITE_P(Probe, ModelText,
                                                      "ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789abcd"},
                                            ModelCase{"Maxtor 6Y080L0 \t\r\n\v\f", "Maxtor 6Y080L0"},
                                            ModelCase{std::string("WDC\0junk", 8), "WDC"},
-                                           ModelCase{"Odd", "Odd"}));
+                                           ModelCase{"Odd", "Odd"}),
+                         [](const ::testing::TestParamInfo<ModelCase>& row) {
+                           return testing::NameFromText(row.param.model);
+                         });
 
 FakeDrive UnmeasurableDrive() {
   FakeDrive drive;
@@ -213,7 +226,8 @@ TEST_P(SizeSearch, FindsTheEndOfTheReadableRegion) {
 INSTANTIATE_TEST_SUITE_P(Probe, SizeSearch,
                          ::testing::Values(1, 2, 3, 1000, 1023, 1024, 1025, 267386879, 267386880,
                                            268435456, 585937500, 1999999999, 2000000000,
-                                           2000000001));
+                                           2000000001),
+                         testing::NumberName{"Sectors"});
 
 struct OverflowCase {
   uint64_t readable_sectors;
@@ -243,7 +257,14 @@ TEST_P(SeekOverflow, GivesThe137GbSize) {
 INSTANTIATE_TEST_SUITE_P(Probe, SeekOverflow,
                          ::testing::Values(OverflowCase{0, false},  // nothing readable at all
                                            OverflowCase{2000000002, false},  // last 2,000,000,001
-                                           OverflowCase{0, true}));          // reads never end
+                                           OverflowCase{0, true}),           // reads never end
+                         [](const ::testing::TestParamInfo<OverflowCase>& row) {
+                           return row.param.readable_forever
+                                      ? std::string("ReadableForever")
+                                      : testing::NameFromNumber(
+                                            "Readable",
+                                            static_cast<long long>(row.param.readable_sectors));
+                         });
 
 struct LimitCase {
   uint32_t limit;
@@ -289,7 +310,12 @@ INSTANTIATE_TEST_SUITE_P(
                   "  This is greater than 0.512GB so I am forcing size to 0.512GB!)"},
         LimitCase{267386880, 585937500 * kSector, 585937500,
                   "  This is greater than 136.902GB so I am forcing size to 136.902GB!)"},
-        LimitCase{267386880, 267386880 * kSector, 267386880, ""}));
+        LimitCase{267386880, 267386880 * kSector, 267386880, ""}),
+    [](const ::testing::TestParamInfo<LimitCase>& row) {
+      return testing::NameFromNumber("Limit", row.param.limit) +
+             testing::NameFromNumber("Sectors",
+                                     static_cast<long long>(row.param.length_bytes / 512));
+    });
 
 TEST_F(DriveProbe, DrivesThatDoNotOpenAreLeftEmptyAndRefusalsAskForRootOnce) {
   FakeDrive absent;

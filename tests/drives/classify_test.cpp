@@ -5,12 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstring>
 #include <map>
-#include <ostream>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "base/log.h"
 #include "base/settings.h"
 #include "disk/device_io.h"
 #include "disk/drive_map.h"
@@ -21,6 +22,7 @@
 #include "format/volume_sequence.h"
 #include "tests/support/probe_fake_platform.h"
 #include "tests/support/disk_image.h"
+#include "tests/support/param_names.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/temp_dir.h"
 
@@ -208,9 +210,9 @@ struct TypesCase {
   int is_replaytv;
 };
 
-void PrintTo(const TypesCase& c, std::ostream* os) {
-  *os << std::hex << int{c.types[0]} << "_" << int{c.types[1]} << "_" << int{c.types[2]} << "_"
-      << int{c.types[3]};
+std::string TypesName(const ::testing::TestParamInfo<TypesCase>& info) {
+  const uint8_t* t = info.param.types;
+  return Format("Types%02X%02X%02X%02X", t[0], t[1], t[2], t[3]);
 }
 
 class PartitionTypes : public Classification, public ::testing::WithParamInterface<TypesCase> {};
@@ -233,7 +235,8 @@ INSTANTIATE_TEST_SUITE_P(
                       TypesCase{{0x4D, 0x07, 0, 0}, 0, 0}, TypesCase{{0x4D, 0x4D, 0x4D, 0}, 0, 1},
                       TypesCase{{0xEE, 0, 0, 0}, 1, 0},  // GPT
                       TypesCase{{0xEF, 0, 0, 0}, 1, 0}, TypesCase{{0xA5, 0x07, 0, 0}, 0, 0},
-                      TypesCase{{0, 0, 0, 0}, 0, 0}));
+                      TypesCase{{0, 0, 0, 0}, 0, 0}),
+    TypesName);
 
 struct SequenceCase {
   uint64_t drive_index;
@@ -243,9 +246,11 @@ struct SequenceCase {
   int position;
 };
 
-void PrintTo(const SequenceCase& c, std::ostream* os) {
-  *os << "index " << c.drive_index << " count " << c.drive_count << (c.magic ? "" : " no magic")
-      << (c.rtv4000 ? " rtv4000" : " standard");
+std::string SequenceName(const ::testing::TestParamInfo<SequenceCase>& info) {
+  const SequenceCase& c = info.param;
+  return testing::NameFromNumber("Index", static_cast<long long>(c.drive_index)) +
+         testing::NameFromNumber("Of", c.drive_count) + (c.magic ? "" : "NoMagic") +
+         testing::ByteOrderName(c.rtv4000);
 }
 
 class DualPosition : public Classification, public ::testing::WithParamInterface<SequenceCase> {};
@@ -273,7 +278,8 @@ INSTANTIATE_TEST_SUITE_P(
                       SequenceCase{5, 2, true, false, 0}, SequenceCase{0, 3, true, false, 0},
                       SequenceCase{1, 2, false, false, 0}, SequenceCase{0, 2, true, true, 1},
                       SequenceCase{1, 2, true, true, 2}, SequenceCase{5, 2, true, true, 0},
-                      SequenceCase{uint64_t{1} << 32, 2, true, true, 0}));
+                      SequenceCase{uint64_t{1} << 32, 2, true, true, 0}),
+    SequenceName);
 
 struct PatchedCase {
   bool rtv4000;
@@ -282,8 +288,10 @@ struct PatchedCase {
   int patched;
 };
 
-void PrintTo(const PatchedCase& c, std::ostream* os) {
-  *os << (c.rtv4000 ? "rtv4000" : "standard") << " size " << c.size << " total " << c.total;
+std::string PatchedName(const ::testing::TestParamInfo<PatchedCase>& info) {
+  return testing::ByteOrderName(info.param.rtv4000) +
+         testing::NameFromNumber("Size", info.param.size) +
+         testing::NameFromNumber("Layout", info.param.total);
 }
 
 class Patched : public Classification, public ::testing::WithParamInterface<PatchedCase> {};
@@ -309,7 +317,8 @@ INSTANTIATE_TEST_SUITE_P(Classify, Patched,
                                            PatchedCase{false, 300000000, 300000000, 0},
                                            PatchedCase{true, 20000, 20000, 1},
                                            PatchedCase{true, 300000000, 300000000, 1},
-                                           PatchedCase{true, 300000000, 267386880, 0}));
+                                           PatchedCase{true, 300000000, 267386880, 0}),
+                         PatchedName);
 
 TEST_F(Classification, ForcedSizeIsTheUsableSize) {
   g_maxDriveSectors = 3906250;  // 2 GB
@@ -359,14 +368,16 @@ TEST_P(RefusedOpen, IsLoggedOnceListedEmptyAndRetriedSilently) {
   EXPECT_EQ(DriveTable[0].is_replaytv, 1);
 }
 
-INSTANTIATE_TEST_SUITE_P(Classify, RefusedOpen, ::testing::Values(EACCES, ENOMEDIUM));
+INSTANTIATE_TEST_SUITE_P(Classify, RefusedOpen, ::testing::Values(EACCES, ENOMEDIUM),
+                         [](const ::testing::TestParamInfo<int>& row) {
+                           return std::string(strerrorname_np(row.param));
+                         });
 
 enum class ReadFault { kShortSector0, kShortSector1, kReadError };
 
-void PrintTo(ReadFault f, std::ostream* os) {
-  *os << (f == ReadFault::kShortSector0   ? "short sector 0"
-          : f == ReadFault::kShortSector1 ? "short sector 1"
-                                          : "read error");
+std::string ReadFaultName(const ::testing::TestParamInfo<ReadFault>& info) {
+  const char* names[] = {"ShortSector0", "ShortSector1", "ReadError"};
+  return names[static_cast<int>(info.param)];
 }
 
 class Unreadable : public Classification, public ::testing::WithParamInterface<ReadFault> {};
@@ -403,7 +414,8 @@ TEST_P(Unreadable, DriveIsLoggedOnceAndSkippedFromThenOn) {
 
 INSTANTIATE_TEST_SUITE_P(Classify, Unreadable,
                          ::testing::Values(ReadFault::kShortSector0, ReadFault::kShortSector1,
-                                           ReadFault::kReadError));
+                                           ReadFault::kReadError),
+                         ReadFaultName);
 
 TEST_F(Classification, UsesTheInstalledProbePlatformAndSkipsDrivesWithoutAModel) {
   GateIo io;

@@ -14,6 +14,7 @@
 #include "drives/classify.h"
 #include "format/partition_block.h"
 #include "tests/support/loop_device.h"
+#include "tests/support/param_names.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/temp_dir.h"
 
@@ -82,7 +83,8 @@ TEST_P(LoopSectorSize, IsMeasuredByItsLengthAndClassified) {
   EXPECT_EQ(d.unreadable, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Probe, LoopSectorSize, ::testing::Values(512, 4096));
+INSTANTIATE_TEST_SUITE_P(Probe, LoopSectorSize, ::testing::Values(512, 4096),
+                         testing::NumberName{"Sector"});
 
 }  // namespace
 }  // namespace quillmar

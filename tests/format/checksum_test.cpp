@@ -6,6 +6,7 @@
 
 #include "base/byte_order.h"
 #include "tests/support/disk_image.h"
+#include "tests/support/param_names.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/temp_dir.h"
 
@@ -31,7 +32,13 @@ INSTANTIATE_TEST_SUITE_P(Catalogue, Crc16CheckValues,
                          ::testing::Values(CrcCase{"123456789", 0x31C3}, CrcCase{"abc", 0x9DD6},
                                            CrcCase{"", 0},
                                            CrcCase{std::string_view("\0\0\0", 3), 0},
-                                           CrcCase{"A", 0x58E5}));
+                                           CrcCase{"A", 0x58E5}),
+                         [](const ::testing::TestParamInfo<CrcCase>& row) {
+                           const std::string_view input = row.param.input;
+                           return input.empty() || input[0] == '\0'
+                                      ? testing::NameFromNumber("Bytes", std::ssize(input))
+                                      : testing::NameFromText(input);
+                         });
 
 TEST(CrcModel, GeneralEngineGivesOtherCatalogueModels) {
   // The same engine with reflection and a 32-bit width: the catalogue's CRC-32 check value.

@@ -118,12 +118,18 @@ TEST_P(PcDiskFixture, FirstNonEmptyEntryHasThePcType) {
   EXPECT_EQ(sector0[511], 0xAA);
 }
 
+std::string PcCaseName(const ::testing::TestParamInfo<PcCase>& row) {
+  const char* names[] = {"Ntfs", "Linux", "Fat32SecondEntry", "Gpt"};
+  return names[static_cast<int>(row.param.kind)];
+}
+
 INSTANTIATE_TEST_SUITE_P(Layouts, PcDiskFixture,
                          ::testing::Values(PcCase{testing::PcDisk::kNtfs, 1, 0x07, nullptr},
                                            PcCase{testing::PcDisk::kLinux, 1, 0x83, nullptr},
                                            PcCase{testing::PcDisk::kFat32SecondEntry, 2, 0x0B,
                                                   nullptr},
-                                           PcCase{testing::PcDisk::kGpt, 1, 0xEE, "sgdisk"}));
+                                           PcCase{testing::PcDisk::kGpt, 1, 0xEE, "sgdisk"}),
+                         PcCaseName);
 
 TEST(ImageHash, HugeSparseImageHashesFastAndByContent) {
   TempDir dir;

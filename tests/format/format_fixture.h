@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "disk/forwarding_device_io.h"
+#include "tests/support/param_names.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/temp_dir.h"
 
@@ -85,20 +86,6 @@ class FailingDeviceIo : public ForwardingDeviceIo {
   int opens_ = 0;
   std::map<int, uint64_t> positions_;
   std::vector<uint64_t> writes_;
-};
-
-// Test names for cases run in both byte orders: a bool, or a tuple ending in one.
-inline std::string ByteOrderName(bool rtv4000) {
-  return rtv4000 ? "Rtv4000" : "Standard";
-}
-struct ByteOrderNames {
-  std::string operator()(const ::testing::TestParamInfo<bool>& info) const {
-    return ByteOrderName(info.param);
-  }
-  template <typename Case>
-  std::string operator()(const ::testing::TestParamInfo<std::tuple<Case, bool>>& info) const {
-    return std::string(std::get<0>(info.param).name) + ByteOrderName(std::get<1>(info.param));
-  }
 };
 
 class RecordingTest : public ::testing::Test {

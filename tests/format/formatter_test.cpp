@@ -183,7 +183,8 @@ TEST_P(TooSmallCluster, RefusedBeforeOpeningWithNothingWritten) {
   EXPECT_FALSE(ui.Logged("*** Partition format complete"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, TooSmallCluster, ::testing::Values(0u, 512u, 1000u, 1023u));
+INSTANTIATE_TEST_SUITE_P(Sizes, TooSmallCluster, ::testing::Values(0u, 512u, 1000u, 1023u),
+                         testing::NumberName{"Bytes"});
 
 TEST_F(FormatterTest, MissingDeviceReportedTwiceAndBoxed) {
   StartRecording();

@@ -291,6 +291,11 @@ TEST_P(ResetChecks, AcceptOrRefuseWithTheExactReport) {
   testing::ScriptedFrontEnd& ui = StartRecording();
   int result = ResetMpegPartition(image_);
   const Layout& l = layout();
+  // Stored values show unsigned: a length that wraps, a cluster size with its top bit set.
+  EXPECT_TRUE(ui.LoggedContaining("size is " + std::to_string(l.p1_length) + " ("));
+  if (l.box != kNotAdjacent) {
+    EXPECT_TRUE(ui.LoggedContaining("size is " + std::to_string(l.cluster_size) + " bytes."));
+  }
   bool accepted = l.box == nullptr && l.line == nullptr;
   if (accepted) {
     ASSERT_EQ(result, 0) << ui.Transcript();

@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "tests/support/disk_image.h"
+#include "tests/support/param_names.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillmar {
@@ -61,7 +62,8 @@ TEST_P(EntryAt, RoundTripRewritesIdenticalBytes) {
   EXPECT_BYTES_EQ(block, copy);
 }
 
-INSTANTIATE_TEST_SUITE_P(Entries, EntryAt, ::testing::Values(1, 2, 3, 4));
+INSTANTIATE_TEST_SUITE_P(Entries, EntryAt, ::testing::Values(1, 2, 3, 4),
+                         testing::NumberName{"Entry"});
 
 TEST(ByteOrder, OrderTestLooksOnlyAtBytes508And509) {
   Sector standard = EmptyPartitionBlock();
@@ -100,6 +102,8 @@ TEST(PartitionEntry, RenderedAsTheLogShowsIt) {
   EXPECT_EQ(RenderPartitionEntry(3, {0x4D, 1234567, 204800}),
             "    Partition 3, type 0x4d, start: 1234567, length: 204800");
   EXPECT_EQ(RenderPartitionEntry(4, {}), "    Partition 4, type 0x00, start: 0, length: 0");
+  EXPECT_EQ(RenderPartitionEntry(2, {0x4D, 4000000000u, 3000000000u}),
+            "    Partition 2, type 0x4d, start: 4000000000, length: 3000000000");
 }
 
 TEST(PartitionBlock, PcTypesMarkASystemDisk) {

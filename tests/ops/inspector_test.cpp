@@ -80,11 +80,6 @@ TEST_P(InspectorDamageTest, IsFound) {
   EXPECT_NE(text.find("Verified: no"), std::string::npos);
 }
 
-std::string DamageName(const ::testing::TestParamInfo<std::tuple<Damage, bool>>& damage) {
-  return std::string(std::get<0>(damage.param).name) +
-         (std::get<1>(damage.param) ? "Rtv4000" : "Standard");
-}
-
 INSTANTIATE_TEST_SUITE_P(
     MpegBlocks, InspectorDamageTest,
     ::testing::Combine(
@@ -95,7 +90,7 @@ INSTANTIATE_TEST_SUITE_P(
                           Damage{"RootCopy", false, 4, 600, "differs from its copy"},
                           Damage{"SystemMagic", false, 0, 272, "no file-system magic"}),
         ::testing::Bool()),
-    DamageName);
+    testing::ByteOrderNames());
 
 // Only RTV4000 disks keep a Photo partition.
 INSTANTIATE_TEST_SUITE_P(
@@ -105,9 +100,9 @@ INSTANTIATE_TEST_SUITE_P(
                                          Damage{"PhotoSuperblockXor", true, 2, 19,
                                                 "Photo file system: superblock"}),
                        ::testing::Values(true)),
-    DamageName);
+    testing::ByteOrderNames());
 
-INSTANTIATE_TEST_SUITE_P(ByteOrders, InspectorTest, ::testing::Bool());
+INSTANTIATE_TEST_SUITE_P(ByteOrders, InspectorTest, ::testing::Bool(), testing::ByteOrderNames());
 
 TEST_F(InspectorTest, BlankDiskIsNotARecorderDisk) {
   ASSERT_TRUE(MakeBlankImage(Image("blank.img"), 10000));

@@ -12,6 +12,7 @@
 
 #include "drives/classify.h"
 #include "tests/support/disk_image.h"
+#include "tests/support/param_names.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/temp_dir.h"
 

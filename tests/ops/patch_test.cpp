@@ -48,7 +48,11 @@ INSTANTIATE_TEST_SUITE_P(
                       LadderCase{500000, 1024, 1024}, LadderCase{500000, 1535, 1024},
                       // below one metadata block the formatter would refuse it: the ladder
                       LadderCase{500000, 1023, 262144}, LadderCase{500000, 600, 262144},
-                      LadderCase{500000, -4096, 262144}));
+                      LadderCase{500000, -4096, 262144}),
+    [](const ::testing::TestParamInfo<LadderCase>& row) {
+      return testing::NameFromNumber("Sectors", row.param.p2len) +
+             testing::NameFromNumber("Override", row.param.override_bytes);
+    });
 
 TEST(PhotoClusterSizeTest, DoublesAtEachBound) {
   EXPECT_EQ(PhotoClusterSize(299999), 8192u);
@@ -189,7 +193,10 @@ TEST_P(PatchReformatTest, WritesAFreshFileSystem) {
 
 INSTANTIATE_TEST_SUITE_P(Overrides, PatchReformatTest,
                          ::testing::Values(ReformatCase{0, 262144}, ReformatCase{1000000, 999936},
-                                           ReformatCase{600, 262144}));
+                                           ReformatCase{600, 262144}),
+                         [](const ::testing::TestParamInfo<ReformatCase>& row) {
+                           return testing::NameFromNumber("Override", row.param.override_bytes);
+                         });
 
 TEST_F(PatchTest, InvalidOldClusterSizeStopsAfterThePartitionBlock) {
   ReplayTvDisk disk = SmallDisk();

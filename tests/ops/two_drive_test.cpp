@@ -147,12 +147,10 @@ TEST_P(TwoDriveTest, DeclinedConfirmationLeavesOnlyTheBanner) {
                                          Image("one.img").c_str(), Image("two.img").c_str())));
 }
 
-std::string OrderName(const ::testing::TestParamInfo<bool>& order) {
-  return order.param ? "Rtv4000" : "Standard";
-}
-
-INSTANTIATE_TEST_SUITE_P(ByteOrders, TwoDriveTest, ::testing::Values(false, true), OrderName);
-INSTANTIATE_TEST_SUITE_P(ByteOrders, TwoDrivePhotoTest, ::testing::Values(true), OrderName);
+INSTANTIATE_TEST_SUITE_P(ByteOrders, TwoDriveTest, ::testing::Values(false, true),
+                         testing::ByteOrderNames());
+INSTANTIATE_TEST_SUITE_P(ByteOrders, TwoDrivePhotoTest, ::testing::Values(true),
+                         testing::ByteOrderNames());
 
 }  // namespace
 }  // namespace quillmar

@@ -13,6 +13,7 @@
 
 #include "base/byte_order.h"
 #include "tests/support/fake_device.h"
+#include "tests/support/param_names.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/temp_dir.h"
 
@@ -51,14 +52,6 @@ inline std::vector<uint8_t> ReadFile(const std::string& path) {
   std::fclose(file);
   return bytes;
 }
-
-// Names parameterised cases after the name field of their parameter.
-struct ParamName {
-  template <typename Info>
-  std::string operator()(const Info& info) const {
-    return info.param.name;
-  }
-};
 
 class CopyTest : public ::testing::Test {
  protected:

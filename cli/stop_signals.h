@@ -1,0 +1,12 @@
+// Ctrl-C (SIGINT) and SIGTERM while quillmar-cli runs: the first asks the copy that runs to stop
+// at its next chunk (the operation then ends as failed and the process with kExitInterrupted); a
+// second one ends the process at once, with the same status.
+#pragma once
+
+namespace quillmar::cli {
+
+inline constexpr int kExitInterrupted = 130;  // 128 + SIGINT, as shells report Ctrl-C
+
+void CatchStopSignals();
+
+}  // namespace quillmar::cli
