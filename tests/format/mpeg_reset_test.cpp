@@ -285,8 +285,9 @@ class ResetChecks : public ResetTest,
     PutBe32(dir, kHeaderCrcLength, l.crc_length);
     ASSERT_TRUE(testing::WriteBytes(image_, P() + root * K(), InOrder(dir, rtv4000())));
     ASSERT_TRUE(testing::WriteBytes(image_, P() + (root + 1) * K(), InOrder(dir, rtv4000())));
-    if (l.disk_bytes != 0)
+    if (l.disk_bytes != 0) {
       ASSERT_EQ(::truncate(image_.c_str(), static_cast<off_t>(l.disk_bytes)), 0);
+    }
   }
 };
 

@@ -14,6 +14,7 @@
 #include "ops/operations.h"
 #include "ops/patch_layout.h"
 #include "tests/ops/ops_test_env.h"
+#include "tests/support/fake_device.h"
 
 namespace quillmar {
 namespace {
@@ -176,6 +177,27 @@ TEST_F(PatchTest, ResetEmptiesTheRootDirectory) {
   EXPECT_TRUE(ui().Logged("*** MPEG partition reset is complete"));
   InspectionReport report = InspectDrive(Image("disk.img"));
   EXPECT_TRUE(report.verified) << RenderInspection(report);
+}
+
+// A reset that fails after the patch has written (here a failed write of the root block) makes
+// the patch a failure whose closing box says what was and was not done.
+TEST_F(PatchTest, ResetThatFailsAfterTheWritesIsNamedInTheClosingBox) {
+  ReplayTvDisk disk = SmallDisk();
+  disk.disk_sectors = 30000;
+  disk.layout_sectors = 20000;
+  disk.recordings.clear();
+  MakeDisk(disk);
+  testing::FakeDeviceIo io;
+  testing::FakeDevice& fake = io.Add(Image("disk.img"), 0);
+  fake.bytes() = testing::ReadBytes(Image("disk.img"), 0, 30000 * 512);
+  fake.FailWriteAt((MpegOffset() + 3 * 262144) / 512);
+  ui().AnswerAll({true, true, false});
+  EXPECT_EQ(PatchSingleDrive(0, 0), -1);
+  EXPECT_EQ(LastBox().text,
+            "*** ERROR: The patch is not complete.\n           Done: the partition table, the "
+            "cluster count of the MPEG file system.\n           Not done: the MPEG partition "
+            "reset.");
+  EXPECT_FALSE(ui().LoggedContaining("PATCH COMPLETE"));
 }
 
 struct ReformatCase {
