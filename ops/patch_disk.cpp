@@ -240,6 +240,14 @@ class PatchSteps {
   std::vector<std::string> not_done_;
 };
 
+bool OpenFirstDrive(PatchPlan& plan) {
+  plan.first_fd = UniqueFd::Open(plan.first_device, OpenMode::kReadWrite);
+  if (plan.first_fd.valid())
+    return true;
+  ShowError(Format("*** ERROR: Could not open device %s", plan.first_device.c_str()));
+  return false;
+}
+
 }  // namespace
 
 int PatchSingleDrive(int target, uint32_t photo_request) {
@@ -274,12 +282,10 @@ int PreparePatch(PatchPlan& plan) {
   LogBanner({"PATCHING DISK"});
   LogLine("");
   LogPatchTargets(plan.first_device, plan.second_device, plan.first_sectors, plan.second_sectors);
-  UniqueFd fd = UniqueFd::Open(plan.first_device, OpenMode::kReadWrite);
-  if (!fd.valid()) {
-    ShowError(Format("*** ERROR: Could not open device %s", plan.first_device.c_str()));
+  if (!OpenFirstDrive(plan))
     return -1;
-  }
-  if (!ReadPartitionBlock(fd.get(), plan.partition_block, plan.rtv4000))
+  int fd = plan.first_fd.get();
+  if (!ReadPartitionBlock(fd, plan.partition_block, plan.rtv4000))
     return -1;
 
   uint32_t p1len = ReadPartitionEntry(plan.partition_block, 1).length;
@@ -302,7 +308,7 @@ int PreparePatch(PatchPlan& plan) {
     ShowError(RefusalFor(refusal, plan.first_device, plan.second_device));
     return -1;
   }
-  PlanPatchWrites(fd.get(), plan);
+  PlanPatchWrites(fd, plan);
   refusal = plan.writes.Refusal();
   if (!refusal.empty()) {
     ShowError(refusal);
@@ -311,15 +317,12 @@ int PreparePatch(PatchPlan& plan) {
   return 0;
 }
 
-int ApplyPatch(const PatchPlan& plan) {
-  UniqueFd fd = UniqueFd::Open(plan.first_device, OpenMode::kReadWrite);
-  if (!fd.valid()) {
-    ShowError(Format("*** ERROR: Could not open device %s", plan.first_device.c_str()));
+int ApplyPatch(PatchPlan& plan) {
+  if (!plan.first_fd.valid() && !OpenFirstDrive(plan))
     return -1;
-  }
-  int patched = PatchFirstDrive(fd.get(), plan);
+  int patched = PatchFirstDrive(plan.first_fd.get(), plan);
   // Whatever was written is flushed before the descriptor closes, also when the patch stops.
-  int flushed = FlushAndClose(fd);
+  int flushed = FlushAndClose(plan.first_fd);
   if (patched != 0 || flushed != 0)
     return -1;
 

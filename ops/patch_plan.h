@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "disk/unique_fd.h"
 #include "disk/write_plan.h"
 #include "format/byte_order.h"
 #include "ops/patch_layout.h"
@@ -31,6 +32,9 @@ struct PatchPlan {
   uint32_t old_cluster_size = 0;  // of the MPEG file system as found
   ClusterChoice reformat;         // the cluster size of a reformat
   WritePlan writes;
+  // The first drive, open for reading and writing from the plan to the patch's own writes (the
+  // join closes it while it writes its blocks; ApplyPatch then opens it again).
+  UniqueFd first_fd;
 };
 
 // Banner, partition block, questions, layout and write plan. 0 when the plan holds; -1 when
@@ -39,7 +43,7 @@ int PreparePatch(PatchPlan& plan);
 
 // Writes the prepared plan: 0 after "Patch complete"; -1 when a step failed (reported; a step
 // that fails after the partition block was written is named in a closing box).
-int ApplyPatch(const PatchPlan& plan);
+int ApplyPatch(PatchPlan& plan);
 
 // Where the Photo partition's file system is written, and its clusters.
 struct PhotoFormat {

@@ -143,6 +143,7 @@ int AddSecondDrive(int drive1, int drive2, uint32_t photo_request) {
   PlanJoinWrites(plan.writes, first, second);
   if (PreparePatch(plan) != 0)
     return -1;
+  plan.first_fd.Close();  // the join opens drive 1 for its own write
   if (WriteJoinBlocks(first, second, s1, s2, limit) != 0)
     return -1;
   return ApplyPatch(plan);
