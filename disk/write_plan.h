@@ -49,10 +49,10 @@ class WritePlan {
 
   const std::vector<Range>& writes() const { return writes_; }
   const std::vector<Value>& values() const { return values_; }
-
- private:
+  // The writable bytes of a drive as added; 0 for a drive the plan does not know.
   uint64_t DriveBytes(const std::string& device) const;
 
+ private:
   std::vector<std::pair<std::string, uint64_t>> drives_;
   std::vector<Range> writes_;
   std::vector<Value> values_;

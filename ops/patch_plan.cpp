@@ -1,5 +1,8 @@
 #include "ops/patch_plan.h"
 
+#include <cinttypes>
+
+#include "app/log.h"
 #include "app/settings.h"
 #include "disk/block_io.h"
 #include "disk/unique_fd.h"
@@ -38,6 +41,16 @@ void PlanInPlacePatch(int fd, PatchPlan& plan, uint64_t partition, uint64_t part
                    "partition 2", partition_end});
 }
 
+// The new layout gives the drive all of its sectors: it must hold them (a drive that shrank since
+// it was listed would get partitions past its end).
+void CheckDriveHolds(WritePlan& writes, const std::string& device, uint32_t sectors) {
+  uint64_t bytes = uint64_t{sectors} * kBlockSize;
+  uint64_t holds = writes.DriveBytes(device);
+  writes.Check({device, "its size in the new layout", bytes, holds == bytes,
+                Format("the drive holds %" PRIu64 " bytes", holds),
+                "*** ERROR: The drive is smaller than the new layout"});
+}
+
 }  // namespace
 
 PhotoFormat PlacePhotoFormat(const PatchPlan& plan) {
@@ -61,6 +74,7 @@ void PlanPatchWrites(int fd, PatchPlan& plan) {
   const PatchLayout& layout = plan.layout;
   const std::string& first = plan.first_device;
   writes.AddDrive(first, fd, uint64_t{plan.first_sectors} * kBlockSize);
+  CheckDriveHolds(writes, first, plan.first_sectors);
   writes.AddWrite(first, 0, kBlockSize, "the partition block");
   if (plan.second_sectors == 0) {
     writes.AddWrite(first, kBlockSize, kBlockSize, "the volume sequence block");

@@ -3,6 +3,8 @@
 // refuses before writing.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include "app/log.h"
 #include "app/settings.h"
 #include "format/byte_order.h"
@@ -338,6 +340,19 @@ TEST_F(PatchTest, Rtv4000PhotoEntryOfLengthZeroMovesToTheEnd) {
   EXPECT_EQ(p3.type, kRecorderPartitionType);
   EXPECT_EQ(p3.start, 2000000u);
   EXPECT_EQ(p3.length, 0u);
+}
+
+// A drive that holds fewer sectors than it was listed with (an image cut since) would get
+// partitions past its end: refused before anything is written.
+TEST_F(PatchTest, DriveSmallerThanListedIsRefusedBeforeWriting) {
+  MakeDisk(SmallDisk());
+  ASSERT_EQ(::truncate(Image("disk.img").c_str(), 1500000 * 512), 0);
+  Snapshot();
+  ui().AnswerAll({true, false});
+  EXPECT_EQ(PatchSingleDrive(0, 0), -1);
+  EXPECT_TRUE(Unchanged());
+  EXPECT_EQ(LastBox().text.rfind("*** ERROR: The drive is smaller than the new layout", 0), 0u)
+      << LastBox().text;
 }
 
 // Values of the old file system that the patch must not write from, each written big-endian at
