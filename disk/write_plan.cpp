@@ -1,6 +1,7 @@
 #include "disk/write_plan.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cinttypes>
 
 #include "app/log.h"
@@ -49,8 +50,11 @@ uint64_t WritePlan::DriveBytes(const std::string& device) const {
 
 std::string WritePlan::Refusal() const {
   if (const Value* v = Broken()) {
-    return v->headline + RefusalDetail(Format("%s is %" PRIu64 ": %s.", v->name.c_str(), v->value,
-                                              v->rule.c_str()),
+    std::string name = v->name;
+    if (!name.empty())
+      name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(name[0])));
+    return v->headline + RefusalDetail(Format("%s is %" PRIu64 ":\n           %s.", name.c_str(),
+                                              v->value, v->rule.c_str()),
                                        v->device);
   }
   for (const Range& range : writes_) {

@@ -388,7 +388,7 @@ TEST_P(PatchHostileTest, RefusedBeforeTheFirstWrite) {
   EXPECT_TRUE(Unchanged());
   const std::string& box = LastBox().text;
   EXPECT_EQ(box.rfind(c.refusal, 0), 0u) << box;
-  EXPECT_NE(box.find(Format(" is %llu: ", static_cast<unsigned long long>(c.value))),
+  EXPECT_NE(box.find(Format(" is %llu:\n", static_cast<unsigned long long>(c.value))),
             std::string::npos)
       << box;
   EXPECT_NE(box.find("Disk: " + Image("disk.img")), std::string::npos) << box;
