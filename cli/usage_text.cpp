@@ -28,7 +28,9 @@ constexpr const char* kGlobalOptions =
     "  --limit SECTORS  largest drive size in 512-byte sectors; larger drives are taken as\n"
     "                   this size (0: no limit). The window's first number.\n"
     "  --cluster BYTES  cluster size the patch uses when it reformats the MPEG partition\n"
-    "                   (0: its own choice). The window's second number.\n"
+    "                   (0: its own choice): a power of two from 1024 to 2097152, and\n"
+    "                   otherwise its own choice too, with a line saying why. The\n"
+    "                   window's second number.\n"
     "  --yes, -y        answer Yes to every confirmation and warning\n"
     "  --help, -h       show this help, or the command's help after a command\n";
 

@@ -6,12 +6,10 @@
 #include "disk/block_io.h"
 #include "disk/unique_fd.h"
 #include "format/fs_blocks.h"
+#include "format/fs_checks.h"
 
 namespace quillmar {
 namespace {
-
-// Below one metadata block per cluster, each block would overwrite half of the one before it.
-constexpr uint32_t kMinClusterSize = static_cast<uint32_t>(kFsBlockSize);
 
 // Writes one block to the given clusters of the partition, each positioned right before its
 // write. A failed positioning stops everything (the block is written nowhere else); a failed
@@ -47,10 +45,10 @@ class BlockWriter {
 };
 
 bool ValidateRequest(uint32_t cluster_size, size_t directory_count) {
-  if (cluster_size < kMinClusterSize) {
-    LogAndShow(Format("*** ERROR: Cluster size %u is too small, at least %u bytes are needed; "
-                      "nothing was written",
-                      cluster_size, kMinClusterSize),
+  // Below one metadata block per cluster, each block would overwrite half of the one before it.
+  if (!IsRealClusterSize(cluster_size)) {
+    LogAndShow(Format("*** ERROR: Cluster size %u is not real: %s; nothing was written",
+                      cluster_size, ClusterSizeRule().c_str()),
                "*** ERROR ***");
     return false;
   }
@@ -110,6 +108,15 @@ int FormatPartition(const std::string& device_path, uint64_t partition_offset, b
     return -1;
   }
 
+  WritePlan plan;
+  plan.AddDrive(device_path, fd.get());
+  PlanFormatWrites(plan, device_path, partition_offset, cluster_size, cluster_count,
+                   directories.size(), "the partition's clusters");
+  if (std::string refusal = plan.Refusal(); !refusal.empty()) {
+    LogAndShow(refusal, "*** ERROR ***");
+    return -1;
+  }
+
   BlockWriter writer(fd.get(), partition_offset, cluster_size, rtv4000);
   bool positioned = WriteFileSystem(writer, cluster_size, cluster_count, label, directories);
   // Whatever was written is made durable, also after a failure, before anything reports success.
@@ -119,6 +126,17 @@ int FormatPartition(const std::string& device_path, uint64_t partition_offset, b
 
   LogLine("*** Partition format complete");
   return 0;
+}
+
+void PlanFormatWrites(WritePlan& plan, const std::string& device, uint64_t partition_offset,
+                      uint32_t cluster_size, uint64_t cluster_count, size_t directory_count,
+                      const std::string& partition) {
+  uint64_t end = partition_offset + cluster_count * cluster_size;
+  uint64_t last_cluster = DirectoryCluster(directory_count);
+  for (uint64_t cluster = 0; cluster < last_cluster; ++cluster) {
+    plan.AddWrite({device, partition_offset + cluster * cluster_size, kFsBlockSize,
+                   Format("the file system block at cluster %" PRIu64, cluster), partition, end});
+  }
 }
 
 }  // namespace quillmar

@@ -120,8 +120,14 @@ int RestoreTargetDrive(int target_index, const OperationStart& on_start) {
   if (AskWindowYesNo("Do you want to reset the root directory on the MPEG partition?\nThis will "
                      "erase any recorded shows, but is RECOMMENDED to make\nsure the data in the "
                      "second partition is valid.",
-                     "Reset MPEG partition?") == kIdYes) {
-    ResetMpegPartition(target.device_path);
+                     "Reset MPEG partition?") == kIdYes &&
+      ResetMpegPartition(target.device_path) != 0) {
+    // The reset has said why; the closing box says what the restore did and did not do.
+    ShowError(
+        Format("*** ERROR: The image was restored to %s,\n           but its MPEG partition "
+               "was not reset.",
+               target.device_path.c_str()));
+    return -1;
   }
   LogLine("*** Restore complete");
   return 0;

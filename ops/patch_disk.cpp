@@ -3,6 +3,7 @@
 // file system in line by patching its cluster count, resetting its root directory or
 // reformatting it, and formats the Photo partition when asked to.
 #include <cinttypes>
+#include <vector>
 
 #include "base/log.h"
 #include "base/settings.h"
@@ -21,25 +22,10 @@
 #include "ops/operations.h"
 #include "ops/patch_layout.h"
 #include "disk/sector_io.h"
+#include "ops/patch_plan.h"
 
 namespace quillmar {
 namespace {
-
-enum class MpegAction { kKeep, kReset, kReformat };
-
-// What one run of the patch decided: its inputs, the answers and the layout.
-struct PatchPlan {
-  std::string first_device;
-  std::string second_device;
-  uint32_t first_sectors = 0;
-  uint32_t second_sectors = 0;
-  uint32_t second_reserve = 0;
-  uint32_t photo_request = 0;
-  bool rtv4000 = false;
-  MpegAction action = MpegAction::kKeep;
-  bool reformat_photo = false;
-  PatchLayout layout;
-};
 
 // Superblock header fields beyond this length would leave the first half of the block.
 constexpr uint16_t kMaxPatchedCrcLength = 488;
@@ -108,7 +94,7 @@ bool WriteInDiskOrder(int fd, uint64_t offset, std::array<uint8_t, N> block, boo
 // Sets the entries of the new layout: partition 3 moved to the end (or cleared), partition 4
 // cleared, partition 2 after partition 1. Entry 1 and every byte outside the entries stay.
 void RewriteEntries(Sector& block, const PatchLayout& layout) {
-  if (layout.photo > 0) {
+  if (layout.photo_entry) {
     PartitionEntry photo = ReadPartitionEntry(block, 3);
     photo.start = static_cast<uint32_t>(layout.p3start);
     photo.length = static_cast<uint32_t>(layout.photo);
@@ -147,7 +133,7 @@ bool ClearVolumeSequenceBlock(int fd) {
 // The new cluster count in the system block and in both superblock copies, with the
 // superblock's checks recomputed. 0, or -1 when a block could not be read or written.
 int PatchClusterCountInPlace(int fd, const PatchLayout& layout, bool rtv4000,
-                             int32_t old_cluster_size) {
+                             uint32_t old_cluster_size) {
   LogLine("***** Reading signature and FAT blocks...");
   uint64_t partition = ByteOffset(layout.p2start);
   uint64_t cluster = static_cast<uint64_t>(old_cluster_size);
@@ -190,87 +176,77 @@ int PatchClusterCountInPlace(int fd, const PatchLayout& layout, bool rtv4000,
   return 0;
 }
 
-int ReformatMpegPartition(const std::string& device, const PatchLayout& layout, bool rtv4000) {
-  uint32_t cluster_size = MpegReformatClusterSize(layout.p2len, g_mpegClusterOverride);
+int ReformatMpegPartition(const PatchPlan& plan) {
+  const PatchLayout& layout = plan.layout;
+  uint32_t cluster_size = plan.reformat.bytes;
+  if (!plan.reformat.why.empty())
+    LogLine(plan.reformat.why);
   LogLine(Format("  Partition 2 cluster size will be %d bytes.", static_cast<int>(cluster_size)));
   uint64_t clusters = static_cast<uint64_t>(layout.p2len) / (cluster_size / 512);
-  return FormatPartition(device, ByteOffset(layout.p2start), rtv4000, cluster_size, clusters,
-                         "mpeg", {});
+  return FormatPartition(plan.first_device, ByteOffset(layout.p2start), plan.rtv4000, cluster_size,
+                         clusters, "mpeg", {});
 }
 
 int FormatPhotoPartition(const PatchPlan& plan) {
-  const PatchLayout& layout = plan.layout;
-  uint32_t cluster_size = PhotoClusterSize(layout.photo);
-  uint64_t clusters = static_cast<uint64_t>(layout.photo) / (cluster_size / 512);
-  if (plan.second_sectors == 0) {
-    return FormatPartition(plan.first_device, ByteOffset(layout.p3start), plan.rtv4000,
-                           cluster_size, clusters, "storage", {"tmp", "Photo"});
-  }
-  // Joined sector L >= first_sectors lies on drive 2 at L - first_sectors + second_reserve.
-  int64_t on_second = layout.p3start - int64_t{plan.first_sectors} + plan.second_reserve;
-  return FormatPartition(plan.second_device, ByteOffset(on_second), plan.rtv4000, cluster_size,
-                         clusters, "storage", {"tmp", "Photo"});
+  PhotoFormat photo = PlacePhotoFormat(plan);
+  return FormatPartition(photo.device, photo.offset, plan.rtv4000, photo.cluster_size,
+                         photo.clusters, "storage", {"tmp", "Photo"});
 }
 
-constexpr int kInvalidClusterSize = -2;
-
-// The blocks the patch writes into the MPEG file system lie inside partition 2 and on drive 1.
-std::string CheckMpegMetadataPlace(int fd, const PatchPlan& plan) {
-  if (plan.action == MpegAction::kReformat)
-    return CheckReformatFits(plan.layout, plan.first_sectors);
-  return CheckInPlacePatchFits(plan.layout, plan.first_sectors,
-                               ReadOldClusterSize(fd, plan.layout.p2start, plan.rtv4000));
-}
-
-// Everything the patch does through the first drive's own descriptor: the partition block, the
-// volume sequence block of a single drive and the in-place patch of the MPEG file system.
-// 0; -1 when it stopped (reported); kInvalidClusterSize when the old file system's cluster size
-// cannot be patched in place (not yet reported).
-int PatchPartitionsOnFirstDrive(int fd, PatchPlan& plan) {
-  Sector block{};
-  if (!ReadPartitionBlock(fd, block, plan.rtv4000))
-    return -1;
-
-  uint32_t p1len = ReadPartitionEntry(block, 1).length;
-  plan.action = AskMpegAction();
-  uint32_t photo = 0;
-  PartitionEntry photo_entry = ReadPartitionEntry(block, 3);
-  if (plan.rtv4000 && photo_entry.type == kRecorderPartitionType) {
-    plan.reformat_photo = AskReformatPhoto();
-    photo =
-        plan.photo_request != 0 && plan.reformat_photo ? plan.photo_request : photo_entry.length;
-  }
-  plan.layout =
-      PlanPatchLayout(plan.first_sectors, plan.second_sectors, plan.second_reserve, p1len, photo);
-  // A layout that does not fit is refused before the first write.
-  std::string refusal = CheckPatchLayout(plan.layout, plan.first_sectors, plan.second_sectors,
-                                         plan.second_reserve, plan.reformat_photo);
-  if (refusal.empty())
-    refusal = CheckMpegMetadataPlace(fd, plan);
-  if (!refusal.empty()) {
-    ShowError(RefusalFor(refusal, plan.first_device, plan.second_device));
-    return -1;
-  }
+// Everything the patch writes through the first drive's own descriptor: the partition block,
+// the volume sequence block of a single drive and the in-place patch of the MPEG file system.
+// 0, or -1 when a block could not be written (reported).
+int PatchFirstDrive(int fd, const PatchPlan& plan) {
+  Sector block = plan.partition_block;
   RewriteEntries(block, plan.layout);
   if (!WriteInDiskOrder(fd, 0, block, plan.rtv4000))
     return -1;
   LogLine("");
   if (plan.second_sectors == 0 && !ClearVolumeSequenceBlock(fd))
     return -1;
-
-  Sector system_block{};
-  if (!ReadAt(fd, ByteOffset(plan.layout.p2start), system_block))
-    return -1;
-  if (plan.rtv4000)
-    Rtv4000Byteswap(system_block);
-  auto old_cluster_size = static_cast<int32_t>(GetBe32(system_block, kSystemClusterSize));
-  LogLine(Format("  Partition 2 cluster size was %d bytes.", old_cluster_size));
+  LogLine(Format("  Partition 2 cluster size was %d bytes.",
+                 static_cast<int32_t>(plan.old_cluster_size)));
   if (plan.action == MpegAction::kReformat)
     return 0;
-  if (old_cluster_size < kMinOldClusterSize || old_cluster_size > kMaxOldClusterSize) {
-    return kInvalidClusterSize;
+  return PatchClusterCountInPlace(fd, plan.layout, plan.rtv4000, plan.old_cluster_size);
+}
+
+// The steps after the first drive's own writes, each reporting its own failures; when one
+// fails, the closing box names what was done and what was not.
+class PatchSteps {
+ public:
+  explicit PatchSteps(const PatchPlan& plan) {
+    done_.push_back("the partition table");
+    if (plan.action != MpegAction::kReformat)
+      done_.push_back("the cluster count of the MPEG file system");
   }
-  return PatchClusterCountInPlace(fd, plan.layout, plan.rtv4000, old_cluster_size);
+  void Run(int result, const char* step) { (result == 0 ? done_ : not_done_).push_back(step); }
+  // 0 when every step was done; otherwise the closing box, and -1.
+  int Close() const {
+    if (not_done_.empty())
+      return 0;
+    ShowError("*** ERROR: The patch is not complete.\n           Done: " + Joined(done_) +
+              ".\n           Not done: " + Joined(not_done_) + ".");
+    return -1;
+  }
+
+ private:
+  static std::string Joined(const std::vector<std::string>& steps) {
+    std::string text;
+    for (const std::string& step : steps)
+      text += (text.empty() ? "" : ", ") + step;
+    return text;
+  }
+  std::vector<std::string> done_;
+  std::vector<std::string> not_done_;
+};
+
+bool OpenFirstDrive(PatchPlan& plan) {
+  plan.first_fd = UniqueFd::Open(plan.first_device, OpenMode::kReadWrite);
+  if (plan.first_fd.valid())
+    return true;
+  ShowError(Format("*** ERROR: Could not open device %s", plan.first_device.c_str()));
+  return false;
 }
 
 }  // namespace
@@ -305,18 +281,71 @@ int PatchSingleDrive(int target, uint32_t photo_request) {
   return PatchDisk(drive.device_path, "", sectors, 0, photo_request, 0);
 }
 
+int PreparePatch(PatchPlan& plan) {
+  LogBanner({"PATCHING DISK"});
+  LogLine("");
+  LogPatchTargets(plan.first_device, plan.second_device, plan.first_sectors, plan.second_sectors);
+  if (!OpenFirstDrive(plan))
+    return -1;
+  int fd = plan.first_fd.get();
+  if (!ReadPartitionBlock(fd, plan.partition_block, plan.rtv4000))
+    return -1;
+
+  uint32_t p1len = ReadPartitionEntry(plan.partition_block, 1).length;
+  plan.action = AskMpegAction();
+  uint32_t photo = 0;
+  PartitionEntry photo_entry = ReadPartitionEntry(plan.partition_block, 3);
+  // A Photo entry of any length, even 0, moves to the end of the drive.
+  bool keeps_photo = plan.rtv4000 && photo_entry.type == kRecorderPartitionType;
+  if (keeps_photo) {
+    plan.reformat_photo = AskReformatPhoto();
+    photo =
+        plan.photo_request != 0 && plan.reformat_photo ? plan.photo_request : photo_entry.length;
+  }
+  plan.layout = PlanPatchLayout(plan.first_sectors, plan.second_sectors, plan.second_reserve, p1len,
+                                photo, keeps_photo);
+  // A layout that does not fit, or a write plan that fails, is refused before the first write.
+  std::string refusal = CheckPatchLayout(plan.layout, plan.first_sectors, plan.second_sectors,
+                                         plan.second_reserve, plan.reformat_photo);
+  if (!refusal.empty()) {
+    ShowError(RefusalFor(refusal, plan.first_device, plan.second_device));
+    return -1;
+  }
+  PlanPatchWrites(fd, plan);
+  refusal = plan.writes.Refusal();
+  if (!refusal.empty()) {
+    ShowError(refusal);
+    return -1;
+  }
+  return 0;
+}
+
+int ApplyPatch(PatchPlan& plan) {
+  if (!plan.first_fd.valid() && !OpenFirstDrive(plan))
+    return -1;
+  int patched = PatchFirstDrive(plan.first_fd.get(), plan);
+  // Whatever was written is flushed before the descriptor closes, also when the patch stops.
+  int flushed = FlushAndClose(plan.first_fd);
+  if (patched != 0 || flushed != 0)
+    return -1;
+
+  PatchSteps steps(plan);
+  if (plan.action == MpegAction::kReformat)
+    steps.Run(ReformatMpegPartition(plan), "the MPEG partition reformatted");
+  else if (plan.action == MpegAction::kReset)
+    steps.Run(ResetMpegPartition(plan.first_device), "the MPEG partition reset");
+  if (plan.reformat_photo)
+    steps.Run(FormatPhotoPartition(plan), "the Photo partition formatted");
+  if (steps.Close() != 0)
+    return -1;
+  LogBanner({"PATCH COMPLETE"});
+  LogAndShow("Patch complete", "Done");
+  return 0;
+}
+
 int PatchDisk(const std::string& first_device, const std::string& second_device,
               uint32_t first_sectors, uint32_t second_sectors, uint32_t photo_request,
               uint32_t second_reserve) {
-  LogBanner({"PATCHING DISK"});
-  LogLine("");
-  LogPatchTargets(first_device, second_device, first_sectors, second_sectors);
-
-  UniqueFd fd = UniqueFd::Open(first_device, OpenMode::kReadWrite);
-  if (!fd.valid()) {
-    ShowError(Format("*** ERROR: Could not open device %s", first_device.c_str()));
-    return -1;
-  }
   PatchPlan plan;
   plan.first_device = first_device;
   plan.second_device = second_device;
@@ -324,28 +353,9 @@ int PatchDisk(const std::string& first_device, const std::string& second_device,
   plan.second_sectors = second_sectors;
   plan.second_reserve = second_reserve;
   plan.photo_request = photo_request;
-  int patched = PatchPartitionsOnFirstDrive(fd.get(), plan);
-  // Whatever was written is flushed before the descriptor closes, also when the patch stops.
-  int flushed = FlushAndClose(fd);
-  if (patched == kInvalidClusterSize && flushed == 0) {
-    ShowError("*** ERROR: Invalid cluster size for partition 2");
-  }
-  if (patched != 0 || flushed != 0)
+  if (PreparePatch(plan) != 0)
     return -1;
-
-  if (plan.action == MpegAction::kReformat) {
-    if (ReformatMpegPartition(first_device, plan.layout, plan.rtv4000) != 0)
-      return -1;
-  } else if (plan.action == MpegAction::kReset) {
-    // The reset reports its own refusals and failures; the patch stands either way.
-    ResetMpegPartition(first_device);
-  }
-  if (plan.reformat_photo && FormatPhotoPartition(plan) != 0) {
-    return -1;
-  }
-  LogBanner({"PATCH COMPLETE"});
-  LogAndShow("Patch complete", "Done");
-  return 0;
+  return ApplyPatch(plan);
 }
 
 }  // namespace quillmar

@@ -9,24 +9,25 @@
 #include "base/byte_order.h"
 #include "format/fs_blocks.h"
 #include "disk/sector_io.h"
+#include "format/fs_checks.h"
 
 namespace quillmar {
 namespace {
 
 constexpr int64_t kSectorSize = 512;
-// The formatter refuses clusters smaller than one 1024-byte metadata block.
-constexpr int32_t kMinFormatterClusterSize = 1024;
 constexpr int64_t kLastSector32 = std::numeric_limits<uint32_t>::max();
 
 }  // namespace
 
 PatchLayout PlanPatchLayout(uint32_t first_sectors, uint32_t second_sectors,
-                            uint32_t second_reserve, uint32_t p1len, uint32_t photo) {
+                            uint32_t second_reserve, uint32_t p1len, uint32_t photo,
+                            bool keeps_photo_entry) {
   PatchLayout layout;
   layout.p2start = int64_t{p1len} + 2;
   layout.p2len = int64_t{first_sectors} + second_sectors - p1len - 2 - second_reserve - photo;
   layout.photo = photo;
-  layout.p3start = photo == 0 ? 0 : layout.p2start + layout.p2len;
+  layout.photo_entry = photo > 0 || keeps_photo_entry;
+  layout.p3start = layout.photo_entry ? layout.p2start + layout.p2len : 0;
   return layout;
 }
 
@@ -62,51 +63,19 @@ std::string CheckPatchLayout(const PatchLayout& layout, uint32_t first_sectors,
   return "";
 }
 
-std::string CheckMpegMetadataFits(const PatchLayout& layout, uint32_t first_sectors,
-                                  uint64_t metadata_bytes, uint32_t cluster_size) {
-  int64_t end = std::min(layout.p2start + layout.p2len, int64_t{first_sectors});
-  int64_t room = end - layout.p2start;
-  auto needed = static_cast<int64_t>((metadata_bytes + kSectorSize - 1) / kSectorSize);
-  if (room >= needed)
-    return "";
-  return Format("*** ERROR: Partition 2 has %" PRId64
-                " blocks on drive 1, too few for its file\n"
-                "           system with clusters of %u bytes: at least %" PRId64 " are needed.",
-                room < 0 ? int64_t{0} : room, cluster_size, needed);
-}
-
-int32_t ReadOldClusterSize(int fd, int64_t p2start, bool rtv4000) {
+uint32_t ReadOldClusterSize(int fd, int64_t p2start, bool rtv4000) {
   Sector system_block{};
   uint64_t offset = static_cast<uint64_t>(p2start) * kBlockSize;
   if (!ReadAtQuietly(fd, offset, system_block))
     return 0;
   if (rtv4000)
     Rtv4000Byteswap(system_block);
-  return static_cast<int32_t>(GetBe32(system_block, kSystemClusterSize));
+  return GetBe32(system_block, kSystemClusterSize);
 }
 
-std::string CheckInPlacePatchFits(const PatchLayout& layout, uint32_t first_sectors,
-                                  int32_t old_cluster_size) {
-  if (old_cluster_size < kMinOldClusterSize || old_cluster_size > kMaxOldClusterSize)
-    return "";
-  return CheckMpegMetadataFits(layout, first_sectors,
-                               2 * static_cast<uint64_t>(old_cluster_size) + kBlockSize,
-                               static_cast<uint32_t>(old_cluster_size));
-}
+namespace {
 
-std::string CheckReformatFits(const PatchLayout& layout, uint32_t first_sectors) {
-  uint32_t cluster_size = MpegReformatClusterSize(layout.p2len, g_mpegClusterOverride);
-  return CheckMpegMetadataFits(layout, first_sectors, 4 * uint64_t{cluster_size} + kFsBlockSize,
-                               cluster_size);
-}
-
-uint32_t MpegReformatClusterSize(int64_t p2len, int32_t override_bytes) {
-  int32_t cleared = override_bytes & ~int32_t{0x1FF};
-  // The override is compared with the sector count as it stands, as the command line documents;
-  // below one metadata block the formatter would refuse it, so the ladder applies instead.
-  if (cleared >= kMinFormatterClusterSize && cleared <= p2len) {
-    return static_cast<uint32_t>(cleared);
-  }
+uint32_t LadderClusterSize(int64_t p2len) {
   if (p2len < 0x4000000)
     return 0x40000;  // 262,144
   if (p2len < 0x8000000)
@@ -118,6 +87,39 @@ uint32_t MpegReformatClusterSize(int64_t p2len, int32_t override_bytes) {
   if (p2len < 0x10000000)
     return 0x100000;  // 1,048,576
   return 0x200000;    // 2,097,152
+}
+
+}  // namespace
+
+ClusterChoice ChooseMpegClusterSize(int64_t p2len, int32_t override_bytes) {
+  uint32_t ladder = LadderClusterSize(p2len);
+  if (override_bytes == 0)
+    return {ladder, ""};
+  int32_t cleared = override_bytes & ~int32_t{0x1FF};
+  const char* given = "  Cluster size %d bytes from the command line";
+  // Only a real cluster size is written: one the patch can later patch in place again.
+  if (cleared <= 0 || !IsRealClusterSize(static_cast<uint32_t>(cleared))) {
+    return {ladder,
+            Format(given, override_bytes) + Format(" is not used (%s); the table gives %u bytes.",
+                                                   ClusterSizeRule().c_str(), ladder)};
+  }
+  // Compared with the sector count as it stands, as the command line documents.
+  if (cleared > p2len) {
+    return {ladder, Format(given, override_bytes) +
+                        Format(" is not used (it is more than partition 2's %" PRId64
+                               " blocks); the table gives %u bytes.",
+                               p2len, ladder)};
+  }
+  auto bytes = static_cast<uint32_t>(cleared);
+  if (cleared != override_bytes) {
+    return {bytes, Format(given, override_bytes) +
+                       Format(" is used as %u bytes, a multiple of 512.", bytes)};
+  }
+  return {bytes, Format(given, override_bytes) + " is used."};
+}
+
+uint32_t MpegReformatClusterSize(int64_t p2len, int32_t override_bytes) {
+  return ChooseMpegClusterSize(p2len, override_bytes).bytes;
 }
 
 uint32_t PhotoClusterSize(int64_t photo) {

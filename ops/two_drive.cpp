@@ -1,9 +1,8 @@
 // Joins a recorder disk and a second disk into one two-drive system: the second drive gets an
 // empty partition table, both drives get a volume sequence block that tells their place in the
 // joined sector space, and the patch then spreads partition 2 over both.
-#include <vector>
-
 #include "base/log.h"
+#include <vector>
 #include "disk/block_io.h"
 #include "disk/drive_table.h"
 #include "disk/unique_fd.h"
@@ -12,8 +11,9 @@
 #include "ops/banner.h"
 #include "ops/drive_checks.h"
 #include "ops/operations.h"
-#include "ops/patch_layout.h"
 #include "disk/sector_io.h"
+#include "ops/patch_layout.h"
+#include "ops/patch_plan.h"
 
 namespace quillmar {
 namespace {
@@ -61,55 +61,12 @@ uint32_t LimitedSize(const DriveInfo& drive, bool limit) {
   return limit && drive.size_sectors > k137GbSectors ? k137GbSectors : drive.size_sectors;
 }
 
-// The patch that follows reads drive 1's partition block and may keep or format a Photo
-// partition at the end of drive 2. Every layout it could choose is checked here, before drive 2
-// is touched: a Photo partition larger than drive 2's part would begin on drive 1. 0, or -1
-// when refused or unreadable (reported).
-int CheckJoinedLayout(const DriveInfo& first, const DriveInfo& second, uint32_t s1, uint32_t s2,
-                      uint32_t photo_request) {
-  UniqueFd fd = UniqueFd::Open(first.device_path, OpenMode::kReadOnly);
-  if (!fd.valid()) {
-    ShowError(Format("*** ERROR: Could not open device %s", first.device_path.c_str()));
-    return -1;
-  }
-  Sector block{};
-  if (!ReadAt(fd.get(), 0, block))
-    return -1;
-  bool rtv4000 = IsRtv4000Order(block);
-  if (rtv4000)
-    Rtv4000Byteswap(block);
-  uint32_t p1len = ReadPartitionEntry(block, 1).length;
-  PartitionEntry photo_entry = ReadPartitionEntry(block, 3);
-
-  struct Candidate {
-    uint32_t photo;
-    bool formatted;
-  };
-  std::vector<Candidate> candidates;
-  if (rtv4000 && photo_entry.type == kRecorderPartitionType) {
-    candidates.push_back({photo_entry.length, photo_request == 0});
-    if (photo_request != 0)
-      candidates.push_back({photo_request, true});
-  } else {
-    candidates.push_back({0, false});
-  }
-  for (const Candidate& candidate : candidates) {
-    PatchLayout layout = PlanPatchLayout(s1, s2, kSecondDriveReserve, p1len, candidate.photo);
-    std::string refusal =
-        CheckPatchLayout(layout, s1, s2, kSecondDriveReserve, candidate.formatted);
-    // The answer between keeping and reformatting the MPEG partition is not known yet.
-    if (refusal.empty())
-      refusal = CheckReformatFits(layout, s1);
-    if (refusal.empty()) {
-      refusal =
-          CheckInPlacePatchFits(layout, s1, ReadOldClusterSize(fd.get(), layout.p2start, rtv4000));
-    }
-    if (!refusal.empty()) {
-      ShowError(RefusalFor(refusal, first.device_path, second.device_path));
-      return -1;
-    }
-  }
-  return 0;
+// Drive 2's sectors 0 and 1 and drive 1's sector 1, put into the patch's plan so that they are
+// validated with everything the patch writes.
+void PlanJoinWrites(WritePlan& plan, const DriveInfo& first, const DriveInfo& second) {
+  plan.AddWrite(second.device_path, 0, kBlockSize, "the cleared partition block");
+  plan.AddWrite(first.device_path, kBlockSize, kBlockSize, "the volume sequence block");
+  plan.AddWrite(second.device_path, kBlockSize, kBlockSize, "the volume sequence block");
 }
 
 // Drive 2's empty partition table and both volume sequence blocks, in drive 1's byte order.
@@ -178,12 +135,22 @@ int AddSecondDrive(int drive1, int drive2, uint32_t photo_request) {
   bool limit = !first.rtv4000;
   uint32_t s1 = LimitedSize(first, limit);
   uint32_t s2 = LimitedSize(second, limit);
-  if (CheckJoinedLayout(first, second, s1, s2, photo_request) != 0)
+  // The patch's questions are answered and its whole plan, with the join's own writes, holds
+  // before either drive is written.
+  PatchPlan plan;
+  plan.first_device = first.device_path;
+  plan.second_device = second.device_path;
+  plan.first_sectors = s1;
+  plan.second_sectors = s2;
+  plan.second_reserve = kSecondDriveReserve;
+  plan.photo_request = photo_request;
+  PlanJoinWrites(plan.writes, first, second);
+  if (PreparePatch(plan) != 0)
     return -1;
+  plan.first_fd.Close();  // the join opens drive 1 for its own write
   if (WriteJoinBlocks(first, second, s1, s2, limit) != 0)
     return -1;
-  return PatchDisk(first.device_path, second.device_path, s1, s2, photo_request,
-                   kSecondDriveReserve);
+  return ApplyPatch(plan);
 }
 
 }  // namespace quillmar

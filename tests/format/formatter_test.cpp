@@ -165,9 +165,9 @@ TEST_F(FormatterTest, LogShowsLowHalfOfAHugeClusterCount) {
 
 // ---- refusals and faults ---------------------------------------------------------------------
 
-class TooSmallCluster : public FormatterTest, public ::testing::WithParamInterface<uint32_t> {};
+class NotARealCluster : public FormatterTest, public ::testing::WithParamInterface<uint32_t> {};
 
-TEST_P(TooSmallCluster, RefusedBeforeOpeningWithNothingWritten) {
+TEST_P(NotARealCluster, RefusedBeforeOpeningWithNothingWritten) {
   FileSystem fs = kMpeg;
   fs.cluster_size = GetParam();
   FailingDeviceIo io;
@@ -183,7 +183,8 @@ TEST_P(TooSmallCluster, RefusedBeforeOpeningWithNothingWritten) {
   EXPECT_FALSE(ui.Logged("*** Partition format complete"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Sizes, TooSmallCluster, ::testing::Values(0u, 512u, 1000u, 1023u),
+INSTANTIATE_TEST_SUITE_P(Sizes, NotARealCluster,
+                         ::testing::Values(0u, 512u, 1000u, 1023u, 1536u, 4194304u),
                          testing::NumberName{"Bytes"});
 
 TEST_F(FormatterTest, MissingDeviceReportedTwiceAndBoxed) {

@@ -235,8 +235,10 @@ struct Layout {
   uint32_t cluster_size;
   uint64_t root_cluster;
   uint32_t crc_length;
-  const char* box;   // the refusal's box; nullptr when accepted (or refused by a log line)
-  const char* line;  // the refusal's log line when it shows no box
+  const char* box;   // the refusal box's start; nullptr when accepted (or refused by a log line)
+  const char* line;  // the refusal log line's start when it shows no box
+  uint32_t p2_length = 1000000;
+  uint64_t disk_bytes = 0;  // the image is cut to this size after its blocks are written
 };
 
 void PrintTo(const Layout& layout, std::ostream* os) {
@@ -249,6 +251,7 @@ constexpr const char* kBadCluster = "*** ERROR: Invalid cluster size for partiti
 constexpr const char* kBadRoot = "*** ERROR: Root directory cluster number is not valid";
 constexpr const char* kSuspicious =
     "*** ERROR: Suspicious root directory block, not changing anything...";
+constexpr const char* kBeyond = "*** ERROR: Nothing was written: the root directory copy would end";
 
 class ResetChecks : public ResetTest,
                     public ::testing::WithParamInterface<std::tuple<Layout, bool>> {
@@ -267,7 +270,7 @@ class ResetChecks : public ResetTest,
     ASSERT_TRUE(testing::MakeBlankImage(image_, end / 512 + 1));
     Sector sector0 = EmptyPartitionBlock();
     WritePartitionEntry(sector0, 1, {0x4D, 2, l.p1_length});
-    WritePartitionEntry(sector0, 2, {0x4D, l.p2_start, 1000000});
+    WritePartitionEntry(sector0, 2, {0x4D, l.p2_start, l.p2_length});
     if (rtv4000())
       Rtv4000Byteswap(sector0);
     ASSERT_TRUE(testing::WriteSectors(image_, 0, sector0));
@@ -282,6 +285,9 @@ class ResetChecks : public ResetTest,
     PutBe32(dir, kHeaderCrcLength, l.crc_length);
     ASSERT_TRUE(testing::WriteBytes(image_, P() + root * K(), InOrder(dir, rtv4000())));
     ASSERT_TRUE(testing::WriteBytes(image_, P() + (root + 1) * K(), InOrder(dir, rtv4000())));
+    if (l.disk_bytes != 0) {
+      ASSERT_EQ(::truncate(image_.c_str(), static_cast<off_t>(l.disk_bytes)), 0);
+    }
   }
 };
 
@@ -309,14 +315,16 @@ TEST_P(ResetChecks, AcceptOrRefuseWithTheExactReport) {
   EXPECT_EQ(result, -1);
   EXPECT_TRUE(testing::ImagesEqual(before_, image_));
   EXPECT_FALSE(ui.Logged(kComplete));
+  // The refusal names the drive.
+  EXPECT_NE(ui.lines().back().find("\n           Disk: " + image_), std::string::npos);
   if (l.box != nullptr) {
     ASSERT_EQ(ui.boxes().size(), 1u);
-    EXPECT_EQ(ui.boxes()[0].text, l.box);
+    EXPECT_EQ(ui.boxes()[0].text.rfind(l.box, 0), 0u) << ui.boxes()[0].text;
     EXPECT_EQ(ui.boxes()[0].caption, "*** ERROR ***");
-    EXPECT_EQ(ui.lines().back(), l.box);
+    EXPECT_EQ(ui.lines().back(), ui.boxes()[0].text);
   } else {
     EXPECT_TRUE(ui.boxes().empty());
-    EXPECT_EQ(ui.lines().back(), l.line);
+    EXPECT_EQ(ui.lines().back().rfind(l.line, 0), 0u) << ui.lines().back();
   }
 }
 
@@ -329,10 +337,13 @@ INSTANTIATE_TEST_SUITE_P(
             Layout{"Start40001", 40000, 40001, 262144, 3, 1000, kNotAdjacent, nullptr},
             Layout{"LengthWrapsAround", 0xFFFFFFFFu, 1, 262144, 3, 1000, kNotAdjacent, nullptr},
             Layout{"Cluster511", 4000, 4002, 511, 3, 1000, kBadCluster, nullptr},
-            Layout{"Cluster512", 4000, 4002, 512, 3, 1000, nullptr, nullptr},
+            Layout{"Cluster512", 4000, 4002, 512, 3, 1000, kBadCluster, nullptr},
+            Layout{"Cluster1024", 4000, 4002, 1024, 3, 1000, nullptr, nullptr},
+            Layout{"Cluster132096", 4000, 4002, 132096, 3, 1000, kBadCluster, nullptr},
             Layout{"Cluster1048576", 4000, 4002, 1048576, 3, 1000, nullptr, nullptr},
             Layout{"Cluster1048577", 4000, 4002, 1048577, 3, 1000, kBadCluster, nullptr},
-            Layout{"Cluster2097152", 4000, 4002, 2097152, 3, 1000, kBadCluster, nullptr},
+            Layout{"Cluster2097152", 4000, 4002, 2097152, 3, 1000, nullptr, nullptr},
+            Layout{"Cluster4194304", 4000, 4002, 4194304, 3, 1000, kBadCluster, nullptr},
             Layout{"ClusterTopBit", 4000, 4002, 0x80000000u, 3, 1000, kBadCluster, nullptr},
             Layout{"Root2", 4000, 4002, 8192, 2, 1000, kBadRoot, nullptr},
             Layout{"Root3", 4000, 4002, 8192, 3, 1000, nullptr, nullptr},
@@ -340,7 +351,12 @@ INSTANTIATE_TEST_SUITE_P(
             Layout{"Root101", 4000, 4002, 8192, 101, 1000, kBadRoot, nullptr},
             Layout{"RootHighHalf", 4000, 4002, 8192, 0x100000003ull, 1000, kBadRoot, nullptr},
             Layout{"CrcLength999", 4000, 4002, 8192, 3, 999, nullptr, kSuspicious},
-            Layout{"CrcLength1001", 4000, 4002, 8192, 3, 1001, nullptr, kSuspicious}),
+            Layout{"CrcLength1001", 4000, 4002, 8192, 3, 1001, nullptr, kSuspicious},
+            // The copy of root 100 ends at byte 828,416 of partition 2 (1,618 sectors).
+            Layout{"RootCopyEndsPartition", 4000, 4002, 8192, 100, 1000, nullptr, nullptr, 1618},
+            Layout{"RootBeyondPartition", 4000, 4002, 8192, 100, 1000, kBeyond, nullptr, 1617},
+            Layout{"RootCopyPastDiskEnd", 4000, 4002, 8192, 100, 1000, kBeyond, nullptr, 1000000,
+                   4002 * 512 + 101 * 8192 + 512}),
         ::testing::Bool()),
     testing::ByteOrderNames());
 

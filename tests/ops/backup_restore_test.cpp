@@ -105,17 +105,34 @@ TEST_F(BackupRestoreTest, BackupRefusesToEmptyTheSourceItself) {
   EXPECT_EQ(LastBox().caption, "*** ERROR ***");
 }
 
+// A reset that refuses (here a root cluster of 200) makes the restore a failure whose closing box
+// says what was done.
 TEST_F(BackupRestoreTest, RestoreWithResetEmptiesTheRootDirectory) {
   ui().ChooseFileAnswer(Image("backup.rtv"));
   ASSERT_EQ(BackupSourceDrive(0, CountStarts()), 0);
-  ui().AnswerAll({true, true});
-  ui().ChooseFileAnswer(Image("backup.rtv"));
-  ASSERT_EQ(RestoreTargetDrive(1, CountStarts()), 0) << ui().Transcript();
-  EXPECT_TRUE(ui().Logged("*** MPEG partition reset is complete"));
-  FsBlock root = ReadFsBlock(Image("blank.img"), (kSystemPartition + 2) * 512 + 3 * 262144, false);
-  for (size_t i = kDirSlots; i < root.size(); ++i)
-    ASSERT_EQ(root[i], 0xFF) << i;
-  EXPECT_TRUE(ui().Logged("*** Restore complete"));
+  for (bool refused : {false, true}) {
+    SCOPED_TRACE(refused);
+    std::array<uint8_t, 8> root_cluster{};
+    PutBe64(root_cluster, 0, refused ? 200 : 3);
+    ASSERT_TRUE(testing::WriteBytes(Image("backup.rtv"),
+                                    (kSystemPartition + 2) * 512 + 262144 + kSuperRootCluster,
+                                    root_cluster));
+    ui().AnswerAll({true, true});
+    ui().ChooseFileAnswer(Image("backup.rtv"));
+    EXPECT_EQ(RestoreTargetDrive(1, CountStarts()), refused ? -1 : 0) << ui().Transcript();
+    if (refused) {
+      EXPECT_EQ(LastBox().text, "*** ERROR: The image was restored to " + Image("blank.img") +
+                                    ",\n           but its MPEG partition was not reset.");
+      EXPECT_EQ(ui().lines().back(), LastBox().text) << "no \"Restore complete\" after it";
+      continue;
+    }
+    EXPECT_TRUE(ui().Logged("*** Restore complete"));
+    EXPECT_TRUE(ui().Logged("*** MPEG partition reset is complete"));
+    FsBlock root =
+        ReadFsBlock(Image("blank.img"), (kSystemPartition + 2) * 512 + 3 * 262144, false);
+    for (size_t i = kDirSlots; i < root.size(); ++i)
+      ASSERT_EQ(root[i], 0xFF) << i;
+  }
 }
 
 // The size question at its bound: n = p1_length + 10,242 above 2,048,000 is questioned.

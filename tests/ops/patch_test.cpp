@@ -3,16 +3,19 @@
 // refuses before writing.
 #include <gtest/gtest.h>
 
+#include "base/byte_order.h"
 #include "base/log.h"
 #include "base/settings.h"
-#include "base/byte_order.h"
+#include <unistd.h>
 #include "format/checksum.h"
 #include "format/fs_blocks.h"
+#include "format/fs_checks.h"
 #include "format/partition_block.h"
 #include "ops/inspector.h"
 #include "ops/operations.h"
 #include "ops/patch_layout.h"
 #include "tests/ops/ops_test_env.h"
+#include "tests/support/fake_device.h"
 
 namespace quillmar {
 namespace {
@@ -28,27 +31,41 @@ struct LadderCase {
   int64_t p2len;
   int32_t override_bytes;
   uint32_t expected;
+  const char* why;  // part of the line that says why; "" when no line is due
 };
 
 class ReformatClusterSizeTest : public ::testing::TestWithParam<LadderCase> {};
 
-TEST_P(ReformatClusterSizeTest, FollowsTheLadderOrAUsableOverride) {
-  EXPECT_EQ(MpegReformatClusterSize(GetParam().p2len, GetParam().override_bytes),
-            GetParam().expected);
+TEST_P(ReformatClusterSizeTest, FollowsTheLadderOrARealOverride) {
+  ClusterChoice choice = ChooseMpegClusterSize(GetParam().p2len, GetParam().override_bytes);
+  EXPECT_EQ(choice.bytes, GetParam().expected);
+  if (*GetParam().why == '\0')
+    EXPECT_EQ(choice.why, "");
+  else
+    EXPECT_NE(choice.why.find(GetParam().why), std::string::npos) << choice.why;
 }
 
+constexpr const char* kNotReal = "is not used (a cluster size is a power of two";
 INSTANTIATE_TEST_SUITE_P(
     Sizes, ReformatClusterSizeTest,
-    ::testing::Values(LadderCase{67108863, 0, 262144}, LadderCase{67108864, 0, 524288},
-                      LadderCase{134217727, 0, 524288}, LadderCase{134217728, 0, 1048576},
-                      LadderCase{268435455, 0, 1048576}, LadderCase{268435456, 0, 2097152},
-                      LadderCase{534773756, 0, 2097152},
-                      // the override with its low 9 bits cleared, compared with p2len as it stands
-                      LadderCase{999936, 1000000, 999936}, LadderCase{999935, 1000000, 262144},
-                      LadderCase{500000, 1024, 1024}, LadderCase{500000, 1535, 1024},
-                      // below one metadata block the formatter would refuse it: the ladder
-                      LadderCase{500000, 1023, 262144}, LadderCase{500000, 600, 262144},
-                      LadderCase{500000, -4096, 262144}),
+    ::testing::Values(
+        LadderCase{67108863, 0, 262144, ""}, LadderCase{67108864, 0, 524288, ""},
+        LadderCase{134217727, 0, 524288, ""}, LadderCase{134217728, 0, 1048576, ""},
+        LadderCase{268435455, 0, 1048576, ""}, LadderCase{268435456, 0, 2097152, ""},
+        LadderCase{534773756, 0, 2097152, ""},
+        // a real override with its low 9 bits cleared, compared with p2len as it
+        // stands
+        LadderCase{2097152, 2097152, 2097152, "2097152 bytes from the command line is used."},
+        LadderCase{2097151, 2097152, 262144, "is not used (it is more than"},
+        LadderCase{500000, 1025, 1024, "1025 bytes from the command line is used as 1024"},
+        // not a real cluster size: the ladder, and the line says why
+        LadderCase{999936, 1000000, 262144, kNotReal}, LadderCase{500000, 1, 262144, kNotReal},
+        LadderCase{500000, 511, 262144, kNotReal}, LadderCase{500000, 512, 262144, kNotReal},
+        LadderCase{500000, 1023, 262144, kNotReal}, LadderCase{500000, 1536, 262144, kNotReal},
+        LadderCase{534773756, 99999999, 2097152, kNotReal},
+        LadderCase{534773756, 4194304, 2097152, kNotReal},
+        LadderCase{534773756, 2147483647, 2097152, kNotReal},
+        LadderCase{500000, -4096, 262144, kNotReal}),
     [](const ::testing::TestParamInfo<LadderCase>& row) {
       return testing::NameFromNumber("Sectors", row.param.p2len) +
              testing::NameFromNumber("Override", row.param.override_bytes);
@@ -167,6 +184,27 @@ TEST_F(PatchTest, ResetEmptiesTheRootDirectory) {
   EXPECT_TRUE(report.verified) << RenderInspection(report);
 }
 
+// A reset that fails after the patch has written (here a failed write of the root block) makes
+// the patch a failure whose closing box says what was and was not done.
+TEST_F(PatchTest, ResetThatFailsAfterTheWritesIsNamedInTheClosingBox) {
+  ReplayTvDisk disk = SmallDisk();
+  disk.disk_sectors = 30000;
+  disk.layout_sectors = 20000;
+  disk.recordings.clear();
+  MakeDisk(disk);
+  testing::FakeDeviceIo io;
+  testing::FakeDevice& fake = io.Add(Image("disk.img"), 0);
+  fake.bytes() = testing::ReadBytes(Image("disk.img"), 0, 30000 * 512);
+  fake.FailWriteAt((MpegOffset() + 3 * 262144) / 512);
+  ui().AnswerAll({true, true, false});
+  EXPECT_EQ(PatchSingleDrive(0, 0), -1);
+  EXPECT_EQ(LastBox().text,
+            "*** ERROR: The patch is not complete.\n           Done: the partition table, the "
+            "cluster count of the MPEG file system.\n           Not done: the MPEG partition "
+            "reset.");
+  EXPECT_FALSE(ui().LoggedContaining("PATCH COMPLETE"));
+}
+
 struct ReformatCase {
   int32_t override_bytes;
   uint32_t cluster_size;
@@ -189,25 +227,15 @@ TEST_P(PatchReformatTest, WritesAFreshFileSystem) {
   EXPECT_EQ(report.mpeg.cluster_size, GetParam().cluster_size);
   EXPECT_EQ(report.mpeg.cluster_count, (2000000u - 4002u) / (GetParam().cluster_size / 512));
   EXPECT_FALSE(ui().LoggedContaining("Number of clusters")) << "no in-place patch";
+  EXPECT_EQ(ui().LoggedContaining("from the command line"), GetParam().override_bytes != 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Overrides, PatchReformatTest,
-                         ::testing::Values(ReformatCase{0, 262144}, ReformatCase{1000000, 999936},
-                                           ReformatCase{600, 262144}),
+                         ::testing::Values(ReformatCase{0, 262144}, ReformatCase{1000000, 262144},
+                                           ReformatCase{600, 262144}, ReformatCase{1025, 1024}),
                          [](const ::testing::TestParamInfo<ReformatCase>& row) {
                            return testing::NameFromNumber("Override", row.param.override_bytes);
                          });
-
-TEST_F(PatchTest, InvalidOldClusterSizeStopsAfterThePartitionBlock) {
-  ReplayTvDisk disk = SmallDisk();
-  disk.mpeg_cluster_size = 0;  // partition 2 unformatted: cluster size 0
-  MakeDisk(disk);
-  ui().AnswerAll({true, false});
-  EXPECT_EQ(PatchSingleDrive(0, 0), -1);
-  EXPECT_EQ(LastBox().text, "*** ERROR: Invalid cluster size for partition 2");
-  EXPECT_EQ(ReadPartitionEntry(Sector0(), 2).length, 2000000u - 4002u);
-  EXPECT_FALSE(ui().LoggedContaining("PATCH COMPLETE"));
-}
 
 TEST_F(PatchTest, SuspiciousCrcLengthKeepsTheCrcButNotTheXorByte) {
   for (uint32_t crc_length : {487u, 488u}) {
@@ -304,20 +332,99 @@ TEST_F(PatchTest, PhotoRequestLargerThanTheDriveIsRefusedBeforeWriting) {
   EXPECT_NE(LastBox().text.find("and its Photo partition"), std::string::npos) << LastBox().text;
 }
 
-TEST_F(PatchTest, OldClustersLargerThanPartitionTwoAreRefusedBeforeWriting) {
-  ReplayTvDisk disk;
-  disk.disk_sectors = 4002 + 20000;
-  disk.layout_sectors = 4002 + 15000;
+TEST_F(PatchTest, Rtv4000PhotoEntryOfLengthZeroMovesToTheEnd) {
+  ReplayTvDisk disk = SmallDisk();
+  disk.rtv4000 = true;
   MakeDisk(disk);
-  std::array<uint8_t, 4> eight_mib{};
-  PutBe32(eight_mib, 0, 0x800000);
-  ASSERT_TRUE(WriteBytes(Image("disk.img"), MpegOffset() + kSystemClusterSize, eight_mib));
+  Sector sector0 = Sector0();
+  WritePartitionEntry(sector0, 3, {kRecorderPartitionType, 1000000, 0});
+  Rtv4000Byteswap(sector0);
+  ASSERT_TRUE(WriteBytes(Image("disk.img"), 0, sector0));
+  ui().AnswerAll({true, false, false});  // confirm, keep, do not format the Photo partition
+  ASSERT_EQ(PatchSingleDrive(0, 0), 0) << ui().Transcript();
+  PartitionEntry p3 = ReadPartitionEntry(Sector0(), 3);
+  EXPECT_EQ(p3.type, kRecorderPartitionType);
+  EXPECT_EQ(p3.start, 2000000u);
+  EXPECT_EQ(p3.length, 0u);
+}
+
+// A drive that holds fewer sectors than it was listed with (an image cut since) would get
+// partitions past its end: refused before anything is written.
+TEST_F(PatchTest, DriveSmallerThanListedIsRefusedBeforeWriting) {
+  MakeDisk(SmallDisk());
+  ASSERT_EQ(::truncate(Image("disk.img").c_str(), 1500000 * 512), 0);
   Snapshot();
   ui().AnswerAll({true, false});
   EXPECT_EQ(PatchSingleDrive(0, 0), -1);
   EXPECT_TRUE(Unchanged());
-  EXPECT_NE(LastBox().text.find("too few for its file"), std::string::npos) << LastBox().text;
+  EXPECT_EQ(LastBox().text.rfind("*** ERROR: The drive is smaller than the new layout", 0), 0u)
+      << LastBox().text;
 }
+
+// Values of the old file system that the patch must not write from, each written big-endian at
+// a byte offset from the start of partition 2 (clusters of 262,144 bytes): refused, with the
+// drive and the value named, before anything is written.
+struct HostileCase {
+  const char* name;
+  uint64_t offset;
+  uint64_t value;
+  size_t width;
+  bool reset;  // answered Reset, else Keep
+  const char* refusal;
+};
+
+void PrintTo(const HostileCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class PatchHostileTest : public PatchTest, public ::testing::WithParamInterface<HostileCase> {};
+
+TEST_P(PatchHostileTest, RefusedBeforeTheFirstWrite) {
+  const HostileCase& c = GetParam();
+  MakeDisk(SmallDisk());
+  std::vector<uint8_t> bytes(8);
+  PutBe64(bytes, 0, c.value);
+  ASSERT_TRUE(WriteBytes(Image("disk.img"), MpegOffset() + c.offset,
+                         std::span<const uint8_t>(bytes).last(c.width)));
+  Snapshot();
+  ui().AnswerAll({true, c.reset});  // confirm; reset (not reformat) or keep
+  if (c.reset)
+    ui().Answer(false);
+  EXPECT_EQ(PatchSingleDrive(0, 0), -1);
+  EXPECT_TRUE(Unchanged());
+  const std::string& box = LastBox().text;
+  EXPECT_EQ(box.rfind(c.refusal, 0), 0u) << box;
+  EXPECT_NE(box.find(Format(" is %llu:\n", static_cast<unsigned long long>(c.value))),
+            std::string::npos)
+      << box;
+  EXPECT_NE(box.find("Disk: " + Image("disk.img")), std::string::npos) << box;
+  EXPECT_FALSE(ui().LoggedContaining("PATCH COMPLETE"));
+}
+
+constexpr uint64_t kK = 262144;
+constexpr const char* kNoSuper = "*** ERROR: Partition 2 has no superblock at cluster 1";
+INSTANTIATE_TEST_SUITE_P(
+    Disks, PatchHostileTest,
+    ::testing::Values(
+        HostileCase{"Cluster0", kSystemClusterSize, 0, 4, false, kInvalidClusterSize},
+        HostileCase{"Cluster1", kSystemClusterSize, 1, 4, false, kInvalidClusterSize},
+        HostileCase{"Cluster511", kSystemClusterSize, 511, 4, false, kInvalidClusterSize},
+        HostileCase{"Cluster513", kSystemClusterSize, 513, 4, true, kInvalidClusterSize},
+        HostileCase{"Cluster1000", kSystemClusterSize, 1000, 4, false, kInvalidClusterSize},
+        HostileCase{"Cluster131584", kSystemClusterSize, 131584, 4, false, kInvalidClusterSize},
+        HostileCase{"Cluster1048577", kSystemClusterSize, 1048577, 4, true, kInvalidClusterSize},
+        HostileCase{"Cluster2Pow31", kSystemClusterSize, 0x80000000u, 4, false,
+                    kInvalidClusterSize},
+        HostileCase{"ClusterAllOnes", kSystemClusterSize, 0xFFFFFFFFu, 4, false,
+                    kInvalidClusterSize},
+        HostileCase{"Cluster8MiB", kSystemClusterSize, 0x800000, 4, false, kInvalidClusterSize},
+        HostileCase{"NoSuperblockKind", kK + kHeaderKind, 0, 4, false, kNoSuper},
+        HostileCase{"SuperblockAtCluster2", kK + kHeaderCluster, 2, 8, false, kNoSuper},
+        HostileCase{"RootCluster200", kK + kSuperRootCluster, 200, 8, true,
+                    "*** ERROR: Root directory cluster number is not valid"},
+        HostileCase{"RootCrcLength999", 3 * kK + kHeaderCrcLength, 999, 4, true,
+                    "*** ERROR: Suspicious root directory block"}),
+    [](const ::testing::TestParamInfo<HostileCase>& c) { return std::string(c.param.name); });
 
 }  // namespace
 }  // namespace quillmar

@@ -2,9 +2,11 @@
 // drive 1's byte order, partition 2 over both drives, the Photo partition on drive 2.
 #include <gtest/gtest.h>
 
+#include "base/byte_order.h"
 #include "base/log.h"
 #include "base/settings.h"
-#include "base/byte_order.h"
+#include "format/fs_blocks.h"
+#include "format/fs_checks.h"
 #include "format/partition_block.h"
 #include "format/volume_sequence.h"
 #include "ops/inspector.h"
@@ -101,36 +103,61 @@ TEST_P(TwoDriveTest, JoinsBothDrivesIntoOneSpace) {
 class TwoDrivePhotoTest : public TwoDriveTest {};
 
 TEST_P(TwoDrivePhotoTest, PhotoPartitionLargerThanDriveTwoIsRefusedBeforeWriting) {
-  MakeDrives(2000000, 100000, 20480);
+  MakeDrives(2000000, 100000, 409600);
   Snapshot();
-  ui().AnswerAll({true});
+  ui().AnswerAll({true, false, true});  // confirm, keep, format the Photo partition as asked
   EXPECT_EQ(AddSecondDrive(0, 1, 204800), -1);
   EXPECT_TRUE(Unchanged());
-  EXPECT_NE(LastBox().text.find("does not fit on drive 2"), std::string::npos) << LastBox().text;
-  EXPECT_FALSE(ui().LoggedContaining("Clearing partition table"));
+  EXPECT_NE(LastBox().text.find("(204800 blocks) does not fit on drive 2"), std::string::npos)
+      << "the size asked for: " << LastBox().text;
 }
 
-// The MPEG file system's blocks are written through drive 1: a cluster-size override whose
-// reformat would place them beyond drive 1 is refused before drive 2 is touched.
-TEST_P(TwoDriveTest, ReformatBeyondDriveOneIsRefusedBeforeWriting) {
-  ReplayTvDisk disk;
-  disk.disk_sectors = 45000;  // 4,998 sectors of partition 2 on drive 1
-  disk.p1_length = 40000;
-  disk.rtv4000 = rtv4000();
-  ASSERT_TRUE(MakeReplayTvDisk(Image("one.img"), disk));
-  ASSERT_TRUE(MakeBlankImage(Image("two.img"), 1000000));
-  UseDrives({Image("one.img"), Image("two.img")});
-  g_mpegClusterOverride = 1000000;  // four clusters of 999,936 bytes: 7,813 sectors
-  Snapshot();
-  ui().AnswerAll({true});
-  EXPECT_EQ(AddSecondDrive(0, 1, 0), -1);
-  EXPECT_TRUE(Unchanged());
-  EXPECT_NE(LastBox().text.find("on drive 1, too few for its file"), std::string::npos)
-      << LastBox().text;
-  EXPECT_NE(LastBox().text.find("Disk 1 of 2: " + Image("one.img") +
-                                "\n           Disk 2 of 2: " + Image("two.img")),
-            std::string::npos)
-      << LastBox().text;
+// A Photo entry of length 0 that is not formatted moves to the end of the joined space.
+TEST_P(TwoDrivePhotoTest, PhotoEntryOfLengthZeroIsKept) {
+  MakeDrives(2000000, 1000000, 0);
+  Sector sector0 = testing::ReadSector(Image("one.img"), 0, true);
+  WritePartitionEntry(sector0, 3, {kRecorderPartitionType, 1000000, 0});
+  Rtv4000Byteswap(sector0);
+  ASSERT_TRUE(testing::WriteBytes(Image("one.img"), 0, sector0));
+  ui().AnswerAll({true, false, false});
+  ASSERT_EQ(AddSecondDrive(0, 1, 0), 0) << ui().Transcript();
+  PartitionEntry p3 = ReadPartitionEntry(testing::ReadSector(Image("one.img"), 0, true), 3);
+  EXPECT_EQ(p3.start, 2000000u + 1000000u - 2u);
+  EXPECT_EQ(p3.length, 0u);
+}
+
+// What the patch would find wrong on drive 1 is refused before either drive is written: the MPEG
+// file system's blocks beyond drive 1 (a reformat of a drive 1 with only 1,998 sectors of
+// partition 2), or a cluster size that is not real (keep).
+TEST_P(TwoDriveTest, PatchRefusalsComeBeforeEitherDriveIsWritten) {
+  for (bool reformat : {true, false}) {
+    SCOPED_TRACE(reformat);
+    ReplayTvDisk disk;
+    disk.disk_sectors = reformat ? 42000 : 2000000;
+    disk.p1_length = 40000;
+    disk.rtv4000 = rtv4000();
+    disk.mpeg_cluster_size = reformat ? 0 : 262144;
+    ASSERT_TRUE(MakeReplayTvDisk(Image("one.img"), disk));
+    if (!reformat) {
+      FsBlock system = testing::ReadFsBlock(Image("one.img"), 40002 * 512, rtv4000());
+      PutBe32(system, kSystemClusterSize, 513);
+      if (rtv4000())
+        Rtv4000Byteswap(system);
+      ASSERT_TRUE(testing::WriteBytes(Image("one.img"), 40002 * 512, system));
+    }
+    ASSERT_TRUE(MakeBlankImage(Image("two.img"), 1000000));
+    UseDrives({Image("one.img"), Image("two.img")});
+    Snapshot();
+    ui().AnswerAll({true, reformat});  // confirm; reset (and reformat) or keep
+    if (reformat)
+      ui().Answer(true);
+    EXPECT_EQ(AddSecondDrive(0, 1, 0), -1);
+    EXPECT_TRUE(Unchanged());
+    EXPECT_NE(LastBox().text.find(reformat ? "beyond the end of the disk" : kInvalidClusterSize),
+              std::string::npos)
+        << LastBox().text;
+    EXPECT_NE(LastBox().text.find("Disk: " + Image("one.img")), std::string::npos);
+  }
 }
 
 TEST_P(TwoDriveTest, DeclinedConfirmationLeavesOnlyTheBanner) {
