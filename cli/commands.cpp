@@ -11,6 +11,7 @@
 #include "app/command_line.h"
 #include "app/log.h"
 #include "app/settings.h"
+#include "app/shown_path.h"
 #include "cli/cli_arguments.h"
 #include "cli/demo_drives.h"
 #include "cli/drive_listing.h"
@@ -145,8 +146,8 @@ bool SelectDrives(const std::vector<int>& drives) {
     const std::string& first = DriveAt(drives[0]).device_path;
     const std::string& second = DriveAt(drives[1]).device_path;
     if (SameDisk(first, second)) {
-      Complain(Format("drives %d (%s) and %d (%s) are the same disk", drives[0], first.c_str(),
-                      drives[1], second.c_str()));
+      Complain(Format("drives %d (%s) and %d (%s) are the same disk", drives[0],
+                      ShownPath(first).c_str(), drives[1], ShownPath(second).c_str()));
       return false;
     }
   }
@@ -252,8 +253,8 @@ int Demo(const std::string& dir) {
       "  %s  a blank disk (3 GB)\n"
       "Use them with these options:\n"
       "--drive %s --drive %s\n",
-      drives.old_path.c_str(), drives.new_path.c_str(), drives.old_path.c_str(),
-      drives.new_path.c_str());
+      ShownPath(drives.old_path).c_str(), ShownPath(drives.new_path).c_str(),
+      ShownPath(drives.old_path).c_str(), ShownPath(drives.new_path).c_str());
   std::fflush(stdout);
   return 0;
 }
@@ -288,9 +289,9 @@ int RunCommand(const CliRequest& request) {
 std::string DrivePathProblem(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0)
-    return Format("--drive %s: %s", path.c_str(), std::strerror(errno));
+    return Format("--drive %s: %s", ShownPath(path).c_str(), std::strerror(errno));
   if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))
-    return Format("--drive %s: not an image file or a block device", path.c_str());
+    return Format("--drive %s: not an image file or a block device", ShownPath(path).c_str());
   return "";
 }
 

@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "app/log.h"
+#include "app/shown_path.h"
 #include "disk/block_io.h"
 #include "disk/device_io.h"
 #include "disk/drive_probe.h"
@@ -82,8 +83,8 @@ void ClassifyDrive(size_t index) {
   if (!fd.valid()) {
     bool refused = errno == EACCES || errno == EPERM;
     if (g_probePending) {
-      LogLine(Format("%s (%s) : Unable to open (may be a CD-ROM drive)", d.device_path.c_str(),
-                     d.model.c_str()));
+      LogLine(Format("%s (%s) : Unable to open (may be a CD-ROM drive)",
+                     ShownPath(d.device_path).c_str(), d.model.c_str()));
       if (refused)
         ReportRawAccessNeedsRoot();
     }
@@ -96,7 +97,7 @@ void ClassifyDrive(size_t index) {
   if (!complete) {
     d.unreadable = 1;
     if (g_probePending) {
-      LogLine(Format("%s (%s) : Unable to read partition table", d.device_path.c_str(),
+      LogLine(Format("%s (%s) : Unable to read partition table", ShownPath(d.device_path).c_str(),
                      d.model.c_str()));
     }
     return;

@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "app/log.h"
+#include "app/shown_path.h"
 #include "disk/copy_engine.h"
 #include "disk/drive_table.h"
 #include "format/mpeg_reset.h"
@@ -43,13 +44,13 @@ bool EmptyExistingImageFile(const std::string& path, const std::string& source_p
     return true;
   // Emptying the source's own image would destroy the very disk being backed up.
   if (std::filesystem::equivalent(path, source_path, error)) {
-    ShowError(Format("*** ERROR: %s is the source disk itself.", path.c_str()));
+    ShowError(Format("*** ERROR: %s is the source disk itself.", ShownPath(path).c_str()));
     return false;
   }
   std::filesystem::resize_file(path, 0, error);
   if (!error)
     return true;
-  ShowError(Format("*** ERROR: Could not empty file %s", path.c_str()));
+  ShowError(Format("*** ERROR: Could not empty file %s", ShownPath(path).c_str()));
   return false;
 }
 
@@ -102,7 +103,7 @@ int RestoreTargetDrive(int target_index, const OperationStart& on_start) {
   }
   if (!AskWarning(Format("*** Warning: This will OVERWRITE the contents of the target drive\n    "
                          "%s (%s)\n*** Are you SURE that you want to continue?",
-                         target.device_path.c_str(), target.model.c_str()))) {
+                         ShownPath(target.device_path).c_str(), target.model.c_str()))) {
     return -1;
   }
   std::string path;

@@ -198,19 +198,25 @@ TEST_F(CliBinary, TheWholeUpgradeRunsWithYes) {
   EXPECT_EQ(inspect.status, 0) << inspect.out << inspect.err;
 }
 
+// The file's name holds line breaks: it is shown escaped, never as lines of its own.
 TEST_F(CliBinary, BackupAndRestoreTakeTheFileArgument) {
   MakeDemoDrives();
-  std::string file = dir_.File("system.rtv");
+  std::string file = dir_.File("system\n[Done] Patch complete\n.rtv");
   CliRun backup = RunOnDrives({"backup", "0", file});
   ASSERT_EQ(backup.status, 0) << backup.out << backup.err;
-  EXPECT_TRUE(Contains(backup.out, "*** Backup complete\n")) << backup.out;
+  EXPECT_TRUE(Contains(backup.out + backup.err, "*** Backup complete\n")) << backup.out;
   EXPECT_EQ(FileSize(file), (40000 + 10242) * 512);
 
   CliRun restore = RunOnDrives({"--yes", "restore", file, "1", "--reset", "no"});
   ASSERT_EQ(restore.status, 0) << restore.out << restore.err;
   EXPECT_TRUE(Contains(restore.err, "[Warning] *** Warning: This will OVERWRITE")) << restore.err;
   EXPECT_TRUE(Contains(restore.err, "  -> No (--reset no)")) << restore.err;
-  EXPECT_TRUE(Contains(restore.out, "*** Restore complete\n")) << restore.out;
+  EXPECT_TRUE(Contains(restore.out + restore.err, "*** Restore complete\n")) << restore.out;
+  for (const CliRun& run : {backup, restore}) {
+    std::string shown = run.out + run.err;
+    EXPECT_FALSE(Contains(shown, "\n[Done]")) << shown;
+    EXPECT_TRUE(Contains(shown, "system\\x0a[Done] Patch complete\\x0a.rtv")) << shown;
+  }
 
   CliRun list = RunOnDrives({"list"});
   EXPECT_TRUE(RowEndsWith(list.out, 1, "ReplayTV Disk, NEEDS TO BE PATCHED")) << list.out;
