@@ -1,7 +1,10 @@
 #include "disk/drive_probe.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "app/log.h"
@@ -166,7 +169,10 @@ OpenOutcome ProbeDrive(ProbePlatform& platform, int index) {
     return OpenOutcome::kAbsent;
   int handle = platform.Open(d.device_path);
   if (handle < 0) {
-    return errno == EACCES || errno == EPERM ? OpenOutcome::kRefused : OpenOutcome::kAbsent;
+    int error = errno;
+    bool refused = error == EACCES || error == EPERM;
+    return refused && !ReportUnreadableImageFile(d.device_path, error) ? OpenOutcome::kRefused
+                                                                       : OpenOutcome::kAbsent;
   }
   uint32_t size = IdentifyDrive(platform, handle, d);
   if (size >= k137GbSectors)
@@ -200,6 +206,15 @@ void ReportRawAccessNeedsRoot() {
   LogLine(
       "Some drives could not be opened: permission denied. Raw drive access needs root "
       "(run the program with sudo), or name image files as drives with --drive.");
+}
+
+bool ReportUnreadableImageFile(const std::string& path, int error) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    return false;
+  LogLine(
+      Format("%s : Could not open image file: %s", ShownPath(path).c_str(), std::strerror(error)));
+  return true;
 }
 
 void ResetRawAccessNotice() {

@@ -81,11 +81,12 @@ void ClassifyDrive(size_t index) {
     return;
   UniqueFd fd = UniqueFd::Open(d.device_path, OpenMode::kReadOnly);
   if (!fd.valid()) {
-    bool refused = errno == EACCES || errno == EPERM;
+    int error = errno;
+    bool refused = error == EACCES || error == EPERM;
     if (g_probePending) {
       LogLine(Format("%s (%s) : Unable to open (may be a CD-ROM drive)",
                      ShownPath(d.device_path).c_str(), d.model.c_str()));
-      if (refused)
+      if (refused && !ReportUnreadableImageFile(d.device_path, error))
         ReportRawAccessNeedsRoot();
     }
     return;
