@@ -27,8 +27,9 @@
 namespace quillmar::cli {
 namespace {
 
+// Messages echo arguments (paths among them): their control characters are shown escaped.
 void Complain(const std::string& message) {
-  std::fprintf(stderr, "quillmar-cli: %s\n", message.c_str());
+  std::fprintf(stderr, "quillmar-cli: %s\n", ShownPath(message).c_str());
   std::fflush(stderr);
 }
 

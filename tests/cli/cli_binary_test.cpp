@@ -52,6 +52,7 @@ TEST_P(UsageErrors, ExitTwoWithAShortUsage) {
   EXPECT_EQ(run.status, 2) << run.err;
   EXPECT_TRUE(Contains(run.err, "quillmar-cli: ")) << run.err;
   EXPECT_TRUE(Contains(run.err, "Usage: quillmar-cli")) << run.err;
+  EXPECT_FALSE(Contains(run.err, "\nX")) << "a line break of an argument is shown escaped";
   EXPECT_EQ(run.out, "");
 }
 
@@ -59,9 +60,9 @@ INSTANTIATE_TEST_SUITE_P(
     Lines, UsageErrors,
     // The parser's own cases are its unit tests'; here: that a refused line ends the process,
     // and the drive files the parser cannot judge.
-    ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"erase", "0"},
+    ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"erase\nX", "0"},
                       std::vector<std::string>{"patch", "0", "--photo", "7MB"},
-                      std::vector<std::string>{"--drive", "missing.img", "list"},
+                      std::vector<std::string>{"--drive", "missing\nX.img", "list"},
                       std::vector<std::string>{"--drive", ".", "inspect", "0"},
                       std::vector<std::string>{"--drive", "/dev/null", "list"}));
 
