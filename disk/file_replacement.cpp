@@ -25,14 +25,17 @@ std::string LinkTarget(const std::string& path) {
   return target;
 }
 
-// The permissions the new file gets: the old file's, or those a new file gets under the umask.
-mode_t PermissionsFor(const std::string& path) {
+// Gives the new file the old file's owner and permissions, or those a new file gets under the
+// umask. 0, or -1 when the permissions cannot be set (an owner that cannot be kept is no error).
+int TakeOverOwnerAndPermissions(int fd, const std::string& old_path) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) == 0)
-    return st.st_mode & 07777;
+  if (::stat(old_path.c_str(), &st) == 0) {
+    [[maybe_unused]] int owned = ::fchown(fd, st.st_uid, st.st_gid);
+    return ::fchmod(fd, st.st_mode & 07777);
+  }
   mode_t mask = ::umask(0);
   ::umask(mask);
-  return 0644 & ~mask;
+  return ::fchmod(fd, 0644 & ~mask);
 }
 
 void ShowFileError(const char* what, const std::string& path, int error) {
@@ -77,7 +80,7 @@ int FileReplacement::Create() {
     return -1;
   }
   temporary_ = buffer.data();
-  int changed = ::fchmod(fd, PermissionsFor(final_));
+  int changed = TakeOverOwnerAndPermissions(fd, final_);
   int error = errno;
   ::close(fd);
   if (changed != 0) {

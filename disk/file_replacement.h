@@ -19,8 +19,8 @@ class FileReplacement {
   FileReplacement(const FileReplacement&) = delete;
   FileReplacement& operator=(const FileReplacement&) = delete;
 
-  // Creates the empty temporary file beside the final one, with the final file's permissions
-  // (or those of a new file). 0, or -1 (shown in an error box).
+  // Creates the empty temporary file beside the final one, with the final file's owner and
+  // permissions (or those of a new file). 0, or -1 (shown in an error box).
   int Create();
   // Where the writer writes; it flushes what it wrote before Commit.
   const std::string& temporary_path() const { return temporary_; }

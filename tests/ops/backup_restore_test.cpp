@@ -2,6 +2,7 @@
 // and file choices.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -96,9 +97,16 @@ TEST_F(BackupRestoreTest, BackupOverALongerFileLeavesExactlyTheNewImage) {
     std::vector<char> junk(kImageBlocks * 512 + 3 * 512 + 17, 'x');
     old.write(junk.data(), static_cast<std::streamsize>(junk.size()));
   }
+  ASSERT_EQ(::chmod(Image("old.rtv").c_str(), 0604), 0);
+  bool root = ::geteuid() == 0;
+  ASSERT_TRUE(!root || ::chown(Image("old.rtv").c_str(), 4321, 4322) == 0);
   ui().ChooseFileAnswer(Image("old.rtv"));
   ASSERT_EQ(BackupSourceDrive(0, CountStarts()), 0) << ui().Transcript();
   EXPECT_EQ(FileSize(Image("old.rtv")), static_cast<int64_t>(kImageBlocks * 512));
+  struct stat st {};
+  ASSERT_EQ(::stat(Image("old.rtv").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0604u) << "the replaced file keeps its permissions and owner";
+  EXPECT_TRUE(!root || (st.st_uid == 4321 && st.st_gid == 4322));
   EXPECT_EQ(ReadSectors(Image("old.rtv"), 0, kImageBlocks),
             ReadSectors(Image("disk.img"), 0, kImageBlocks));
 }
