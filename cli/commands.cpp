@@ -8,6 +8,7 @@
 #include "base/command_line.h"
 #include "base/log.h"
 #include "base/settings.h"
+#include "base/shown_path.h"
 #include "cli/cli_arguments.h"
 #include "cli/demo_drives.h"
 #include "cli/drive_listing.h"
@@ -27,8 +28,9 @@
 namespace quillmar::cli {
 namespace {
 
+// Messages echo arguments (paths among them): their control characters are shown escaped.
 void Complain(const std::string& message) {
-  std::fprintf(stderr, "quillmar-cli: %s\n", message.c_str());
+  std::fprintf(stderr, "quillmar-cli: %s\n", ShownPath(message).c_str());
   std::fflush(stderr);
 }
 
@@ -235,8 +237,8 @@ int Demo(const std::string& dir) {
       "  %s  a blank disk (3 GB)\n"
       "Use them with these options:\n"
       "--drive %s --drive %s\n",
-      drives.old_path.c_str(), drives.new_path.c_str(), drives.old_path.c_str(),
-      drives.new_path.c_str());
+      ShownPath(drives.old_path).c_str(), ShownPath(drives.new_path).c_str(),
+      ShownPath(drives.old_path).c_str(), ShownPath(drives.new_path).c_str());
   std::fflush(stdout);
   return 0;
 }

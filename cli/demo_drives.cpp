@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "base/byte_order.h"
+#include "base/shown_path.h"
 #include "format/formatter.h"
 #include "format/partition_block.h"
 
@@ -19,7 +20,7 @@ constexpr uint32_t kStampEvery = 2048;  // one stamped sector per MiB of the sys
 constexpr uint32_t kStampedHead = 64;   // and every sector of its first 32 KiB
 
 std::string SystemError(const std::string& what, const std::string& path) {
-  return what + " " + path + ": " + std::strerror(errno);
+  return what + " " + ShownPath(path) + ": " + std::strerror(errno);
 }
 
 // Creates path as a sparse file of the given size; fails when it exists already (fd stays -1,
@@ -90,7 +91,7 @@ std::string WriteOldDisk(const std::string& path, bool* created) {
   if (FormatPartition(path, static_cast<uint64_t>(mpeg_start) * kBlockSize, false,
                       kDemoMpegClusterBytes, mpeg_sectors / (kDemoMpegClusterBytes / kBlockSize),
                       "mpeg", {}) != 0) {
-    return "cannot format the MPEG partition of " + path;
+    return "cannot format the MPEG partition of " + ShownPath(path);
   }
   return "";
 }

@@ -3,8 +3,9 @@
 #include <algorithm>
 #include <vector>
 
-#include "drives/drive_status.h"
 #include "base/log.h"
+#include "drives/drive_status.h"
+#include "base/shown_path.h"
 
 namespace quillmar::cli {
 namespace {
@@ -35,7 +36,7 @@ std::string RenderDriveList(const std::array<DriveInfo, kMaxDrives>& drives) {
     if (drive.size_sectors == 0) {
       rows.push_back({Format("%d", i), "Empty", "", "", ""});
     } else {
-      rows.push_back({Format("%d", i), drive.device_path, drive.model,
+      rows.push_back({Format("%d", i), ShownPath(drive.device_path), drive.model,
                       Format("%d GB", static_cast<int>(drive.size_gb)), DriveStatusText(drive)});
     }
   }

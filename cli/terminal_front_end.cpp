@@ -6,6 +6,8 @@
 #include <array>
 #include <cctype>
 
+#include "base/shown_path.h"
+
 namespace quillmar::cli {
 namespace {
 
@@ -142,18 +144,19 @@ bool TerminalFrontEnd::ChooseFile(const FileChoiceRequest& request, std::string*
     unanswered_ = true;
     return false;
   }
-  Write(err_, "[" + request.title + "] " + policy_.file + "\n");
+  const std::string shown = ShownPath(policy_.file);
+  Write(err_, "[" + request.title + "] " + shown + "\n");
   if (IsFolder(policy_.file)) {  // a file dialog picks files only
-    Write(err_, policy_.file + "\nis a folder, not a file.\n");
+    Write(err_, shown + "\nis a folder, not a file.\n");
     return false;
   }
   if (request.save) {
-    if (Exists(policy_.file) && Ask(policy_.file + " already exists.\nDo you want to replace it?",
-                                    request.title) != kIdYes) {
+    if (Exists(policy_.file) &&
+        Ask(shown + " already exists.\nDo you want to replace it?", request.title) != kIdYes) {
       return false;
     }
   } else if (!Exists(policy_.file)) {
-    Write(err_, policy_.file + "\nFile not found.\nCheck the file name and try again.\n");
+    Write(err_, shown + "\nFile not found.\nCheck the file name and try again.\n");
     return false;
   }
   *path = policy_.file;

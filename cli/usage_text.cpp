@@ -93,11 +93,12 @@ const HelpEntry kHelp[] = {
     {Command::kBackup, "backup SOURCE FILE", "save the system area to a *.rtv file",
      "Saves the partition block, the volume sequence block, the system partition and the\n"
      "first 5 MB of the MPEG partition of drive SOURCE to FILE (an existing FILE is replaced\n"
-     "after a confirmation).\n"},
+     "after a confirmation, and only once the new image is complete).\n"},
     {Command::kRestore, "restore FILE TARGET [--reset yes|no]",
      "write a *.rtv file back to a drive",
      "Writes the backup FILE to the start of drive TARGET, then offers to reset the MPEG\n"
-     "partition's root directory.\n\n"
+     "partition's root directory. FILE must be a backup image: a regular file holding a\n"
+     "ReplayTV partition block and the whole system area it describes, no larger than TARGET.\n\n"
      "  --reset yes|no  answers \"Reset MPEG partition?\" (recommended: yes)\n"},
     {Command::kDemo, "demo DIR", "write two sample drives (image files) into DIR",
      "Writes an old ReplayTV disk (standard byte order, about 1 GB) and a larger blank disk\n"

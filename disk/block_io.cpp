@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "base/log.h"
+#include "base/shown_path.h"
 #include "disk/device_io.h"
 
 namespace quillmar {
@@ -106,7 +107,7 @@ int AwaitWriteBehind(int fd, uint64_t offset, uint64_t length) {
 }
 
 void ReportOpenFailure(const std::string& path) {
-  std::string text = Format("*** ERROR: Could not open device %s", path.c_str());
+  std::string text = Format("*** ERROR: Could not open device %s", ShownPath(path).c_str());
   LogLine(text);
   LogAndShow(text, "*** ERROR ***");
 }

@@ -6,6 +6,7 @@
 #include <memory>
 
 #include "base/log.h"
+#include "base/shown_path.h"
 #include "disk/block_io.h"
 #include "disk/copy_stop.h"
 #include "disk/device_io.h"
@@ -214,8 +215,10 @@ int CopyBlocks(const std::string& source_path, const std::string& target_path,
     LogAndShow("*** ERROR: Failed to allocate memory for the copy buffer", "*** ERROR ***");
     return -1;
   }
-  LogLine(Format("Copy from source '%s' at offset %" PRIu64, source_path.c_str(), source_block));
-  LogLine(Format("Copy to destination '%s' at offset %" PRIu64, target_path.c_str(), target_block));
+  LogLine(Format("Copy from source '%s' at offset %" PRIu64, ShownPath(source_path).c_str(),
+                 source_block));
+  LogLine(Format("Copy to destination '%s' at offset %" PRIu64, ShownPath(target_path).c_str(),
+                 target_block));
 
   UniqueFd source = UniqueFd::Open(source_path, OpenMode::kReadOnly);
   if (!source.valid()) {

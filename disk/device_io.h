@@ -23,7 +23,8 @@ class DeviceIo {
  public:
   virtual ~DeviceIo() = default;
   // A descriptor, or -1 with errno set. Opens for writing of a block device are exclusive, so a
-  // mounted or otherwise held disk is refused.
+  // mounted or otherwise held disk is refused; opens for writing of an image file lock it
+  // exclusively until closed, so a second writer is refused (EBUSY) the same way.
   virtual int Open(const std::string& path, OpenMode mode) = 0;
   // lseek(fd, offset, SEEK_SET): the new position, or -1.
   virtual int64_t Seek(int fd, uint64_t offset) = 0;

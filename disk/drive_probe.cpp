@@ -1,11 +1,15 @@
 #include "disk/drive_probe.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <string>
 
 #include "base/log.h"
 #include "base/settings.h"
+#include "base/shown_path.h"
 #include "disk/drive_map.h"
 #include "disk/drive_table.h"
 
@@ -53,14 +57,14 @@ std::string ModelFromIdentify(const Sector& data) {
 
 // A drive that pass-through does not reach is named from the platform's other sources.
 std::string ModelWithoutPassThrough(ProbePlatform& platform, int handle, const std::string& path) {
-  std::string model = CleanModel(platform.FallbackModel(handle, path));
+  std::string model = ShownPath(CleanModel(platform.FallbackModel(handle, path)));
   return model.empty() ? "Unknown" : model;
 }
 
 // The last readable sector + 1, found by doubling steps and then halving them.
 uint32_t SearchDriveSize(ProbePlatform& platform, int handle, const DriveInfo& d) {
-  LogLine(Format("%s (%s) : Using binary search drive size detection", d.device_path.c_str(),
-                 d.model.c_str()));
+  LogLine(Format("%s (%s) : Using binary search drive size detection",
+                 ShownPath(d.device_path).c_str(), d.model.c_str()));
   uint64_t last = ~uint64_t{0};  // no sector known to be readable yet
   uint64_t step = 1;
   bool growing = true;
@@ -85,7 +89,7 @@ uint32_t SearchDriveSize(ProbePlatform& platform, int handle, const DriveInfo& d
   if (last > kLargestPlausibleSector) {
     LogLine(
         Format("%s (%s) : There appears to be a seek overflow problem on this drive, interesting!",
-               d.device_path.c_str(), d.model.c_str()));
+               ShownPath(d.device_path).c_str(), d.model.c_str()));
     last = k137GbSectors - 1;
   }
   return static_cast<uint32_t>(last + 1);
@@ -98,8 +102,8 @@ uint32_t MeasureDriveSize(ProbePlatform& platform, int handle, const DriveInfo& 
   uint64_t bytes = 0;
   if (!platform.LengthBytes(handle, &bytes))
     return SearchDriveSize(platform, handle, d);
-  LogLine(
-      Format("%s (%s) : Used WinXP drive size detection", d.device_path.c_str(), d.model.c_str()));
+  LogLine(Format("%s (%s) : Used WinXP drive size detection", ShownPath(d.device_path).c_str(),
+                 d.model.c_str()));
   uint64_t sectors = bytes / kBlockSize;
   return static_cast<uint32_t>(std::min<uint64_t>(sectors, UINT32_MAX));
 }
@@ -107,7 +111,8 @@ uint32_t MeasureDriveSize(ProbePlatform& platform, int handle, const DriveInfo& 
 // Asks the drive for its identity. Returns the IDENTIFY sector count (0 when IDENTIFY failed),
 // or the 137 GB size when pass-through does not reach the drive, so that it gets measured.
 uint32_t IdentifyDrive(ProbePlatform& platform, int handle, DriveInfo& d) {
-  const char* path = d.device_path.c_str();
+  const std::string shown = ShownPath(d.device_path);
+  const char* path = shown.c_str();
   bool packet_device = false;
   if (!platform.PassThroughAvailable(handle, &packet_device)) {
     LogLine(Format("%s : DFP_GET_VERSION failed (not a hard drive?)", path));
@@ -133,11 +138,12 @@ void RecordDriveSize(int index, uint32_t size) {
   const DriveInfo& d = DriveTable[static_cast<size_t>(index)];
   g_detectedSectors[static_cast<size_t>(index)] = size;
   if (size == 0) {
-    LogLine(Format("%s (%s) : Failed to get drive size", d.device_path.c_str(), d.model.c_str()));
+    LogLine(Format("%s (%s) : Failed to get drive size", ShownPath(d.device_path).c_str(),
+                   d.model.c_str()));
     return;
   }
-  LogLine(
-      Format("%s (%s) : Detected size = %u sectors", d.device_path.c_str(), d.model.c_str(), size));
+  LogLine(Format("%s (%s) : Detected size = %u sectors", ShownPath(d.device_path).c_str(),
+                 d.model.c_str(), size));
   if (size > g_maxDriveSectors) {
     double gb = g_maxDriveSectors * kGbPerSector;
     LogLine(Format("  This is greater than %gGB so I am forcing size to %gGB!)", gb, gb));
@@ -151,7 +157,7 @@ void WarnAboutSectorSize(const DriveInfo& d) {
   LogLine(
       Format("%s (%s) : Logical sector size is %u bytes; the drive can be read, but "
              "nothing will be written to it",
-             d.device_path.c_str(), d.model.c_str(), d.sector_bytes));
+             ShownPath(d.device_path).c_str(), d.model.c_str(), d.sector_bytes));
 }
 
 enum class OpenOutcome { kOpened, kAbsent, kRefused };
@@ -169,7 +175,10 @@ OpenOutcome ProbeDrive(ProbePlatform& platform, int index) {
   d.device_path = path;
   int handle = platform.Open(d.device_path);
   if (handle < 0) {
-    return errno == EACCES || errno == EPERM ? OpenOutcome::kRefused : OpenOutcome::kAbsent;
+    int error = errno;
+    bool refused = error == EACCES || error == EPERM;
+    return refused && !ReportUnreadableImageFile(d.device_path, error) ? OpenOutcome::kRefused
+                                                                       : OpenOutcome::kAbsent;
   }
   uint32_t size = IdentifyDrive(platform, handle, d);
   uint32_t logical = platform.LogicalSectorSize(handle);
@@ -205,6 +214,15 @@ void ReportRawAccessNeedsRoot() {
   LogLine(
       "Some drives could not be opened: permission denied. Raw drive access needs root "
       "(run the program with sudo), or name image files as drives with --drive.");
+}
+
+bool ReportUnreadableImageFile(const std::string& path, int error) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+    return false;
+  LogLine(
+      Format("%s : Could not open image file: %s", ShownPath(path).c_str(), std::strerror(error)));
+  return true;
 }
 
 void ResetRawAccessNotice() {

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <span>
+#include <string>
 
 #include "disk/probe_platform.h"
 
@@ -20,6 +21,10 @@ void SwapWordBytes(std::span<uint8_t> text);
 // Tells the user, once per run, that raw drive access needs root. For opens refused with
 // EACCES or EPERM.
 void ReportRawAccessNeedsRoot();
+// An image file whose open was refused with error (EACCES, EPERM): root is not the answer there,
+// so the file and its problem are logged instead. False, with nothing logged, when path is not
+// an image file.
+bool ReportUnreadableImageFile(const std::string& path, int error);
 // Forgets that the notice was given (tests start clean).
 void ResetRawAccessNotice();
 

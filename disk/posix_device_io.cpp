@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,6 +13,27 @@ namespace {
 bool IsBlockDevice(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
+}
+
+bool IsRegularFile(int fd) {
+  struct stat st {};
+  return ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+}
+
+// A writer of an image file holds an exclusive lock on it for as long as the descriptor is open,
+// so a second writer (another run copying onto the same image) is refused as a busy block
+// device is, instead of interleaving its writes. False (errno EBUSY) when another holds it.
+bool LockImageFile(int fd) {
+  if (!IsRegularFile(fd))
+    return true;
+  int locked;
+  do {
+    locked = ::flock(fd, LOCK_EX | LOCK_NB);
+  } while (locked != 0 && errno == EINTR);
+  if (locked == 0 || errno != EWOULDBLOCK)
+    return true;  // a file system without locks is written as before
+  errno = EBUSY;
+  return false;
 }
 
 int FlagsFor(OpenMode mode) {
@@ -39,6 +61,11 @@ class Posix final : public DeviceIo {
     do {
       fd = ::open(path.c_str(), flags, 0644);
     } while (fd < 0 && errno == EINTR);
+    if (fd >= 0 && mode != OpenMode::kReadOnly && !LockImageFile(fd)) {
+      ::close(fd);
+      errno = EBUSY;
+      return -1;
+    }
     return fd;
   }
   int64_t Seek(int fd, uint64_t offset) override {

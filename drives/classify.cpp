@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "base/log.h"
+#include "base/shown_path.h"
 #include "disk/block_io.h"
 #include "disk/device_io.h"
 #include "disk/drive_probe.h"
@@ -74,11 +75,12 @@ void ClassifyDrive(size_t index) {
     return;
   UniqueFd fd = UniqueFd::Open(d.device_path, OpenMode::kReadOnly);
   if (!fd.valid()) {
-    bool refused = errno == EACCES || errno == EPERM;
+    int error = errno;
+    bool refused = error == EACCES || error == EPERM;
     if (g_probePending) {
-      LogLine(Format("%s (%s) : Unable to open (may be a CD-ROM drive)", d.device_path.c_str(),
-                     d.model.c_str()));
-      if (refused)
+      LogLine(Format("%s (%s) : Unable to open (may be a CD-ROM drive)",
+                     ShownPath(d.device_path).c_str(), d.model.c_str()));
+      if (refused && !ReportUnreadableImageFile(d.device_path, error))
         ReportRawAccessNeedsRoot();
     }
     return;
@@ -90,7 +92,7 @@ void ClassifyDrive(size_t index) {
   if (!complete) {
     d.unreadable = 1;
     if (g_probePending) {
-      LogLine(Format("%s (%s) : Unable to read partition table", d.device_path.c_str(),
+      LogLine(Format("%s (%s) : Unable to read partition table", ShownPath(d.device_path).c_str(),
                      d.model.c_str()));
     }
     return;

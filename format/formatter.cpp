@@ -3,6 +3,7 @@
 #include <cinttypes>
 
 #include "base/log.h"
+#include "base/shown_path.h"
 #include "disk/block_io.h"
 #include "disk/unique_fd.h"
 #include "format/fs_blocks.h"
@@ -95,8 +96,8 @@ bool WriteFileSystem(BlockWriter& writer, uint32_t cluster_size, uint64_t cluste
 int FormatPartition(const std::string& device_path, uint64_t partition_offset, bool rtv4000,
                     uint32_t cluster_size, uint64_t cluster_count, const std::string& label,
                     const std::vector<std::string>& directories) {
-  LogLine(Format("*** Formatting partition on device '%s' at offset=%" PRIu64, device_path.c_str(),
-                 partition_offset));
+  LogLine(Format("*** Formatting partition on device '%s' at offset=%" PRIu64,
+                 ShownPath(device_path).c_str(), partition_offset));
   if (rtv4000)
     LogLine("    Using RTV4000 byteswapping operations");
   if (!ValidateRequest(cluster_size, directories.size()))

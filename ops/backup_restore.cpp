@@ -6,10 +6,13 @@
 #include <system_error>
 
 #include "base/log.h"
+#include "base/shown_path.h"
 #include "disk/copy_engine.h"
 #include "disk/drive_identity.h"
 #include "disk/drive_table.h"
+#include "disk/file_replacement.h"
 #include "format/mpeg_reset.h"
+#include "ops/backup_image.h"
 #include "ops/drive_checks.h"
 #include "ops/operations.h"
 
@@ -18,10 +21,8 @@ namespace {
 
 constexpr const char* kBackupFilter = "ReplayTV backup files (*.rtv)|*.rtv|All Files (*.*)|*.*||";
 constexpr const char* kBackupExtension = "rtv";
-// Sectors 0 and 1 and the first 10,240 sectors of partition 2 around the system partition.
-constexpr int64_t kSystemAreaExtraSectors = 2 + 10240;
 // Larger than the system area of any known recorder (1000 MiB).
-constexpr int64_t kLargestKnownSystemArea = 2048000;
+constexpr uint64_t kLargestKnownSystemArea = 2048000;
 
 bool AskWarning(const std::string& text) {
   return AskWindowYesNo(text, "Warning") == kIdYes;
@@ -36,23 +37,12 @@ bool ChooseBackupFile(bool save, const char* title, std::string* path) {
   return ChooseFile(request, path);
 }
 
-// An existing image file is emptied before the new image is written, so that it ends up holding
-// exactly the new blocks and no tail of an older, longer image. Devices are left as they are.
-bool EmptyExistingImageFile(const std::string& path, const std::string& source_path) {
-  std::error_code error;
-  if (!std::filesystem::is_regular_file(path, error))
-    return true;
-  // Emptying the source's own image (or a loop device's backing file) would destroy the very
-  // disk being backed up.
-  if (DiskRelationOf(path, source_path) != DiskRelation::kSeparate) {
-    ShowError(Format("*** ERROR: %s is the source disk itself.", path.c_str()));
+// A backup onto the source's own image would replace the very disk being backed up.
+bool IsSourceItself(const std::string& path, const std::string& source_path) {
+  if (DiskRelationOf(path, source_path) == DiskRelation::kSeparate)
     return false;
-  }
-  std::filesystem::resize_file(path, 0, error);
-  if (!error)
-    return true;
-  ShowError(Format("*** ERROR: Could not empty file %s", path.c_str()));
-  return false;
+  ShowError(Format("*** ERROR: %s is the source disk itself.", ShownPath(path).c_str()));
+  return true;
 }
 
 }  // namespace
@@ -68,7 +58,7 @@ int BackupSourceDrive(int source_index, const OperationStart& on_start) {
                   "to continue?")) {
     return -1;
   }
-  int64_t blocks = int64_t{source.p1_length} + kSystemAreaExtraSectors;
+  uint64_t blocks = BackupImageSectors(source.p1_length);
   if (blocks > kLargestKnownSystemArea &&
       !AskWarning("*** WARNING: Source disk has a first partition larger than 1000 MB.\n    This "
                   "is bigger than any known ReplayTV unit!!!\n    Are you sure you want to back "
@@ -78,13 +68,22 @@ int BackupSourceDrive(int source_index, const OperationStart& on_start) {
   std::string path;
   if (!ChooseBackupFile(true, "Select backup file name", &path))
     return -1;
-  if (!EmptyExistingImageFile(path, source.device_path))
+  if (!CheckBackupFile(path) || IsSourceItself(path, source.device_path) ||
+      !CheckSourceHoldsImage(source, blocks)) {
+    return -1;
+  }
+  // The image is written beside FILE and replaces it only when complete: a failure leaves the
+  // old FILE as it was, never a partial image that a restore would accept.
+  FileReplacement image(path);
+  if (image.Create() != 0)
     return -1;
   if (on_start)
     on_start();
-  auto count = static_cast<uint32_t>(std::min<int64_t>(blocks, UINT32_MAX));
-  if (CopyBlocks(source.device_path, path, 0, 0, count) != 0)
+  auto count = static_cast<uint32_t>(std::min<uint64_t>(blocks, UINT32_MAX));
+  if (CopyBlocks(source.device_path, image.temporary_path(), 0, 0, count) != 0 ||
+      image.Commit() != 0) {
     return -1;
+  }
   LogLine("*** Backup complete");
   return 0;
 }
@@ -106,12 +105,14 @@ int RestoreTargetDrive(int target_index, const OperationStart& on_start) {
   }
   if (!AskWarning(Format("*** Warning: This will OVERWRITE the contents of the target drive\n    "
                          "%s (%s)\n*** Are you SURE that you want to continue?",
-                         target.device_path.c_str(), target.model.c_str()))) {
+                         ShownPath(target.device_path).c_str(), target.model.c_str()))) {
     return -1;
   }
   std::string path;
-  if (!ChooseBackupFile(false, "Select file to restore from", &path))
+  if (!ChooseBackupFile(false, "Select file to restore from", &path) ||
+      !CheckRestoreImage(path, target)) {
     return -1;
+  }
   if (on_start)
     on_start();
   // A failed copy is not reported as a restore, and the MPEG reset is not offered after it.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/log.h"
+#include "base/shown_path.h"
 #include "disk/copy_engine.h"
 #include "disk/drive_table.h"
 #include "ops/banner.h"
@@ -27,13 +28,15 @@ bool AskMpegQuestions(const DriveInfo& source, const DriveInfo& target) {
   return ConfirmProceed(
       Format("You are about to mirror \nthe 2nd partition of disk %s (%s)\nto the 2nd partition of "
              "disk %s (%s).\nTHIS WILL DESTROY ALL CURRENT DATA ON THE 2ND PARTITION OF DISK %s!",
-             source.device_path.c_str(), source.model.c_str(), target.device_path.c_str(),
-             target.model.c_str(), target.device_path.c_str()));
+             ShownPath(source.device_path).c_str(), source.model.c_str(),
+             ShownPath(target.device_path).c_str(), target.model.c_str(),
+             ShownPath(target.device_path).c_str()));
 }
 
 void LogRangeLength(const char* which, const std::string& path, uint32_t blocks) {
-  LogLine(Format("  2nd partition of %s disk (%s) is %d num_blocks (%dMB)", which, path.c_str(),
-                 static_cast<int>(blocks), static_cast<int>(blocks / 2048)));
+  LogLine(Format("  2nd partition of %s disk (%s) is %d num_blocks (%dMB)", which,
+                 ShownPath(path).c_str(), static_cast<int>(blocks),
+                 static_cast<int>(blocks / 2048)));
 }
 
 }  // namespace
@@ -53,10 +56,11 @@ int CopyMpegPartition(int source_index, int target_index) {
   // unsigned lengths would wrap and the copy would write past the end of the target.
   if (start >= source.size_sectors || start >= target.size_sectors) {
     const DriveInfo& shorter = start >= source.size_sectors ? source : target;
-    ShowError(Format(
-        "*** ERROR: The 2nd partition of disk %s starts at sector %u,\n"
-        "           beyond the end of disk %s (%u blocks).",
-        source.device_path.c_str(), start, shorter.device_path.c_str(), shorter.size_sectors));
+    ShowError(
+        Format("*** ERROR: The 2nd partition of disk %s starts at sector %u,\n"
+               "           beyond the end of disk %s (%u blocks).",
+               ShownPath(source.device_path).c_str(), start, ShownPath(shorter.device_path).c_str(),
+               shorter.size_sectors));
     return -1;
   }
   uint32_t n = source.size_sectors - start;

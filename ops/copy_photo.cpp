@@ -1,6 +1,7 @@
 // Copies partition 3, the Photo partition of an RTV4000 disk, so that it ends at the last sector
 // of the target (which may be the source itself).
 #include "base/log.h"
+#include "base/shown_path.h"
 #include "disk/copy_engine.h"
 #include "disk/drive_table.h"
 #include "ops/banner.h"
@@ -18,8 +19,8 @@ bool AskPhotoQuestions(const DriveInfo& source, const DriveInfo& target) {
     return false;
   return ConfirmProceed(Format(
       "You are about to copy \nthe 3rd partition of disk %s (%s)\nto the end of disk %s (%s).",
-      source.device_path.c_str(), source.model.c_str(), target.device_path.c_str(),
-      target.model.c_str()));
+      ShownPath(source.device_path).c_str(), source.model.c_str(),
+      ShownPath(target.device_path).c_str(), target.model.c_str()));
 }
 
 }  // namespace
@@ -49,14 +50,16 @@ int CopyPhotoPartition(int source_index, int target_index) {
     ShowError(
         Format("*** ERROR: The 3rd partition of disk %s (%u blocks) is larger\n"
                "           than disk %s (%u blocks).",
-               source.device_path.c_str(), len, target.device_path.c_str(), target.size_sectors));
+               ShownPath(source.device_path).c_str(), len, ShownPath(target.device_path).c_str(),
+               target.size_sectors));
     return -1;
   }
   uint32_t to = target.size_sectors - len;
   LogLine(Format("  3rd partition of source disk (%s) is %d blocks (%dMB)",
-                 source.device_path.c_str(), static_cast<int>(len), static_cast<int>(len / 2048)));
+                 ShownPath(source.device_path).c_str(), static_cast<int>(len),
+                 static_cast<int>(len / 2048)));
   LogLine(Format("  3rd partition of target disk (%s) will start at sector %d",
-                 target.device_path.c_str(), static_cast<int>(to)));
+                 ShownPath(target.device_path).c_str(), static_cast<int>(to)));
   if (source_index == target_index && static_cast<uint64_t>(from) + len > to) {
     ShowError("Can't proceed because the source and target range overlap.");
     return -1;

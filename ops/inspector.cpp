@@ -4,6 +4,7 @@
 #include <cinttypes>
 
 #include "base/log.h"
+#include "base/shown_path.h"
 #include "disk/device_io.h"
 #include "disk/drive_table.h"
 #include "disk/unique_fd.h"
@@ -440,9 +441,9 @@ std::string RenderFileSystem(const char* title, const InspectedFileSystem& fs) {
 }  // namespace
 
 std::string RenderInspection(const InspectionReport& report) {
-  std::string text =
-      Format("Drive %s: %" PRIu64 " sectors (%" PRIu64 " GB)\n", report.device_path.c_str(),
-             report.size_sectors, report.size_sectors / kSectorsPerGb);
+  std::string text = Format("Drive %s: %" PRIu64 " sectors (%" PRIu64 " GB)\n",
+                            ShownPath(report.device_path).c_str(), report.size_sectors,
+                            report.size_sectors / kSectorsPerGb);
   if (report.readable) {
     text += Format("Byte order: %s\n", report.rtv4000 ? "RTV4000" : "standard");
     text += Format("Partition block (sector 0): signature 55 AA %s\n",

@@ -3,6 +3,7 @@
 #include <cinttypes>
 
 #include "base/log.h"
+#include "base/shown_path.h"
 #include "disk/copy_engine.h"
 #include "disk/drive_table.h"
 #include "ops/banner.h"
@@ -28,8 +29,9 @@ bool AskMirrorQuestions(const DriveInfo& source, const DriveInfo& target) {
   return ConfirmProceed(Format(
       "You are about to mirror disk %s (%s)\nto disk %s (%s).\n             THIS WILL DESTROY "
       "ALL DATA ON DISK %s!\n",
-      source.device_path.c_str(), source.model.c_str(), target.device_path.c_str(),
-      target.model.c_str(), target.device_path.c_str()));
+      ShownPath(source.device_path).c_str(), source.model.c_str(),
+      ShownPath(target.device_path).c_str(), target.model.c_str(),
+      ShownPath(target.device_path).c_str()));
 }
 
 }  // namespace
@@ -51,7 +53,7 @@ int MirrorSystemPartition(int source_index, int target_index) {
   if (count > source.size_sectors) {
     ShowError(Format("*** ERROR: The system area of disk %s (%" PRIu64 " blocks) is larger\n"
                      "           than the disk itself (%u blocks).",
-                     source.device_path.c_str(), count, source.size_sectors));
+                     ShownPath(source.device_path).c_str(), count, source.size_sectors));
     return -1;
   }
   if (CopyBlocks(source.device_path, target.device_path, 0, 0, static_cast<uint32_t>(count)) != 0)

@@ -7,6 +7,7 @@
 
 #include "base/log.h"
 #include "base/settings.h"
+#include "base/shown_path.h"
 #include "disk/block_io.h"
 #include "disk/device_io.h"
 #include "disk/drive_table.h"
@@ -60,11 +61,14 @@ bool AskReformatPhoto() {
 void LogPatchTargets(const std::string& first_device, const std::string& second_device,
                      uint32_t first_sectors, uint32_t second_sectors) {
   if (second_sectors == 0) {
-    LogLine(Format("   Target disk is %s (%u sectors)", first_device.c_str(), first_sectors));
+    LogLine(Format("   Target disk is %s (%u sectors)", ShownPath(first_device).c_str(),
+                   first_sectors));
     return;
   }
-  LogLine(Format("   Disk 1 of 2 is %s (%u sectors)", first_device.c_str(), first_sectors));
-  LogLine(Format("   Disk 2 of 2 is %s (%u sectors)", second_device.c_str(), second_sectors));
+  LogLine(
+      Format("   Disk 1 of 2 is %s (%u sectors)", ShownPath(first_device).c_str(), first_sectors));
+  LogLine(Format("   Disk 2 of 2 is %s (%u sectors)", ShownPath(second_device).c_str(),
+                 second_sectors));
 }
 
 // Reads sector 0 and converts it to its standard-order image; rtv4000 tells the order found.
@@ -268,14 +272,14 @@ int PatchSingleDrive(int target, uint32_t photo_request) {
   }
   if (drive.patched && !ConfirmProceed("Target disk seems to be already patched."))
     return -1;
-  if (!ConfirmProceed(Format("You are about to patch disk %s (%s).", drive.device_path.c_str(),
-                             drive.model.c_str()))) {
+  if (!ConfirmProceed(Format("You are about to patch disk %s (%s).",
+                             ShownPath(drive.device_path).c_str(), drive.model.c_str()))) {
     return -1;
   }
   uint32_t sectors = drive.size_sectors;
   if (!drive.rtv4000 && sectors > k137GbSectors) {
     LogLine(Format("***** Limiting disk (%s) to 137GB (actual size is %dGB)",
-                   drive.device_path.c_str(), static_cast<int>(drive.size_gb)));
+                   ShownPath(drive.device_path).c_str(), static_cast<int>(drive.size_gb)));
     sectors = k137GbSectors;
   }
   return PatchDisk(drive.device_path, "", sectors, 0, photo_request, 0);

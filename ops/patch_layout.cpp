@@ -4,9 +4,10 @@
 #include <cinttypes>
 #include <limits>
 
+#include "base/byte_order.h"
 #include "base/log.h"
 #include "base/settings.h"
-#include "base/byte_order.h"
+#include "base/shown_path.h"
 #include "format/fs_blocks.h"
 #include "disk/sector_io.h"
 #include "format/fs_checks.h"
@@ -135,9 +136,9 @@ uint32_t PhotoClusterSize(int64_t photo) {
 std::string RefusalFor(const std::string& refusal, const std::string& first_device,
                        const std::string& second_device) {
   if (second_device.empty())
-    return refusal + Format("\n           Disk: %s", first_device.c_str());
+    return refusal + Format("\n           Disk: %s", ShownPath(first_device).c_str());
   return refusal + Format("\n           Disk 1 of 2: %s\n           Disk 2 of 2: %s",
-                          first_device.c_str(), second_device.c_str());
+                          ShownPath(first_device).c_str(), ShownPath(second_device).c_str());
 }
 
 }  // namespace quillmar

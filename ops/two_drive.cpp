@@ -1,8 +1,10 @@
 // Joins a recorder disk and a second disk into one two-drive system: the second drive gets an
 // empty partition table, both drives get a volume sequence block that tells their place in the
 // joined sector space, and the patch then spreads partition 2 over both.
-#include "base/log.h"
 #include <vector>
+
+#include "base/log.h"
+#include "base/shown_path.h"
 #include "disk/block_io.h"
 #include "disk/drive_table.h"
 #include "disk/unique_fd.h"
@@ -37,7 +39,8 @@ bool CheckDrives(int drive1, int drive2) {
   }
   // Joining a drive with itself would clear its own partition table.
   if (drive1 == drive2) {
-    ShowError(Format("Drive 1 and Drive 2 MUST NOT be the same (%s).", first.device_path.c_str()));
+    ShowError(Format("Drive 1 and Drive 2 MUST NOT be the same (%s).",
+                     ShownPath(first.device_path).c_str()));
     return false;
   }
   if (!CheckDrivePair(drive1, drive2, true))
@@ -75,12 +78,12 @@ int WriteJoinBlocks(const DriveInfo& first, const DriveInfo& second, uint32_t s1
                     bool limit) {
   UniqueFd fd1 = UniqueFd::Open(first.device_path, OpenMode::kWriteOnly);
   if (!fd1.valid()) {
-    ShowError(Format("*** ERROR: Could not open device %s", first.device_path.c_str()));
+    ShowError(Format("*** ERROR: Could not open device %s", ShownPath(first.device_path).c_str()));
     return -1;
   }
   UniqueFd fd2 = UniqueFd::Open(second.device_path, OpenMode::kWriteOnly);
   if (!fd2.valid()) {
-    ShowError(Format("*** ERROR: Could not open device %s", second.device_path.c_str()));
+    ShowError(Format("*** ERROR: Could not open device %s", ShownPath(second.device_path).c_str()));
     return -1;
   }
   auto in_disk_order = [&first](Sector block) {
@@ -89,24 +92,25 @@ int WriteJoinBlocks(const DriveInfo& first, const DriveInfo& second, uint32_t s1
     return block;
   };
   bool written = [&] {
-    LogLine(Format("***** Clearing partition table on drive %s...", second.device_path.c_str()));
+    LogLine(Format("***** Clearing partition table on drive %s...",
+                   ShownPath(second.device_path).c_str()));
     if (!WriteAt(fd2.get(), 0, in_disk_order(EmptyPartitionBlock())))
       return false;
     if (limit && first.size_sectors > k137GbSectors) {
       LogLine(Format("***** Limiting drive 1 (%s) to 137GB (actual size is %dGB)",
-                     first.device_path.c_str(), static_cast<int>(first.size_gb)));
+                     ShownPath(first.device_path).c_str(), static_cast<int>(first.size_gb)));
     }
     if (limit && second.size_sectors > k137GbSectors) {
       LogLine(Format("***** Limiting drive 2 (%s) to 137GB (actual size is %dGB)",
-                     second.device_path.c_str(), static_cast<int>(second.size_gb)));
+                     ShownPath(second.device_path).c_str(), static_cast<int>(second.size_gb)));
     }
-    LogLine(
-        Format("***** Writing volume sequence block on drive %s...", first.device_path.c_str()));
+    LogLine(Format("***** Writing volume sequence block on drive %s...",
+                   ShownPath(first.device_path).c_str()));
     if (!WriteAt(fd1.get(), kBlockSize, in_disk_order(BuildVolumeSequenceBlock(0, s1, s2)))) {
       return false;
     }
-    LogLine(
-        Format("***** Writing volume sequence block on drive %s...", second.device_path.c_str()));
+    LogLine(Format("***** Writing volume sequence block on drive %s...",
+                   ShownPath(second.device_path).c_str()));
     return WriteAt(fd2.get(), kBlockSize, in_disk_order(BuildVolumeSequenceBlock(1, s1, s2)));
   }();
   int flushed1 = FlushAndClose(fd1);
@@ -126,8 +130,8 @@ int AddSecondDrive(int drive1, int drive2, uint32_t photo_request) {
   LogLine("");
   if (!ConfirmProceed(Format("This will attempt to create a 2 drive system\nwhere %s (%s, %dGB) "
                              "is the first drive\nand %s (%s, %dGB) is the second drive.",
-                             first.device_path.c_str(), first.model.c_str(),
-                             static_cast<int>(first.size_gb), second.device_path.c_str(),
+                             ShownPath(first.device_path).c_str(), first.model.c_str(),
+                             static_cast<int>(first.size_gb), ShownPath(second.device_path).c_str(),
                              second.model.c_str(), static_cast<int>(second.size_gb)))) {
     return -1;
   }

@@ -61,6 +61,7 @@ TEST_P(UsageErrors, ExitTwoWithAShortUsage) {
   EXPECT_EQ(run.status, 2) << run.err;
   EXPECT_TRUE(Contains(run.err, "quillmar-cli: ")) << run.err;
   EXPECT_TRUE(Contains(run.err, "Usage: quillmar-cli")) << run.err;
+  EXPECT_FALSE(Contains(run.err, "\nX")) << "a line break of an argument is shown escaped";
   EXPECT_EQ(run.out, "");
 }
 
@@ -77,9 +78,9 @@ INSTANTIATE_TEST_SUITE_P(
     Lines, UsageErrors,
     // The parser's own cases are its unit tests'; here: that a refused line ends the process,
     // and the drive files the parser cannot judge.
-    ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"erase", "0"},
+    ::testing::Values(std::vector<std::string>{}, std::vector<std::string>{"erase\nX", "0"},
                       std::vector<std::string>{"patch", "0", "--photo", "7MB"},
-                      std::vector<std::string>{"--drive", "missing.img", "list"},
+                      std::vector<std::string>{"--drive", "missing\nX.img", "list"},
                       std::vector<std::string>{"--drive", ".", "inspect", "0"},
                       std::vector<std::string>{"--drive", "/dev/null", "list"}, SeventeenDrives()),
     testing::WordsName());
@@ -225,19 +226,25 @@ TEST_F(CliBinary, TheWholeUpgradeRunsWithYes) {
   EXPECT_EQ(inspect.status, 0) << inspect.out << inspect.err;
 }
 
+// The file's name holds line breaks: it is shown escaped, never as lines of its own.
 TEST_F(CliBinary, BackupAndRestoreTakeTheFileArgument) {
   MakeDemoDrives();
-  std::string file = dir_.File("system.rtv");
+  std::string file = dir_.File("system\n[Done] Patch complete\n.rtv");
   CliRun backup = RunOnDrives({"backup", "0", file});
   ASSERT_EQ(backup.status, 0) << backup.out << backup.err;
-  EXPECT_TRUE(Contains(backup.out, "*** Backup complete\n")) << backup.out;
+  EXPECT_TRUE(Contains(backup.out + backup.err, "*** Backup complete\n")) << backup.out;
   EXPECT_EQ(FileSize(file), (40000 + 10242) * 512);
 
   CliRun restore = RunOnDrives({"--yes", "restore", file, "1", "--reset", "no"});
   ASSERT_EQ(restore.status, 0) << restore.out << restore.err;
   EXPECT_TRUE(Contains(restore.err, "[Warning] *** Warning: This will OVERWRITE")) << restore.err;
   EXPECT_TRUE(Contains(restore.err, "  -> No (--reset no)")) << restore.err;
-  EXPECT_TRUE(Contains(restore.out, "*** Restore complete\n")) << restore.out;
+  EXPECT_TRUE(Contains(restore.out + restore.err, "*** Restore complete\n")) << restore.out;
+  for (const CliRun& run : {backup, restore}) {
+    std::string shown = run.out + run.err;
+    EXPECT_FALSE(Contains(shown, "\n[Done]")) << shown;
+    EXPECT_TRUE(Contains(shown, "system\\x0a[Done] Patch complete\\x0a.rtv")) << shown;
+  }
 
   CliRun list = RunOnDrives({"list"});
   EXPECT_TRUE(RowEndsWith(list.out, 1, "ReplayTV Disk, NEEDS TO BE PATCHED")) << list.out;

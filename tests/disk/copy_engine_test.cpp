@@ -257,6 +257,25 @@ TEST_F(CopyTest, BusyTargetDriveIsRefusedBeforeAnythingIsWritten) {
   ExpectCleanedUp();
 }
 
+// Two writers of one image file (two runs copying onto it): the second is refused as a busy
+// drive is, until the first has closed it; readers are not held up.
+TEST_F(CopyTest, ImageFileBeingWrittenIsRefusedLikeABusyDrive) {
+  MakeDrives(10, 0);
+  std::string target = dir_.File("target.img");
+  WriteFile(target, Pattern(Bytes(10), 9));
+  UniqueFd writer = UniqueFd::Open(target, OpenMode::kReadWrite);
+  ASSERT_TRUE(writer.valid());
+  UniqueFd reader = UniqueFd::Open(target, OpenMode::kReadOnly);
+  EXPECT_TRUE(reader.valid());
+
+  EXPECT_EQ(CopyBlocks(kSource, target, 0, 0, 10), -1);
+  EXPECT_EQ(ui_.lines().back(), "*** ERROR: Could not open device " + target);
+  EXPECT_EQ(ReadFile(target), Pattern(Bytes(10), 9));
+  writer.Close();
+  EXPECT_EQ(CopyBlocks(kSource, target, 0, 0, 10), 0);
+  EXPECT_EQ(ReadFile(target), Pattern(Bytes(10), 1));
+}
+
 // The bar: shown once, whole percents that only grow and never pass 100, hidden at the end.
 class CopyProgressTest : public CopyTest, public ::testing::WithParamInterface<uint32_t> {};
 

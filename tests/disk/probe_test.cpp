@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -326,10 +327,15 @@ TEST_F(DriveProbe, DrivesThatDoNotOpenAreLeftEmptyAndRefusalsAskForRootOnce) {
   forbidden.open_errno = EPERM;
   FakeDrive present = UnmeasurableDrive();
   present.identify_sectors = 1000;
-  Probe({{"d0", absent}, {"d1", refused}, {"d2", present}, {"d3", forbidden}});
-  ASSERT_EQ(ui_.lines().size(), 2u) << ui_.Transcript();
+  // An unreadable image file: root is no answer there, the file and its problem are named.
+  std::string image = dir_.File("locked\n.img");
+  std::fclose(std::fopen(image.c_str(), "w"));
+  Probe({{"d0", absent}, {"d1", refused}, {"d2", present}, {"d3", forbidden}, {image, refused}});
+  ASSERT_EQ(ui_.lines().size(), 3u) << ui_.Transcript();
   EXPECT_EQ(ui_.lines()[0], "d2 (SAMSUNG SP2514N) : Detected size = 1000 sectors");
-  EXPECT_NE(ui_.lines()[1].find("needs root"), std::string::npos) << ui_.lines()[1];
+  EXPECT_EQ(ui_.lines()[1],
+            dir_.File("locked\\x0a.img") + " : Could not open image file: Permission denied");
+  EXPECT_NE(ui_.lines()[2].find("needs root"), std::string::npos) << ui_.lines()[2];
   for (int i : {0, 1, 3}) {
     EXPECT_EQ(DriveTable[i].device_path, "d" + std::to_string(i));
     EXPECT_EQ(DriveTable[i].model, "");

@@ -10,11 +10,15 @@
 #include <cinttypes>
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "disk/copy_engine.h"
+#include "disk/drive_table.h"
 #include "disk/unique_fd.h"
+#include "ops/operations.h"
+#include "tests/disk/copy_fixture.h"
 #include "tests/support/copy_fixture.h"
 #include "tests/kernel/kernel_fixture.h"
 #include "tests/support/scripted_front_end.h"
@@ -220,6 +224,34 @@ TEST_F(KernelCopyTest, FullTmpfsTargetIsAWriteError) {
   ASSERT_GE(written.size(), Bytes(block));
   written.resize(Bytes(block));
   EXPECT_EQ(written, Pattern(Bytes(block), 1));
+}
+
+// A backup that fills the file system fails, and leaves the old image as it was and no partial
+// image beside it that a restore would accept.
+TEST_F(KernelCopyTest, BackupOntoAFullFileSystemKeepsTheOldImage) {
+  ResetDriveTable();
+  DriveInfo& drive = DriveTable[0];
+  drive.device_path = MakeSource(12000);
+  drive.model = "source.img";
+  drive.size_sectors = 12000;
+  drive.p1_length = 1000;  // an image of 11,242 blocks (5.5 MiB)
+  drive.is_replaytv = 1;
+  std::string small = Folder("small");
+  Mount tmpfs("tmpfs", "tmpfs", small, "size=4M");
+  ASSERT_TRUE(tmpfs.valid());
+  std::string old = small + "/old.rtv";
+  testing::WriteFile(old, Pattern(Bytes(2048), 7));
+  ui_.ChooseFileAnswer(old);
+
+  EXPECT_EQ(BackupSourceDrive(0, nullptr), -1);
+
+  ExpectWriteFailure();
+  EXPECT_EQ(testing::ReadFile(old), Pattern(Bytes(2048), 7));
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(small))
+    files.push_back(entry.path().filename());
+  EXPECT_EQ(files, std::vector<std::string>{"old.rtv"});
+  ResetDriveTable();
 }
 
 // O_EXCL: the kernel refuses to open a disk with a mounted file system for writing.

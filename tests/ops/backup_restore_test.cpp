@@ -1,10 +1,17 @@
 // Backup of a drive's system area to an image file and its restore, with the window's questions
 // and file choices.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
+#include <functional>
+#include <map>
+#include <random>
 
 #include "format/fs_blocks.h"
+#include "format/partition_block.h"
 #include "ops/operations.h"
 #include "tests/ops/ops_test_env.h"
 #include "tests/support/fake_device.h"
@@ -15,6 +22,7 @@ namespace {
 using testing::FileSize;
 using testing::MakeBlankImage;
 using testing::MakeReplayTvDisk;
+using testing::ReadBytes;
 using testing::ReadFsBlock;
 using testing::ReadSectors;
 using testing::ReplayTvDisk;
@@ -89,9 +97,16 @@ TEST_F(BackupRestoreTest, BackupOverALongerFileLeavesExactlyTheNewImage) {
     std::vector<char> junk(kImageBlocks * 512 + 3 * 512 + 17, 'x');
     old.write(junk.data(), static_cast<std::streamsize>(junk.size()));
   }
+  ASSERT_EQ(::chmod(Image("old.rtv").c_str(), 0604), 0);
+  bool root = ::geteuid() == 0;
+  ASSERT_TRUE(!root || ::chown(Image("old.rtv").c_str(), 4321, 4322) == 0);
   ui().ChooseFileAnswer(Image("old.rtv"));
   ASSERT_EQ(BackupSourceDrive(0, CountStarts()), 0) << ui().Transcript();
   EXPECT_EQ(FileSize(Image("old.rtv")), static_cast<int64_t>(kImageBlocks * 512));
+  struct stat st {};
+  ASSERT_EQ(::stat(Image("old.rtv").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 07777, 0604u) << "the replaced file keeps its permissions and owner";
+  EXPECT_TRUE(!root || (st.st_uid == 4321 && st.st_gid == 4322));
   EXPECT_EQ(ReadSectors(Image("old.rtv"), 0, kImageBlocks),
             ReadSectors(Image("disk.img"), 0, kImageBlocks));
 }
@@ -169,6 +184,129 @@ TEST_F(BackupRestoreTest, RestoreToAPcDiskNamesItsIndex) {
             "may be one of your PC's drives.\n    Are you sure you want to continue?");
 }
 
+// A file that cannot be (or hold) a backup image is refused before anything is written: the
+// drives, the chosen file and its folder stay as they were (no temporary file), nothing starts,
+// no reset is offered, and the box names the file and the value.
+struct ImageFileCase {
+  const char* name;
+  bool backup;
+  // Makes the chosen file in the test's folder (a source disk in it is "disk.img"); its path.
+  std::function<std::string(const std::string& dir)> make;
+  std::string box;  // %FILE% stands for the chosen path, %DIR% for the test's folder
+};
+
+void PrintTo(const ImageFileCase& c, std::ostream* out) {
+  *out << c.name;
+}
+
+std::string Written(const std::string& path, const std::vector<uint8_t>& bytes,
+                    uint64_t length = 0) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  if (length != 0)
+    std::filesystem::resize_file(path, length);
+  return path;
+}
+
+std::string Fifo(const std::string& dir) {
+  std::string path = dir + "/fifo.rtv";
+  EXPECT_EQ(::mkfifo(path.c_str(), 0644), 0);
+  return path;
+}
+
+std::vector<uint8_t> RandomBytes(size_t count) {
+  std::mt19937 random(10);
+  std::vector<uint8_t> bytes(count);
+  for (uint8_t& byte : bytes)
+    byte = static_cast<uint8_t>(random());
+  return bytes;
+}
+
+class RefusedImageFile : public BackupRestoreTest,
+                         public ::testing::WithParamInterface<ImageFileCase> {
+ protected:
+  // Every file of the folder but the log, with a hash of its contents.
+  std::map<std::string, uint64_t> Folder() const {
+    std::map<std::string, uint64_t> files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+      if (entry.path().filename() != "quillmar.log")
+        files[entry.path().filename()] =
+            entry.is_regular_file() ? testing::ImageHash(entry.path()) : 0;
+    }
+    return files;
+  }
+};
+
+TEST_P(RefusedImageFile, BeforeAnythingIsWritten) {
+  const ImageFileCase& c = GetParam();
+  std::string path = c.make(dir_.path());
+  std::map<std::string, uint64_t> folder = Folder();
+  Snapshot();
+  ui().ChooseFileAnswer(path);
+  if (!c.backup)
+    ui().Answer(true);  // overwrite; a reset question would be unexpected
+  EXPECT_EQ(c.backup ? BackupSourceDrive(0, CountStarts()) : RestoreTargetDrive(1, CountStarts()),
+            -1);
+  EXPECT_EQ(starts_, 0);
+  EXPECT_TRUE(Unchanged());
+  EXPECT_EQ(Folder(), folder);
+  std::string box = c.box;
+  for (const auto& [token, value] :
+       {std::pair<std::string, std::string>{"%FILE%", path}, {"%DIR%", dir_.path()}}) {
+    for (size_t at; (at = box.find(token)) != std::string::npos;)
+      box.replace(at, token.size(), value);
+  }
+  EXPECT_EQ(LastBox().text, box) << ui().Transcript();
+}
+
+const std::string kNoBlock = "*** ERROR: %FILE% holds no ReplayTV partition block.";
+const std::string kNotRegular = "*** ERROR: %FILE% is not a regular file.";
+
+INSTANTIATE_TEST_SUITE_P(
+    BackupRestore, RefusedImageFile,
+    ::testing::Values(
+        ImageFileCase{"RestoreEmpty", false, [](auto& dir) { return Written(dir + "/e", {}); },
+                      kNoBlock},
+        ImageFileCase{
+            "Restore511Bytes", false,
+            [](auto& dir) { return Written(dir + "/s", std::vector<uint8_t>(511, 0x4D)); },
+            "*** ERROR: %FILE% is not a whole number of 512-byte sectors (511 bytes)."},
+        ImageFileCase{"RestoreDevNull", false, [](auto&) { return "/dev/null"; }, kNotRegular},
+        ImageFileCase{"RestoreDevZero", false, [](auto&) { return "/dev/zero"; }, kNotRegular},
+        ImageFileCase{"RestoreFifo", false, Fifo, kNotRegular},
+        ImageFileCase{"RestoreRandomBytes", false,
+                      [](auto& dir) { return Written(dir + "/r", RandomBytes(5859 * 512)); },
+                      kNoBlock},
+        ImageFileCase{"RestoreTruncated", false,
+                      [](auto& dir) {
+                        return Written(dir + "/t",
+                                       ReadSectors(dir + "/disk.img", 0, kImageBlocks - 1));
+                      },
+                      "*** ERROR: %FILE% holds 14241 sectors; the system area its partition "
+                      "block describes needs 14242."},
+        ImageFileCase{"RestoreLargerThanTarget", false,
+                      [](auto& dir) {
+                        return Written(dir + "/l", ReadSectors(dir + "/disk.img", 0, kImageBlocks),
+                                       200001 * 512);
+                      },
+                      "*** ERROR: %FILE% holds 200001 sectors; target drive %DIR%/blank.img "
+                      "holds only 200000."},
+        ImageFileCase{"BackupToFifo", true, Fifo, kNotRegular},
+        ImageFileCase{"BackupToDevNull", true, [](auto&) { return "/dev/null"; }, kNotRegular},
+        ImageFileCase{"BackupIntoMissingFolder", true,
+                      [](auto& dir) { return dir + "/missing/new.rtv"; },
+                      "*** ERROR: Could not create a file in folder %DIR%/missing: No such file "
+                      "or directory"},
+        ImageFileCase{"BackupOfAShortSource", true,
+                      [](auto& dir) {
+                        DriveTable[0].p1_length = 95000;
+                        return Written(dir + "/old.rtv", RandomBytes(4096));
+                      },
+                      "*** ERROR: Source disk %DIR%/disk.img holds 100000 sectors; its backup "
+                      "needs 105242."}),
+    [](const ::testing::TestParamInfo<ImageFileCase>& c) { return std::string(c.param.name); });
+
 // A failed copy is never reported as a finished backup or restore, and no reset is offered.
 class FailedCopyTest : public testing::OpsTest {
  protected:
@@ -185,20 +323,32 @@ class FailedCopyTest : public testing::OpsTest {
   testing::FakeDeviceIo io_;
 };
 
+// The old image stays as it was, and the partial new one is not left behind.
 TEST_F(FailedCopyTest, BackupThatCannotReadIsNotComplete) {
   testing::FakeDevice& drive = io_.Add("fake-drive", 40000 * 512);
   drive.FailReadAt(700);
+  std::ofstream(Image("backup.rtv")) << "old image";
   ui().ChooseFileAnswer(Image("backup.rtv"));
   EXPECT_EQ(BackupSourceDrive(0, nullptr), -1);
   EXPECT_FALSE(ui().LoggedContaining("Backup complete")) << ui().Transcript();
   EXPECT_TRUE(drive.writes().empty());
+  EXPECT_EQ(ReadBytes(Image("backup.rtv"), 0, 9),
+            std::vector<uint8_t>({'o', 'l', 'd', ' ', 'i', 'm', 'a', 'g', 'e'}));
+  size_t files = 0;
+  for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir_.path()))
+    ++files;
+  EXPECT_EQ(files, 2u) << "backup.rtv and quillmar.log";
 }
 
 TEST_F(FailedCopyTest, RestoreThatCannotWriteOffersNoReset) {
   testing::FakeDevice& drive = io_.Add("fake-drive", 40000 * 512);
   drive.FailWriteAt(3);
   {
-    std::vector<char> image(2000 * 512, 0x5A);
+    std::vector<char> image(11242 * 512, 0x5A);  // the system area of a 1000-sector partition 1
+    Sector block = EmptyPartitionBlock();
+    WritePartitionEntry(block, 1, {kRecorderPartitionType, 2, 1000});
+    WritePartitionEntry(block, 2, {kRecorderPartitionType, 1002, 38998});
+    std::copy(block.begin(), block.end(), image.begin());
     std::ofstream file(Image("image.rtv"), std::ios::binary);
     file.write(image.data(), static_cast<std::streamsize>(image.size()));
   }
@@ -206,6 +356,7 @@ TEST_F(FailedCopyTest, RestoreThatCannotWriteOffersNoReset) {
   ui().ChooseFileAnswer(Image("image.rtv"));
   EXPECT_EQ(RestoreTargetDrive(0, nullptr), -1);
   EXPECT_EQ(ui().questions().size(), 1u);
+  EXPECT_FALSE(drive.writes().empty()) << "the restore got as far as writing";
   EXPECT_FALSE(ui().LoggedContaining("Restore complete")) << ui().Transcript();
 }
 

@@ -1,0 +1,106 @@
+#include "disk/file_replacement.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "base/log.h"
+#include "base/shown_path.h"
+
+namespace quillmar {
+namespace {
+
+// The file a link names, so that the link stays and its file is replaced; path itself otherwise.
+std::string LinkTarget(const std::string& path) {
+  char* resolved = ::realpath(path.c_str(), nullptr);
+  if (resolved == nullptr)
+    return path;
+  std::string target(resolved);
+  std::free(resolved);
+  return target;
+}
+
+// Gives the new file the old file's owner and permissions, or those a new file gets under the
+// umask. 0, or -1 when the permissions cannot be set (an owner that cannot be kept is no error).
+int TakeOverOwnerAndPermissions(int fd, const std::string& old_path) {
+  struct stat st {};
+  if (::stat(old_path.c_str(), &st) == 0) {
+    [[maybe_unused]] int owned = ::fchown(fd, st.st_uid, st.st_gid);
+    return ::fchmod(fd, st.st_mode & 07777);
+  }
+  mode_t mask = ::umask(0);
+  ::umask(mask);
+  return ::fchmod(fd, 0644 & ~mask);
+}
+
+void ShowFileError(const char* what, const std::string& path, int error) {
+  LogAndShow(Format("*** ERROR: %s %s: %s", what, ShownPath(path).c_str(), std::strerror(error)),
+             "*** ERROR ***");
+}
+
+int FlushFolder(const std::string& folder) {
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0)
+    return -1;
+  int flushed = ::fsync(fd);
+  int error = errno;
+  ::close(fd);
+  errno = error;
+  return flushed;
+}
+
+}  // namespace
+
+std::string FolderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos)
+    return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+FileReplacement::FileReplacement(const std::string& path) : final_(LinkTarget(path)) {}
+
+FileReplacement::~FileReplacement() {
+  if (!temporary_.empty() && !committed_)
+    ::unlink(temporary_.c_str());
+}
+
+int FileReplacement::Create() {
+  std::string name = FolderOf(final_) + "/.quillmar-XXXXXX";
+  std::vector<char> buffer(name.begin(), name.end());
+  buffer.push_back('\0');
+  int fd = ::mkostemp(buffer.data(), O_CLOEXEC);
+  if (fd < 0) {
+    ShowFileError("Could not create a file in folder", FolderOf(final_), errno);
+    return -1;
+  }
+  temporary_ = buffer.data();
+  int changed = TakeOverOwnerAndPermissions(fd, final_);
+  int error = errno;
+  ::close(fd);
+  if (changed != 0) {
+    ShowFileError("Could not create a file in folder", FolderOf(final_), error);
+    return -1;
+  }
+  return 0;
+}
+
+int FileReplacement::Commit() {
+  if (::rename(temporary_.c_str(), final_.c_str()) != 0) {
+    ShowFileError("Could not replace", final_, errno);
+    return -1;
+  }
+  committed_ = true;
+  if (FlushFolder(FolderOf(final_)) != 0) {
+    ShowFileError("Could not flush the folder of", final_, errno);
+    return -1;
+  }
+  return 0;
+}
+
+}  // namespace quillmar

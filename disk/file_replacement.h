@@ -1,0 +1,38 @@
+// A file written whole under a temporary name in its own folder and moved over its final name
+// only once complete and durable: a failure at any point leaves the old file as it was and no
+// partial file behind (a backup image that a later restore would accept).
+#pragma once
+
+#include <string>
+
+namespace quillmar {
+
+// The folder of path ("." for a bare name).
+std::string FolderOf(const std::string& path);
+
+class FileReplacement {
+ public:
+  // path: the file to write (it may exist; a link is followed to the file it names).
+  explicit FileReplacement(const std::string& path);
+  // Removes the temporary file unless it was committed.
+  ~FileReplacement();
+  FileReplacement(const FileReplacement&) = delete;
+  FileReplacement& operator=(const FileReplacement&) = delete;
+
+  // Creates the empty temporary file beside the final one, with the final file's owner and
+  // permissions (or those of a new file). 0, or -1 (shown in an error box).
+  int Create();
+  // Where the writer writes; it flushes what it wrote before Commit.
+  const std::string& temporary_path() const { return temporary_; }
+  // Moves the temporary file over the final name and flushes the folder, so that the new name
+  // is durable too. 0, or -1 (shown in an error box; when the move failed, the old file stays
+  // and the temporary file is removed).
+  int Commit();
+
+ private:
+  std::string final_;
+  std::string temporary_;
+  bool committed_ = false;
+};
+
+}  // namespace quillmar
