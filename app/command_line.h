@@ -19,7 +19,7 @@ struct StartupOptions {
 StartupOptions SplitStartupArguments(const std::vector<std::string>& args);
 
 // Reads the tail into g_maxDriveSectors and g_mpegClusterOverride with atol's rules: the first
-// number (0 or none: no limit), then, after the first white-space character, the second.
+// number (0 or none: the default limit), then, after the first white-space character, the second.
 void ApplyCommandLineTail(const std::string& tail);
 
 // The text after the program's name on a raw command line: a quoted name runs to the next
