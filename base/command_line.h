@@ -21,7 +21,7 @@ struct StartupOptions {
 StartupOptions SplitStartupArguments(const std::vector<std::string>& args);
 
 // Reads the tail into g_maxDriveSectors and g_mpegClusterOverride with atol's rules: the first
-// number (0 or none: no limit), then, after the first white-space character, the second. A
+// number (0 or none: the default limit), then, after the first white-space character, the second. A
 // number that does not fit its setting is not wrapped: a negative limit or one above 4294967295
 // is taken as 4294967295, a cluster size outside 32 signed bits is ignored; each leaves a line in
 // g_settingNotes.

@@ -7,7 +7,7 @@
 
 namespace quillmar {
 
-// 2,000,000,000 sectors (1,024 GB) stands for "no limit".
+// 2,000,000,000 sectors (1,024 GB): the limit when the command line gives none or 0.
 inline constexpr uint32_t kNoDriveSizeLimit = 2000000000u;
 
 // Largest drive size the probe accepts; a larger detected size is cut down to it.

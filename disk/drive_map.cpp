@@ -12,6 +12,7 @@
 #include <tuple>
 
 #include "base/log.h"
+#include "base/shown_path.h"
 #include "disk/drive_identity.h"
 #include "disk/drive_table.h"
 #include "disk/sysfs_attribute.h"
@@ -81,9 +82,9 @@ const std::vector<std::string>& MachineDisks() {
 std::string DrivePathProblem(const std::string& path) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0)
-    return Format("--drive %s: %s", path.c_str(), std::strerror(errno));
+    return Format("--drive %s: %s", ShownPath(path).c_str(), std::strerror(errno));
   if (!S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode))
-    return Format("--drive %s: not an image file or a block device", path.c_str());
+    return Format("--drive %s: not an image file or a block device", ShownPath(path).c_str());
   return "";
 }
 

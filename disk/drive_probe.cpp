@@ -169,7 +169,7 @@ OpenOutcome ProbeDrive(ProbePlatform& platform, int index) {
     return OpenOutcome::kAbsent;
   if (int earlier = EarlierNameOfSameDisk(index); earlier >= 0) {
     LogLine(Format("%s is the same disk as %s (drive %d); it is left out of the drive list",
-                   path.c_str(), DrivePath(earlier).c_str(), earlier));
+                   ShownPath(path).c_str(), ShownPath(DrivePath(earlier)).c_str(), earlier));
     return OpenOutcome::kAbsent;
   }
   d.device_path = path;

@@ -17,15 +17,6 @@ namespace {
 // Sectors 0 and 1, the two sectors in front of the first partition.
 constexpr uint32_t kLeadingSectors = 2;
 
-// The type of the first partition entry that is in use decides; empty entries are skipped.
-bool LooksLikePcDisk(const std::array<PartitionEntry, 4>& entries) {
-  for (const PartitionEntry& entry : entries) {
-    if (entry.type != 0)
-      return IsPcPartitionType(entry.type);
-  }
-  return false;
-}
-
 // Whether the partitions fill the drive. A drive in standard order of 137 GB or more is used
 // only up to 137 GB, so its partitions must end there.
 bool PartitionsFillDrive(const DriveInfo& d) {
@@ -37,7 +28,7 @@ bool PartitionsFillDrive(const DriveInfo& d) {
 
 // Derives every classification field from sectors 0 and 1 as read from the drive.
 void Classify(DriveInfo& d, size_t index, Sector& sector0, Sector& sector1) {
-  d.rtv4000 = IsRtv4000Order(sector0) ? 1 : 0;
+  d.rtv4000 = IsRtv4000Disk(sector0) ? 1 : 0;
   if (d.rtv4000) {
     Rtv4000Byteswap(sector0);
     Rtv4000Byteswap(sector1);
@@ -55,7 +46,7 @@ void Classify(DriveInfo& d, size_t index, Sector& sector0, Sector& sector1) {
   d.p2_start = entries[1].start;
   d.p3_start = entries[2].start;
   d.dual_position = VolumeSequencePosition(sector1);
-  d.system_disk = LooksLikePcDisk(entries) ? 1 : 0;
+  d.system_disk = IsPcDiskLayout(sector0) ? 1 : 0;
   d.size_gb = d.size_sectors / kSectorsPerGb;
   d.patched = PartitionsFillDrive(d) ? 1 : 0;
 }

@@ -9,9 +9,6 @@ namespace {
 
 constexpr uint64_t kAllOnes = ~uint64_t{0};
 
-// Superblock and directory header values.
-constexpr uint32_t kSuperCrcLength = 312;
-constexpr uint32_t kDirectoryCrcLength = 1000;
 constexpr uint64_t kSuperblockCluster = 1;
 
 // Constant fields whose meaning the tool does not use; written with the recorder's values.

@@ -16,6 +16,9 @@ inline constexpr uint16_t kSuperblockKind = 371;
 inline constexpr uint16_t kDirectoryKind = 357;
 inline constexpr uint8_t kBlockMarker = 0xD2;
 inline constexpr uint64_t kRootDirectoryCluster = 3;
+// The bytes each CRC covers: a superblock's fields (bytes 24..335), a directory block's body.
+inline constexpr uint32_t kSuperCrcLength = 312;
+inline constexpr uint32_t kDirectoryCrcLength = 1000;
 inline constexpr uint64_t kRootTimeMs = 0xEAEBA1864Aull;
 inline constexpr uint64_t kDirectoryTimeMs = 0xEAEBA1872Bull;
 

@@ -70,4 +70,20 @@ bool IsPcPartitionType(uint8_t type) {
   }
 }
 
+bool IsPcDiskLayout(std::span<const uint8_t> sector0) {
+  for (int n = 1; n <= 4; ++n) {
+    uint8_t type = ReadPartitionEntry(sector0, n).type;
+    if (type != 0)
+      return IsPcPartitionType(type);
+  }
+  return false;
+}
+
+bool IsRtv4000Disk(std::span<const uint8_t> raw_sector0) {
+  if (!IsRtv4000Order(raw_sector0))
+    return false;
+  bool signed_in_standard_order = raw_sector0[510] == 0x55 && raw_sector0[511] == 0xAA;
+  return !signed_in_standard_order || !IsPcDiskLayout(raw_sector0);
+}
+
 }  // namespace quillmar

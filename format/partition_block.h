@@ -38,4 +38,13 @@ std::string RenderPartitionEntry(int n, const PartitionEntry& entry);
 // (0x01 0x04 0x05 0x06 0x07 0x0B 0x0C 0x0E 0x0F 0x82 0x83, and the GPT types 0xEE 0xEF).
 bool IsPcPartitionType(uint8_t type);
 
+// True when the first entry in use (of 1..4, empty ones skipped) has a PC partition type.
+bool IsPcDiskLayout(std::span<const uint8_t> sector0);
+
+// The byte order of a disk from its raw sector 0: the order test (AA 55 at 508), except when the
+// sector also holds 55 AA at 510, so that it is signed in both orders (the top bytes of a PC
+// disk's entry 4 length can read AA 55). Then the order in which it reads as a PC's own disk wins,
+// and the warning about a PC disk is never lost.
+bool IsRtv4000Disk(std::span<const uint8_t> raw_sector0);
+
 }  // namespace quillmar

@@ -13,7 +13,7 @@ constexpr char kUsage[] =
     "usage: quillmar [--drive PATH]... [SIZE_LIMIT [CLUSTER_SIZE]]\n"
     "  --drive PATH   use this image file or device as the next drive (0, 1, 2, ...)\n"
     "                 instead of the machine's disks; may be given up to 16 times\n"
-    "  SIZE_LIMIT     largest drive size in 512-byte sectors (0: no limit)\n"
+    "  SIZE_LIMIT     largest drive size in 512-byte sectors (0: 2000000000, 1024 GB)\n"
     "  CLUSTER_SIZE   MPEG cluster size in bytes for a reformat with larger clusters\n";
 
 }  // namespace

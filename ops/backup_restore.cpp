@@ -127,7 +127,7 @@ int RestoreTargetDrive(int target_index, const OperationStart& on_start) {
     ShowError(
         Format("*** ERROR: The image was restored to %s,\n           but its MPEG partition "
                "was not reset.",
-               target.device_path.c_str()));
+               ShownPath(target.device_path).c_str()));
     return -1;
   }
   LogLine("*** Restore complete");

@@ -1,6 +1,7 @@
 // Copies the recordings area of a recorder disk, from the start of partition 2 to the end of the
 // drive, to the same sectors of another recorder disk.
 #include <algorithm>
+#include <cinttypes>
 
 #include "base/log.h"
 #include "base/shown_path.h"
@@ -25,6 +26,46 @@ bool AskMpegQuestions(const DriveInfo& source, const DriveInfo& target) {
   }
   if (target.system_disk && !ConfirmProceed(kTargetSystemDiskWarning))
     return false;
+  return true;
+}
+
+// The copy writes the target from the source's partition 2 start on. That start must lie after
+// the source's own partition table and system partition, inside both drives, and, on a target
+// that has recorder partitions of its own, at its partition 2 start: anywhere else the copy would
+// overwrite the target's system partition or its file system. Refused before the confirmation.
+bool CheckMpegRange(const DriveInfo& source, const DriveInfo& target) {
+  uint32_t start = source.p2_start;
+  uint64_t system_end = uint64_t{source.p1_length} + 2;
+  if (start < system_end) {
+    ShowError(
+        Format("*** ERROR: The 2nd partition of disk %s starts at sector %u,\n"
+               "           inside its partition table and system partition\n"
+               "           (sectors 0 to %" PRIu64 ").",
+               ShownPath(source.device_path).c_str(), start, system_end - 1));
+    return false;
+  }
+  if (target.is_replaytv && target.p2_start != start) {
+    ShowError(
+        Format("*** ERROR: The 2nd partition of disk %s starts at sector %u,\n"
+               "           that of disk %s at sector %u: the copy would overwrite\n"
+               "           its system partition or its file system.",
+               ShownPath(target.device_path).c_str(), target.p2_start, ShownPath(source.device_path).c_str(), start));
+    return false;
+  }
+  // A start at or beyond the end of either drive leaves no range to copy; the unsigned lengths
+  // would wrap and the copy would write past the end of the target.
+  if (start >= source.size_sectors || start >= target.size_sectors) {
+    const DriveInfo& shorter = start >= source.size_sectors ? source : target;
+    ShowError(Format(
+        "*** ERROR: The 2nd partition of disk %s starts at sector %u,\n"
+        "           beyond the end of disk %s (%u blocks).",
+        ShownPath(source.device_path).c_str(), start, ShownPath(shorter.device_path).c_str(), shorter.size_sectors));
+    return false;
+  }
+  return true;
+}
+
+bool ConfirmMpegCopy(const DriveInfo& source, const DriveInfo& target) {
   return ConfirmProceed(
       Format("You are about to mirror \nthe 2nd partition of disk %s (%s)\nto the 2nd partition of "
              "disk %s (%s).\nTHIS WILL DESTROY ALL CURRENT DATA ON THE 2ND PARTITION OF DISK %s!",
@@ -46,23 +87,14 @@ int CopyMpegPartition(int source_index, int target_index) {
     return -1;
   const DriveInfo& source = DriveAt(source_index);
   const DriveInfo& target = DriveAt(target_index);
-  if (!AskMpegQuestions(source, target))
+  if (!AskMpegQuestions(source, target) || !CheckMpegRange(source, target) ||
+      !ConfirmMpegCopy(source, target)) {
     return -1;
+  }
 
   LogBanner({"Copying MPEG Partition"});
   LogLine("");
   uint32_t start = source.p2_start;
-  // A partition 2 that starts at or beyond the end of either drive leaves no range to copy; the
-  // unsigned lengths would wrap and the copy would write past the end of the target.
-  if (start >= source.size_sectors || start >= target.size_sectors) {
-    const DriveInfo& shorter = start >= source.size_sectors ? source : target;
-    ShowError(
-        Format("*** ERROR: The 2nd partition of disk %s starts at sector %u,\n"
-               "           beyond the end of disk %s (%u blocks).",
-               ShownPath(source.device_path).c_str(), start, ShownPath(shorter.device_path).c_str(),
-               shorter.size_sectors));
-    return -1;
-  }
   uint32_t n = source.size_sectors - start;
   uint32_t m = target.size_sectors - start;
   LogRangeLength("source", source.device_path, n);

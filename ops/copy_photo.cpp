@@ -2,6 +2,7 @@
 // of the target (which may be the source itself).
 #include "base/log.h"
 #include "base/shown_path.h"
+#include <cinttypes>
 #include "disk/copy_engine.h"
 #include "disk/drive_table.h"
 #include "ops/banner.h"
@@ -17,6 +18,40 @@ bool AskPhotoQuestions(const DriveInfo& source, const DriveInfo& target) {
   }
   if (target.system_disk && !ConfirmProceed(kTargetSystemDiskWarning))
     return false;
+  return true;
+}
+
+// The source range must lie on the source (past its end the copy would stop at a read error with
+// the target's range partly overwritten) and the partition must fit on the target, where it ends
+// at the last sector; on one drive the two ranges must not overlap. Refused before the
+// confirmation.
+bool CheckPhotoRanges(const DriveInfo& source, const DriveInfo& target, bool same_drive) {
+  uint32_t len = source.p3_length;
+  uint64_t source_end = uint64_t{source.p3_start} + len;
+  if (source_end > source.size_sectors) {
+    ShowError(Format("*** ERROR: The 3rd partition of disk %s (sectors %u to %" PRIu64
+                     ")\n           runs past the end of the disk (%u blocks).",
+                     ShownPath(source.device_path).c_str(), source.p3_start, source_end - 1,
+                     source.size_sectors));
+    return false;
+  }
+  // Longer than the whole target, the unsigned start would wrap and the copy would write past
+  // the end of the target.
+  if (len > target.size_sectors) {
+    ShowError(
+        Format("*** ERROR: The 3rd partition of disk %s (%u blocks) is larger\n"
+               "           than disk %s (%u blocks).",
+               ShownPath(source.device_path).c_str(), len, ShownPath(target.device_path).c_str(), target.size_sectors));
+    return false;
+  }
+  if (same_drive && source_end > target.size_sectors - len) {
+    ShowError("Can't proceed because the source and target range overlap.");
+    return false;
+  }
+  return true;
+}
+
+bool ConfirmPhotoCopy(const DriveInfo& source, const DriveInfo& target) {
   return ConfirmProceed(Format(
       "You are about to copy \nthe 3rd partition of disk %s (%s)\nto the end of disk %s (%s).",
       ShownPath(source.device_path).c_str(), source.model.c_str(),
@@ -37,33 +72,22 @@ int CopyPhotoPartition(int source_index, int target_index) {
     ShowError("Source disk doesn't have a Photo partition.");
     return -1;
   }
-  if (!AskPhotoQuestions(source, target))
+  if (!AskPhotoQuestions(source, target) ||
+      !CheckPhotoRanges(source, target, source_index == target_index) ||
+      !ConfirmPhotoCopy(source, target)) {
     return -1;
+  }
 
   LogBanner({"Copying Photo Partition"});
   LogLine("");
   uint32_t len = source.p3_length;
   uint32_t from = source.p3_start;
-  // A Photo partition longer than the whole target has no place to end at its last sector; the
-  // unsigned start would wrap and the copy would write past the end of the target.
-  if (len > target.size_sectors) {
-    ShowError(
-        Format("*** ERROR: The 3rd partition of disk %s (%u blocks) is larger\n"
-               "           than disk %s (%u blocks).",
-               ShownPath(source.device_path).c_str(), len, ShownPath(target.device_path).c_str(),
-               target.size_sectors));
-    return -1;
-  }
   uint32_t to = target.size_sectors - len;
   LogLine(Format("  3rd partition of source disk (%s) is %d blocks (%dMB)",
                  ShownPath(source.device_path).c_str(), static_cast<int>(len),
                  static_cast<int>(len / 2048)));
   LogLine(Format("  3rd partition of target disk (%s) will start at sector %d",
                  ShownPath(target.device_path).c_str(), static_cast<int>(to)));
-  if (source_index == target_index && static_cast<uint64_t>(from) + len > to) {
-    ShowError("Can't proceed because the source and target range overlap.");
-    return -1;
-  }
   if (CopyBlocks(source.device_path, target.device_path, from, to, len) != 0)
     return -1;
 

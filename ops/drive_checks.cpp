@@ -2,6 +2,7 @@
 
 #include "base/byte_order.h"
 #include "base/log.h"
+#include "base/shown_path.h"
 #include "disk/drive_identity.h"
 
 namespace quillmar {
@@ -69,7 +70,7 @@ bool CheckWritableSectors(int index) {
   ShowError(
       Format("%s has %u-byte sectors.\nA ReplayTV recorder can only use drives with 512-byte "
              "sectors.\nNothing was written.",
-             drive.device_path.c_str(), drive.sector_bytes));
+             ShownPath(drive.device_path).c_str(), drive.sector_bytes));
   return false;
 }
 

@@ -22,6 +22,12 @@ constexpr uint32_t kMaxClusterSize = 0x800000;
 constexpr uint64_t kMinRootCluster = 3;
 constexpr uint64_t kMaxRootCluster = 100;
 constexpr uint32_t kMaxCrcLength = kFsBlockSize - kHeaderSize;
+// The patch reseals a superblock from its first 512 bytes only: a CRC over 488 bytes or more
+// cannot be kept right.
+constexpr uint32_t kMaxSuperCrcLength = 487;
+// Where each drive's part of a two-drive system begins on the drive.
+constexpr uint64_t kFirstDrivePartOffset = 0;
+constexpr uint64_t kSecondDrivePartOffset = 1024;
 constexpr size_t kSystemMagic = 272;
 constexpr size_t kRootEntries = 448;
 constexpr size_t kRootEntrySize = 32;
@@ -153,6 +159,14 @@ class FileSystemInspector {
     }
   }
 
+  // A directory block's CRC covers its whole body; a superblock's covers at least its fields and
+  // no more than the patch can reseal.
+  static bool CrcLengthValid(uint16_t kind, uint32_t crc_length) {
+    if (kind == kDirectoryKind)
+      return crc_length == kDirectoryCrcLength;
+    return crc_length >= kSuperCrcLength && crc_length <= kMaxSuperCrcLength;
+  }
+
   // Checks the block of a cluster and its copy; false when they cannot be read.
   bool InspectPair(const std::string& what, uint64_t cluster, uint16_t kind) {
     InspectedBlock result;
@@ -176,10 +190,11 @@ class FileSystemInspector {
     result.xor_byte = block[kHeaderXor];
     result.computed_xor = HeaderXor(block);
     result.xor_ok = result.computed_xor == result.xor_byte;
+    bool crc_length_ok = CrcLengthValid(kind, result.crc_length);
     if (result.crc_length <= kMaxCrcLength) {
       result.computed_crc =
           Crc16(std::span<const uint8_t>(block).subspan(kHeaderSize, result.crc_length));
-      result.crc_ok = result.computed_crc == result.crc;
+      result.crc_ok = crc_length_ok && result.computed_crc == result.crc;
     }
     result.copy_identical = block == copy;
     if (result.kind != kind) {
@@ -191,7 +206,7 @@ class FileSystemInspector {
     if (result.stored_cluster != cluster) {
       Problem(Format("%s names cluster %" PRIu64, where.c_str(), result.stored_cluster));
     }
-    if (result.crc_length > kMaxCrcLength) {
+    if (!crc_length_ok) {
       Problem(Format("%s covers %u bytes by its CRC", where.c_str(), result.crc_length));
     } else if (!result.crc_ok) {
       Problem(Format("%s has CRC 0x%04x, its contents give 0x%04x", where.c_str(), result.crc,
@@ -260,12 +275,31 @@ bool ReadHead(OpenDrive& drive, Sector& sector0, Sector& sector1) {
     return false;
   if (!ReadAtQuietly(drive.fd.get(), kSectorBytes, sector1))
     return false;
-  drive.rtv4000 = IsRtv4000Order(sector0);
+  drive.rtv4000 = IsRtv4000Disk(sector0);
   if (drive.rtv4000) {
     Rtv4000Byteswap(sector0);
     Rtv4000Byteswap(sector1);
   }
   return true;
+}
+
+// A pair's block places the drive's part in the joined space: its size must be whole sectors that
+// the drive holds, beginning where the join puts it.
+void CheckPairSizes(const InspectedVolumeSequence& vs, uint64_t drive_sectors,
+                    const std::string& path, std::vector<std::string>& problems) {
+  if (vs.drive_bytes == 0 || vs.drive_bytes % kSectorBytes != 0 ||
+      vs.drive_bytes / kSectorBytes > drive_sectors) {
+    problems.push_back(Format("the volume sequence block of %s gives the drive %" PRIu64
+                              " bytes; it holds %" PRIu64,
+                              ShownPath(path).c_str(), vs.drive_bytes, drive_sectors * kSectorBytes));
+  }
+  uint64_t part_offset = vs.position == 1 ? kFirstDrivePartOffset : kSecondDrivePartOffset;
+  if (vs.drive_offset != part_offset) {
+    problems.push_back(
+        Format("the volume sequence block of %s places the drive's part at byte "
+               "%" PRIu64 ", not %" PRIu64,
+               ShownPath(path).c_str(), vs.drive_offset, part_offset));
+  }
 }
 
 void CheckSecondDriveOfPair(InspectionReport& report) {
@@ -320,6 +354,7 @@ bool OpenSecondDrive(const std::string& path, OpenDrive& drive, uint64_t& record
     problems.push_back(path + " is not the second drive of a two-drive system");
     return false;
   }
+  CheckPairSizes(vs, drive.size_sectors, path, problems);
   recorded_sectors = vs.drive_bytes / kSectorBytes;
   return true;
 }
@@ -381,6 +416,8 @@ InspectionReport InspectDrive(const std::string& path, const std::string& second
   report.volume_sequence = ReadVolumeSequence(sector1);
   if (!report.signature_ok)
     report.problems.push_back("the partition block has no signature");
+  if (report.volume_sequence.position != 0)
+    CheckPairSizes(report.volume_sequence, drive.size_sectors, path, report.problems);
 
   if (report.volume_sequence.position == 2) {
     CheckSecondDriveOfPair(report);

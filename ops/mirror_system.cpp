@@ -1,6 +1,7 @@
 // Copies the system area of a recorder disk (sector 0, sector 1, partition 1 and the head of
 // partition 2) to the same sectors of another drive.
 #include <cinttypes>
+#include <string>
 
 #include "base/log.h"
 #include "base/shown_path.h"
@@ -26,6 +27,26 @@ bool AskMirrorQuestions(const DriveInfo& source, const DriveInfo& target) {
   }
   if (target.system_disk && !ConfirmProceed(kTargetSystemDiskWarning))
     return false;
+  return true;
+}
+
+// The copy's one range, sectors 0 .. count-1 on both drives, must lie on both: past the
+// source's end the copy would stop with part of the target overwritten (or, with a 32-bit count
+// that wraps, copy a few sectors and call them complete); past the target's end it would grow an
+// image file, or stop at the end of a device. Refused before the confirmation.
+bool CheckSystemAreaFits(const DriveInfo& source, const DriveInfo& target, uint64_t count) {
+  bool on_source = count <= source.size_sectors;
+  if (on_source && count <= target.size_sectors)
+    return true;
+  const DriveInfo& shorter = on_source ? target : source;
+  std::string disk = on_source ? "disk " + target.device_path : "the disk itself";
+  ShowError(Format("*** ERROR: The system area of disk %s (%" PRIu64 " blocks) is larger\n"
+                   "           than %s (%u blocks).",
+                   ShownPath(source.device_path).c_str(), count, ShownPath(disk).c_str(), shorter.size_sectors));
+  return false;
+}
+
+bool ConfirmMirror(const DriveInfo& source, const DriveInfo& target) {
   return ConfirmProceed(Format(
       "You are about to mirror disk %s (%s)\nto disk %s (%s).\n             THIS WILL DESTROY "
       "ALL DATA ON DISK %s!\n",
@@ -41,21 +62,14 @@ int MirrorSystemPartition(int source_index, int target_index) {
     return -1;
   const DriveInfo& source = DriveAt(source_index);
   const DriveInfo& target = DriveAt(target_index);
-  if (!AskMirrorQuestions(source, target))
+  uint64_t count = uint64_t{source.p1_length} + kSystemAreaExtraSectors;
+  if (!AskMirrorQuestions(source, target) || !CheckSystemAreaFits(source, target, count) ||
+      !ConfirmMirror(source, target)) {
     return -1;
+  }
 
   LogBanner({"Copying Partition Table and", "        System Partition"});
   LogLine("");
-  // A system area that does not fit on the source (not a recorder's layout) is refused before
-  // anything is written: the copy would stop at the source's end with part of the target
-  // overwritten, or, with a 32-bit count that wraps, copy a few sectors and call them complete.
-  uint64_t count = uint64_t{source.p1_length} + kSystemAreaExtraSectors;
-  if (count > source.size_sectors) {
-    ShowError(Format("*** ERROR: The system area of disk %s (%" PRIu64 " blocks) is larger\n"
-                     "           than the disk itself (%u blocks).",
-                     ShownPath(source.device_path).c_str(), count, source.size_sectors));
-    return -1;
-  }
   if (CopyBlocks(source.device_path, target.device_path, 0, 0, static_cast<uint32_t>(count)) != 0)
     return -1;
 

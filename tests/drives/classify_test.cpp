@@ -208,11 +208,15 @@ struct TypesCase {
   uint8_t types[4];
   int system_disk;
   int is_replaytv;
+  // An entry 4 length of 0x55AAxxxx puts AA 55 at bytes 508-509: signed in both byte orders.
+  uint32_t p4_length = 0;
+  int rtv4000 = 0;
 };
 
 std::string TypesName(const ::testing::TestParamInfo<TypesCase>& info) {
   const uint8_t* t = info.param.types;
-  return Format("Types%02X%02X%02X%02X", t[0], t[1], t[2], t[3]);
+  std::string name = Format("Types%02X%02X%02X%02X", t[0], t[1], t[2], t[3]);
+  return info.param.p4_length == 0 ? name : name + "SignedInBothOrders";
 }
 
 class PartitionTypes : public Classification, public ::testing::WithParamInterface<TypesCase> {};
@@ -223,9 +227,11 @@ TEST_P(PartitionTypes, FirstUsedEntryDecidesWhetherItIsAPcDisk) {
     layout.types[i] = GetParam().types[i];
     layout.lengths[i] = layout.types[i] != 0 ? 100 : 0;
   }
+  layout.lengths[3] += GetParam().p4_length;
   ClassifyImages({Image("disk.img", 2048, PartitionBlockFor(layout), Sector{})});
   EXPECT_EQ(DriveTable[0].system_disk, GetParam().system_disk);
   EXPECT_EQ(DriveTable[0].is_replaytv, GetParam().is_replaytv);
+  EXPECT_EQ(DriveTable[0].rtv4000, GetParam().rtv4000);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -235,7 +241,9 @@ INSTANTIATE_TEST_SUITE_P(
                       TypesCase{{0x4D, 0x07, 0, 0}, 0, 0}, TypesCase{{0x4D, 0x4D, 0x4D, 0}, 0, 1},
                       TypesCase{{0xEE, 0, 0, 0}, 1, 0},  // GPT
                       TypesCase{{0xEF, 0, 0, 0}, 1, 0}, TypesCase{{0xA5, 0x07, 0, 0}, 0, 0},
-                      TypesCase{{0, 0, 0, 0}, 0, 0}),
+                      TypesCase{{0, 0, 0, 0}, 0, 0}, TypesCase{{0x07, 0, 0, 0}, 1, 0, 0x55AA0000},
+                      TypesCase{{0, 0, 0, 0x83}, 1, 0, 0x55AA0000},
+                      TypesCase{{0x4D, 0x4D, 0, 0}, 0, 0, 0x55AA0000, 1}),
     TypesName);
 
 struct SequenceCase {

@@ -44,7 +44,13 @@ ssize_t MemoryDrive::Read(uint64_t position, uint8_t* out, size_t n) {
     uint64_t at = position + done;
     size_t in_sector = at % kBlockSize;
     size_t part = std::min(n - done, kBlockSize - in_sector);
-    std::memcpy(out + done, At(at / kBlockSize).data() + in_sector, part);
+    // Once the input is used up, a sector never read nor written stays zero for good: it need
+    // not be kept (long copies stay cheap).
+    if (input_->used_up() && sectors_.count(at / kBlockSize) == 0) {
+      std::memset(out + done, 0, part);
+    } else {
+      std::memcpy(out + done, At(at / kBlockSize).data() + in_sector, part);
+    }
     done += part;
   }
   return static_cast<ssize_t>(n);

@@ -26,6 +26,7 @@ class InputStream {
   void Take(std::span<uint8_t> out);
   uint8_t Byte();
   uint32_t U32();
+  bool used_up() const { return used_ == data_.size(); }
 
  private:
   std::span<const uint8_t> data_;
@@ -66,7 +67,12 @@ class MemoryDeviceIo final : public DeviceIo {
   MemoryDeviceIo& operator=(const MemoryDeviceIo&) = delete;
 
   MemoryDrive& Add(const std::string& path, uint64_t size_bytes, InputStream* input);
+  // The drive added under path (which must exist) and its size in bytes.
+  MemoryDrive& Drive(const std::string& path) { return *drives_.at(path); }
+  uint64_t Size(const std::string& path) const { return drives_.at(path)->size(); }
   const std::vector<WriteRecord>& writes() const { return writes_; }
+  // Forgets the writes so far (those that set the drives up).
+  void ClearWrites() { writes_.clear(); }
   int open_descriptors() const { return static_cast<int>(open_.size()); }
 
   int Open(const std::string& path, OpenMode mode) override;

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "base/byte_order.h"
+#include "format/checksum.h"
 #include "ops/inspector.h"
 #include "tests/ops/ops_test_env.h"
 
@@ -11,6 +12,7 @@ namespace {
 using testing::Geometry;
 using testing::MakeBlankImage;
 using testing::MakeReplayTvDisk;
+using testing::MakeReplayTvPair;
 using testing::ReadBytes;
 using testing::ReplayTvDisk;
 using testing::ReplayTvGeometry;
@@ -100,6 +102,63 @@ INSTANTIATE_TEST_SUITE_P(
                                          Damage{"PhotoSuperblockXor", true, 2, 19,
                                                 "Photo file system: superblock"}),
                        ::testing::Values(true)),
+    testing::ByteOrderNames());
+
+// A field of the first drive of a pair rewritten with a value that the block's own checks do not
+// catch (a file-system block is resealed, both copies alike): sizes and lengths that do not fit.
+struct FieldDamage {
+  const char* name;
+  uint64_t cluster;  // of the MPEG file system; kSector1: the volume sequence block
+  size_t offset;     // standard-order offset of a 32-bit (crc_length) or 64-bit field
+  uint64_t value;
+  const char* complaint;
+};
+constexpr uint64_t kSector1 = ~uint64_t{0};
+
+void PrintTo(const FieldDamage& damage, std::ostream* out) {
+  *out << damage.name;
+}
+
+class InspectorFieldTest : public testing::OpsTest,
+                           public ::testing::WithParamInterface<std::tuple<FieldDamage, bool>> {};
+
+TEST_P(InspectorFieldTest, IsFound) {
+  const auto& [damage, rtv4000] = GetParam();
+  ReplayTvDisk first = PhotoDisk(rtv4000);
+  first.disk_sectors = 102400;  // 50 MB
+  first.photo_sectors = 0;
+  ASSERT_TRUE(MakeReplayTvPair(Image("d1.img"), Image("d2.img"), first, 102400));
+  ASSERT_TRUE(InspectDrive(Image("d1.img")).verified);
+  bool sector1 = damage.cluster == kSector1;
+  uint64_t cluster_size = first.mpeg_cluster_size;
+  uint64_t at = sector1 ? 512 : Geometry(first).p2_start * 512 + damage.cluster * cluster_size;
+  FsBlock block = testing::ReadFsBlock(Image("d1.img"), at, rtv4000);
+  if (sector1) {
+    PutBe64(block, damage.offset, damage.value);
+  } else {
+    PutBe32(block, damage.offset, static_cast<uint32_t>(damage.value));
+    SealBlock(block);
+  }
+  if (rtv4000)
+    Rtv4000Byteswap(block);
+  ASSERT_TRUE(WriteBytes(Image("d1.img"), at, block));
+  if (!sector1)
+    ASSERT_TRUE(WriteBytes(Image("d1.img"), at + cluster_size, block));
+
+  std::string text = RenderInspection(InspectDrive(Image("d1.img")));
+  EXPECT_NE(text.find(damage.complaint), std::string::npos) << text;
+  EXPECT_NE(text.find("Verified: no"), std::string::npos) << text;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Sizes, InspectorFieldTest,
+    ::testing::Combine(
+        ::testing::Values(
+            FieldDamage{"DriveBytes", kSector1, 40, ~uint64_t{0}, "gives the drive 18446744"},
+            FieldDamage{"DriveOffset", kSector1, 32, 1024, "part at byte 1024, not 0"},
+            FieldDamage{"RootCrcLength", 3, kHeaderCrcLength, 0, "(cluster 3) covers 0 bytes"},
+            FieldDamage{"SuperCrcLength", 1, kHeaderCrcLength, 488, "covers 488 bytes"}),
+        ::testing::Bool()),
     testing::ByteOrderNames());
 
 INSTANTIATE_TEST_SUITE_P(ByteOrders, InspectorTest, ::testing::Bool(), testing::ByteOrderNames());

@@ -24,7 +24,8 @@ using testing::ReplayTvDisk;
 
 // Drives 0..3: a standard ReplayTV disk (1 GB), a larger blank disk (2 GB), a PC disk, an
 // RTV4000 disk with a Photo partition; drive 4 is a smaller ReplayTV disk, drive 5 a tiny blank
-// disk and drive 6 a small disk whose partition block claims a partition 1 of 4 billion sectors.
+// disk and drive 6 a small disk whose partition block claims a partition 1 of 4 billion sectors
+// and a partition 3 that runs past its end.
 enum Drive {
   kRecorder,
   kBlank,
@@ -39,13 +40,15 @@ enum Drive {
 constexpr uint32_t kTinySectors = 2048;
 constexpr uint32_t kHugeSystemSectors = 100000;
 
-// Recorder partition types in entries 1 and 2, and a partition 1 longer than the disk.
+// Recorder partition types in entries 1 and 2, a partition 1 longer than the disk, and a
+// partition 3 that runs past its end.
 ::testing::AssertionResult MakeHugeSystemDisk(const std::string& path) {
   if (auto made = MakeBlankImage(path, kHugeSystemSectors); !made)
     return made;
   Sector block = EmptyPartitionBlock();
   WritePartitionEntry(block, 1, {kRecorderPartitionType, 2, 0xFFFFF000u});
   WritePartitionEntry(block, 2, {kRecorderPartitionType, 0xFFFFF002u, 1000});
+  WritePartitionEntry(block, 3, {kRecorderPartitionType, 99000, 20480});
   return testing::WriteSectors(path, 0, block);
 }
 
@@ -162,10 +165,16 @@ std::vector<RefusalCase> Cases() {
        ""},
       {"MirrorSystemAreaLargerThanSource",
        [] { return MirrorSystemPartition(kHugeSystem, kBlank); },
-       {true},
+       {},
        "",
        "*** ERROR: The system area of disk %HUGE_SYSTEM% (4294973442 blocks) is larger\n"
        "           than the disk itself (100000 blocks)."},
+      {"MirrorOntoSmallerImage",
+       [] { return MirrorSystemPartition(kRecorder, kTiny); },
+       {true},
+       "",
+       "*** ERROR: The system area of disk %RECORDER% (14242 blocks) is larger\n"
+       "           than disk %TINY% (2048 blocks)."},
       // Copy MPEG
       {"MpegNoDrives", [] { return CopyMpegPartition(kNone, kNone); }, {}, "", kMissing},
       {"MpegSameDrive", [] { return CopyMpegPartition(kRecorder, kRecorder); }, {}, "", kSame},
@@ -192,10 +201,24 @@ std::vector<RefusalCase> Cases() {
        ""},
       {"MpegStartBeyondTarget",
        [] { return CopyMpegPartition(kRecorder, kTiny); },
-       {true, true, true},
+       {true, true},
        "",
        "*** ERROR: The 2nd partition of disk %RECORDER% starts at sector 4002,\n"
        "           beyond the end of disk %TINY% (2048 blocks)."},
+      {"MpegOntoOtherPartition2Start",
+       [] { return CopyMpegPartition(kRecorder, kHugeSystem); },
+       {true},
+       "",
+       "*** ERROR: The 2nd partition of disk %HUGE_SYSTEM% starts at sector 4294963202,\n"
+       "           that of disk %RECORDER% at sector 4002: the copy would overwrite\n"
+       "           its system partition or its file system."},
+      {"MpegSourcePartition2InItsSystemArea",
+       [] { return CopyMpegPartition(kBlank, kRecorder); },
+       {true, true},
+       "",
+       "*** ERROR: The 2nd partition of disk %BLANK% starts at sector 0,\n"
+       "           inside its partition table and system partition\n"
+       "           (sectors 0 to 1)."},
       // Copy Photo
       {"PhotoNoSource", [] { return CopyPhotoPartition(kNone, kBlank); }, {}, "", kMissing},
       {"PhotoWithoutPartition",
@@ -211,15 +234,21 @@ std::vector<RefusalCase> Cases() {
       {"PhotoConfirmation", [] { return CopyPhotoPartition(kPhotoDisk, kBlank); }, {false}, "", ""},
       {"PhotoOverlapOnTheSameDrive",
        [] { return CopyPhotoPartition(kPhotoDisk, kPhotoDisk); },
-       {true},
+       {},
        "",
        "Can't proceed because the source and target range overlap."},
       {"PhotoLargerThanTarget",
        [] { return CopyPhotoPartition(kPhotoDisk, kTiny); },
-       {true},
+       {},
        "",
        "*** ERROR: The 3rd partition of disk %PHOTO% (20480 blocks) is larger\n"
        "           than disk %TINY% (2048 blocks)."},
+      {"PhotoSourceRangePastItsEnd",
+       [] { return CopyPhotoPartition(kHugeSystem, kBlank); },
+       {true},
+       "",
+       "*** ERROR: The 3rd partition of disk %HUGE_SYSTEM% (sectors 99000 to 119479)\n"
+       "           runs past the end of the disk (100000 blocks)."},
       // Patch
       {"PatchNoDrive",
        [] { return PatchSingleDrive(kNone, 0); },
