@@ -5,9 +5,11 @@
 #include "app/log.h"
 #include "disk/copy_engine.h"
 #include "disk/drive_table.h"
+#include "disk/undo_recorder.h"
 #include "ops/banner.h"
 #include "ops/drive_checks.h"
 #include "ops/operations.h"
+#include "ops/verify.h"
 
 namespace quillmar {
 namespace {
@@ -24,11 +26,14 @@ bool AskMpegQuestions(const DriveInfo& source, const DriveInfo& target) {
   }
   if (target.system_disk && !ConfirmProceed(kTargetSystemDiskWarning))
     return false;
+  uint32_t start = source.p2_start;
+  uint32_t most = start < target.size_sectors ? target.size_sectors - start : 0;
   return ConfirmProceed(
       Format("You are about to mirror \nthe 2nd partition of disk %s (%s)\nto the 2nd partition of "
              "disk %s (%s).\nTHIS WILL DESTROY ALL CURRENT DATA ON THE 2ND PARTITION OF DISK %s!",
              source.device_path.c_str(), source.model.c_str(), target.device_path.c_str(),
-             target.model.c_str(), target.device_path.c_str()));
+             target.model.c_str(), target.device_path.c_str()) +
+      UndoBulkCopyNote(target.device_path, start, most));
 }
 
 void LogRangeLength(const char* which, const std::string& path, uint32_t blocks) {
@@ -68,7 +73,9 @@ int CopyMpegPartition(int source_index, int target_index) {
                                "unlikely that shows can be copied properly.")) {
     return -1;
   }
-  if (CopyBlocks(source.device_path, target.device_path, start, start, std::min(n, m)) != 0) {
+  uint32_t count = std::min(n, m);
+  if (CopyBlocks(source.device_path, target.device_path, start, start, count) != 0 ||
+      VerifyCopyIfAsked(source.device_path, target.device_path, start, start, count) != 0) {
     return -1;
   }
 

@@ -3,9 +3,11 @@
 #include "app/log.h"
 #include "disk/copy_engine.h"
 #include "disk/drive_table.h"
+#include "disk/undo_recorder.h"
 #include "ops/banner.h"
 #include "ops/drive_checks.h"
 #include "ops/operations.h"
+#include "ops/verify.h"
 
 namespace quillmar {
 namespace {
@@ -16,10 +18,13 @@ bool AskPhotoQuestions(const DriveInfo& source, const DriveInfo& target) {
   }
   if (target.system_disk && !ConfirmProceed(kTargetSystemDiskWarning))
     return false;
-  return ConfirmProceed(Format(
-      "You are about to copy \nthe 3rd partition of disk %s (%s)\nto the end of disk %s (%s).",
-      source.device_path.c_str(), source.model.c_str(), target.device_path.c_str(),
-      target.model.c_str()));
+  uint32_t len = source.p3_length <= target.size_sectors ? source.p3_length : 0;
+  return ConfirmProceed(
+      Format(
+          "You are about to copy \nthe 3rd partition of disk %s (%s)\nto the end of disk %s (%s).",
+          source.device_path.c_str(), source.model.c_str(), target.device_path.c_str(),
+          target.model.c_str()) +
+      UndoBulkCopyNote(target.device_path, target.size_sectors - len, len));
 }
 
 }  // namespace
@@ -59,8 +64,10 @@ int CopyPhotoPartition(int source_index, int target_index) {
     ShowError("Can't proceed because the source and target range overlap.");
     return -1;
   }
-  if (CopyBlocks(source.device_path, target.device_path, from, to, len) != 0)
+  if (CopyBlocks(source.device_path, target.device_path, from, to, len) != 0 ||
+      VerifyCopyIfAsked(source.device_path, target.device_path, from, to, len) != 0) {
     return -1;
+  }
 
   LogCopyCompleteBanner();
   LogAndShow(

@@ -8,6 +8,7 @@
 #include "ops/banner.h"
 #include "ops/drive_checks.h"
 #include "ops/operations.h"
+#include "ops/verify.h"
 
 namespace quillmar {
 namespace {
@@ -54,8 +55,10 @@ int MirrorSystemPartition(int source_index, int target_index) {
                      source.device_path.c_str(), count, source.size_sectors));
     return -1;
   }
-  if (CopyBlocks(source.device_path, target.device_path, 0, 0, static_cast<uint32_t>(count)) != 0)
+  if (CopyBlocks(source.device_path, target.device_path, 0, 0, static_cast<uint32_t>(count)) != 0 ||
+      VerifyCopyIfAsked(source.device_path, target.device_path, 0, 0, count) != 0) {
     return -1;
+  }
 
   LogCopyCompleteBanner();
   LogAndShow("Copy Complete", "Done");
