@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
+#include <optional>
 
 #include "app/build_info.h"
 #include "app/command_line.h"
@@ -20,8 +22,11 @@
 #include "cli/usage_text.h"
 #include "disk/drive_map.h"
 #include "disk/drive_table.h"
+#include "disk/undo_recorder.h"
 #include "ops/inspector.h"
 #include "ops/operations.h"
+#include "ops/undo_replay.h"
+#include "ops/verify.h"
 
 namespace quillmar::cli {
 namespace {
@@ -199,6 +204,33 @@ int CopyPhoto(int source, int target) {
   return CopyPhotoPartition(source, target);
 }
 
+UpgradeRange RangeNamed(const std::string& name) {
+  if (name == "system")
+    return UpgradeRange::kSystem;
+  if (name == "mpeg")
+    return UpgradeRange::kMpeg;
+  return name == "photo" ? UpgradeRange::kPhoto : UpgradeRange::kAll;
+}
+
+// The summary goes to standard output; 0 when every range compared identical.
+int VerifyDrives(int source, int target, const std::string& ranges) {
+  if (!Present(source) || !Present(target)) {
+    Complain(Format("drive %d is not present (see 'quillmar-cli list')",
+                    Present(source) ? target : source));
+    return -1;
+  }
+  std::vector<RangeComparison> compared = CompareUpgradeRanges(source, target, RangeNamed(ranges));
+  std::printf("Comparing drive %d (%s) with drive %d (%s)\n%s", source,
+              DriveAt(source).device_path.c_str(), target, DriveAt(target).device_path.c_str(),
+              RenderRangeComparisons(compared).c_str());
+  std::fflush(stdout);
+  for (const RangeComparison& range : compared) {
+    if (range.result.status != 0 || range.result.first_difference != kNoDifference)
+      return -1;
+  }
+  return 0;
+}
+
 int Operate(const CliRequest& request) {
   const std::vector<int>& d = request.drives;
   const OperationStart nothing_to_disable = [] {};
@@ -223,11 +255,36 @@ int Operate(const CliRequest& request) {
       return SelectDrives(d) ? BackupSourceDrive(d[0], nothing_to_disable) : -1;
     case Command::kRestore:
       return SelectDrives(d) ? RestoreTargetDrive(d[0], nothing_to_disable) : -1;
+    case Command::kUndo:
+      return UndoFromFile(request.path, request.force);
+    case Command::kVerify:
+      return VerifyDrives(d[0], d[1], request.ranges);
     case Command::kDemo:
     case Command::kNone:
       break;
   }
   return -1;
+}
+
+// The operation, recording what it overwrites when an undo file was asked for. An existing undo
+// file is never replaced: it may be the only way back from an earlier operation.
+int OperateWithUndo(const CliRequest& request) {
+  SetVerifyAfterCopy(request.verify);
+  if (request.undo_file.empty())
+    return Operate(request);
+  std::error_code error;
+  if (std::filesystem::exists(request.undo_file, error)) {
+    Complain(Format("undo file %s exists already; nothing is written", request.undo_file.c_str()));
+    return -1;
+  }
+  UndoRecorder recorder(
+      [&request](std::string* path) {
+        *path = request.undo_file;
+        return true;
+      },
+      request.undo_limit.value_or(kDefaultUndoLimitBytes));
+  int result = Operate(request);
+  return recorder.Finish() == 0 ? result : -1;
 }
 
 // The start of a run as the window's first tick does it: version line, limit line, probe and
@@ -279,7 +336,7 @@ int RunCommand(const CliRequest& request) {
       DriveAt(request.drives[0]).rtv4000 == 0) {
     Complain("note: --photo applies to disks in RTV4000 byte order only");
   }
-  int result = Operate(request);
+  int result = OperateWithUndo(request);
   return result == 0 && !front_end.unanswered() ? kExitDone : kExitFailed;
 }
 

@@ -2,6 +2,7 @@
 // it, and fingerprints image files so a test can tell whether anything was written.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -15,6 +16,11 @@ struct CliRun {
 
 // Standard input is /dev/null (not a terminal); cwd is where "quillmar.log" lands.
 CliRun RunCliBinary(const std::vector<std::string>& args, const std::string& cwd);
+
+// Standard streams /dev/null; the child is killed (SIGKILL) as soon as kill_when() holds. Its exit
+// status (137 when killed).
+int RunCliUntil(const std::vector<std::string>& args, const std::string& cwd,
+                const std::function<bool()>& kill_when);
 
 // On a pseudo-terminal: each time a "[y/N]" prompt appears, the next answer is typed.
 CliRun RunCliOnTerminal(const std::vector<std::string>& args, const std::string& cwd,
