@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <optional>
 
 #include "app/build_info.h"
 #include "app/command_line.h"
@@ -22,9 +21,9 @@
 #include "cli/usage_text.h"
 #include "disk/drive_map.h"
 #include "disk/drive_table.h"
-#include "disk/undo_recorder.h"
 #include "ops/inspector.h"
 #include "ops/operations.h"
+#include "ops/safety_nets.h"
 #include "ops/undo_replay.h"
 #include "ops/verify.h"
 
@@ -269,22 +268,22 @@ int Operate(const CliRequest& request) {
 // The operation, recording what it overwrites when an undo file was asked for. An existing undo
 // file is never replaced: it may be the only way back from an earlier operation.
 int OperateWithUndo(const CliRequest& request) {
-  SetVerifyAfterCopy(request.verify);
-  if (request.undo_file.empty())
-    return Operate(request);
-  std::error_code error;
-  if (std::filesystem::exists(request.undo_file, error)) {
-    Complain(Format("undo file %s exists already; nothing is written", request.undo_file.c_str()));
-    return -1;
+  SafetyNets nets;
+  nets.verify = request.verify;
+  nets.undo_limit = request.undo_limit.value_or(kDefaultUndoLimitBytes);
+  if (!request.undo_file.empty()) {
+    std::error_code error;
+    if (std::filesystem::exists(request.undo_file, error)) {
+      Complain(
+          Format("undo file %s exists already; nothing is written", request.undo_file.c_str()));
+      return -1;
+    }
+    nets.undo_path = [&request](std::string* path) {
+      *path = request.undo_file;
+      return true;
+    };
   }
-  UndoRecorder recorder(
-      [&request](std::string* path) {
-        *path = request.undo_file;
-        return true;
-      },
-      request.undo_limit.value_or(kDefaultUndoLimitBytes));
-  int result = Operate(request);
-  return recorder.Finish() == 0 ? result : -1;
+  return RunWithSafetyNets(nets, [&request] { return Operate(request); });
 }
 
 // The start of a run as the window's first tick does it: version line, limit line, probe and
