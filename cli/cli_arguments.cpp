@@ -18,6 +18,9 @@ enum AnswerFlag : unsigned {
   kMpegFlag = 1u << 1,
   kFormatPhotoFlag = 1u << 2,
   kResetFlag = 1u << 3,
+  kUndoFlag = 1u << 4,
+  kForceFlag = 1u << 5,
+  kVerifyFlag = 1u << 6,
 };
 
 struct CommandSpec {
@@ -31,14 +34,19 @@ const std::vector<CommandSpec>& CommandSpecs() {
   static const std::vector<CommandSpec> specs = {
       {Command::kList, "list", {}, 0},
       {Command::kInspect, "inspect", {"DRIVE"}, 0},
-      {Command::kMirror, "mirror", {"SOURCE", "TARGET"}, 0},
-      {Command::kCopyMpeg, "copy-mpeg", {"SOURCE", "TARGET"}, 0},
-      {Command::kCopyPhoto, "copy-photo", {"SOURCE", "TARGET"}, 0},
-      {Command::kPatch, "patch", {"TARGET"}, kPhotoFlag | kMpegFlag | kFormatPhotoFlag},
-      {Command::kJoin, "join", {"DRIVE1", "DRIVE2"}, kPhotoFlag | kMpegFlag | kFormatPhotoFlag},
-      {Command::kBackup, "backup", {"SOURCE", "FILE"}, 0},
-      {Command::kRestore, "restore", {"FILE", "TARGET"}, kResetFlag},
+      {Command::kMirror, "mirror", {"SOURCE", "TARGET"}, kUndoFlag | kVerifyFlag},
+      {Command::kCopyMpeg, "copy-mpeg", {"SOURCE", "TARGET"}, kUndoFlag | kVerifyFlag},
+      {Command::kCopyPhoto, "copy-photo", {"SOURCE", "TARGET"}, kUndoFlag | kVerifyFlag},
+      {Command::kPatch, "patch", {"TARGET"}, kPhotoFlag | kMpegFlag | kFormatPhotoFlag | kUndoFlag},
+      {Command::kJoin,
+       "join",
+       {"DRIVE1", "DRIVE2"},
+       kPhotoFlag | kMpegFlag | kFormatPhotoFlag | kUndoFlag},
+      {Command::kBackup, "backup", {"SOURCE", "FILE"}, kVerifyFlag},
+      {Command::kRestore, "restore", {"FILE", "TARGET"}, kResetFlag | kUndoFlag | kVerifyFlag},
       {Command::kDemo, "demo", {"DIR"}, 0},
+      {Command::kUndo, "undo", {"FILE"}, kUndoFlag | kForceFlag},
+      {Command::kVerify, "verify", {"SOURCE", "TARGET"}, 0},
   };
   return specs;
 }
@@ -113,6 +121,12 @@ std::string FlagName(unsigned flag) {
       return "--mpeg";
     case kFormatPhotoFlag:
       return "--format-photo";
+    case kUndoFlag:
+      return "--undo";
+    case kForceFlag:
+      return "--force";
+    case kVerifyFlag:
+      return "--verify";
     default:
       return "--reset";
   }
@@ -211,6 +225,25 @@ class Parser {
         else
           r.mpeg = *choice;
       }
+    } else if (name == "--undo" || name == "--undo-limit") {
+      used_flags_ |= kUndoFlag;
+      if (auto v = Value(name, inline_value)) {
+        auto n = ParseDecimal(*v, std::numeric_limits<uint64_t>::max());
+        if (name == "--undo-limit" && !n)
+          Fail("--undo-limit takes a number of bytes, not '" + *v + "'");
+        else if (name == "--undo-limit")
+          r.undo_limit = *n;
+        else if (v->empty())
+          Fail("option --undo needs a file name");
+        else
+          r.undo_file = *v;
+      }
+    } else if (name == "--force") {
+      used_flags_ |= kForceFlag;
+      r.force = true;
+    } else if (name == "--verify") {
+      used_flags_ |= kVerifyFlag;
+      r.verify = true;
     } else if (name == "--format-photo" || name == "--reset") {
       bool photo = name == "--format-photo";
       used_flags_ |= photo ? kFormatPhotoFlag : kResetFlag;
@@ -240,7 +273,8 @@ class Parser {
       return;
     }
     r.command = entry->command;
-    for (unsigned flag : {kPhotoFlag, kMpegFlag, kFormatPhotoFlag, kResetFlag}) {
+    for (unsigned flag : {kPhotoFlag, kMpegFlag, kFormatPhotoFlag, kResetFlag, kUndoFlag,
+                          kForceFlag, kVerifyFlag}) {
       if ((used_flags_ & flag) != 0 && (entry->flags & flag) == 0) {
         Fail("option " + FlagName(flag) + " does not apply to '" + std::string(entry->name) + "'");
       }
@@ -263,7 +297,11 @@ class Parser {
         Fail(operand + " must be a drive index from 0 to 15 (as 'list' shows), not '" + text + "'");
       }
     }
-    if (given > entry->operands.size()) {
+    if (r.command == Command::kVerify && given == entry->operands.size() + 1) {
+      r.ranges = Lowercase(positionals_.back());
+      if (r.ranges != "system" && r.ranges != "mpeg" && r.ranges != "photo" && r.ranges != "all")
+        Fail("the ranges to verify are system, mpeg, photo or all, not '" + r.ranges + "'");
+    } else if (given > entry->operands.size()) {
       Fail("unexpected argument '" + positionals_[entry->operands.size() + 1] + "'");
     }
     // The window offers the join only for two different drives; joining a drive with itself
@@ -271,6 +309,8 @@ class Parser {
     if (r.command == Command::kJoin && r.drives.size() == 2 && r.drives[0] == r.drives[1]) {
       Fail("DRIVE1 and DRIVE2 must be two different drives");
     }
+    if (r.undo_limit && r.undo_file.empty())
+      Fail("--undo-limit applies with --undo FILE only");
   }
 
   const std::vector<std::string>& args_;

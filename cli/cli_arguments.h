@@ -23,6 +23,8 @@ enum class Command {
   kBackup,
   kRestore,
   kDemo,
+  kUndo,
+  kVerify,
 };
 
 // How the patch answers its MPEG questions: keep (no reset), reset (reset, no reformat),
@@ -47,6 +49,13 @@ struct CliRequest {
   MpegChoice mpeg = MpegChoice::kAsk;
   std::optional<bool> format_photo;  // --format-photo yes|no
   std::optional<bool> reset;         // --reset yes|no
+
+  // Safety nets.
+  std::string undo_file;               // --undo FILE
+  std::optional<uint64_t> undo_limit;  // --undo-limit BYTES
+  bool force = false;                  // --force (undo)
+  bool verify = false;                 // --verify
+  std::string ranges = "all";          // verify's system|mpeg|photo|all
 };
 
 struct ParseResult {

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
+#include <filesystem>
 
 #include "base/build_info.h"
 #include "base/command_line.h"
@@ -24,6 +26,9 @@
 #include "ops/drive_checks.h"
 #include "ops/inspector.h"
 #include "ops/operations.h"
+#include "ops/safety_nets.h"
+#include "ops/undo_replay.h"
+#include "ops/verify.h"
 
 namespace quillmar::cli {
 namespace {
@@ -184,6 +189,33 @@ int CopyPhoto(int source, int target) {
   return CopyPhotoPartition(source, target);
 }
 
+UpgradeRange RangeNamed(const std::string& name) {
+  if (name == "system")
+    return UpgradeRange::kSystem;
+  if (name == "mpeg")
+    return UpgradeRange::kMpeg;
+  return name == "photo" ? UpgradeRange::kPhoto : UpgradeRange::kAll;
+}
+
+// The summary goes to standard output; 0 when every range compared identical.
+int VerifyDrives(int source, int target, const std::string& ranges) {
+  if (!Present(source) || !Present(target)) {
+    Complain(Format("drive %d is not present (see 'quillmar-cli list')",
+                    Present(source) ? target : source));
+    return -1;
+  }
+  std::vector<RangeComparison> compared = CompareUpgradeRanges(source, target, RangeNamed(ranges));
+  std::printf("Comparing drive %d (%s) with drive %d (%s)\n%s", source,
+              DriveAt(source).device_path.c_str(), target, DriveAt(target).device_path.c_str(),
+              RenderRangeComparisons(compared).c_str());
+  std::fflush(stdout);
+  for (const RangeComparison& range : compared) {
+    if (range.result.status != 0 || range.result.first_difference != kNoDifference)
+      return -1;
+  }
+  return 0;
+}
+
 int Operate(const CliRequest& request) {
   const std::vector<int>& d = request.drives;
   const OperationStart nothing_to_disable = [] {};
@@ -208,11 +240,36 @@ int Operate(const CliRequest& request) {
       return SelectDrives(d) ? BackupSourceDrive(d[0], nothing_to_disable) : -1;
     case Command::kRestore:
       return SelectDrives(d) ? RestoreTargetDrive(d[0], nothing_to_disable) : -1;
+    case Command::kUndo:
+      return UndoFromFile(request.path, request.force);
+    case Command::kVerify:
+      return VerifyDrives(d[0], d[1], request.ranges);
     case Command::kDemo:
     case Command::kNone:
       break;
   }
   return -1;
+}
+
+// The operation, recording what it overwrites when an undo file was asked for. An existing undo
+// file is never replaced: it may be the only way back from an earlier operation.
+int OperateWithUndo(const CliRequest& request) {
+  SafetyNets nets;
+  nets.verify = request.verify;
+  nets.undo_limit = request.undo_limit.value_or(kDefaultUndoLimitBytes);
+  if (!request.undo_file.empty()) {
+    std::error_code error;
+    if (std::filesystem::exists(request.undo_file, error)) {
+      Complain(
+          Format("undo file %s exists already; nothing is written", request.undo_file.c_str()));
+      return -1;
+    }
+    nets.undo_path = [&request](std::string* path) {
+      *path = request.undo_file;
+      return true;
+    };
+  }
+  return RunWithSafetyNets(nets, [&request] { return Operate(request); });
 }
 
 // The start of a run as the window's first tick does it: version line, limit line, probe and
@@ -267,7 +324,7 @@ int RunCommand(const CliRequest& request) {
     Complain("note: --photo applies to disks in RTV4000 byte order only");
   }
   CatchStopSignals();
-  int result = Operate(request);
+  int result = OperateWithUndo(request);
   if (CopyStopRequested())
     return kExitInterrupted;
   return result == 0 && !front_end.unanswered() ? kExitDone : kExitFailed;

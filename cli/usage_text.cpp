@@ -35,6 +35,18 @@ constexpr const char* kGlobalOptions =
     "  --yes, -y        answer Yes to every confirmation and warning\n"
     "  --help, -h       show this help, or the command's help after a command\n";
 
+constexpr const char* kSafetyOptions =
+    "Safety nets (where the command takes them):\n"
+    "  --undo FILE         before each write, save the old contents of the sectors about to\n"
+    "                      be written to the new file FILE (mirror, copy-mpeg, copy-photo,\n"
+    "                      patch, join, restore, undo); 'quillmar-cli undo FILE' puts them back\n"
+    "  --undo-limit BYTES  old contents saved per drive at most (default 67108864, 64 MiB);\n"
+    "                      a bulk copy larger than that is recorded as overwritten and\n"
+    "                      cannot be undone (the confirmation says so)\n"
+    "  --verify            read back what a copy wrote, past the cache, and compare it with\n"
+    "                      the source (mirror, copy-mpeg, copy-photo, backup, restore); a\n"
+    "                      difference fails the command\n";
+
 constexpr const char* kAnswers =
     "Questions are asked on the terminal with their caption; only \"y\" or \"yes\" counts as\n"
     "Yes. Flags answer them instead where given; --yes answers the confirmations and\n"
@@ -105,6 +117,19 @@ const HelpEntry kHelp[] = {
      "Writes an old ReplayTV disk (standard byte order, about 1 GB) and a larger blank disk\n"
      "(about 3 GB) as sparse image files into DIR and prints the --drive options to use\n"
      "them.\n"},
+    {Command::kUndo, "undo FILE [--force] [--undo FILE2]", "undo an operation from its undo file",
+     "Puts back the old contents saved in the undo FILE, after checking that each drive is\n"
+     "the disk FILE was made for and that every saved sector still holds what the operation\n"
+     "wrote (or its old contents again). Sectors recorded as overwritten without a copy are\n"
+     "named, not restored.\n\n"
+     "  --force       undo even onto a disk that is different or was changed since\n"
+     "  --undo FILE2  record the undo itself, so that it can be undone in turn\n"},
+    {Command::kVerify, "verify SOURCE TARGET [system|mpeg|photo|all]",
+     "compare the ranges an upgrade copies",
+     "Compares the ranges an upgrade copies from drive SOURCE to drive TARGET (the system\n"
+     "area, the MPEG partition, the Photo partition at the end of TARGET; all by default),\n"
+     "reading TARGET past the cache, and prints per range and in all the blocks compared and\n"
+     "the first difference. Exit status 1 when a range differs.\n"},
 };
 
 const HelpEntry* FindHelp(Command command) {
@@ -131,6 +156,8 @@ std::string GeneralHelp() {
   text += "\n";
   text += kGlobalOptions;
   text += "\n";
+  text += kSafetyOptions;
+  text += "\n";
   text += kAnswers;
   text += "\n";
   text += kExitStatus;
@@ -149,6 +176,11 @@ std::string CommandHelp(Command command) {
   text += "\n";
   text += kGlobalOptions;
   text += "\n";
+  if (command != Command::kList && command != Command::kInspect && command != Command::kDemo &&
+      command != Command::kVerify) {
+    text += kSafetyOptions;
+    text += "\n";
+  }
   if (command != Command::kList && command != Command::kInspect && command != Command::kDemo) {
     text += kAnswers;
     text += "\n";

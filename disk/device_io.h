@@ -45,6 +45,9 @@ class DeviceIo {
   // Asks the kernel to start reading a byte range now, so that later reads find it in memory.
   // Only a hint, like AdviseSequential.
   virtual int AdviseWillNeed(int /*fd*/, uint64_t /*offset*/, uint64_t /*length*/) { return 0; }
+  // Asks the kernel to drop its clean cached pages of a byte range (length 0: to the end), so
+  // that the next reads come from the device itself. A hint as well.
+  virtual int AdviseDontNeed(int /*fd*/, uint64_t /*offset*/, uint64_t /*length*/) { return 0; }
 };
 
 // The DeviceIo in use; SetDeviceIo(nullptr) restores the POSIX one.

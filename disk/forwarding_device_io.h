@@ -29,6 +29,9 @@ class ForwardingDeviceIo : public DeviceIo {
   int AdviseWillNeed(int fd, uint64_t offset, uint64_t length) override {
     return inner_.AdviseWillNeed(fd, offset, length);
   }
+  int AdviseDontNeed(int fd, uint64_t offset, uint64_t length) override {
+    return inner_.AdviseDontNeed(fd, offset, length);
+  }
 
  protected:
   DeviceIo& inner() { return inner_; }

@@ -114,6 +114,12 @@ class Posix final : public DeviceIo {
                ? 0
                : -1;
   }
+  int AdviseDontNeed(int fd, uint64_t offset, uint64_t length) override {
+    return ::posix_fadvise(fd, static_cast<off_t>(offset), static_cast<off_t>(length),
+                           POSIX_FADV_DONTNEED) == 0
+               ? 0
+               : -1;
+  }
 };
 
 DeviceIo* g_override = nullptr;

@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QFontDatabase>
@@ -148,6 +149,13 @@ void CQuillmarDlg::CreateControls() {
 
   m_backup = MakeButton("Backup Source Drive", "IDC_BACKUP", this);
   m_restore = MakeButton("Restore Target Drive", "IDC_RESTORE", this);
+  m_undo = MakeButton("Undo from file...", "IDC_UNDO", this);
+  m_saveUndo = new QCheckBox("Save undo file", this);
+  m_saveUndo->setObjectName("IDC_SAVE_UNDO");
+  m_verifyCopies = new QCheckBox("Verify copies", this);
+  m_verifyCopies->setObjectName("IDC_VERIFY");
+  for (QWidget* control : std::initializer_list<QWidget*>{m_undo, m_saveUndo, m_verifyCopies})
+    control->setEnabled(false);  // like the other actions, until the first scan
 
   m_progress = MakeProgressBar(this);
   m_cancelCopy = MakeCancelCopyButton(this);
@@ -198,6 +206,7 @@ void CQuillmarDlg::CreateControls() {
   connect(m_restore, &QPushButton::clicked, this, &CQuillmarDlg::OnRestore);
   connect(m_copyLog, &QPushButton::clicked, this, &CQuillmarDlg::OnCopyLog);
   connect(m_copyPhoto, &QPushButton::clicked, this, &CQuillmarDlg::OnCopyPhoto);
+  connect(m_undo, &QPushButton::clicked, this, &CQuillmarDlg::OnUndo);
   connect(m_dualDrive, &QRadioButton::clicked, this, &CQuillmarDlg::OnSystemType);
   connect(m_exit, &QPushButton::clicked, this, &QDialog::reject);
   connect(m_aboutAction, &QAction::triggered, this, &CQuillmarDlg::OnAboutBox);
@@ -248,9 +257,11 @@ QLayout* CQuillmarDlg::ArrangeControls() {
 
   auto* actions = new QVBoxLayout(m_actionGroup);
   for (QPushButton* button :
-       {m_copySystem, m_copyMpeg, m_copyPhoto, m_patch, m_backup, m_restore}) {
+       {m_copySystem, m_copyMpeg, m_copyPhoto, m_patch, m_backup, m_restore, m_undo}) {
     actions->addWidget(button);
   }
+  actions->addWidget(m_saveUndo);
+  actions->addWidget(m_verifyCopies);
   auto* exit_row = new QGridLayout;
   exit_row->addWidget(m_aboutButton, 0, 0, Qt::AlignLeft | Qt::AlignVCenter);
   exit_row->addWidget(m_exit, 0, 0, Qt::AlignHCenter);
@@ -392,6 +403,8 @@ void CQuillmarDlg::UpdateButtons() {
   }
   m_backup->setEnabled(s);
   m_restore->setEnabled(t);
+  for (QWidget* control : std::initializer_list<QWidget*>{m_undo, m_saveUndo, m_verifyCopies})
+    control->setEnabled(true);
   m_photoSize->setEnabled(target_rtv4000);
   m_copyPhoto->setEnabled(source_rtv4000 || (m_nSourceDrive == -1 && target_rtv4000));
   m_patch->setEnabled(single ? t : (s && t && d));
@@ -405,6 +418,8 @@ void CQuillmarDlg::DisableAllControls() {
            m_setTarget, m_copyLog, m_exit, m_singleDrive, m_dualDrive, m_photoSize}) {
     control->setEnabled(false);
   }
+  for (QWidget* control : std::initializer_list<QWidget*>{m_undo, m_saveUndo, m_verifyCopies})
+    control->setEnabled(false);
 }
 
 void CQuillmarDlg::ReadControls() {
@@ -477,7 +492,10 @@ void CQuillmarDlg::RunOperation(Operation operation) {
   OperationScope scope(this);
   ClearCopyStop();
   DisableAllControls();
-  operation();
+  RunWithSafetyNets(ChosenSafetyNets(true), [&operation] {
+    operation();
+    return 0;
+  });
   RefreshDriveList();
   UpdateButtons();
 }
@@ -530,13 +548,30 @@ void CQuillmarDlg::RunFileOperation(FileOperation operation) {
 }
 
 void CQuillmarDlg::OnBackup() {
-  RunFileOperation(
-      [this](const OperationStart& on_start) { BackupSourceDrive(m_nSourceDrive, on_start); });
+  RunFileOperation([this](const OperationStart& on_start) {
+    RunWithSafetyNets(ChosenSafetyNets(false),
+                      [&] { return BackupSourceDrive(m_nSourceDrive, on_start); });
+  });
 }
 
 void CQuillmarDlg::OnRestore() {
-  RunFileOperation(
-      [this](const OperationStart& on_start) { RestoreTargetDrive(m_nTargetDrive, on_start); });
+  RunFileOperation([this](const OperationStart& on_start) {
+    RunWithSafetyNets(ChosenSafetyNets(true),
+                      [&] { return RestoreTargetDrive(m_nTargetDrive, on_start); });
+  });
+}
+
+// An undo run records its own undo file when "Save undo file" is chosen.
+void CQuillmarDlg::OnUndo() {
+  RunOperation([] { UndoFromChosenFile(); });
+}
+
+SafetyNets CQuillmarDlg::ChosenSafetyNets(bool undoable) const {
+  SafetyNets nets;
+  nets.verify = m_verifyCopies->isChecked();
+  if (undoable && m_saveUndo->isChecked())
+    nets.undo_path = AskUndoFilePath();
+  return nets;
 }
 
 void CQuillmarDlg::OnCopyLog() {

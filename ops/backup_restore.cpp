@@ -15,6 +15,7 @@
 #include "ops/backup_image.h"
 #include "ops/drive_checks.h"
 #include "ops/operations.h"
+#include "ops/verify.h"
 
 namespace quillmar {
 namespace {
@@ -81,6 +82,7 @@ int BackupSourceDrive(int source_index, const OperationStart& on_start) {
     on_start();
   auto count = static_cast<uint32_t>(std::min<uint64_t>(blocks, UINT32_MAX));
   if (CopyBlocks(source.device_path, image.temporary_path(), 0, 0, count) != 0 ||
+      VerifyCopyIfAsked(source.device_path, image.temporary_path(), 0, 0, count) != 0 ||
       image.Commit() != 0) {
     return -1;
   }
@@ -116,8 +118,10 @@ int RestoreTargetDrive(int target_index, const OperationStart& on_start) {
   if (on_start)
     on_start();
   // A failed copy is not reported as a restore, and the MPEG reset is not offered after it.
-  if (CopyBlocks(path, target.device_path, 0, 0, 0) != 0)
+  if (CopyBlocks(path, target.device_path, 0, 0, 0) != 0 ||
+      VerifyCopyIfAsked(path, target.device_path, 0, 0, 0) != 0) {
     return -1;
+  }
   if (AskWindowYesNo("Do you want to reset the root directory on the MPEG partition?\nThis will "
                      "erase any recorded shows, but is RECOMMENDED to make\nsure the data in the "
                      "second partition is valid.",

@@ -7,9 +7,11 @@
 #include "base/shown_path.h"
 #include "disk/copy_engine.h"
 #include "disk/drive_table.h"
+#include "disk/undo_recorder.h"
 #include "ops/banner.h"
 #include "ops/drive_checks.h"
 #include "ops/operations.h"
+#include "ops/verify.h"
 
 namespace quillmar {
 namespace {
@@ -71,7 +73,10 @@ bool ConfirmMpegCopy(const DriveInfo& source, const DriveInfo& target) {
              "disk %s (%s).\nTHIS WILL DESTROY ALL CURRENT DATA ON THE 2ND PARTITION OF DISK %s!",
              ShownPath(source.device_path).c_str(), source.model.c_str(),
              ShownPath(target.device_path).c_str(), target.model.c_str(),
-             ShownPath(target.device_path).c_str()));
+             ShownPath(target.device_path).c_str()) +
+      UndoBulkCopyNote(target.device_path, source.p2_start,
+                       source.p2_start < target.size_sectors ? target.size_sectors - source.p2_start
+                                                             : 0));
 }
 
 void LogRangeLength(const char* which, const std::string& path, uint32_t blocks) {
@@ -104,7 +109,9 @@ int CopyMpegPartition(int source_index, int target_index) {
                                "unlikely that shows can be copied properly.")) {
     return -1;
   }
-  if (CopyBlocks(source.device_path, target.device_path, start, start, std::min(n, m)) != 0) {
+  uint32_t count = std::min(n, m);
+  if (CopyBlocks(source.device_path, target.device_path, start, start, count) != 0 ||
+      VerifyCopyIfAsked(source.device_path, target.device_path, start, start, count) != 0) {
     return -1;
   }
 

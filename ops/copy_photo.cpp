@@ -5,9 +5,11 @@
 #include <cinttypes>
 #include "disk/copy_engine.h"
 #include "disk/drive_table.h"
+#include "disk/undo_recorder.h"
 #include "ops/banner.h"
 #include "ops/drive_checks.h"
 #include "ops/operations.h"
+#include "ops/verify.h"
 
 namespace quillmar {
 namespace {
@@ -52,10 +54,12 @@ bool CheckPhotoRanges(const DriveInfo& source, const DriveInfo& target, bool sam
 }
 
 bool ConfirmPhotoCopy(const DriveInfo& source, const DriveInfo& target) {
+  uint32_t len = source.p3_length <= target.size_sectors ? source.p3_length : 0;
   return ConfirmProceed(Format(
       "You are about to copy \nthe 3rd partition of disk %s (%s)\nto the end of disk %s (%s).",
       ShownPath(source.device_path).c_str(), source.model.c_str(),
-      ShownPath(target.device_path).c_str(), target.model.c_str()));
+      ShownPath(target.device_path).c_str(), target.model.c_str()) +
+      UndoBulkCopyNote(target.device_path, target.size_sectors - len, len));
 }
 
 }  // namespace
@@ -88,8 +92,10 @@ int CopyPhotoPartition(int source_index, int target_index) {
                  static_cast<int>(len / 2048)));
   LogLine(Format("  3rd partition of target disk (%s) will start at sector %d",
                  ShownPath(target.device_path).c_str(), static_cast<int>(to)));
-  if (CopyBlocks(source.device_path, target.device_path, from, to, len) != 0)
+  if (CopyBlocks(source.device_path, target.device_path, from, to, len) != 0 ||
+      VerifyCopyIfAsked(source.device_path, target.device_path, from, to, len) != 0) {
     return -1;
+  }
 
   LogCopyCompleteBanner();
   LogAndShow(

@@ -10,6 +10,7 @@
 #include "ops/banner.h"
 #include "ops/drive_checks.h"
 #include "ops/operations.h"
+#include "ops/verify.h"
 
 namespace quillmar {
 namespace {
@@ -70,8 +71,10 @@ int MirrorSystemPartition(int source_index, int target_index) {
 
   LogBanner({"Copying Partition Table and", "        System Partition"});
   LogLine("");
-  if (CopyBlocks(source.device_path, target.device_path, 0, 0, static_cast<uint32_t>(count)) != 0)
+  if (CopyBlocks(source.device_path, target.device_path, 0, 0, static_cast<uint32_t>(count)) != 0 ||
+      VerifyCopyIfAsked(source.device_path, target.device_path, 0, 0, count) != 0) {
     return -1;
+  }
 
   LogCopyCompleteBanner();
   LogAndShow("Copy Complete", "Done");

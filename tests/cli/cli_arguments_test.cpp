@@ -59,6 +59,20 @@ TEST(CliArguments, FileOperandsKeepTheirPlace) {
   EXPECT_EQ(restore.request.reset, false);
 }
 
+TEST(CliArguments, SafetyNetsAreTaken) {
+  ParseResult r = ParseCliArguments(
+      {"--undo", "u.qun", "restore", "f.rtv", "1", "--undo-limit=4096", "--verify"});
+  ASSERT_TRUE(r.ok()) << r.error;
+  EXPECT_EQ(r.request.undo_file, "u.qun");
+  EXPECT_EQ(r.request.undo_limit, 4096u);
+  EXPECT_TRUE(r.request.verify);
+  EXPECT_EQ(r.request.path, "f.rtv");
+  ParseResult v = ParseCliArguments({"verify", "0", "1", "MPEG"});
+  ASSERT_TRUE(v.ok()) << v.error;
+  EXPECT_EQ(v.request.ranges, "mpeg");
+  EXPECT_EQ(ParseCliArguments({"undo", "u.qun", "--force"}).request.force, true);
+}
+
 struct ValueCase {
   std::vector<std::string> args;  // after "patch 0"
   uint32_t photo_sectors;
@@ -106,7 +120,13 @@ INSTANTIATE_TEST_SUITE_P(
     Lines, UsageError,
     ::testing::Values(BadLine{{}, "no command"}, BadLine{{"--yes"}, "no command"},
                       BadLine{{"format", "0"}, "unknown command 'format'"},
-                      BadLine{{"list", "--force"}, "unknown option '--force'"},
+                      BadLine{{"list", "--wipe"}, "unknown option '--wipe'"},
+                      BadLine{{"list", "--force"}, "--force does not apply to 'list'"},
+                      BadLine{{"patch", "0", "--verify"}, "--verify does not apply to 'patch'"},
+                      BadLine{{"backup", "0", "f", "--undo", "u"}, "--undo does not apply"},
+                      BadLine{{"undo", "u", "--undo-limit", "1M"}, "--undo-limit takes"},
+                      BadLine{{"mirror", "0", "1", "--undo-limit", "9"}, "with --undo FILE only"},
+                      BadLine{{"verify", "0", "1", "disk"}, "system, mpeg, photo or all"},
                       BadLine{{"mirror", "0"}, "missing TARGET"},
                       BadLine{{"inspect"}, "missing DRIVE"},
                       BadLine{{"list", "0"}, "unexpected argument '0'"},

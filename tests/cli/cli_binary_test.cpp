@@ -104,7 +104,7 @@ TEST_P(HelpText, IsShownForEveryCommandWithTheExitCodes) {
 INSTANTIATE_TEST_SUITE_P(Commands, HelpText,
                          ::testing::Values("", "list", "inspect", "mirror", "copy-mpeg",
                                            "copy-photo", "patch", "join", "backup", "restore",
-                                           "demo"),
+                                           "demo", "undo", "verify"),
                          [](const ::testing::TestParamInfo<std::string>& row) {
                            return row.param.empty() ? "General"
                                                      : testing::NameFromText(row.param);
@@ -248,6 +248,44 @@ TEST_F(CliBinary, BackupAndRestoreTakeTheFileArgument) {
 
   CliRun list = RunOnDrives({"list"});
   EXPECT_TRUE(RowEndsWith(list.out, 1, "ReplayTV Disk, NEEDS TO BE PATCHED")) << list.out;
+}
+
+// Killed mid-way through a mirror that writes an undo file, the target is put back by 'undo'.
+TEST_F(CliBinary, UndoRestoresADiskAfterTheProcessWasKilled) {
+  MakeDemoDrives();
+  uint64_t before = testing::ImageHash(New());
+  std::string undo = dir_.File("mirror.qun");
+  int status = testing::RunCliUntil(
+      {"--drive", Old(), "--drive", New(), "--yes", "mirror", "0", "1", "--undo", undo},
+      dir_.path(), [&] { return FileSize(undo) > (8 << 20); });
+  EXPECT_EQ(status, 137) << "the mirror ended before it could be killed";
+  CliRun again = RunOnDrives({"--yes", "mirror", "0", "1", "--undo", undo});
+  EXPECT_EQ(again.status, 1);
+  EXPECT_TRUE(Contains(again.err, "undo file " + undo + " exists already")) << again.err;
+
+  CliRun run = RunOnDrives({"undo", undo});
+  EXPECT_EQ(run.status, 0) << run.out << run.err;
+  EXPECT_TRUE(Contains(run.out + run.err, "did not finish")) << run.out;
+  EXPECT_EQ(testing::ImageHash(New()), before);
+}
+
+TEST_F(CliBinary, VerifyNamesTheFirstDifference) {
+  MakeDemoDrives();
+  ASSERT_EQ(RunOnDrives({"--yes", "mirror", "0", "1", "--verify"}).status, 0);
+  CliRun same = RunOnDrives({"verify", "0", "1", "system"});
+  EXPECT_EQ(same.status, 0) << same.out << same.err;
+  EXPECT_TRUE(Contains(same.out + same.err,
+                       "1 ranges, 25723904 bytes compared, first difference: "
+                       "none\n"))
+      << same.out;
+  std::ofstream(New(), std::ios::in | std::ios::out | std::ios::binary)
+      .seekp(4321 * 512 + 7)
+      .put('!');
+  CliRun differs = RunOnDrives({"verify", "0", "1", "system"});
+  EXPECT_EQ(differs.status, 1);
+  EXPECT_TRUE(Contains(differs.out + differs.err,
+                       "first difference: first difference at target block 4321 (system)"))
+      << differs.out;
 }
 
 TEST_F(CliBinary, RefusalsExitOne) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <pty.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -56,6 +57,26 @@ bool Drain(int fd, std::string* into) {
 }
 
 }  // namespace
+
+int RunCliUntil(const std::vector<std::string>& args, const std::string& cwd,
+                const std::function<bool()>& kill_when) {
+  pid_t pid = ::fork();
+  if (pid == 0) {
+    int null = ::open("/dev/null", O_RDWR);
+    if (null < 0 || ::dup2(null, 0) < 0 || ::dup2(null, 1) < 0 || ::dup2(null, 2) < 0)
+      ::_exit(127);
+    ExecChild(args, cwd);
+  }
+  int status = 0;
+  while (::waitpid(pid, &status, WNOHANG) == 0) {
+    if (kill_when()) {
+      ::kill(pid, SIGKILL);
+      return ExitStatus(pid);
+    }
+    ::usleep(200);
+  }
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
 
 CliRun RunCliBinary(const std::vector<std::string>& args, const std::string& cwd,
                     const OutputWatcher& on_output) {

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <sys/types.h>
-
 #include <functional>
 #include <string>
 #include <vector>
@@ -21,6 +20,11 @@ struct CliRun {
 using OutputWatcher = std::function<void(pid_t, const CliRun&)>;
 CliRun RunCliBinary(const std::vector<std::string>& args, const std::string& cwd,
                     const OutputWatcher& on_output = {});
+
+// Standard streams /dev/null; the child is killed (SIGKILL) as soon as kill_when() holds. Its exit
+// status (137 when killed).
+int RunCliUntil(const std::vector<std::string>& args, const std::string& cwd,
+                const std::function<bool()>& kill_when);
 
 // On a pseudo-terminal: each time a "[y/N]" prompt appears, the next answer is typed.
 CliRun RunCliOnTerminal(const std::vector<std::string>& args, const std::string& cwd,

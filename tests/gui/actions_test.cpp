@@ -2,6 +2,7 @@
 // refresh, backup and restore only refresh once their copy started; the Photo size reaches the
 // patch; the clipboard text; the about box.
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QLabel>
@@ -226,6 +227,29 @@ class ActionsTest : public testing::SessionTest {
     QCOMPARE(ReadSectors(drives_[kBlank], 0, 4000 + 10242),
              ReadSectors(drives_[kOld], 0, 4000 + 10242));
     QVERIFY(s.Button("IDC_RESTORE")->isEnabled());
+  }
+
+  // With "Save undo file" the undo file is chosen after the confirmation; "Undo from file..."
+  // puts the disk back, itself recorded in a second undo file.
+  void undoFileRoundTrip() {
+    QVERIFY(OpenSampleDrives(session_.get(), &drives_));
+    GuiSession& s = *session_;
+    s.SetTarget(kOld);
+    const std::vector<uint64_t> before = Hashes(drives_);
+    s.Click("IDC_SAVE_UNDO");
+    QVERIFY(s.Control<QCheckBox>("IDC_SAVE_UNDO")->isChecked());
+    s.ui().AlwaysYes();
+    s.ui().ChooseFileAnswer(s.File("patch.qun"));
+    s.Click("IDC_PATCH");
+    QCOMPARE(s.ui().file_requests().at(0).title, std::string("Save undo file"));
+    QVERIFY(Hashes(drives_) != before);
+
+    s.ui().ChooseFileAnswer(s.File("patch.qun"));
+    s.ui().ChooseFileAnswer(s.File("undo.qun"));
+    s.Click("IDC_UNDO");
+    QVERIFY(s.LogContains("Undo complete"));
+    QVERIFY(Hashes(drives_) == before);
+    QVERIFY(FileSize(s.File("undo.qun")) > 0);
   }
 
   // A cancelled file choice or a "no" before any copy leaves everything as it was: no write,

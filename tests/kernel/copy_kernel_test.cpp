@@ -18,6 +18,7 @@
 #include "disk/drive_table.h"
 #include "disk/unique_fd.h"
 #include "ops/operations.h"
+#include "ops/verify.h"
 #include "tests/disk/copy_fixture.h"
 #include "tests/support/copy_fixture.h"
 #include "tests/kernel/kernel_fixture.h"
@@ -109,6 +110,30 @@ TEST_F(KernelCopyTest, WriteErrorOfALoopDeviceSurfacesOnceAtTheFlush) {
   EXPECT_EQ(::fsync(fd.get()), -1);
   EXPECT_EQ(errno, EIO);
   EXPECT_EQ(::fsync(fd.get()), 0);  // the error is gone: a flush is never retried to clear it
+}
+
+// A write the device drops while reporting success is still in the page cache of the loop device
+// after the flush (while anyone holds the device open): only a read-back past the cache finds it.
+TEST_F(KernelCopyTest, VerifyFindsAWriteTheDeviceDroppedSilently) {
+  std::string source = MakeSource(kSmallBlocks);
+  std::string backing = dir_.File("backing.img");
+  testing::MakeSparseFile(backing, Bytes(kSmallBlocks));
+  FaultFs fs(backing, Folder("fault"), {"--lost-write=1234"});
+  ASSERT_TRUE(fs.valid());
+  LoopDevice loop(fs.image());
+  ASSERT_TRUE(loop.valid());
+  // Held open, the device keeps its page cache when the copy closes it.
+  UniqueFd holder(::open(loop.path().c_str(), O_RDONLY | O_CLOEXEC));
+  ASSERT_TRUE(holder.valid());
+
+  ASSERT_EQ(CopyBlocks(source, loop.path(), 0, 0, 0), 0) << ui_.Transcript();
+  SetVerifyAfterCopy(true);
+  EXPECT_EQ(VerifyCopyIfAsked(source, loop.path(), 0, 0, 0), -1);
+  SetVerifyAfterCopy(false);
+  ASSERT_FALSE(ui_.boxes().empty());
+  EXPECT_EQ(ui_.boxes().back().text, "*** ERROR: Verify failed: block 1234 of " + loop.path() +
+                                         " differs from the source.\n           The copy is NOT "
+                                         "complete.");
 }
 
 TEST_F(KernelCopyTest, FreeLoopDeviceTakesTheCopy) {

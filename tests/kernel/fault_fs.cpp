@@ -2,11 +2,13 @@
 // the way a failing drive does, so that a loop device attached over it behaves like a bad disk.
 //
 //   quillmar-fault-fs BACKING MOUNTPOINT [--bad-read=S,S...] [--bad-write=S,...] [--bad-fsync]
-//                     [--die-after-bytes=N]
+//                     [--die-after-bytes=N] [--lost-write=S,...]
 //
 // Reads reaching a bad sector come back short, and a read starting at it fails with EIO; a write
 // touching one fails with EIO; --bad-fsync fails every fsync; --die-after-bytes ends the process at
-// the first read or write after N bytes were transferred, so the drive vanishes mid-way.
+// the first read or write after N bytes were transferred, so the drive vanishes mid-way;
+// --lost-write drops what is written to those sectors and reports success, as a device that
+// corrupts silently does.
 #define FUSE_USE_VERSION 31
 
 #include <fcntl.h>
@@ -14,6 +16,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -33,6 +36,7 @@ struct Faults {
   int fd = -1;
   std::set<uint64_t> bad_reads;
   std::set<uint64_t> bad_writes;
+  std::set<uint64_t> lost_writes;
   bool bad_fsync = false;
   long long die_after_bytes = -1;
   long long bytes = 0;
@@ -114,7 +118,15 @@ int Write(const char*, const char* buffer, size_t size, off_t offset, fuse_file_
   uint64_t start = static_cast<uint64_t>(offset);
   if (FirstBadByte(faults.bad_writes, start, size) < start + size)
     return -EIO;
-  ssize_t n = ::pwrite(faults.fd, buffer, size, offset);
+  std::vector<char> data(buffer, buffer + size);
+  for (auto s = faults.lost_writes.lower_bound(start / kSectorSize);
+       s != faults.lost_writes.end() && *s * kSectorSize < start + size; ++s) {
+    uint64_t from = std::max(*s * kSectorSize, start);
+    uint64_t to = std::min((*s + 1) * kSectorSize, start + size);
+    if (::pread(faults.fd, data.data() + (from - start), to - from, static_cast<off_t>(from)) < 0)
+      return -errno;  // the sector keeps what it held
+  }
+  ssize_t n = ::pwrite(faults.fd, data.data(), size, offset);
   return n < 0 ? -errno : static_cast<int>(n);
 }
 
@@ -142,6 +154,8 @@ bool ParseOption(const std::string& option) {
     faults.bad_reads = ParseSectors(v);
   } else if (const char* w = value("--bad-write=")) {
     faults.bad_writes = ParseSectors(w);
+  } else if (const char* l = value("--lost-write=")) {
+    faults.lost_writes = ParseSectors(l);
   } else if (const char* d = value("--die-after-bytes=")) {
     faults.die_after_bytes = std::strtoll(d, nullptr, 10);
   } else if (option == "--bad-fsync") {

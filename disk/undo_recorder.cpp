@@ -1,0 +1,309 @@
+#include "disk/undo_recorder.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cstring>
+#include <filesystem>
+#include <utility>
+#include <vector>
+
+#include "base/log.h"
+#include "base/byte_order.h"
+
+namespace quillmar {
+namespace {
+
+UndoRecorder* g_active = nullptr;
+
+using Run = std::pair<uint64_t, uint64_t>;  // sectors [first, end)
+
+// Sets of sectors as disjoint runs.
+class SectorSet {
+ public:
+  void Add(uint64_t first, uint64_t end) {
+    auto next = runs_.upper_bound(first);
+    if (next != runs_.begin() && std::prev(next)->second >= first) {
+      first = std::prev(next)->first;  // a run that reaches first joins the new one
+      end = std::max(end, std::prev(next)->second);
+      runs_.erase(std::prev(next));
+    }
+    for (auto it = runs_.lower_bound(first); it != runs_.end() && it->first <= end;) {
+      end = std::max(end, it->second);
+      it = runs_.erase(it);
+    }
+    runs_[first] = end;
+  }
+  // The runs of [first, end) not in the set.
+  std::vector<Run> Missing(uint64_t first, uint64_t end) const {
+    std::vector<Run> missing;
+    auto it = runs_.upper_bound(first);
+    if (it != runs_.begin() && std::prev(it)->second > first)
+      first = std::prev(it)->second;
+    for (; first < end; ++it) {
+      uint64_t next = it == runs_.end() ? end : std::min(end, it->first);
+      if (next > first)
+        missing.emplace_back(first, next);
+      if (it == runs_.end())
+        break;
+      first = std::max(first, it->second);
+    }
+    return missing;
+  }
+  bool Covers(uint64_t first, uint64_t end) const { return Missing(first, end).empty(); }
+
+ private:
+  std::map<uint64_t, uint64_t> runs_;
+};
+
+// Reads up to n bytes from where fd stands; the rest (beyond the end of a file) is zero. False on
+// a read error.
+bool ReadOrZero(DeviceIo& io, int fd, uint64_t offset, uint8_t* buffer, size_t n) {
+  std::memset(buffer, 0, n);
+  if (io.Seek(fd, offset) != static_cast<int64_t>(offset))
+    return false;
+  for (size_t done = 0; done < n;) {
+    ssize_t r = io.Read(fd, buffer + done, n - done);
+    if (r < 0)
+      return false;
+    if (r == 0)
+      break;
+    done += static_cast<size_t>(r);
+  }
+  return true;
+}
+
+// A new file's name is durable only once its folder is.
+void FlushFolderOf(const std::string& path) {
+  std::string folder = std::filesystem::path(path).parent_path().string();
+  int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd >= 0) {
+    ::fsync(fd);
+    ::close(fd);
+  }
+}
+
+}  // namespace
+
+struct UndoRecorder::Drive {
+  UndoDrive identity;
+  int read_fd = -1;  // the recorder's own descriptor for reading old contents
+  bool identity_written = false;
+  SectorSet covered;  // saved, or given up as lost
+  SectorSet lost;
+  std::vector<Run> bulk;  // announced bulk copies too large to save
+  uint64_t saved_bytes = 0;
+};
+
+UndoRecorder::UndoRecorder(UndoPathChooser choose_path, uint64_t limit_bytes)
+    : ForwardingDeviceIo(Io()),
+      previous_(&Io()),
+      choose_path_(std::move(choose_path)),
+      limit_bytes_(limit_bytes) {
+  SetDeviceIo(this);
+  g_active = this;
+}
+
+UndoRecorder::~UndoRecorder() {
+  for (auto& [path, drive] : drives_) {
+    if (drive->read_fd >= 0)
+      inner().Close(drive->read_fd);
+  }
+  if (file_fd_ >= 0)
+    inner().Close(file_fd_);
+  g_active = nullptr;
+  SetDeviceIo(previous_ == &PosixDeviceIo() ? nullptr : previous_);
+}
+
+int UndoRecorder::Finish() {
+  if (file_fd_ < 0)
+    return failed_ ? -1 : 0;
+  std::vector<uint8_t> out;
+  AppendFinishedRecord(out);
+  return Append(out) ? 0 : -1;
+}
+
+UndoRecorder::Drive* UndoRecorder::DriveFor(const std::string& path) {
+  auto found = drives_.find(path);
+  if (found != drives_.end())
+    return found->second.get();
+  auto drive = std::make_unique<Drive>();
+  drive->read_fd = inner().Open(path, OpenMode::kReadOnly);
+  if (drive->read_fd < 0)
+    return nullptr;
+  Sector sector0{};
+  int64_t length = inner().Length(drive->read_fd);
+  if (length < 0 || !ReadOrZero(inner(), drive->read_fd, 0, sector0.data(), kBlockSize)) {
+    inner().Close(drive->read_fd);
+    return nullptr;
+  }
+  drive->identity = {static_cast<uint32_t>(drives_.size()), path, DriveModelOf(path),
+                     static_cast<uint64_t>(length) / kBlockSize, ContentHash(sector0)};
+  return (drives_[path] = std::move(drive)).get();
+}
+
+bool UndoRecorder::AnnounceBulkCopy(const std::string& path, uint64_t first, uint64_t count) {
+  Drive* drive = DriveFor(path);
+  if (drive == nullptr || drive->saved_bytes + count * kBlockSize <= limit_bytes_)
+    return false;
+  drive->bulk.emplace_back(first, first + count);
+  return true;
+}
+
+bool UndoRecorder::OpenUndoFile() {
+  if (!choose_path_ || !choose_path_(&file_path_) || file_path_.empty())
+    return false;
+  std::error_code error;
+  if (std::filesystem::file_size(file_path_, error) > 0 && !error) {
+    LogAndShow(Format("*** ERROR: The undo file %s exists already; choose a new name.",
+                      file_path_.c_str()),
+               "*** ERROR ***");
+    return false;
+  }
+  file_fd_ = inner().Open(file_path_, OpenMode::kWriteOnlyCreate);
+  if (file_fd_ < 0 || !Append(UndoHeader()))
+    return false;
+  FlushFolderOf(file_path_);
+  LogLine(Format("Undo file: %s", file_path_.c_str()));
+  return true;
+}
+
+bool UndoRecorder::Append(const std::vector<uint8_t>& bytes) {
+  for (size_t done = 0; done < bytes.size();) {
+    ssize_t r = inner().Write(file_fd_, bytes.data() + done, bytes.size() - done);
+    if (r <= 0)
+      return false;
+    done += static_cast<size_t>(r);
+  }
+  return inner().Flush(file_fd_) == 0;
+}
+
+bool UndoRecorder::Record(Drive& drive, uint64_t position, const uint8_t* buffer, size_t n) {
+  uint64_t first = position / kBlockSize;
+  uint64_t end = (position + n + kBlockSize - 1) / kBlockSize;
+  if (drive.lost.Covers(first, end))
+    return true;  // nothing to save or to check there
+  if (file_fd_ < 0 && !OpenUndoFile())
+    return false;
+  std::vector<uint8_t> out;
+  if (!drive.identity_written) {
+    AppendDriveRecord(out, drive.identity);
+    drive.identity_written = true;
+  }
+  auto give_up = [&](uint64_t from, uint64_t to) {
+    AppendLostRecord(out, {drive.identity.id, from, to - from});
+    drive.lost.Add(from, to);
+    drive.covered.Add(from, to);
+  };
+  for (const Run& bulk : drive.bulk) {
+    if (bulk.first < end && first < bulk.second && !drive.lost.Covers(bulk.first, bulk.second))
+      give_up(bulk.first, bulk.second);
+  }
+  if (!drive.lost.Covers(first, end)) {
+    std::vector<uint8_t> sectors((end - first) * kBlockSize);
+    if (!ReadOrZero(inner(), drive.read_fd, first * kBlockSize, sectors.data(), sectors.size()))
+      return false;
+    std::vector<Run> missing = drive.covered.Missing(first, end);
+    uint64_t missing_bytes = 0;
+    for (const Run& run : missing)
+      missing_bytes += (run.second - run.first) * kBlockSize;
+    bool over_limit = drive.saved_bytes + missing_bytes > limit_bytes_;
+    for (const Run& run : missing) {
+      if (over_limit) {
+        give_up(run.first, run.second);
+        continue;
+      }
+      AppendSavedRecord(
+          out, drive.identity.id, run.first,
+          std::span<const uint8_t>(sectors).subspan((run.first - first) * kBlockSize,
+                                                    (run.second - run.first) * kBlockSize));
+      drive.covered.Add(run.first, run.second);
+    }
+    drive.saved_bytes += over_limit ? 0 : missing_bytes;
+    std::memcpy(sectors.data() + (position - first * kBlockSize), buffer, n);
+    UndoWrite write{drive.identity.id, first, {}};
+    for (size_t at = 0; at < sectors.size(); at += kBlockSize)
+      write.hashes.push_back(
+          ContentHash(std::span<const uint8_t>(sectors).subspan(at, kBlockSize)));
+    AppendWriteRecord(out, write);
+  }
+  return Append(out);
+}
+
+int UndoRecorder::Open(const std::string& path, OpenMode mode) {
+  int fd = inner().Open(path, mode);
+  if (fd < 0 || mode == OpenMode::kReadOnly)
+    return fd;
+  Drive* drive = DriveFor(path);
+  if (drive == nullptr) {
+    inner().Close(fd);
+    errno = EIO;
+    return -1;
+  }
+  writers_[fd] = {drive, 0};
+  return fd;
+}
+
+int64_t UndoRecorder::Seek(int fd, uint64_t offset) {
+  int64_t result = inner().Seek(fd, offset);
+  auto writer = writers_.find(fd);
+  if (writer != writers_.end() && result >= 0)
+    writer->second.second = static_cast<uint64_t>(result);
+  return result;
+}
+
+ssize_t UndoRecorder::Read(int fd, void* buffer, size_t n) {
+  ssize_t r = inner().Read(fd, buffer, n);
+  auto writer = writers_.find(fd);
+  if (writer != writers_.end() && r > 0)
+    writer->second.second += static_cast<uint64_t>(r);
+  return r;
+}
+
+ssize_t UndoRecorder::Write(int fd, const void* buffer, size_t n) {
+  auto writer = writers_.find(fd);
+  if (writer == writers_.end())
+    return inner().Write(fd, buffer, n);
+  auto& [drive, position] = writer->second;
+  if (failed_ || !Record(*drive, position, static_cast<const uint8_t*>(buffer), n)) {
+    if (!failed_) {
+      LogAndShow(file_path_.empty()
+                     ? std::string("*** ERROR: No undo file was chosen: nothing is written.")
+                     : Format("*** ERROR: Could not write the undo file %s: nothing more is "
+                              "written.",
+                              file_path_.c_str()),
+                 "*** ERROR ***");
+    }
+    failed_ = true;
+    errno = EIO;
+    return -1;
+  }
+  ssize_t r = inner().Write(fd, buffer, n);
+  if (r > 0)
+    position += static_cast<uint64_t>(r);
+  return r;
+}
+
+int UndoRecorder::Close(int fd) {
+  writers_.erase(fd);
+  return inner().Close(fd);
+}
+
+UndoRecorder* ActiveUndoRecorder() {
+  return g_active;
+}
+
+std::string UndoBulkCopyNote(const std::string& path, uint64_t first, uint64_t count) {
+  UndoRecorder* recorder = ActiveUndoRecorder();
+  if (recorder == nullptr || !recorder->AnnounceBulkCopy(path, first, count))
+    return "";
+  return Format("\nNOTE: The %" PRIu64
+                " MB copied to disk %s exceed the undo limit:\n"
+                "      the undo file records them as overwritten; they CANNOT BE UNDONE.",
+                count / 2048, path.c_str());
+}
+
+}  // namespace quillmar

@@ -1,0 +1,57 @@
+#include "ops/safety_nets.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "base/log.h"
+#include "ops/undo_replay.h"
+#include "ops/verify.h"
+
+namespace quillmar {
+namespace {
+
+constexpr const char* kUndoFilter = "Quillmar undo files (*.qun)|*.qun|All Files (*.*)|*.*||";
+
+FileChoiceRequest UndoFileChoice(bool save, const char* title) {
+  FileChoiceRequest request;
+  request.save = save;
+  request.title = title;
+  request.filter = kUndoFilter;
+  request.default_extension = "qun";
+  return request;
+}
+
+}  // namespace
+
+int RunWithSafetyNets(const SafetyNets& nets, const std::function<int()>& operation) {
+  SetVerifyAfterCopy(nets.verify);
+  std::optional<UndoRecorder> recorder;
+  if (nets.undo_path)
+    recorder.emplace(nets.undo_path, nets.undo_limit);
+  int result = operation();
+  if (recorder && recorder->Finish() != 0)
+    result = -1;
+  SetVerifyAfterCopy(false);
+  return result;
+}
+
+UndoPathChooser AskUndoFilePath() {
+  return [](std::string* path) {
+    if (!ChooseFile(UndoFileChoice(true, "Save undo file"), path))
+      return false;
+    std::error_code error;
+    std::filesystem::remove(*path, error);
+    return true;
+  };
+}
+
+int UndoFromChosenFile() {
+  std::string path;
+  if (!ChooseFile(UndoFileChoice(false, "Undo from file"), &path))
+    return -1;
+  return UndoFromFile(path, false);
+}
+
+}  // namespace quillmar

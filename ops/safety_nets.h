@@ -1,0 +1,29 @@
+// The safety nets around an operation, as both front-ends offer them: an undo file recording what
+// the operation overwrites, and the read-back verification of its copies.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+
+#include "disk/undo_recorder.h"
+
+namespace quillmar {
+
+struct SafetyNets {
+  bool verify = false;
+  UndoPathChooser undo_path;  // empty: no undo file
+  uint64_t undo_limit = kDefaultUndoLimitBytes;
+};
+
+// Runs the operation (its result: 0 done, -1 not) with the nets; a done operation whose undo file
+// could not be completed is not done.
+int RunWithSafetyNets(const SafetyNets& nets, const std::function<int()>& operation);
+
+// The window's undo file: a save-file choice through the front-end, made at the first write (after
+// the confirmation). A file the user agreed to replace is replaced.
+UndoPathChooser AskUndoFilePath();
+
+// The window's "Undo from file...": an open-file choice, then the undo without force.
+int UndoFromChosenFile();
+
+}  // namespace quillmar

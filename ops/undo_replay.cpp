@@ -1,0 +1,207 @@
+#include "ops/undo_replay.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <unordered_map>
+#include <vector>
+
+#include "base/log.h"
+#include "disk/block_io.h"
+#include "disk/undo_file.h"
+#include "disk/unique_fd.h"
+#include "ops/banner.h"
+#include "ops/drive_checks.h"
+#include "disk/sector_io.h"
+
+namespace quillmar {
+namespace {
+
+constexpr uint64_t kPieceSectors = 512;
+
+// Every hash the operation recorded for each sector of one drive: any of them is contents the
+// operation wrote there (a crash may have come before the last of them reached the disk).
+using WrittenHashes = std::unordered_map<uint64_t, std::vector<uint64_t>>;
+
+WrittenHashes HashesOf(const UndoContents& contents, uint32_t drive) {
+  WrittenHashes hashes;
+  for (const UndoWrite& write : contents.writes) {
+    if (write.drive != drive)
+      continue;
+    for (size_t i = 0; i < write.hashes.size(); ++i)
+      hashes[write.first + i].push_back(write.hashes[i]);
+  }
+  return hashes;
+}
+
+bool Wrote(const WrittenHashes& hashes, uint64_t sector, std::span<const uint8_t> contents) {
+  auto found = hashes.find(sector);
+  if (found == hashes.end())
+    return false;
+  uint64_t hash = ContentHash(contents);
+  return std::find(found->second.begin(), found->second.end(), hash) != found->second.end();
+}
+
+// Walks the saved runs of one drive in pieces: each piece's old contents from the undo file.
+template <typename Visit>
+bool ForEachSavedPiece(const UndoContents& contents, uint32_t drive, int undo_fd, Visit visit) {
+  std::vector<uint8_t> old;
+  for (const UndoSaved& saved : contents.saved) {
+    if (saved.drive != drive)
+      continue;
+    for (uint64_t done = 0; done < saved.count; done += kPieceSectors) {
+      uint64_t n = std::min(kPieceSectors, saved.count - done);
+      old.resize(n * kBlockSize);
+      if (!ReadAt(undo_fd, saved.file_offset + done * kBlockSize, old) ||
+          !visit(saved.first + done, std::span<const uint8_t>(old))) {
+        return false;
+      }
+    }
+  }
+  return true;
+}
+
+class Replay {
+ public:
+  Replay(const std::string& undo_path, const UndoContents& contents, bool force)
+      : undo_path_(undo_path), contents_(contents), force_(force) {}
+
+  int Run() {
+    UniqueFd undo_fd = UniqueFd::Open(undo_path_, OpenMode::kReadOnly);
+    if (!undo_fd.valid()) {
+      ReportOpenFailure(undo_path_);
+      return -1;
+    }
+    for (const UndoDrive& drive : contents_.drives) {
+      if (!CheckDrive(drive, undo_fd.get()))
+        return -1;
+    }
+    for (const UndoDrive& drive : contents_.drives) {
+      if (!WriteBack(drive, undo_fd.get()))
+        return -1;
+    }
+    return 0;
+  }
+
+ private:
+  // A refusal unless forced; forced, a log line and on.
+  bool Refuse(const std::string& text) {
+    if (force_) {
+      LogLine(text);
+      LogLine("    (forced: undone all the same)");
+      return true;
+    }
+    ShowError(text + "\nNothing was written.");
+    return false;
+  }
+
+  bool CheckDrive(const UndoDrive& drive, int undo_fd) {
+    UniqueFd fd = UniqueFd::Open(drive.path, OpenMode::kReadOnly);
+    if (!fd.valid()) {
+      ReportOpenFailure(drive.path);
+      return false;
+    }
+    int64_t length = Io().Length(fd.get());
+    std::string model = DriveModelOf(drive.path);
+    Sector sector0{};
+    bool sector0_read = ReadAtQuietly(fd.get(), 0, sector0);
+    WrittenHashes hashes = HashesOf(contents_, drive.id);
+    bool sector0_was_written = hashes.count(0) != 0;
+    if (length < 0 || static_cast<uint64_t>(length) / kBlockSize != drive.size_sectors ||
+        (!model.empty() && !drive.model.empty() && model != drive.model) ||
+        (!sector0_was_written && (!sector0_read || ContentHash(sector0) != drive.sector0_hash))) {
+      return Refuse(
+          Format("*** ERROR: Disk %s is not the disk the undo file was made for\n"
+                 "           (%s, %" PRIu64 " blocks), or it was changed since.",
+                 drive.path.c_str(), drive.model.c_str(), drive.size_sectors));
+    }
+    uint64_t changed = UINT64_MAX;
+    std::vector<uint8_t> now;
+    bool read = ForEachSavedPiece(
+        contents_, drive.id, undo_fd, [&](uint64_t first, std::span<const uint8_t> old) {
+          now.resize(old.size());
+          if (!ReadAt(fd.get(), first * kBlockSize, now))
+            return false;
+          for (size_t at = 0; at < old.size() && changed == UINT64_MAX; at += kBlockSize) {
+            auto sector_now = std::span<const uint8_t>(now).subspan(at, kBlockSize);
+            if (!std::equal(sector_now.begin(), sector_now.end(), old.begin() + at) &&
+                !Wrote(hashes, first + at / kBlockSize, sector_now)) {
+              changed = first + at / kBlockSize;
+            }
+          }
+          return true;
+        });
+    if (!read)
+      return false;
+    if (changed != UINT64_MAX) {
+      return Refuse(
+          Format("*** ERROR: Disk %s was changed since the undo file was made:\n"
+                 "           block %" PRIu64 " holds neither what the operation wrote "
+                 "nor what it replaced.",
+                 drive.path.c_str(), changed));
+    }
+    return true;
+  }
+
+  bool WriteBack(const UndoDrive& drive, int undo_fd) {
+    UniqueFd fd = UniqueFd::Open(drive.path, OpenMode::kReadWrite);
+    if (!fd.valid()) {
+      ReportOpenFailure(drive.path);
+      return false;
+    }
+    uint64_t restored = 0;
+    bool written = ForEachSavedPiece(contents_, drive.id, undo_fd,
+                                     [&](uint64_t first, std::span<const uint8_t> old) {
+                                       restored += old.size() / kBlockSize;
+                                       return WriteAt(fd.get(), first * kBlockSize, old);
+                                     });
+    if (!written || FlushAndClose(fd) != 0)
+      return false;
+    LogLine(Format("  %" PRIu64 " blocks of disk %s put back", restored, drive.path.c_str()));
+    return true;
+  }
+
+  const std::string& undo_path_;
+  const UndoContents& contents_;
+  bool force_;
+};
+
+const std::string& PathOf(const UndoContents& contents, uint32_t drive) {
+  static const std::string unknown = "?";
+  for (const UndoDrive& d : contents.drives) {
+    if (d.id == drive)
+      return d.path;
+  }
+  return unknown;
+}
+
+}  // namespace
+
+int UndoFromFile(const std::string& undo_path, bool force) {
+  UndoContents contents;
+  if (std::string problem = ReadUndoFile(undo_path, &contents); !problem.empty()) {
+    ShowError(
+        Format("*** ERROR: %s cannot be used to undo: %s.", undo_path.c_str(), problem.c_str()));
+    return -1;
+  }
+  LogBanner({"Undoing from file"});
+  LogLine(Format("Undo file %s", undo_path.c_str()));
+  if (!contents.finished) {
+    LogLine("  The operation that wrote it did not finish; what it wrote is undone all the same.");
+  }
+  if (Replay(undo_path, contents, force).Run() != 0)
+    return -1;
+  std::string lost;
+  for (const UndoLost& run : contents.lost) {
+    lost += Format("\n  blocks %" PRIu64 " to %" PRIu64 " of disk %s", run.first,
+                   run.first + run.count - 1, PathOf(contents, run.drive).c_str());
+  }
+  if (!lost.empty()) {
+    LogAndShow("Undo complete, except what was overwritten without a saved copy:" + lost,
+               "Undo Complete");
+    return 0;
+  }
+  LogAndShow("Undo complete", "Done");
+  return 0;
+}
+
+}  // namespace quillmar

@@ -1,0 +1,16 @@
+// Undoing an operation from its undo file: every sector it saved is written back, after checking
+// that each drive is the disk the file was made for and that every saved sector still holds what
+// the operation wrote there (or already its old contents again: a crash before the write, or an
+// undo that was interrupted). Sectors recorded as overwritten without a copy are named, not
+// restored.
+#pragma once
+
+#include <string>
+
+namespace quillmar {
+
+// 0 when every saved sector was written back and flushed; -1 when refused or failed (reported).
+// force: write back even onto a disk that is different or was changed since.
+int UndoFromFile(const std::string& undo_path, bool force);
+
+}  // namespace quillmar

@@ -1,0 +1,169 @@
+#include "ops/verify.h"
+
+#include <algorithm>
+#include <cinttypes>
+
+#include "base/log.h"
+#include "disk/block_io.h"
+#include "disk/copy_engine.h"
+#include "disk/drive_table.h"
+#include "disk/unique_fd.h"
+
+namespace quillmar {
+namespace {
+
+bool g_verify = false;
+constexpr size_t kPieceBytes = size_t{kCopyChunkBlocks} * kBlockSize;
+// Sectors 0 and 1 and the first 10,240 sectors of partition 2 around the system partition.
+constexpr uint64_t kSystemAreaExtraSectors = 2 + 10240;
+
+// The first differing 512-byte block of two equal-length buffers, or kNoDifference.
+uint64_t FirstDifferentBlock(const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+  auto mismatch = std::mismatch(a.begin(), a.end(), b.begin());
+  if (mismatch.first == a.end())
+    return kNoDifference;
+  return static_cast<uint64_t>(mismatch.first - a.begin()) / kBlockSize;
+}
+
+Comparison CompareOpen(int source, int target, uint64_t source_offset, uint64_t target_offset,
+                       uint64_t count, const std::string& target_path) {
+  Comparison result;
+  result.blocks = count;
+  if (SeekExact(source, source_offset) != 1 || SeekExact(target, target_offset) != 1) {
+    result.status = -1;
+    return result;
+  }
+  std::vector<uint8_t> expected(kPieceBytes);
+  std::vector<uint8_t> actual(kPieceBytes);
+  ProgressBegin();
+  int shown = 0;
+  for (uint64_t done = 0; done < count;) {
+    if (int percent = static_cast<int>(done * 100 / count); percent > shown)
+      ProgressSetPos(shown = percent);
+    size_t bytes =
+        static_cast<size_t>(std::min<uint64_t>(count - done, kCopyChunkBlocks)) * kBlockSize;
+    expected.resize(bytes);
+    actual.resize(bytes);
+    if (ReadBlocks(source, expected.data(), bytes, true) != static_cast<int>(bytes) ||
+        ReadBlocks(target, actual.data(), bytes, true) != static_cast<int>(bytes)) {
+      LogAndShow(Format("*** ERROR: Verify could not read block %" PRIu64 " back from %s",
+                        target_offset / kBlockSize + done, target_path.c_str()),
+                 "*** ERROR ***");
+      result.status = -1;
+      break;
+    }
+    if (uint64_t differs = FirstDifferentBlock(expected, actual); differs != kNoDifference) {
+      result.first_difference = done + differs;
+      break;
+    }
+    done += bytes / kBlockSize;
+  }
+  ProgressEnd();
+  return result;
+}
+
+}  // namespace
+
+void SetVerifyAfterCopy(bool on) {
+  g_verify = on;
+}
+
+bool VerifyAfterCopy() {
+  return g_verify;
+}
+
+Comparison CompareBlocks(const std::string& source_path, const std::string& target_path,
+                         uint64_t source_block, uint64_t target_block, uint64_t count) {
+  UniqueFd source = UniqueFd::Open(source_path, OpenMode::kReadOnly);
+  UniqueFd target = UniqueFd::Open(target_path, OpenMode::kReadOnly);
+  if (!source.valid() || !target.valid()) {
+    ReportOpenFailure(source.valid() ? target_path : source_path);
+    return {-1, count, kNoDifference};
+  }
+  if (count == 0) {
+    int64_t length = Io().Length(source.get());
+    uint64_t blocks = length < 0 ? 0 : static_cast<uint64_t>(length) / kBlockSize;
+    count = blocks > source_block ? blocks - source_block : 0;
+  }
+  // The copy flushed the target: its clean pages can go, and the reads reach the device.
+  Io().AdviseDontNeed(target.get(), 0, 0);
+  Io().AdviseSequential(source.get());
+  Io().AdviseSequential(target.get());
+  return CompareOpen(source.get(), target.get(), source_block * kBlockSize,
+                     target_block * kBlockSize, count, target_path);
+}
+
+int VerifyCopyIfAsked(const std::string& source_path, const std::string& target_path,
+                      uint64_t source_block, uint64_t target_block, uint64_t count) {
+  if (!g_verify)
+    return 0;
+  LogLine(Format("Verifying what was written to '%s'", target_path.c_str()));
+  Comparison result = CompareBlocks(source_path, target_path, source_block, target_block, count);
+  if (result.status != 0)
+    return -1;
+  if (result.first_difference != kNoDifference) {
+    LogAndShow(Format("*** ERROR: Verify failed: block %" PRIu64 " of %s differs from the "
+                      "source.\n           The copy is NOT complete.",
+                      target_block + result.first_difference, target_path.c_str()),
+               "*** ERROR ***");
+    return -1;
+  }
+  LogLine(Format("Verified: %" PRIu64 " blocks (%" PRIu64 "MB) read back, identical to the source",
+                 result.blocks, result.blocks / 2048));
+  return 0;
+}
+
+std::vector<RangeComparison> CompareUpgradeRanges(int source_index, int target_index,
+                                                  UpgradeRange which) {
+  const DriveInfo& source = DriveAt(source_index);
+  const DriveInfo& target = DriveAt(target_index);
+  std::vector<RangeComparison> ranges;
+  auto wanted = [which](UpgradeRange range) {
+    return which == range || which == UpgradeRange::kAll;
+  };
+  if (wanted(UpgradeRange::kSystem))
+    ranges.push_back({"system", 0, 0, uint64_t{source.p1_length} + kSystemAreaExtraSectors, {}});
+  uint32_t p2 = source.p2_start;
+  if (wanted(UpgradeRange::kMpeg) && p2 < source.size_sectors && p2 < target.size_sectors) {
+    ranges.push_back(
+        {"mpeg", p2, p2, std::min(source.size_sectors, target.size_sectors) - uint64_t{p2}, {}});
+  }
+  if (wanted(UpgradeRange::kPhoto) && source.p3_length != 0 &&
+      source.p3_length <= target.size_sectors) {
+    ranges.push_back({"photo",
+                      source.p3_start,
+                      target.size_sectors - uint64_t{source.p3_length},
+                      source.p3_length,
+                      {}});
+  }
+  for (RangeComparison& range : ranges) {
+    range.result = CompareBlocks(source.device_path, target.device_path, range.source_block,
+                                 range.target_block, range.blocks);
+  }
+  return ranges;
+}
+
+std::string RenderRangeComparisons(const std::vector<RangeComparison>& ranges) {
+  std::string text;
+  uint64_t bytes = 0;
+  std::string first = "none";
+  for (const RangeComparison& range : ranges) {
+    const Comparison& r = range.result;
+    std::string outcome = "identical";
+    if (r.status != 0)
+      outcome = "could not be read";
+    else if (r.first_difference != kNoDifference)
+      outcome = Format("first difference at target block %" PRIu64,
+                       range.target_block + r.first_difference);
+    text += Format("  %-6s %" PRIu64 " blocks from %" PRIu64 " to %" PRIu64 ": %s\n", range.name,
+                   range.blocks, range.source_block, range.target_block, outcome.c_str());
+    bytes += (r.first_difference == kNoDifference ? r.blocks : r.first_difference) * kBlockSize;
+    if (first == "none" && outcome != "identical")
+      first = Format("%s (%s)", outcome.c_str(), range.name);
+  }
+  text += Format("%zu ranges, %" PRIu64 " bytes compared, first difference: %s\n", ranges.size(),
+                 bytes, first.c_str());
+  return text;
+}
+
+}  // namespace quillmar
