@@ -145,4 +145,12 @@ std::string DrivePath(int index) {
   return paths[static_cast<size_t>(index)];
 }
 
+bool DrivePathsGiven() {
+  return !g_explicitPaths.empty();
+}
+
+void ForgetMachineDisks() {
+  g_machineDisks.reset();
+}
+
 }  // namespace quillmar

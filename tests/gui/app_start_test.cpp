@@ -4,6 +4,7 @@
 #include <QListWidget>
 #include <QTest>
 #include <QTimer>
+#include <fstream>
 
 #include "app/log.h"
 #include "app/quillmar_app.h"
@@ -32,10 +33,7 @@ class AppStartTest : public QObject {
   std::unique_ptr<testing::GuiSession> session_;  // clean state and a folder
 
  private slots:
-  void init() {
-    session_ = std::make_unique<testing::GuiSession>();
-    SetLogFilePath(session_->File("quillmar.log"));
-  }
+  void init() { session_ = std::make_unique<testing::GuiSession>(); }
   void cleanup() { session_.reset(); }
 
   // The limit is logged and shrinks the listed size.
@@ -63,8 +61,9 @@ class AppStartTest : public QObject {
       dlg->reject();
     });
     poll->start();
-    const int status =
-        CQuillmarApp().InitInstance({"--drive", drive, "267386880", "66000", "ignored"});
+    const std::string log_file = session_->File("chosen.log");
+    const int status = CQuillmarApp().InitInstance(
+        {"--drive", drive, "--log", log_file, "267386880", "66000", "ignored"});
     delete poll;
     QCOMPARE(status, 0);
     QVERIFY(found);
@@ -75,12 +74,17 @@ class AppStartTest : public QObject {
     QVERIFY(log[0].startsWith("Quillmar version 2.4, built on "));
     QCOMPARE(log[1], QString("Drive size will be limited to 267386880 sectors"));
     QCOMPARE(size, QString("136 GB"));
+    std::ifstream chosen(log_file);  // --log chose the file: the run's first line is there
+    std::string first;
+    QVERIFY(std::getline(chosen, first));
+    QCOMPARE(QString::fromStdString(first), log[0]);
   }
 
   void unusableCommandLineOpensNoWindow_data() {
     QTest::addColumn<QStringList>("args");
     QTest::newRow("unknown option") << QStringList{"--drive", "x.img", "--bogus"};
     QTest::newRow("--drive without a path") << QStringList{"--drive"};
+    QTest::newRow("--log without a file") << QStringList{"--log="};
   }
 
   void unusableCommandLineOpensNoWindow() {
