@@ -19,7 +19,7 @@ constexpr char kUsage[] =
     "drives, copies a recorder's system area, MPEG and Photo partitions to a new disk,\n"
     "patches the new disk, joins two disks, and backs up and restores the system area.\n"
     "The machine's own disks need administrator rights: start it from the desktop's\n"
-    "menu, which asks for the password, or with pkexec quillmar.\n"
+    "menu, which asks for the password, or with sudo quillmar.\n"
     "\n"
     "Options:\n"
     "  --drive PATH   use this image file or device as the next drive (0, 1, 2, ...)\n"

@@ -13,7 +13,7 @@ void ExplainMissingRights() {
   LogAndShow(
       "Quillmar needs administrator rights to read and write the machine's disks.\n"
       "Start it from the desktop's menu, which asks for your password, or from a\n"
-      "terminal with: pkexec quillmar\n"
+      "terminal with: sudo quillmar\n"
       "To work on image files instead, name them: quillmar --drive FILE",
       "Administrator rights needed");
 }

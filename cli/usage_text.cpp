@@ -3,9 +3,7 @@
 namespace quillmar::cli {
 namespace {
 
-constexpr const char* kGlobalSynopsis =
-    "quillmar-cli [--drive PATH]... [--limit SECTORS] [--cluster BYTES] [--yes] [--quiet]\n"
-    "                    [--log FILE] COMMAND ...";
+constexpr const char* kGlobalSynopsis = "quillmar-cli [--drive PATH]... [OPTIONS] COMMAND ...";
 
 constexpr const char* kExitStatus =
     "Exit status:\n"
