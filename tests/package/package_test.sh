@@ -49,7 +49,8 @@ policy=$DEST/usr/share/polkit-1/actions/org.quillmar.pkexec.run.policy
 grep -q '<action id="org.quillmar.pkexec.run">' "$policy" || fail "no polkit action"
 grep -q 'exec.path">/usr/libexec/quillmar/quillmar-pkexec<' "$policy" || fail "exec.path"
 grep -q 'exec.allow_gui">true<' "$policy" || fail "allow_gui"
-[ -x "$DEST/usr/libexec/quillmar/quillmar-pkexec" ] || fail "the launcher is not executable"
+[ -x "$DEST/usr/libexec/quillmar/quillmar-pkexec" ] && sh -n "$DEST/usr/libexec/quillmar/quillmar-pkexec" ||
+  fail "the launcher is not an executable shell script"
 grep -qx 'QUILLMAR=/usr/bin/quillmar' "$DEST/usr/libexec/quillmar/quillmar-pkexec" ||
   fail "the launcher does not start the installed window"
 for size in 16 32 48 64 128 256; do
