@@ -45,6 +45,14 @@ StartupOptions SplitStartupArguments(const std::vector<std::string>& args) {
       options.drive_paths.push_back(args[++i]);
     } else if (arg.rfind("--drive=", 0) == 0) {
       options.drive_paths.push_back(arg.substr(8));
+    } else if (arg == "--log" || arg.rfind("--log=", 0) == 0) {
+      const bool separate = arg == "--log";
+      if (separate && i + 1 == args.size()) {
+        options.missing_log_argument = true;
+        break;
+      }
+      options.log_path = separate ? args[++i] : arg.substr(6);
+      options.missing_log_argument = options.log_path.empty();
     } else if (arg.rfind("--", 0) == 0) {
       options.other_options.push_back(arg);
     } else {

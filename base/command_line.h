@@ -1,6 +1,6 @@
-// The start-up command line shared by both binaries: "--drive PATH" options (repeatable) are
-// taken out first; what remains is read as the classic tail of two optional numbers, the
-// drive-size limit in sectors and the MPEG cluster-size override in bytes.
+// The start-up command line shared by both binaries: "--drive PATH" options (repeatable) and
+// "--log FILE" are taken out first; what remains is read as the classic tail of two optional
+// numbers, the drive-size limit in sectors and the MPEG cluster-size override in bytes.
 #pragma once
 
 #include <string>
@@ -13,6 +13,8 @@ struct StartupOptions {
   std::vector<std::string> other_options;  // options beginning with "--" that are not --drive
   std::string tail;                         // the remaining arguments joined by blanks
   bool missing_drive_argument = false;      // "--drive" was the last argument
+  std::string log_path;                     // --log FILE; "" for the default place
+  bool missing_log_argument = false;        // "--log" without a file
 };
 
 // Splits argv (without the program name) into the --drive paths and the numeric tail. The tail

@@ -1,7 +1,12 @@
 #include "base/log.h"
 
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+
+#include "base/log_file.h"
 
 namespace quillmar {
 namespace {
@@ -12,8 +17,10 @@ constexpr size_t kConfirmBufferSize = 2000;
 struct LogState {
   FrontEnd* front_end = nullptr;
   bool window_registered = false;
-  std::FILE* file = nullptr;
+  int fd = -1;
   std::string file_path = "quillmar.log";
+  bool make_folders = false;  // the default place in the state folder: create its folders
+  bool warned = false;        // the log file's problem was shown once
 };
 
 LogState& State() {
@@ -21,14 +28,44 @@ LogState& State() {
   return state;
 }
 
+// Said once per run in the log list (never in the file it is about).
+void WarnLogFileUnwritable(int error) {
+  LogState& state = State();
+  if (state.warned || state.front_end == nullptr)
+    return;
+  state.warned = true;
+  state.front_end->AddLogLine(
+      Format("*** WARNING: The log file %s cannot be written (%s); "
+             "this run's lines are not saved.",
+             state.file_path.c_str(), LogFileProblem(error).c_str()));
+}
+
+bool WriteAll(int fd, const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    if (n < 0 && errno == EINTR)
+      continue;
+    if (n <= 0)
+      return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
 void AppendToLogFile(const std::string& text) {
   LogState& state = State();
-  if (state.file == nullptr) {
-    state.file = std::fopen(state.file_path.c_str(), "a+");
-    if (state.file == nullptr) return;  // tried again with the next line
+  if (state.fd < 0) {
+    int fd = OpenLogFileForAppend(state.file_path, state.make_folders);
+    if (fd < 0) {  // tried again with the next line
+      WarnLogFileUnwritable(fd);
+      return;
+    }
+    state.fd = fd;
   }
-  std::fprintf(state.file, "%s\n", text.c_str());
-  std::fflush(state.file);  // a crash must not lose what was logged
+  // Unbuffered: a crash must not lose what was logged.
+  if (!WriteAll(state.fd, text + "\n"))
+    WarnLogFileUnwritable(errno == 0 ? -EIO : -errno);
 }
 
 }  // namespace
@@ -39,11 +76,22 @@ FrontEnd* CurrentFrontEnd() { return State().front_end; }
 void RegisterLogWindow() { State().window_registered = true; }
 bool LogWindowRegistered() { return State().window_registered; }
 
-void SetLogFilePath(const std::string& path) { State().file_path = path; }
+void SetLogFilePath(const std::string& path) {
+  State().file_path = path;
+  State().make_folders = false;
+}
+
+std::string SetUpLogFile(const std::string& given) {
+  LogState& state = State();
+  state.make_folders = given.empty();
+  state.file_path = given.empty() ? ChooseLogFilePath(CurrentLogPlace()) : given;
+  return state.file_path;
+}
 
 void ResetLogFacility() {
   LogState& state = State();
-  if (state.file != nullptr) std::fclose(state.file);
+  if (state.fd >= 0)
+    ::close(state.fd);
   state = LogState{};
 }
 

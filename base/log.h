@@ -23,6 +23,11 @@ bool LogWindowRegistered();
 // Where the log file lives; "quillmar.log" in the current directory unless changed before the
 // first line is logged.
 void SetLogFilePath(const std::string& path);
+// A front-end's start: the file given with --log, or for "" the default place of
+// ChooseLogFilePath (its folders created when missing). Returns the path chosen. The file is
+// opened as a regular file only, never through a link; when it cannot be written, one warning
+// line says so in the log list.
+std::string SetUpLogFile(const std::string& given);
 
 // Closes the log file and forgets the front-end and the registration (tests start clean).
 void ResetLogFacility();

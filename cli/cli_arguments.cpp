@@ -149,8 +149,9 @@ class Parser {
       }
     }
     ReadCommandAndOperands();
-    // --help shows the help of the command named, whatever else is wrong with the line.
-    if (result_.request.help && !unknown_command_)
+    // --help shows the help of the command named, whatever else is wrong with the line;
+    // --version only the version line.
+    if ((result_.request.help || result_.request.version) && !unknown_command_)
       result_.error.clear();
     return result_;
   }
@@ -184,6 +185,18 @@ class Parser {
       r.help = true;
     } else if (name == "--yes" || name == "-y") {
       r.yes = true;
+    } else if (name == "--version" || name == "-V") {
+      r.version = true;
+    } else if (name == "--quiet" || name == "-q") {
+      r.quiet = true;
+    } else if (name == "--json") {
+      r.json = true;
+    } else if (name == "--log") {
+      if (auto v = Value(name, inline_value)) {
+        if (v->empty())
+          Fail("option --log needs a file");
+        r.log_path = *v;
+      }
     } else if (name == "--drive") {
       if (auto v = Value(name, inline_value)) {
         if (v->empty())
@@ -262,7 +275,7 @@ class Parser {
   void ReadCommandAndOperands() {
     CliRequest& r = result_.request;
     if (positionals_.empty()) {
-      if (!r.help)
+      if (!r.help && !r.version)
         Fail("no command given");
       return;
     }
@@ -279,6 +292,8 @@ class Parser {
         Fail("option " + FlagName(flag) + " does not apply to '" + std::string(entry->name) + "'");
       }
     }
+    if (r.json && r.command != Command::kList)
+      Fail("option --json does not apply to '" + std::string(entry->name) + "'");
     size_t given = positionals_.size() - 1;
     for (size_t i = 0; i < entry->operands.size(); ++i) {
       std::string operand(entry->operands[i]);

@@ -1,4 +1,5 @@
-// The command line of quillmar-cli: global options (--drive, --limit, --cluster, --yes), one
+// The command line of quillmar-cli: global options (--drive, --limit, --cluster, --yes, --quiet,
+// --log, --version), one
 // command with its operands, and the command's own answer flags. Parsing only checks and
 // converts; nothing here touches a drive.
 #pragma once
@@ -35,6 +36,10 @@ struct CliRequest {
   Command command = Command::kNone;
   bool help = false;  // --help: the command's help (or the general one) instead of running it
   bool yes = false;   // --yes: Yes to every confirmation and warning
+  bool version = false;  // --version: the version line instead of running a command
+  bool quiet = false;    // --quiet: log lines go only to the log file, not to the terminal
+  bool json = false;     // --json: list prints the drive table as JSON
+  std::string log_path;  // --log FILE; "" for the default place
   std::vector<std::string> drive_paths;
   std::optional<uint32_t> limit_sectors;  // --limit
   std::optional<int32_t> cluster_bytes;   // --cluster

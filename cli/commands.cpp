@@ -221,7 +221,9 @@ int Operate(const CliRequest& request) {
   const OperationStart nothing_to_disable = [] {};
   switch (request.command) {
     case Command::kList:
-      std::fputs(RenderDriveList(DriveTable).c_str(), stdout);
+      std::fputs(
+          (request.json ? RenderDriveListJson(DriveTable) : RenderDriveList(DriveTable)).c_str(),
+          stdout);
       std::fflush(stdout);
       return 0;
     case Command::kInspect:
@@ -306,7 +308,11 @@ int RunCommand(const CliRequest& request) {
   ProgressDisplay progress(stderr, ::isatty(STDERR_FILENO) == 1,
                            [&meter] { return meter.bytes_written(); });
   TerminalFrontEnd front_end(PolicyFor(request, terminal), stdout, stderr, stdin, &progress);
+  front_end.SetQuiet(request.quiet);
   Registration registration(&front_end);
+  const std::string log_path = SetUpLogFile(request.log_path);
+  if (!request.quiet)
+    std::fprintf(stderr, "Log file: %s\n", log_path.c_str());
 
   if (request.command == Command::kDemo) {
     LogRunStart();
@@ -340,6 +346,10 @@ int RunCli(const std::vector<std::string>& args) {
     return kExitUsage;
   }
   const CliRequest& request = parsed.request;
+  if (request.version && !request.help) {
+    std::printf("%s\n", VersionLogLine().c_str());
+    return kExitDone;
+  }
   if (request.help) {
     std::fputs(
         (request.command == Command::kNone ? GeneralHelp() : CommandHelp(request.command)).c_str(),

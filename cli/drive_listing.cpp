@@ -23,7 +23,52 @@ std::string Padded(const std::string& text, size_t width) {
   return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
 }
 
+// A JSON string: quotes, backslashes and control characters escaped.
+std::string JsonString(const std::string& text) {
+  std::string json = "\"";
+  for (char c : text) {
+    if (c == '"' || c == '\\') {
+      json += '\\';
+      json += c;
+    } else if (static_cast<unsigned char>(c) < 0x20) {
+      json += Format("\\u%04x", static_cast<unsigned>(c));
+    } else {
+      json += c;
+    }
+  }
+  return json + "\"";
+}
+
+const char* JsonBool(int flag) {
+  return flag != 0 ? "true" : "false";
+}
+
+// Built by concatenation: a long device path must not be cut at the 1000-byte format buffer.
+std::string JsonRow(int index, const DriveInfo& drive) {
+  return "    {\"index\": " + std::to_string(index) +
+         ", \"device\": " + JsonString(drive.device_path) +
+         ", \"model\": " + JsonString(drive.model) +
+         ", \"size_sectors\": " + std::to_string(drive.size_sectors) +
+         ", \"size_gb\": " + std::to_string(drive.size_gb) +
+         ", \"status\": " + JsonString(DriveStatusText(drive)) +
+         ", \"is_replaytv\": " + JsonBool(drive.is_replaytv) +
+         ", \"rtv4000\": " + JsonBool(drive.rtv4000) +
+         ", \"unreadable\": " + JsonBool(drive.unreadable) +
+         ", \"dual_position\": " + std::to_string(drive.dual_position) +
+         ", \"patched\": " + JsonBool(drive.patched) +
+         ", \"system_disk\": " + JsonBool(drive.system_disk) + "}";
+}
+
 }  // namespace
+
+std::string RenderDriveListJson(const std::array<DriveInfo, kMaxDrives>& drives) {
+  std::string json = "{\n  \"drives\": [\n";
+  for (int i = 0; i <= LastRow(drives); ++i) {
+    json += JsonRow(i, drives[static_cast<size_t>(i)]);
+    json += i == LastRow(drives) ? "\n" : ",\n";
+  }
+  return json + "  ]\n}\n";
+}
 
 std::string DriveStatusText(const DriveInfo& drive) {
   return drive.size_sectors == 0 ? "Empty" : DriveListStatus(drive).text;

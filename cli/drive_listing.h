@@ -16,4 +16,9 @@ std::string DriveStatusText(const DriveInfo& drive);
 // A table with the columns Index, Device, Model, Size ("%d GB") and Status, one line per row.
 std::string RenderDriveList(const std::array<DriveInfo, kMaxDrives>& drives);
 
+// The same rows as JSON, as lsblk --json gives its table: {"drives": [{"index": 0, "device":
+// ..., "model": ..., "size_sectors": ..., "size_gb": ..., "status": ..., and each flag of the
+// classification}, ...]}.
+std::string RenderDriveListJson(const std::array<DriveInfo, kMaxDrives>& drives);
+
 }  // namespace quillmar::cli

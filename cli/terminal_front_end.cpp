@@ -54,9 +54,9 @@ std::string RenderBox(const std::string& caption, const std::string& text) {
   return box + "\n";
 }
 
-TerminalFrontEnd::TerminalFrontEnd(AnswerPolicy policy, std::FILE* out, std::FILE* err,
+TerminalFrontEnd::TerminalFrontEnd(AnswerPolicy policy, std::FILE* /*out*/, std::FILE* err,
                                    std::FILE* in, ProgressDisplay* progress)
-    : policy_(std::move(policy)), out_(out), err_(err), in_(in), progress_(progress) {}
+    : policy_(std::move(policy)), err_(err), in_(in), progress_(progress) {}
 
 void TerminalFrontEnd::Write(std::FILE* stream, const std::string& text) {
   if (progress_ != nullptr)
@@ -68,11 +68,13 @@ void TerminalFrontEnd::Write(std::FILE* stream, const std::string& text) {
 }
 
 void TerminalFrontEnd::AddLogLine(const std::string& text) {
-  Write(out_, text + "\n");
+  if (quiet_ && text.rfind("*** ERROR", 0) != 0 && text.rfind("*** WARNING", 0) != 0)
+    return;
+  Write(err_, text + "\n");
 }
 
 void TerminalFrontEnd::ShowMessage(const std::string& text, const std::string& caption) {
-  Write(out_, RenderBox(caption, text));
+  Write(err_, RenderBox(caption, text));
 }
 
 int TerminalFrontEnd::AskYesNo(const std::string& text, const std::string& caption) {

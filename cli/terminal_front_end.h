@@ -1,6 +1,7 @@
-// The front-end of quillmar-cli: log lines and message boxes on standard output, questions on
-// standard error with their caption, answered by a flag, by --yes, or on the terminal; a
-// question that finds no answer is answered No and remembered, so the command can fail.
+// The front-end of quillmar-cli: log lines, message boxes and questions on standard error (the
+// results of a command alone go to standard output), questions with their caption, answered by
+// a flag, by --yes, or on the terminal; a question that finds no answer is answered No and
+// remembered, so the command can fail.
 #pragma once
 
 #include <cstdio>
@@ -40,6 +41,7 @@ std::string RenderBox(const std::string& caption, const std::string& text);
 
 class TerminalFrontEnd final : public FrontEnd {
  public:
+  // out: standard output, which the front-end leaves to the command's results.
   TerminalFrontEnd(AnswerPolicy policy, std::FILE* out, std::FILE* err, std::FILE* in,
                    ProgressDisplay* progress);
 
@@ -48,6 +50,9 @@ class TerminalFrontEnd final : public FrontEnd {
   // From here on every question is answered No (one of them would find no answer, and the
   // command must not write anything before it finds that out).
   void DeclineEverything() { policy_.decline_everything = true; }
+  // --quiet: log lines stay off the terminal, but for errors and warnings ("*** ERROR",
+  // "*** WARNING"); boxes and questions still show.
+  void SetQuiet(bool quiet) { quiet_ = quiet; }
 
   void AddLogLine(const std::string& text) override;
   void ShowMessage(const std::string& text, const std::string& caption) override;
@@ -65,11 +70,11 @@ class TerminalFrontEnd final : public FrontEnd {
   void Write(std::FILE* stream, const std::string& text);
 
   AnswerPolicy policy_;
-  std::FILE* out_;
   std::FILE* err_;
   std::FILE* in_;
   ProgressDisplay* progress_;
   bool unanswered_ = false;
+  bool quiet_ = false;
 };
 
 }  // namespace quillmar::cli

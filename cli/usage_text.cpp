@@ -3,8 +3,7 @@
 namespace quillmar::cli {
 namespace {
 
-constexpr const char* kGlobalSynopsis =
-    "quillmar-cli [--drive PATH]... [--limit SECTORS] [--cluster BYTES] [--yes] COMMAND ...";
+constexpr const char* kGlobalSynopsis = "quillmar-cli [--drive PATH]... [OPTIONS] COMMAND ...";
 
 constexpr const char* kExitStatus =
     "Exit status:\n"
@@ -33,7 +32,16 @@ constexpr const char* kGlobalOptions =
     "                   otherwise its own choice too, with a line saying why. The\n"
     "                   window's second number.\n"
     "  --yes, -y        answer Yes to every confirmation and warning\n"
-    "  --help, -h       show this help, or the command's help after a command\n";
+    "  --quiet, -q      keep the log lines off the terminal (the log file still gets\n"
+    "                   them; questions, errors and warnings still show)\n"
+    "  --log FILE       append the log to FILE instead of quillmar.log in the current\n"
+    "                   folder (or, where that cannot be written or is /, in\n"
+    "                   $XDG_STATE_HOME/quillmar/, by default ~/.local/state/quillmar/)\n"
+    "  --help, -h       show this help, or the command's help after a command\n"
+    "  --version, -V    show the version line\n"
+    "\n"
+    "Results (the list, the inspection report, the demo's options) go to standard output;\n"
+    "log lines, messages and questions to standard error.\n";
 
 constexpr const char* kSafetyOptions =
     "Safety nets (where the command takes them):\n"
@@ -72,10 +80,12 @@ struct HelpEntry {
 };
 
 const HelpEntry kHelp[] = {
-    {Command::kList, "list", "list the drives with size and ReplayTV status",
+    {Command::kList, "list [--json]", "list the drives with size and ReplayTV status",
      "Probes and classifies the drives and lists them as the window does: index, device,\n"
      "model, size and status (\"ReplayTV Disk\", \"RTV4000 Disk 1 of 2\", \"NOT a ReplayTV\n"
-     "Disk\", ..., with \", NEEDS TO BE PATCHED\" where the partitions do not fill the disk).\n"},
+     "Disk\", ..., with \", NEEDS TO BE PATCHED\" where the partitions do not fill the disk).\n\n"
+     "  --json  print the table as JSON: index, device, model, size_sectors, size_gb,\n"
+     "          status and each flag of the classification\n"},
     {Command::kInspect, "inspect DRIVE", "report the ReplayTV structures of a drive",
      "Reads the partition block, the volume sequence block and the file-system blocks of\n"
      "drive DRIVE and reports them; for disk 1 of a two-drive system the listed disk 2 of 2\n"

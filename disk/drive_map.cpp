@@ -153,4 +153,12 @@ std::string DrivePathsProblem(const std::vector<std::string>& paths) {
   return "";
 }
 
+bool DrivePathsGiven() {
+  return !g_explicitPaths.empty();
+}
+
+void ForgetMachineDisks() {
+  g_machineDisks.reset();
+}
+
 }  // namespace quillmar

@@ -11,6 +11,12 @@ namespace quillmar {
 // Uses these paths as drives 0, 1, 2, ... (at most 16); an empty list returns to the default.
 void SetDrivePaths(const std::vector<std::string>& paths);
 
+// Whether drives were named with --drive (not the machine's own disks).
+bool DrivePathsGiven();
+
+// The machine's disks are looked up afresh at the next use (disks plugged in since).
+void ForgetMachineDisks();
+
 // The path of drive index i, or "" when no drive is mapped there.
 std::string DrivePath(int index);
 

@@ -8,7 +8,7 @@
 int main(int argc, char** argv) {
   using quillmar::CQuillmarApp;
   if (CQuillmarApp::WantsUsage({argv + 1, argv + argc}))
-    return CQuillmarApp::ShowUsage();
+    return CQuillmarApp::ShowUsage({argv + 1, argv + argc});
   QApplication qt(argc, argv);
   return CQuillmarApp().InitInstance({argv + 1, argv + argc});
 }

@@ -2,17 +2,33 @@
 
 #include <cstdio>
 
+#include "base/build_info.h"
 #include "base/command_line.h"
+#include "base/log.h"
 #include "gui/quillmar_dlg.h"
+#include "gui/window_geometry.h"
 #include "disk/drive_map.h"
 
 namespace quillmar {
 namespace {
 
 constexpr char kUsage[] =
-    "usage: quillmar [--drive PATH]... [SIZE_LIMIT [CLUSTER_SIZE]]\n"
+    "Usage: quillmar [--drive PATH]... [--log FILE] [SIZE_LIMIT [CLUSTER_SIZE]]\n"
+    "\n"
+    "The desktop window that prepares hard disks for ReplayTV recorders: it lists the\n"
+    "drives, copies a recorder's system area, MPEG and Photo partitions to a new disk,\n"
+    "patches the new disk, joins two disks, and backs up and restores the system area.\n"
+    "The machine's own disks need administrator rights: start it from the desktop's\n"
+    "menu, which asks for the password, or with sudo quillmar.\n"
+    "\n"
+    "Options:\n"
     "  --drive PATH   use this image file or device as the next drive (0, 1, 2, ...)\n"
     "                 instead of the machine's disks; may be given up to 16 times\n"
+    "  --log FILE     append the log to FILE instead of quillmar.log in the current\n"
+    "                 folder (or, where that cannot be written or is /, in\n"
+    "                 $XDG_STATE_HOME/quillmar/, by default ~/.local/state/quillmar/)\n"
+    "  --help         show this help\n"
+    "  --version      show the version line\n"
     "  SIZE_LIMIT     largest drive size in 512-byte sectors (0: 2000000000, 1024 GB)\n"
     "  CLUSTER_SIZE   MPEG cluster size in bytes for a reformat with larger clusters\n";
 
@@ -21,13 +37,15 @@ constexpr char kUsage[] =
 int CQuillmarApp::InitInstance(const std::vector<std::string>& args) {
   const StartupOptions options = SplitStartupArguments(args);
   if (WantsUsage(args))
-    return ShowUsage();
+    return ShowUsage(args);
   for (const std::string& option : options.other_options) {
     std::fprintf(stderr, "quillmar: unknown option %s\n%s", option.c_str(), kUsage);
     return 2;
   }
-  if (options.missing_drive_argument) {
-    std::fprintf(stderr, "quillmar: --drive needs a path\n%s", kUsage);
+  if (options.missing_drive_argument || options.missing_log_argument) {
+    std::fprintf(stderr, "quillmar: %s\n%s",
+                 options.missing_log_argument ? "--log needs a file" : "--drive needs a path",
+                 kUsage);
     return 2;
   }
   if (std::string problem = DrivePathsProblem(options.drive_paths); !problem.empty()) {
@@ -37,21 +55,32 @@ int CQuillmarApp::InitInstance(const std::vector<std::string>& args) {
   if (!options.drive_paths.empty())
     SetDrivePaths(options.drive_paths);
   ApplyCommandLineTail(options.tail);
+  std::fprintf(stderr, "Log file: %s\n", SetUpLogFile(options.log_path).c_str());
 
   CQuillmarDlg dlg;
+  RestoreWindowGeometry(&dlg);
   dlg.exec();
+  SaveWindowGeometry(&dlg);
   return 0;
 }
 
 bool CQuillmarApp::WantsUsage(const std::vector<std::string>& args) {
   for (const std::string& arg : args) {
-    if (arg == "--help")
+    if (arg == "--help" || arg == "--version")
       return true;
   }
   return false;
 }
 
-int CQuillmarApp::ShowUsage() {
+int CQuillmarApp::ShowUsage(const std::vector<std::string>& args) {
+  for (const std::string& arg : args) {
+    if (arg == "--help")
+      break;
+    if (arg == "--version") {
+      std::printf("%s\n", VersionLogLine().c_str());
+      return 0;
+    }
+  }
   std::fputs(kUsage, stdout);
   return 0;
 }

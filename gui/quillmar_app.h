@@ -13,10 +13,11 @@ class CQuillmarApp {
   // Returns the process's exit status: 0, or 2 for a command line it cannot use.
   int InitInstance(const std::vector<std::string>& args);
 
-  // "--help" anywhere on the command line: the usage goes to stdout and no window opens (looked
-  // for before the window system starts, so it works without a display).
+  // "--help" or "--version" anywhere on the command line: the usage or the version line goes to
+  // stdout and no window opens (looked for before the window system starts, so it works
+  // without a display). The first of the two named wins.
   static bool WantsUsage(const std::vector<std::string>& args);
-  static int ShowUsage();
+  static int ShowUsage(const std::vector<std::string>& args);
 };
 
 }  // namespace quillmar

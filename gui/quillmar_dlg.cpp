@@ -27,9 +27,12 @@
 #include "base/log.h"
 #include "base/settings.h"
 #include "disk/copy_stop.h"
+#include "disk/drive_map.h"
 #include "drives/classify.h"
 #include "gui/about_dlg.h"
+#include "gui/drive_list_view.h"
 #include "gui/progress_row.h"
+#include "gui/rights_notice.h"
 #include "ops/operations.h"
 #include "ops/photo_sizes.h"
 
@@ -43,9 +46,6 @@ namespace quillmar {
 namespace {
 
 constexpr int kStartupTickMs = 100;
-constexpr int kIndexColumn = 1;
-constexpr int kSizeColumn = 2;
-constexpr int kStatusColumn = 3;
 
 QIcon LoadIcon(const QString& name) {
   QIcon icon;
@@ -181,6 +181,7 @@ void CQuillmarDlg::CreateControls() {
   m_aboutAction->setObjectName("IDM_ABOUTBOX");
   m_aboutAction->setShortcut(QKeySequence::HelpContents);
   addAction(m_aboutAction);
+  CreateRescanAction();
   setContextMenuPolicy(Qt::ActionsContextMenu);
   m_aboutButton = new QToolButton(this);
   m_aboutButton->setObjectName("AboutButton");
@@ -324,26 +325,7 @@ void CQuillmarDlg::InitDriveList() {
   m_imageList = {LoadIcon("question"), LoadIcon("computer"), LoadIcon("replaytv"),
                  LoadIcon("disk1of2"), LoadIcon("disk2of2")};
   m_driveList->setIconSize(QSize(16, 16));
-  m_driveList->setHeaderLabels({"Drive ID", "Index", "Size", "Status"});
-  QTreeWidgetItem* header = m_driveList->headerItem();
-  header->setTextAlignment(kIndexColumn, Qt::AlignCenter);
-  header->setTextAlignment(kSizeColumn, Qt::AlignCenter);
-
-  const QFontMetrics metrics = m_driveList->fontMetrics();
-  const int padding = 2 * metrics.averageCharWidth() + 8;
-  const int index_width = std::max(40, metrics.horizontalAdvance("Index") + padding);
-  const int size_width = std::max(60, metrics.horizontalAdvance("1024 GB") + padding);
-  const int id_width = metrics.averageCharWidth() * 26;
-  m_driveList->setColumnWidth(0, id_width);
-  m_driveList->setColumnWidth(kIndexColumn, index_width);
-  m_driveList->setColumnWidth(kSizeColumn, size_width);
-  m_driveList->header()->setStretchLastSection(true);
-  // Room for six drives without scrolling; more rows scroll.
-  m_driveList->setMinimumHeight(m_driveList->header()->sizeHint().height() +
-                                6 * std::max(metrics.height(), 16) + 6 * 4 + 4);
-  m_driveList->setMinimumWidth(id_width + index_width + size_width +
-                               metrics.horizontalAdvance("RTV4000 Disk, NEEDS TO BE PATCHED") +
-                               padding);
+  SizeDriveListColumns();
 }
 
 void CQuillmarDlg::OnTimer() {
@@ -352,6 +334,20 @@ void CQuillmarDlg::OnTimer() {
   LogRunStart();
   RefreshDriveList();
   UpdateButtons();
+  ExplainMissingRights();
+}
+
+void CQuillmarDlg::OnRescan() {
+  if (operationRunning())
+    return;
+  const std::array<DriveInfo, kMaxDrives> before = DriveTable;
+  const QList<QTreeWidgetItem*> selected = m_driveList->selectedItems();
+  const int row = selected.isEmpty() ? -1 : m_driveList->indexOfTopLevelItem(selected.first());
+  RunOperation([] {
+    ForgetMachineDisks();
+    g_probePending = true;
+  });
+  KeepSameDisks(before, row);
 }
 
 void CQuillmarDlg::RefreshDriveList() {
@@ -382,6 +378,7 @@ void CQuillmarDlg::RefreshDriveList() {
                    QString::fromStdString(Format("%d GB", static_cast<int>(drive.size_gb))));
       row->setText(kIndexColumn, QString::number(i));
     }
+    ShowDevicePath(row, drive);
     m_driveList->addTopLevelItem(row);
   }
 }

@@ -33,6 +33,7 @@ class QRadioButton;
 class QTimer;
 class QToolButton;
 class QTreeWidget;
+class QTreeWidgetItem;
 
 namespace quillmar {
 
@@ -61,6 +62,9 @@ class CQuillmarDlg : public QDialog {
 
   // Opens the about box (context menu, F1 and the small button next to Exit).
   void OnAboutBox();
+  // Probes the drives again (F5 and the context menu), for disks plugged in after the start;
+  // the source, the target and the selected row stay while the same disks are at their indexes.
+  void OnRescan();
 
  protected:
   // Every close request (Exit, Esc, Enter, the close box) arrives here; one made during an
@@ -76,6 +80,10 @@ class CQuillmarDlg : public QDialog {
   void SetTabOrder();
   void OnInitDialog();
   void InitDriveList();
+  void SizeDriveListColumns();
+  void ShowDevicePath(QTreeWidgetItem* row, const DriveInfo& drive);
+  void CreateRescanAction();
+  void KeepSameDisks(const std::array<DriveInfo, kMaxDrives>& before, int row);
 
   void OnTimer();
   void RefreshDriveList();
@@ -140,6 +148,7 @@ class CQuillmarDlg : public QDialog {
   QProgressBar* m_progress = nullptr;   // IDC_PROGRESS
   QPushButton* m_cancelCopy = nullptr;  // stops a running copy
   QAction* m_aboutAction = nullptr;     // "&About Quillmar..."
+  QAction* m_rescanAction = nullptr;    // "&Rescan drives" (F5)
   QToolButton* m_aboutButton = nullptr;
 
   int m_nSystemType = 0;  // 0 single-drive system, 1 dual-drive system

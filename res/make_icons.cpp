@@ -1,5 +1,6 @@
-// Draws the program's icons once and writes them as PNG files (16 x 16 and 32 x 32 each) into
-// the folder given on the command line. The PNGs are committed under res/icons; run this again
+// Draws the program's icons once and writes them as PNG files (16 x 16 and 32 x 32 each, the
+// program's own icon also in the larger sizes of the desktop's icon theme) into the folder given
+// on the command line. The PNGs are committed under res/icons; run this again
 // only to change a picture:  quillmar-make-icons res/icons
 #include <QColor>
 #include <QFont>
@@ -10,6 +11,8 @@
 #include <QString>
 #include <cstdio>
 #include <functional>
+#include <string_view>
+#include <vector>
 
 namespace {
 
@@ -117,7 +120,9 @@ int main(int argc, char** argv) {
       {"question", PaintQuestion},
   };
   for (const auto& icon : icons) {
-    for (int size : {16, 32}) {
+    const bool program_icon = std::string_view(icon.name) == "mainframe";
+    for (int size :
+         program_icon ? std::vector<int>{16, 32, 48, 64, 128, 256} : std::vector<int>{16, 32}) {
       if (!WriteIcon(folder, icon.name, size, icon.paint))
         return 1;
     }

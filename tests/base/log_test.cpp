@@ -1,10 +1,15 @@
 #include "base/log.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <fstream>
 #include <sstream>
 
+#include "base/log_file.h"
+#include "drives/rights_notice.h"
+#include "disk/drive_map.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/temp_dir.h"
 
@@ -68,12 +73,103 @@ TEST(LogFacility, TwoRunsAppendToTheSameFileAndEveryLineIsFlushed) {
   EXPECT_EQ(ReadFile(log), "run 1 line\nrun 2 line\n");
 }
 
-TEST(LogFacility, UnwritableLogFileKeepsTheListAndRetries) {
+// What stands at the log file's path: each is refused, the list keeps every line, one warning
+// says why, and a file a link points to is left alone.
+struct UnwritableCase {
+  const char* name;
+  const char* cause;  // in the warning
+  void (*plant)(const TempDir& dir, const std::string& log);
+};
+
+class UnwritableLogFile : public ::testing::TestWithParam<UnwritableCase> {};
+
+TEST_P(UnwritableLogFile, KeepsTheListWarnsOnceAndTouchesNothing) {
   TempDir dir;
-  ScriptedFrontEnd ui(true, dir.File("missing-folder/quillmar.log"));
+  const std::string log = dir.File("quillmar.log");
+  std::ofstream(dir.File("drive.img")) << "image";
+  GetParam().plant(dir, log);
+  ScriptedFrontEnd ui(true, log);
+  const bool drop_root = ::geteuid() == 0 && std::string(GetParam().name) == "ReadOnlyFile";
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+  ASSERT_TRUE(!drop_root || ::seteuid(65534) == 0);  // root writes any file; nobody cannot
   LogLine("one");
   LogLine("two");
-  EXPECT_EQ(ui.lines().size(), 2u);
+  ASSERT_TRUE(!drop_root || ::seteuid(0) == 0);
+  ASSERT_EQ(ui.lines().size(), 3u) << ui.Transcript();
+  EXPECT_EQ(ui.lines()[1], "*** WARNING: The log file " + log + " cannot be written (" +
+                               GetParam().cause + "); this run's lines are not saved.");
+  EXPECT_EQ(ui.lines()[2], "two");
+  EXPECT_EQ(ReadFile(dir.File("drive.img")), "image");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnwritableLogFile,
+    ::testing::Values(UnwritableCase{"LinkToADriveImage", "it is a symbolic link",
+                                     [](const TempDir& d, const std::string& log) {
+                                       ASSERT_EQ(
+                                           ::symlink(d.File("drive.img").c_str(), log.c_str()), 0);
+                                     }},
+                      UnwritableCase{"DanglingLink", "it is a symbolic link",
+                                     [](const TempDir& d, const std::string& log) {
+                                       ASSERT_EQ(::symlink(d.File("gone").c_str(), log.c_str()), 0);
+                                     }},
+                      UnwritableCase{"Folder", "it is a folder",
+                                     [](const TempDir&, const std::string& log) {
+                                       ASSERT_EQ(::mkdir(log.c_str(), 0755), 0);
+                                     }},
+                      UnwritableCase{"ReadOnlyFile", "Permission denied",
+                                     [](const TempDir&, const std::string& log) {
+                                       std::ofstream(log) << "";
+                                       ASSERT_EQ(::chmod(log.c_str(), 0444), 0);
+                                     }}),
+    [](const ::testing::TestParamInfo<UnwritableCase>& row) { return row.param.name; });
+
+TEST(LogFilePlace, TheCurrentFolderWhenWritableElseTheStateFolder) {
+  struct Row {
+    LogPlace place;
+    const char* expected;
+  };
+  const Row rows[] = {
+      {{"/home/ann/disks", true, "", "/home/ann"}, "/home/ann/disks/quillmar.log"},
+      {{"/home/ann/disks", false, "", "/home/ann"}, "/home/ann/.local/state/quillmar/quillmar.log"},
+      {{"/", true, "", "/home/ann"}, "/home/ann/.local/state/quillmar/quillmar.log"},
+      {{"/", true, "/var/ann", "/home/ann"}, "/var/ann/quillmar/quillmar.log"},
+  };
+  for (const Row& row : rows)
+    EXPECT_EQ(ChooseLogFilePath(row.place), row.expected) << row.place.cwd;
+}
+
+TEST(LogFacility, TheDefaultPlaceGetsItsFoldersMade) {
+  TempDir dir;
+  ScriptedFrontEnd ui(true);
+  ASSERT_EQ(::setenv("XDG_STATE_HOME", dir.path().c_str(), 1), 0);
+  char cwd[4096];
+  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+  ASSERT_EQ(::chdir("/"), 0);
+  const std::string path = SetUpLogFile("");
+  ASSERT_EQ(::chdir(cwd), 0);
+  ::unsetenv("XDG_STATE_HOME");
+  EXPECT_EQ(path, dir.File("quillmar/quillmar.log"));
+  LogLine("from the menu");
+  EXPECT_EQ(ReadFile(path), "from the menu\n");
+}
+
+// Without root the machine's disks would only list as "Empty": one box says how to get rights.
+TEST(RightsNotice, IsShownWithoutRootUnlessDrivesWereNamed) {
+  TempDir dir;
+  for (bool named : {false, true}) {
+    ScriptedFrontEnd ui(true, dir.File("quillmar.log"));
+    SetDrivePaths(named ? std::vector<std::string>{"old.img"} : std::vector<std::string>{});
+    const bool was_root = ::geteuid() == 0;
+    ASSERT_TRUE(!was_root || ::seteuid(65534) == 0);
+    ExplainMissingRights();
+    ASSERT_TRUE(!was_root || ::seteuid(0) == 0);
+    ASSERT_EQ(ui.boxes().size(), named ? 0u : 1u);
+    if (!named) {
+      EXPECT_EQ(ui.boxes()[0].caption, "Administrator rights needed");
+    }
+  }
+  SetDrivePaths({});
 }
 
 TEST(LogFacility, LogAndShowLogsBeforeTheBoxAppears) {

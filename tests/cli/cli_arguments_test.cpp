@@ -15,8 +15,9 @@ using cli::ParseCliArguments;
 using cli::ParseResult;
 
 TEST(CliArguments, GlobalOptionsGoBeforeOrAfterTheCommand) {
-  ParseResult r = ParseCliArguments({"--drive", "old.img", "--yes", "mirror", "0",
-                                     "--drive=new.img", "1", "--limit", "267386880"});
+  ParseResult r =
+      ParseCliArguments({"--drive", "old.img", "--yes", "mirror", "0", "--drive=new.img", "1",
+                         "--limit", "267386880", "-q", "--log", "run.log"});
   ASSERT_TRUE(r.ok()) << r.error;
   EXPECT_EQ(r.request.command, Command::kMirror);
   EXPECT_EQ(r.request.drive_paths, (std::vector<std::string>{"old.img", "new.img"}));
@@ -24,6 +25,8 @@ TEST(CliArguments, GlobalOptionsGoBeforeOrAfterTheCommand) {
   EXPECT_TRUE(r.request.yes);
   EXPECT_EQ(r.request.limit_sectors, 267386880u);
   EXPECT_FALSE(r.request.cluster_bytes.has_value());
+  EXPECT_TRUE(r.request.quiet);
+  EXPECT_EQ(r.request.log_path, "run.log");
 }
 
 TEST(CliArguments, PatchFlagsSetTheAnswers) {
@@ -146,7 +149,9 @@ INSTANTIATE_TEST_SUITE_P(
                       BadLine{{"--cluster", "2147483648", "list"}, "--cluster"},
                       BadLine{{"list", "--drive"}, "needs a value"},
                       BadLine{{"backup", "0", ""}, "must not be empty"},
-                      BadLine{{"join", "2", "2"}, "two different drives"}),
+                      BadLine{{"join", "2", "2"}, "two different drives"},
+                      BadLine{{"inspect", "0", "--json"}, "--json does not apply to 'inspect'"},
+                      BadLine{{"list", "--log="}, "--log needs a file"}),
     testing::WordsName());
 
 TEST(CliArguments, HelpNamesTheCommandEvenWhenTheRestIsIncomplete) {
@@ -160,6 +165,8 @@ TEST(CliArguments, HelpNamesTheCommandEvenWhenTheRestIsIncomplete) {
   EXPECT_EQ(general.request.command, Command::kNone);
 
   EXPECT_FALSE(ParseCliArguments({"frobnicate", "--help"}).ok());
+  EXPECT_TRUE(ParseCliArguments({"--version"}).request.version);
+  EXPECT_TRUE(ParseCliArguments({"--version"}).ok());
 }
 
 struct TailCase {

@@ -119,7 +119,7 @@ TEST_F(CliBinary, DemoDrivesAreAnOldReplayTvDiskAndABlankOne) {
 
   CliRun list = RunOnDrives({"list"});
   ASSERT_EQ(list.status, 0) << list.err;
-  EXPECT_TRUE(Contains(list.out, "Quillmar version 2.4, built on ")) << list.out;
+  EXPECT_TRUE(Contains(list.err, "Quillmar version 2.4, built on ")) << list.err;
   std::string old_row = ListRow(list.out, 0);
   std::string new_row = ListRow(list.out, 1);
   // The old disk's partitions fill it: a recorder's disk as it comes out of the recorder.
@@ -140,6 +140,36 @@ TEST_F(CliBinary, DemoDrivesAreAnOldReplayTvDiskAndABlankOne) {
   }
   ASSERT_EQ(version_lines.size(), 2u);
   EXPECT_EQ(version_lines[0], 0u);
+}
+
+// Results alone on standard output, so that "list > drives.txt" holds only the table; the log on
+// standard error and in the log file, which --quiet keeps off the terminal only.
+TEST_F(CliBinary, ResultsOnStandardOutputTheLogOnStandardErrorAndInItsFile) {
+  MakeDemoDrives();
+  const std::string version = "Quillmar version 2.4, built on ";
+  CliRun list = RunOnDrives({"list"});
+  EXPECT_EQ(list.out.rfind("Index  Device", 0), 0u) << list.out;
+  EXPECT_EQ(std::count(list.out.begin(), list.out.end(), '\n'), 3) << list.out;
+  EXPECT_EQ(list.err.rfind("Log file: " + dir_.File("quillmar.log") + "\n" + version, 0), 0u)
+      << list.err;
+
+  std::ofstream(dir_.File("quillmar.log"), std::ios::trunc).close();
+  CliRun quiet = RunOnDrives({"list", "--quiet", "--json"});
+  EXPECT_EQ(quiet.err, "");
+  EXPECT_TRUE(Contains(testing::ReadText(dir_.File("quillmar.log")), version));
+  std::ofstream(dir_.File("list.json")) << quiet.out;
+  CliRun parsed = testing::RunTool("jq -r '.drives[1] | .device, .size_sectors, .is_replaytv' " +
+                                   dir_.File("list.json"));
+  EXPECT_EQ(parsed.out, New() + "\n6291456\nfalse\n") << quiet.out << parsed.err;
+
+  // Started from the menu the current folder is "/": the log goes to the state folder.
+  ASSERT_EQ(::setenv("XDG_STATE_HOME", dir_.File("state").c_str(), 1), 0);
+  CliRun menu = RunCliBinary({"--drive", Old(), "list"}, "/");
+  ::unsetenv("XDG_STATE_HOME");
+  EXPECT_TRUE(Contains(testing::ReadText(dir_.File("state/quillmar/quillmar.log")), version))
+      << menu.err;
+  CliRun chosen = RunOnDrives({"--log", dir_.File("chosen.log"), "list"});
+  EXPECT_TRUE(Contains(testing::ReadText(dir_.File("chosen.log")), version)) << chosen.err;
 }
 
 TEST_F(CliBinary, DemoNeverOverwritesExistingImages) {
@@ -198,8 +228,8 @@ TEST_F(CliBinary, TheWholeUpgradeRunsWithYes) {
   MakeDemoDrives();
   CliRun mirror = RunOnDrives({"--yes", "mirror", "0", "1"});
   ASSERT_EQ(mirror.status, 0) << mirror.out << mirror.err;
-  EXPECT_TRUE(Contains(mirror.out, "***** Copy Complete                     *****\n"));
-  EXPECT_TRUE(Contains(mirror.out, "[Done] Copy Complete\n")) << mirror.out;
+  EXPECT_TRUE(Contains(mirror.err, "***** Copy Complete                     *****\n"));
+  EXPECT_TRUE(Contains(mirror.err, "[Done] Copy Complete\n")) << mirror.err;
   EXPECT_TRUE(Contains(mirror.err, "[Proceed?] You are about to mirror disk " + Old()))
       << mirror.err;
   // 40,000 + 10,242 blocks: 25 MB.
@@ -210,11 +240,11 @@ TEST_F(CliBinary, TheWholeUpgradeRunsWithYes) {
 
   CliRun copy = RunOnDrives({"copy-mpeg", "0", "1", "-y"});
   ASSERT_EQ(copy.status, 0) << copy.out << copy.err;
-  EXPECT_TRUE(Contains(copy.out, "[Copy Complete] NOTE: You MUST now apply the patch")) << copy.out;
+  EXPECT_TRUE(Contains(copy.err, "[Copy Complete] NOTE: You MUST now apply the patch")) << copy.err;
 
   CliRun patch = RunOnDrives({"patch", "1", "--mpeg", "keep", "--yes"});
   ASSERT_EQ(patch.status, 0) << patch.out << patch.err;
-  EXPECT_TRUE(Contains(patch.out, "***** PATCH COMPLETE                    *****\n")) << patch.out;
+  EXPECT_TRUE(Contains(patch.err, "***** PATCH COMPLETE                    *****\n")) << patch.err;
   EXPECT_TRUE(Contains(patch.err, "[Reset MPEG partition] ** Do you want to reset")) << patch.err;
   EXPECT_TRUE(Contains(patch.err, "  -> No (--mpeg keep)")) << patch.err;
   EXPECT_FALSE(Contains(patch.err, "[Reformat MPEG partition]")) << patch.err;
@@ -297,7 +327,7 @@ TEST_F(CliBinary, RefusalsExitOne) {
   std::string before = ImageFingerprint(Old());
   CliRun same = RunOnDrives({"--yes", "mirror", "0", "0"});
   EXPECT_EQ(same.status, 1);
-  EXPECT_TRUE(Contains(same.out, "Source and Target disks MUST NOT be the same.")) << same.out;
+  EXPECT_TRUE(Contains(same.err, "Source and Target disks MUST NOT be the same.")) << same.err;
   EXPECT_EQ(ImageFingerprint(Old()), before);
 
   CliRun blank = RunOnDrives({"inspect", "1"});
@@ -350,13 +380,13 @@ TEST_F(CliBinary, TheLimitIsTheWindowsFirstNumber) {
   MakeDemoDrives();
   CliRun list = RunOnDrives({"--limit", "1000000", "list"});
   ASSERT_EQ(list.status, 0) << list.err;
-  EXPECT_TRUE(Contains(list.out, "Drive size will be limited to 1000000 sectors\n")) << list.out;
+  EXPECT_TRUE(Contains(list.err, "Drive size will be limited to 1000000 sectors\n")) << list.err;
   EXPECT_TRUE(Contains(ListRow(list.out, 0), "  0 GB  ")) << list.out;
 
   CliRun large = RunOnDrives({"--limit", "3000000000", "list"});
   ASSERT_EQ(large.status, 0) << large.err;
-  EXPECT_TRUE(Contains(large.out, "Drive size will be limited to 3000000000 sectors\n"))
-      << large.out;
+  EXPECT_TRUE(Contains(large.err, "Drive size will be limited to 3000000000 sectors\n"))
+      << large.err;
 }
 
 // Ctrl-C during a copy of about 1 GB: the copy stops at its next chunk with what it wrote on the

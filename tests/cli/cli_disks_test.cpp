@@ -59,8 +59,8 @@ TEST_F(CliDisks, PhotoPartitionIsCopiedAndKept) {
   EXPECT_TRUE(Contains(patch.err, "[Reformat photo partition] ** Do you want to reformat"))
       << patch.err;
   EXPECT_TRUE(Contains(patch.err, "  -> No (--format-photo no)")) << patch.err;
-  EXPECT_TRUE(Contains(patch.out, "  Photo partition size will be 20480 blocks (10MB)"))
-      << patch.out;
+  EXPECT_TRUE(Contains(patch.err, "  Photo partition size will be 20480 blocks (10MB)"))
+      << patch.err;
 
   list = Run({"list"});
   EXPECT_TRUE(RowEndsWith(list.out, 1, "RTV4000 Disk")) << list.out;
@@ -75,8 +75,8 @@ TEST_F(CliDisks, NewPhotoPartitionOfTheChosenSize) {
   CliRun patch = Run(
       {"patch", "1", "--yes", "--mpeg", "reformat", "--format-photo", "yes", "--photo", "50MB"});
   ASSERT_EQ(patch.status, 0) << patch.out << patch.err;
-  EXPECT_TRUE(Contains(patch.out, "  Photo partition size will be 102400 blocks (50MB)"))
-      << patch.out;
+  EXPECT_TRUE(Contains(patch.err, "  Photo partition size will be 102400 blocks (50MB)"))
+      << patch.err;
   EXPECT_EQ(Run({"inspect", "1"}).status, 0);
 }
 
@@ -97,7 +97,7 @@ TEST_F(CliDisks, JoinMakesATwoDriveSystemThatInspectsAsAPair) {
   ASSERT_TRUE(testing::MakeBlankImage(Second(), 600000));
   CliRun join = Run({"join", "0", "1", "--mpeg", "keep", "--format-photo", "yes", "--yes"});
   ASSERT_EQ(join.status, 0) << join.out << join.err;
-  EXPECT_TRUE(Contains(join.out, "***** ADDING SECOND DRIVE               *****\n")) << join.out;
+  EXPECT_TRUE(Contains(join.err, "***** ADDING SECOND DRIVE               *****\n")) << join.err;
   CliRun list = Run({"list"});
   EXPECT_TRUE(RowEndsWith(list.out, 0, "RTV4000 Disk 1 of 2")) << list.out;
   EXPECT_TRUE(RowEndsWith(list.out, 1, "RTV4000 Disk 2 of 2")) << list.out;

@@ -12,6 +12,8 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 
 namespace quillmar::testing {
 namespace {
@@ -193,6 +195,24 @@ std::string ImageFingerprint(const std::string& path) {
   std::snprintf(size, sizeof size, "size %lld", static_cast<long long>(end));
   ::close(fd);
   return fingerprint + size;
+}
+
+CliRun RunTool(const std::string& command_line) {
+  CliRun run;
+  std::FILE* pipe = ::popen(command_line.c_str(), "r");
+  if (pipe == nullptr)
+    return run;
+  char buffer[4096];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    run.out.append(buffer, n);
+  int status = ::pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
 bool Contains(const std::string& text, const std::string& fragment) {

@@ -34,6 +34,11 @@ CliRun RunCliOnTerminal(const std::vector<std::string>& args, const std::string&
 // written (a write of zeros into a hole makes a new extent and changes it too).
 std::string ImageFingerprint(const std::string& path);
 
+// A shell command line's exit status and standard output (its standard error is the test's).
+CliRun RunTool(const std::string& command_line);
+// The whole content of a text file; "" when it cannot be read.
+std::string ReadText(const std::string& path);
+
 bool Contains(const std::string& text, const std::string& fragment);
 // The row of drive index in the table of a 'list' output ("" when there is none).
 std::string ListRow(const std::string& list_output, int index);

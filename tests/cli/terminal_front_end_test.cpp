@@ -30,14 +30,21 @@ TEST(TerminalFrontEnd, BoxesShowCaptionAndTextWithItsLinesAligned) {
             "                      two\n");
 }
 
-TEST(TerminalFrontEnd, LogLinesAndBoxesGoToStandardOutput) {
-  Streams s;
-  TerminalFrontEnd front_end(AnswerPolicy{}, s.out.get(), s.err.get(), s.in.get(), nullptr);
-  front_end.AddLogLine("***** Patching partition block...");
-  front_end.ShowMessage("You must select a disk first.", "*** ERROR ***");
-  EXPECT_EQ(s.out.Text(),
-            "***** Patching partition block...\n[*** ERROR ***] You must select a disk first.\n");
-  EXPECT_EQ(s.err.Text(), "");
+// Standard output is left to the results; --quiet keeps all but errors and warnings off.
+TEST(TerminalFrontEnd, LogLinesAndBoxesGoToStandardErrorQuietKeepsOnlyProblemLines) {
+  for (bool quiet : {false, true}) {
+    Streams s;
+    TerminalFrontEnd front_end(AnswerPolicy{}, s.out.get(), s.err.get(), s.in.get(), nullptr);
+    front_end.SetQuiet(quiet);
+    front_end.AddLogLine("***** Patching partition block...");
+    front_end.AddLogLine("*** ERROR: reading block 0");
+    front_end.AddLogLine("*** WARNING: The log file x cannot be written");
+    front_end.ShowMessage("You must select a disk first.", "*** ERROR ***");
+    EXPECT_EQ(s.err.Text(), std::string(quiet ? "" : "***** Patching partition block...\n") +
+                                "*** ERROR: reading block 0\n*** WARNING: The log file x cannot "
+                                "be written\n[*** ERROR ***] You must select a disk first.\n");
+    EXPECT_EQ(s.out.Text(), "");
+  }
 }
 
 struct AnswerCase {

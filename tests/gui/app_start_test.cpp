@@ -6,6 +6,7 @@
 #include <QListWidget>
 #include <QTest>
 #include <QTimer>
+#include <fstream>
 
 #include "base/log.h"
 #include "gui/quillmar_app.h"
@@ -34,10 +35,7 @@ class AppStartTest : public QObject {
   std::unique_ptr<testing::GuiSession> session_;  // clean state and a folder
 
  private slots:
-  void init() {
-    session_ = std::make_unique<testing::GuiSession>();
-    SetLogFilePath(session_->File("quillmar.log"));
-  }
+  void init() { session_ = std::make_unique<testing::GuiSession>(); }
   void cleanup() { session_.reset(); }
 
   // The limit is logged and shrinks the listed size; a second name of the drive is left out.
@@ -69,8 +67,9 @@ class AppStartTest : public QObject {
       dlg->reject();
     });
     poll->start();
-    const int status = CQuillmarApp().InitInstance(
-        {"--drive", drive, "--drive", link, "267386880", "66000", "ignored"});
+    const std::string log_file = session_->File("chosen.log");
+    const int status = CQuillmarApp().InitInstance({"--drive", drive, "--drive", link, "--log",
+                                                     log_file, "267386880", "66000", "ignored"});
     delete poll;
     QCOMPARE(status, 0);
     QVERIFY(found);
@@ -84,6 +83,10 @@ class AppStartTest : public QObject {
     QCOMPARE(rows, 1);
     QVERIFY(log.contains(QString::fromStdString(link + " is the same disk as " + drive +
                                                 " (drive 0); it is left out of the drive list")));
+    std::ifstream chosen(log_file);  // --log chose the file: the run's first line is there
+    std::string first;
+    QVERIFY(std::getline(chosen, first));
+    QCOMPARE(QString::fromStdString(first), log[0]);
   }
 
   void unusableCommandLineOpensNoWindow_data() {
@@ -96,6 +99,7 @@ class AppStartTest : public QObject {
     for (int i = 0; i < 17; ++i)
       seventeen << "--drive" << QCoreApplication::applicationFilePath();
     QTest::newRow("a 17th --drive") << seventeen;
+    QTest::newRow("--log without a file") << QStringList{"--log="};
   }
 
   void unusableCommandLineOpensNoWindow() {

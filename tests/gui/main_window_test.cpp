@@ -98,6 +98,7 @@ class MainWindowTest : public testing::SessionTest {
         QVERIFY2(!item->text(0).isEmpty(), qPrintable(where));
         QCOMPARE(item->text(0), Model(i));
         QCOMPARE(item->text(1), QString::number(i));
+        QCOMPARE(item->text(4), QString::fromStdString(drives_[static_cast<size_t>(i)]));
       }
       QCOMPARE(item->text(2), QString(rows[i].size));
       QCOMPARE(item->text(3), QString(rows[i].status));
@@ -263,6 +264,22 @@ class MainWindowTest : public testing::SessionTest {
     s.ChooseSystem(1 - system);
     s.ChooseSystem(system);
     QCOMPARE(EnabledPattern(s), enabled);
+  }
+
+  // F5 finds a grown disk anew: its selection is dropped, the unchanged disk's kept.
+  void rescanKeepsOnlyTheSameDisks() {
+    QVERIFY(OpenSampleDrives(session_.get(), &drives_));
+    GuiSession& s = *session_;
+    s.SetSource(kOld);
+    s.SetTarget(kBlank);
+    s.SelectRow(kOld);
+    QVERIFY(MakeBlankImage(drives_[kBlank], 200000000));
+    QTest::keyClick(&s.dlg(), Qt::Key_F5);
+    QCOMPARE(s.dlg().sourceDrive(), int{kOld});
+    QCOMPARE(s.dlg().targetDrive(), -1);
+    QCOMPARE(s.Control<QLabel>("IDC_TARGET_TEXT")->text(), kPrompt);
+    QCOMPARE(s.DriveList()->topLevelItem(kBlank)->text(2), QString("102 GB"));
+    QCOMPARE(s.DriveList()->currentItem(), s.DriveList()->topLevelItem(kOld));
   }
 
   void systemTypeChangesCaptions() {

@@ -88,6 +88,7 @@ class ScreenshotTest : public QObject {
       QCOMPARE(list->topLevelItemCount(), 2);
       QCOMPARE(list->topLevelItem(0)->text(3), QString("ReplayTV Disk"));
       QCOMPARE(list->topLevelItem(1)->text(3), QString("NOT a ReplayTV Disk"));
+      QCOMPARE(list->topLevelItem(1)->text(4), QString::fromStdString(blank));  // device path
 
       for (const Fit& fit : TextFits(&s.dlg())) {
         QVERIFY2(fit.needed <= fit.available, qPrintable(QString("\"%1\" needs %2 px, has %3")

@@ -1,0 +1,39 @@
+// The log file: which path a run logs to, and how it is opened. "quillmar.log" in the current
+// folder when that folder can be written; otherwise (a start from the desktop's menu, where the
+// current folder is "/") in the user's state folder. It is opened for appending as a regular
+// file only, never through a symbolic link: as root, a link planted in the current folder must
+// not make the log append to a drive image or any other file.
+#pragma once
+
+#include <string>
+
+namespace quillmar {
+
+// What the choice of the log file depends on, read from the process and its environment.
+struct LogPlace {
+  std::string cwd;  // the current folder, absolute
+  bool cwd_writable = false;
+  std::string state_home;  // $XDG_STATE_HOME; "" when unset or relative
+  std::string home;        // $HOME, or the home of the user who ran pkexec when started through it
+};
+
+// The log file for a place: cwd/quillmar.log when the current folder can be written and is not
+// "/"; otherwise state_home/quillmar/quillmar.log, with state_home defaulting to
+// home/.local/state.
+std::string ChooseLogFilePath(const LogPlace& place);
+
+// The place of this process. Started through pkexec (PKEXEC_UID set), the state folder is that
+// of the user who ran pkexec, not root's.
+LogPlace CurrentLogPlace();
+
+// Opens path for appending: created when absent (with its missing parent folders when
+// make_folders), refused when it is a symbolic link, a folder or anything else but a regular
+// file. Returns the descriptor, or -errno. Folders and a file created while running as root
+// through pkexec are handed to the user who ran it, so that the user's own later runs can write
+// there too.
+int OpenLogFileForAppend(const std::string& path, bool make_folders);
+
+// Why the log file could not be opened, from OpenLogFileForAppend's -errno.
+std::string LogFileProblem(int error);
+
+}  // namespace quillmar

@@ -1,0 +1,45 @@
+# bash completion for quillmar-cli: commands, options and their values, files for --drive, --log
+# and the FILE and DIR operands.
+_quillmar_cli() {
+  local cur prev words cword
+  _init_completion || return
+  local commands="list inspect mirror copy-mpeg copy-photo patch join backup restore demo"
+  local options="--drive --limit --cluster --yes --quiet --log --json --help --version
+                 --photo --mpeg --format-photo --reset"
+  case "$prev" in
+    --drive | --log)
+      _filedir
+      return ;;
+    --mpeg)
+      COMPREPLY=($(compgen -W "keep reset reformat" -- "$cur"))
+      return ;;
+    --format-photo | --reset)
+      COMPREPLY=($(compgen -W "yes no" -- "$cur"))
+      return ;;
+    --photo)
+      COMPREPLY=($(compgen -W "'No change' 1MB 2MB 5MB 10MB 20MB 50MB 100MB 200MB 500MB 1GB 2GB
+                              3GB 4GB 5GB 10GB 20GB" -- "$cur"))
+      return ;;
+    --limit | --cluster)
+      return ;;
+  esac
+  if [[ "$cur" == -* ]]; then
+    COMPREPLY=($(compgen -W "$options" -- "$cur"))
+    return
+  fi
+  local i command=""
+  for ((i = 1; i < cword; i++)); do
+    case "${words[i]}" in
+      --drive | --log | --limit | --cluster | --photo | --mpeg | --format-photo | --reset)
+        ((i++)) ;;
+      -*) ;;
+      *) command="${words[i]}"; break ;;
+    esac
+  done
+  case "$command" in
+    "") COMPREPLY=($(compgen -W "$commands" -- "$cur")) ;;
+    backup | restore) _filedir rtv ;;
+    demo) _filedir -d ;;
+  esac
+}
+complete -F _quillmar_cli quillmar-cli
