@@ -121,13 +121,15 @@ void ParseConsole(GuestRun* run) {
     }
     std::istringstream words(line.substr(4));
     std::string what, name, value;
-    words >> what >> name >> value;
+    double started = 0, ended = 0;
+    words >> what >> name >> value >> started >> ended;
     if (what == "disk") {
       run->device_of_serial[value] = name;
     } else if (what == "begin") {
       open = &run->sections[name];
     } else if (what == "end" && open != nullptr) {
       open->status = std::atoi(value.c_str());
+      open->seconds = ended - started;
       open = nullptr;
     } else if (what == "done") {
       run->finished = true;
@@ -166,6 +168,13 @@ GuestRun BootGuest(const std::vector<GuestDisk>& disks, const std::string& scrip
     return run;
   Capture(QemuCommand(initrd, disks), &run.console);
   ParseConsole(&run);
+  // For a look at what the guest printed: QUILLMAR_GUEST_CONSOLE=FILE appends it there.
+  if (const char* keep = std::getenv("QUILLMAR_GUEST_CONSOLE")) {
+    if (FILE* out = std::fopen(keep, "a")) {
+      std::fputs(run.console.c_str(), out);
+      std::fclose(out);
+    }
+  }
   return run;
 }
 

@@ -24,6 +24,7 @@ struct GuestDisk {
 struct GuestSection {
   std::string output;
   int status = -1;
+  double seconds = 0;  // how long the command ran, by the guest's clock
 };
 
 struct GuestRun {

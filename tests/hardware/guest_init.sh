@@ -2,7 +2,8 @@
 # The guest's init: loads the disk drivers, waits for the disks the host attached, prints them
 # with their serial numbers, runs the case's script (/case.sh) and powers off. Every command
 # of the script runs through 'run', which frames its output (both streams) with markers that
-# the host-side harness parses from the serial console.
+# the host-side harness parses from the serial console, with its exit status and the guest's
+# clock (seconds since boot) when it started and ended.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t devtmpfs dev /dev
@@ -50,17 +51,18 @@ disk() {
   echo /dev/missing-$1
 }
 
+# Seconds since boot with hundredths, for timing a command.
+now() { cut -d' ' -f1 /proc/uptime; }
+
 run() {
   name=$1
   shift
   echo "@@@ begin $name"
+  started=$(now)
   "$@" </dev/null 2>&1
   status=$?
-  echo "@@@ end $name $status"
+  echo "@@@ end $name $status $started $(now)"
 }
-
-# Seconds since boot with hundredths, for timing a command.
-now() { cut -d' ' -f1 /proc/uptime; }
 
 modprobe -a $(cat /modules.load)
 want=$(expected_disks)
