@@ -96,7 +96,11 @@ build_initrd() {  # guest_dir out cli init case
 }
 
 case "${1:-}" in
-  guest) mkdir -p "$2"; build_guest "$2" ;;
+  guest)  # one build at a time: tests that run in parallel share it
+    mkdir -p "$2"
+    exec 9>"$2/.lock"
+    flock 9
+    build_guest "$2" ;;
   initrd) build_initrd "$2" "$3" "$4" "$5" "$6" ;;
   *) sed -n '2,9p' "$0"; exit 2 ;;
 esac

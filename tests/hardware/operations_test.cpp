@@ -130,3 +130,29 @@ TEST_F(OperationsOnKernelDisks, TargetWithAMountedPartitionIsRefused) {
 
 }  // namespace
 }  // namespace quillmar::testing
+
+namespace quillmar::testing {
+namespace {
+
+// A recorder can only use 512-byte sectors: a 4096-byte-sector disk is refused as a target.
+TEST(Sector4096OnKernelDisk, MirrorOntoItIsRefused) {
+  QUILLMAR_REQUIRE_GUEST();
+  TempDir dir;
+  ReplayTvDisk old_disk;
+  old_disk.disk_sectors = 20000;
+  ASSERT_TRUE(MakeReplayTvDisk(dir.File("old.img"), old_disk));
+  ASSERT_TRUE(MakeBlankImage(dir.File("4k.img"), 65536));
+  ASSERT_TRUE(CopyImage(dir.File("4k.img"), dir.File("4k.before")));
+  GuestRun run = BootGuest(
+      {{Bus::kAhci, dir.File("old.img"), "QMOLD", "OLD RECORDER DISK"},
+       {Bus::kScsi4096, dir.File("4k.img"), "QM4K", "4K SECTOR DISK"}},
+      "run mirror quillmar-cli --yes --drive $(disk QMOLD) --drive $(disk QM4K) mirror 0 1\n",
+      dir.path());
+  const GuestSection& mirror = run.Section("mirror");
+  EXPECT_EQ(mirror.status, 1) << run.console;
+  EXPECT_NE(mirror.output.find("4096-byte sectors"), std::string::npos) << mirror.output;
+  EXPECT_TRUE(ImagesEqual(dir.File("4k.before"), dir.File("4k.img")));
+}
+
+}  // namespace
+}  // namespace quillmar::testing
