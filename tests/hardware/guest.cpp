@@ -16,7 +16,7 @@ std::string Quote(const std::string& text) {
   return quoted + "'";
 }
 
-// Runs a shell command; its standard output (and error, when asked) or "" on failure.
+// Runs a shell command, appending its standard output; true when it exited with 0.
 bool Capture(const std::string& command, std::string* output) {
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr)

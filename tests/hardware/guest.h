@@ -4,10 +4,14 @@
 // script comes back as one section (both output streams together, and the exit status).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "tests/support/temp_dir.h"
 
 namespace quillmar::testing {
 
@@ -43,11 +47,31 @@ bool GuestAvailable(std::string* why);
 GuestRun BootGuest(const std::vector<GuestDisk>& disks, const std::string& script,
                    const std::string& work_dir);
 
+// A test suite whose cases share one boot: SetUpTestSuite calls Boot, every case needs the
+// guest to have run the script to its end. Each Suite has its own folder and run.
+template <typename Suite>
+class GuestSuite : public ::testing::Test {
+ protected:
+  static void Boot(const std::vector<GuestDisk>& disks, const std::string& script) {
+    *run_ = BootGuest(disks, script, dir_->path());
+  }
+  void SetUp() override;
+
+  static inline TempDir* dir_ = new TempDir;
+  static inline GuestRun* run_ = new GuestRun;
+};
+
 #define QUILLMAR_REQUIRE_GUEST()                             \
   do {                                                       \
     std::string why_no_guest;                                \
     if (!::quillmar::testing::GuestAvailable(&why_no_guest)) \
       GTEST_SKIP() << why_no_guest;                          \
   } while (0)
+
+template <typename Suite>
+void GuestSuite<Suite>::SetUp() {
+  QUILLMAR_REQUIRE_GUEST();
+  ASSERT_TRUE(run_->finished) << run_->console;
+}
 
 }  // namespace quillmar::testing

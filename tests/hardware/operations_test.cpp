@@ -44,7 +44,7 @@ ReplayTvDisk OldDisk() {
   return WriteSectors(path, kPcPartitionStart, ReadBytes(fat, 0, bytes));
 }
 
-class OperationsOnKernelDisks : public ::testing::Test {
+class OperationsOnKernelDisks : public GuestSuite<OperationsOnKernelDisks> {
  protected:
   static void SetUpTestSuite() {
     std::string why;
@@ -59,7 +59,7 @@ class OperationsOnKernelDisks : public ::testing::Test {
     ASSERT_TRUE(MakeBlankImage(Image("two"), kJoinSecond));
     ASSERT_TRUE(MakeMountableDisk(*dir_, Image("mounted")));
     ASSERT_TRUE(CopyImage(Image("mounted"), dir_->File("mounted.before")));
-    *run_ = BootGuest(
+    Boot(
         {{Bus::kAhci, Image("old"), "QMOLD", "OLD RECORDER DISK"},
          {Bus::kAhci, Image("new"), "QMNEW", "NEW LARGER DISK"},
          {Bus::kAhci, Image("one"), "QMONE", "JOIN DRIVE ONE"},
@@ -72,21 +72,13 @@ class OperationsOnKernelDisks : public ::testing::Test {
         "run copy_mpeg quillmar-cli \"$@\" copy-mpeg 0 1\n"
         "run patch quillmar-cli \"$@\" patch 1 --mpeg keep\n"
         "run join quillmar-cli --yes --drive $(disk QMONE) --drive $(disk QMTWO) join 0 1 "
-        "--mpeg keep\n",
-        dir_->path());
-  }
-  void SetUp() override {
-    QUILLMAR_REQUIRE_GUEST();
-    ASSERT_TRUE(run_->finished) << run_->console;
+        "--mpeg keep\n");
   }
   static std::string Image(const std::string& name) { return dir_->File(name + ".img"); }
   static void ExpectDone(const std::string& section) {
     EXPECT_EQ(run_->Section(section).status, 0) << section << ":\n"
                                                 << run_->Section(section).output;
   }
-
-  static inline TempDir* dir_ = new TempDir;
-  static inline GuestRun* run_ = new GuestRun;
 };
 
 TEST_F(OperationsOnKernelDisks, UpgradeMovesTheRecorderDiskToTheLargerDisk) {

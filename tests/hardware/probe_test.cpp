@@ -7,7 +7,6 @@
 
 #include "tests/hardware/guest.h"
 #include "tests/support/disk_image.h"
-#include "tests/support/temp_dir.h"
 
 namespace quillmar::testing {
 namespace {
@@ -56,7 +55,20 @@ std::string RowOf(const std::string& text, const std::string& device) {
   return "";
 }
 
-class ProbeOnKernelDisks : public ::testing::Test {
+std::string NotAHardDrive(const std::string& device) {
+  return device + " : DFP_GET_VERSION failed (not a hard drive?)";
+}
+
+std::string SizeLine(const std::string& device, const std::string& model, uint64_t sectors) {
+  return device + " (" + model + ") : Detected size = " + std::to_string(sectors) + " sectors";
+}
+
+// The model the probe gives a disk: the ATA model where it can be had, else the kernel's.
+std::string ListedModel(const ProbeRow& row) {
+  return row.ata ? row.model : row.kernel_model;
+}
+
+class ProbeOnKernelDisks : public GuestSuite<ProbeOnKernelDisks> {
  protected:
   static void SetUpTestSuite() {
     std::string why;
@@ -68,21 +80,13 @@ class ProbeOnKernelDisks : public ::testing::Test {
       ASSERT_TRUE(MakeBlankImage(image, row.sectors));
       disks.push_back({row.bus, image, row.serial, row.model});
     }
-    *run_ = BootGuest(disks,
-                      "run list quillmar-cli list\n"
-                      "run optical quillmar-cli --drive /dev/sr0 list\n"
-                      "run disk_group su -s /bin/sh qdisk -c 'quillmar-cli list'\n"
-                      "run ordinary su -s /bin/sh quser -c 'quillmar-cli list'\n",
-                      dir_->path());
-  }
-  void SetUp() override {
-    QUILLMAR_REQUIRE_GUEST();
-    ASSERT_TRUE(run_->finished) << run_->console;
+    Boot(disks,
+         "run list quillmar-cli list\n"
+         "run optical quillmar-cli --drive /dev/sr0 list\n"
+         "run disk_group su -s /bin/sh qdisk -c 'quillmar-cli list'\n"
+         "run ordinary su -s /bin/sh quser -c 'quillmar-cli list'\n");
   }
   static std::string Device(const ProbeRow& row) { return run_->device_of_serial[row.serial]; }
-
-  static inline TempDir* dir_ = new TempDir;
-  static inline GuestRun* run_ = new GuestRun;
 };
 
 // Root: ATA disks by their IDENTIFY model and size, the others by the kernel's name and length.
@@ -92,14 +96,11 @@ TEST_F(ProbeOnKernelDisks, RootListsEveryDiskKind) {
     if (row.bus == Bus::kIdeOptical)
       continue;
     std::string device = Device(row);
-    std::string listed = row.ata ? row.model : row.kernel_model;
     SCOPED_TRACE(device + " " + row.serial);
-    EXPECT_TRUE(Has(out, device + " (" + listed +
-                             ") : Detected size = " + std::to_string(row.sectors) + " sectors"))
-        << out;
-    EXPECT_EQ(Has(out, device + " : DFP_GET_VERSION failed (not a hard drive?)"), !row.ata);
+    EXPECT_TRUE(Has(out, SizeLine(device, ListedModel(row), row.sectors))) << out;
+    EXPECT_EQ(Has(out, NotAHardDrive(device)), !row.ata);
     std::string table_row = RowOf(out, device);
-    EXPECT_TRUE(Has(table_row, listed)) << out;
+    EXPECT_TRUE(Has(table_row, ListedModel(row))) << out;
     EXPECT_TRUE(table_row.ends_with("NOT a ReplayTV Disk")) << out;
   }
   EXPECT_TRUE(Has(out, Device(kRows[4]) + " (" + kRows[4].kernel_model +
@@ -111,8 +112,8 @@ TEST_F(ProbeOnKernelDisks, RootListsEveryDiskKind) {
 // and by its length, not dropped.
 TEST_F(ProbeOnKernelDisks, OpticalDriveTakesTheNotAHardDrivePath) {
   const std::string& out = run_->Section("optical").output;
-  EXPECT_TRUE(Has(out, "/dev/sr0 : DFP_GET_VERSION failed (not a hard drive?)")) << out;
-  EXPECT_TRUE(Has(out, "/dev/sr0 (QUILLMAR OPTICAL DRIVE) : Detected size = 16384 sectors")) << out;
+  EXPECT_TRUE(Has(out, NotAHardDrive("/dev/sr0"))) << out;
+  EXPECT_TRUE(Has(out, SizeLine("/dev/sr0", kRows[5].model, kRows[5].sectors))) << out;
   EXPECT_TRUE(Has(RowOf(out, "/dev/sr0"), "QUILLMAR OPTICAL DRIVE")) << out;
 }
 
@@ -123,12 +124,8 @@ TEST_F(ProbeOnKernelDisks, DiskGroupUserSeesModelsWithoutPassThrough) {
   for (const ProbeRow& row : kRows) {
     if (row.bus == Bus::kIdeOptical)
       continue;
-    std::string device = Device(row);
-    std::string listed = row.ata ? row.model : row.kernel_model;
-    EXPECT_TRUE(Has(out, device + " : DFP_GET_VERSION failed (not a hard drive?)")) << out;
-    EXPECT_TRUE(Has(out, device + " (" + listed +
-                             ") : Detected size = " + std::to_string(row.sectors) + " sectors"))
-        << out;
+    EXPECT_TRUE(Has(out, NotAHardDrive(Device(row)))) << out;
+    EXPECT_TRUE(Has(out, SizeLine(Device(row), ListedModel(row), row.sectors))) << out;
   }
 }
 
