@@ -3,8 +3,9 @@
 // final fsync. Each round runs the three in a shuffled order, cold (caches dropped just before
 // each copy) and warm; the first round of each is a warm-up and not counted. It prints, per
 // method, the median over the rounds of dd's time divided by the method's time (above 1: faster
-// than dd), the CPU seconds per GiB, and the engine's peak resident memory, and it checks that
-// every copy put the source's bytes in place and left the target's tail alone.
+// than dd) with its spread (the middle half of the rounds and the extremes, so one noisy round
+// cannot decide), the CPU seconds per GiB, and the engine's peak resident memory, and it checks
+// that every copy put the source's bytes in place and left the target's tail alone.
 //
 //   quillmar-bench [--rounds N] [--gib G] [--dir DIR] [--warm-only]
 //
@@ -220,10 +221,26 @@ bool DropCaches() {
 
 // --- Rounds and report ---
 
-double Median(std::vector<double> values) {
+// The value below which the fraction q of the values lie, interpolated between neighbours.
+double Quantile(std::vector<double> values, double q) {
   std::sort(values.begin(), values.end());
-  size_t n = values.size();
-  return n % 2 == 1 ? values[n / 2] : (values[n / 2 - 1] + values[n / 2]) / 2;
+  double at = q * static_cast<double>(values.size() - 1);
+  size_t below = static_cast<size_t>(at);
+  size_t above = std::min(below + 1, values.size() - 1);
+  double fraction = at - static_cast<double>(below);
+  return values[below] + (values[above] - values[below]) * fraction;
+}
+
+double Median(const std::vector<double>& values) {
+  return Quantile(values, 0.5);
+}
+
+// "middle half 0.98-1.10, all 0.90-1.20": the spread of the values around their median.
+std::string Spread(const std::vector<double>& values) {
+  char text[96];
+  std::snprintf(text, sizeof text, "middle half %.2f-%.2f, all %.2f-%.2f", Quantile(values, 0.25),
+                Quantile(values, 0.75), Quantile(values, 0), Quantile(values, 1));
+  return text;
 }
 
 using Rounds = std::map<std::string, std::vector<Sample>>;
@@ -259,6 +276,7 @@ void Report(const Rounds& results, const char* mode, uint64_t bytes) {
   const std::vector<Sample>& dd = results.at("dd");
   double gib = static_cast<double>(bytes) / static_cast<double>(kGiB);
   std::map<std::string, double> ratio;
+  std::map<std::string, std::string> spread;
   for (const char* method : kMethods) {
     const std::vector<Sample>& samples = results.at(method);
     std::vector<double> ratios, speeds, cpu;
@@ -268,11 +286,13 @@ void Report(const Rounds& results, const char* mode, uint64_t bytes) {
       cpu.push_back(samples[i].cpu_seconds / gib);
     }
     ratio[method] = Median(ratios);
-    std::printf("  %-6s %s: %7.1f MB/s, %.2f CPU s/GiB, ratio to dd %.2f\n", method, mode,
-                Median(speeds), Median(cpu), ratio[method]);
+    spread[method] = Spread(ratios);
+    std::printf("  %-6s %s: %7.1f MB/s, %.2f CPU s/GiB, ratio to dd %.2f (%s)\n", method, mode,
+                Median(speeds), Median(cpu), ratio[method], spread[method].c_str());
   }
-  std::printf("ratio %s %.2f\n", mode, ratio["engine"]);
-  std::printf("plain loop ratio %s %.2f\n", mode, ratio["plain"]);
+  std::printf("ratio %s %.2f (%s over %zu rounds)\n", mode, ratio["engine"],
+              spread["engine"].c_str(), dd.size());
+  std::printf("plain loop ratio %s %.2f (%s)\n", mode, ratio["plain"], spread["plain"].c_str());
 }
 
 long PeakKib(const std::vector<Sample>& samples) {
@@ -293,7 +313,7 @@ void RemoveWorkdir() {
 }
 
 struct Options {
-  int rounds = 5;
+  int rounds = 9;
   uint64_t bytes = 2 * kGiB;
   std::string dir = ".";
   bool warm_only = false;

@@ -18,7 +18,8 @@ namespace {
 constexpr size_t kCopyBufferBytes = size_t{kCopyChunkBlocks} * kBlockSize;
 constexpr size_t kCopyBufferAlignment = 4096;  // page-aligned: the kernel copies whole pages
 constexpr uint64_t kBlocksPerMegabyte = 2048;
-static_assert(kWriteBehindWindowBytes % kCopyBufferBytes == 0, "windows hold whole chunks");
+static_assert(kWriteBehindStepBytes % kCopyBufferBytes == 0, "steps hold whole chunks");
+static_assert(kWriteBehindWindowBytes % kWriteBehindStepBytes == 0, "windows hold whole steps");
 
 struct FreeBuffer {
   void operator()(uint8_t* buffer) const { std::free(buffer); }
@@ -87,26 +88,26 @@ class CopyProgress {
   int shown_ = 0;
 };
 
-// Write-behind on the target: when a window of kWriteBehindWindowBytes has been written, its
-// writeback is started, and the oldest window is waited for as soon as more than
+// Write-behind on the target: each step of kWriteBehindStepBytes written has its writeback
+// started at once (a whole window would leave the target idle while it fills), and the oldest
+// window of kWriteBehindWindowBytes is waited for as soon as more than
 // kWriteBehindWindowsInFlight windows are on their way. So the device always has work queued,
 // the progress follows data that is really going to the device, and a device error surfaces
-// within a few windows instead of at the final flush. Windows count from the first target byte;
-// each holds a whole number of chunks. Where the target has no write-behind, the final flush does
-// it all.
+// within a few windows instead of at the final flush. Steps and windows count from the first
+// target byte. Where the target has no write-behind, the final flush does it all.
 class WriteBehind {
  public:
-  WriteBehind(int fd, uint64_t start) : fd_(fd), window_start_(start), durable_end_(start) {}
+  WriteBehind(int fd, uint64_t start) : fd_(fd), started_end_(start), durable_end_(start) {}
 
   // The target has been written up to the byte offset end. 0, or -1 on a write error (reported).
   int Written(uint64_t end) {
-    if (!enabled_ || end - window_start_ < kWriteBehindWindowBytes)
+    if (!enabled_ || end - started_end_ < kWriteBehindStepBytes)
       return 0;
-    int started = StartWriteBehind(fd_, window_start_, end - window_start_);
+    int started = StartWriteBehind(fd_, started_end_, end - started_end_);
     if (started != 0)
       return Stop(started);
-    window_start_ = end;
-    while (window_start_ - durable_end_ > kWriteBehindWindowsInFlight * kWriteBehindWindowBytes) {
+    started_end_ = end;
+    while (started_end_ - durable_end_ > kWriteBehindWindowsInFlight * kWriteBehindWindowBytes) {
       int waited = AwaitWriteBehind(fd_, durable_end_, kWriteBehindWindowBytes);
       if (waited != 0)
         return Stop(waited);
@@ -126,7 +127,7 @@ class WriteBehind {
 
   int fd_;
   bool enabled_ = true;
-  uint64_t window_start_;
+  uint64_t started_end_;
   uint64_t durable_end_;
 };
 

@@ -10,9 +10,11 @@ namespace quillmar {
 
 inline constexpr uint32_t kCopyChunkBlocks = 512;
 
-// Write-behind: each finished window of the target is sent on its way to the device while the
-// next ones are copied; the oldest is waited for when more than kWriteBehindWindowsInFlight are
-// on their way (measured with the copy benchmark in bench/).
+// Write-behind: every kWriteBehindStepBytes written to the target are sent on their way to the
+// device at once, so the target writes while the source reads; the oldest window is waited for
+// when more than kWriteBehindWindowsInFlight windows are on their way (measured with the copy
+// benchmark in bench/ and between two throttled emulated disks).
+inline constexpr uint64_t kWriteBehindStepBytes = uint64_t{1} << 20;
 inline constexpr uint64_t kWriteBehindWindowBytes = uint64_t{16} << 20;
 inline constexpr uint64_t kWriteBehindWindowsInFlight = 2;
 

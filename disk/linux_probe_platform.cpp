@@ -31,8 +31,15 @@ constexpr uint8_t kDeviceRegister = 0xA0;
 constexpr int kSgMinimumVersion = 30000;
 constexpr unsigned kSgTimeoutMs = 10000;
 constexpr uint8_t kAtaStatusError = 0x01;
+// A status with BSY set holds no valid bits. Both IDENTIFY command bytes (0xEC, 0xA1) have this
+// bit set, so an argument buffer the driver left unchanged never reads as a drive's error.
+constexpr uint8_t kAtaStatusBusy = 0x80;
 constexpr uint8_t kAtaStatusReturnDescriptor = 0x09;
 constexpr int kOpticalDeviceType = 5;
+// HDIO_GET_IDENTITY: the driver's copy of the IDENTIFY data, its model text (words 27-46)
+// already in character order.
+constexpr size_t kIdentityModelOffset = 54;
+constexpr size_t kIdentityModelLength = 40;
 
 // The driver's error code of a failed IDENTIFY: the drive answered with an error (its error
 // register is the second number), or the request never reached the drive.
@@ -170,8 +177,9 @@ AtaReply HdioIdentify(int fd, uint8_t command, Sector* data) {
       return {};
     return {AtaOutcome::kDone, 0};
   }
-  // On a command error the registers come back in place of the arguments.
-  if (errno == EIO && (args[0] & kAtaStatusError) != 0)
+  // On a command error the registers may come back in place of the arguments; a driver that
+  // has none to give leaves the command byte there.
+  if (errno == EIO && (args[0] & kAtaStatusBusy) == 0 && (args[0] & kAtaStatusError) != 0)
     return {AtaOutcome::kDriveError, args[1]};
   return {};
 }
@@ -183,12 +191,32 @@ AtaReply AtaIdentify(int fd, uint8_t command, Sector* data) {
   return HdioIdentify(fd, command, data);
 }
 
-// The name the kernel knows a device by: a loop device's backing file, else vendor and model
-// (the "ATA" that libata puts as every SATA drive's vendor says nothing and is left out).
+// The model text of the driver's own IDENTIFY copy ("" where the driver keeps none). Needs no
+// pass-through, so it also serves users who may read the disk but not send it commands.
+std::string ModelFromDriverIdentity(int fd) {
+  std::array<uint8_t, kBlockSize> identity{};
+  if (::ioctl(fd, HDIO_GET_IDENTITY, identity.data()) != 0)
+    return "";
+  std::string model;
+  for (size_t i = 0; i < kIdentityModelLength; ++i) {
+    uint8_t c = identity[kIdentityModelOffset + i];
+    if (c == 0)
+      break;
+    model.push_back(static_cast<char>(c));
+  }
+  return Trimmed(model);
+}
+
+// The name the kernel knows a device by: the ATA model the driver read, a loop device's
+// backing file, else vendor and model (the "ATA" that libata puts as every SATA drive's vendor
+// says nothing and is left out; the SCSI model is cut to 16 characters).
 std::string KernelDeviceName(int fd) {
   std::string folder = SysfsFolder(fd);
   if (folder.empty())
     return "";
+  std::string identity = ModelFromDriverIdentity(fd);
+  if (!identity.empty())
+    return identity;
   std::string backing = Trimmed(FirstLine(folder + "/loop/backing_file"));
   if (!backing.empty())
     return BaseName(backing);
@@ -223,10 +251,13 @@ class LinuxProbe final : public ProbePlatform {
     *packet_device = false;
     if (!IsBlockDevice(fd))
       return false;
+    // A packet device's IDENTIFY answer holds no capacity: it is not a hard drive, and is
+    // measured by its length instead.
     *packet_device = IsPacketDevice(fd);
+    if (*packet_device)
+      return false;
     Sector trial{};
-    uint8_t command = *packet_device ? kIdentifyPacketDevice : kIdentifyDevice;
-    return AtaIdentify(fd, command, &trial).outcome != AtaOutcome::kNotReached;
+    return AtaIdentify(fd, kIdentifyDevice, &trial).outcome != AtaOutcome::kNotReached;
   }
 
   bool Identify(int fd, uint8_t command, Sector* data, IdentifyError* error) override {

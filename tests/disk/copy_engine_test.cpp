@@ -304,12 +304,13 @@ INSTANTIATE_TEST_SUITE_P(Counts, CopyProgressTest,
                          ::testing::Values(1, 99, 100, 512, 513, 1000, 51'200, 70'001),
                          testing::NumberName{"Blocks"});
 
-// Write-behind: each finished window starts on its way; the oldest is waited for once more than
-// kWriteBehindWindowsInFlight are.
-TEST_F(CopyTest, WriteBehindFollowsTheWindowsOfTheTarget) {
+// Write-behind: each finished step starts on its way at once; the oldest window is waited for
+// once more than kWriteBehindWindowsInFlight windows are.
+TEST_F(CopyTest, WriteBehindFollowsTheStepsAndWindowsOfTheTarget) {
   const uint64_t window = kWriteBehindWindowBytes;
-  const uint64_t full_windows = kWriteBehindWindowsInFlight + 2;
-  const uint64_t blocks = (full_windows * window + window / 2) / 512;
+  const uint64_t step = kWriteBehindStepBytes;
+  const uint64_t bytes = (kWriteBehindWindowsInFlight + 2) * window + window / 2;
+  const uint64_t blocks = bytes / 512;
   MakeDrives(blocks, blocks + 10);
 
   ASSERT_EQ(CopyBlocks(kSource, kTarget, 0, 10, static_cast<uint32_t>(blocks)), 0);
@@ -317,11 +318,11 @@ TEST_F(CopyTest, WriteBehindFollowsTheWindowsOfTheTarget) {
   const uint64_t base = Bytes(10);
   using Range = std::pair<uint64_t, uint64_t>;
   std::vector<Range> started, waited;
-  for (uint64_t i = 0; i < full_windows; ++i)
-    started.push_back({base + i * window, window});
-  for (uint64_t i = 0; i < full_windows - kWriteBehindWindowsInFlight; ++i) {
+  for (uint64_t i = 0; i < bytes / step; ++i)
+    started.push_back({base + i * step, step});
+  // The last step started 2.5 windows past the in-flight limit: three windows were waited for.
+  for (uint64_t i = 0; i < 3; ++i)
     waited.push_back({base + i * window, window});
-  }
   EXPECT_EQ(target_->writeback_starts(), started);
   EXPECT_EQ(target_->writeback_waits(), waited);
   EXPECT_EQ(target_->flushes(), 1);

@@ -187,6 +187,9 @@ TEST_P(LateWriteErrorTest, SurfacesAtTheNextWaitOrFlush) {
 
 constexpr uint64_t kWindowBlocks = kWriteBehindWindowBytes / 512;
 constexpr uint64_t kInFlight = kWriteBehindWindowsInFlight;
+constexpr uint64_t kStepBlocks = kWriteBehindStepBytes / 512;
+// The first wait comes once kInFlight windows and one step have been written.
+constexpr uint64_t kFirstWait = kInFlight * kWindowBlocks + kStepBlocks;
 // Full windows of kInFlight + 2 and half a window more.
 constexpr uint32_t kLongCopy =
     static_cast<uint32_t>((kInFlight + 2) * kWindowBlocks + kWindowBlocks / 2);
@@ -197,14 +200,14 @@ INSTANTIATE_TEST_SUITE_P(
         // Copies shorter than a window: only the flush can tell.
         LateWriteError{kCount, 0, 0, kCount}, LateWriteError{kCount, 511, 0, kCount},
         LateWriteError{kCount, 1099, 0, kCount},
-        // An error in the first windows surfaces at the first wait, when kInFlight + 1 windows
-        // have been written; one after the last wait surfaces at the flush, which names the
-        // first window not waited for.
-        LateWriteError{kLongCopy, 0, 0, (kInFlight + 1) * kWindowBlocks},
-        LateWriteError{kLongCopy, kWindowBlocks, 0, (kInFlight + 1) * kWindowBlocks},
-        LateWriteError{kLongCopy, (kInFlight + 1) * kWindowBlocks - 1, 0,
-                       (kInFlight + 1) * kWindowBlocks},
-        LateWriteError{kLongCopy, kLongCopy - 1, 2 * kWindowBlocks, kLongCopy}),
+        // An error before the first wait surfaces there; one after the last wait (the third, of
+        // the copy's 4.5 windows) surfaces at the flush, which names the first window not
+        // waited for.
+        LateWriteError{kLongCopy, 0, 0, kFirstWait},
+        LateWriteError{kLongCopy, kWindowBlocks, 0, kFirstWait},
+        LateWriteError{kLongCopy, kFirstWait - 1, 0, kFirstWait},
+        LateWriteError{kLongCopy, kFirstWait, kWindowBlocks, kFirstWait + kWindowBlocks},
+        LateWriteError{kLongCopy, kLongCopy - 1, 3 * kWindowBlocks, kLongCopy}),
     LateWriteErrorName);
 
 // A flush that fails ends the copy as a write failure, whatever its length.
@@ -217,9 +220,13 @@ TEST_P(FlushFailureTest, IsAWriteFailure) {
 
   EXPECT_EQ(CopyBlocks(kSource, kTarget, kFrom, kTo, count), -1);
 
-  uint64_t full_windows = Bytes(count) / kWriteBehindWindowBytes;
-  uint64_t confirmed = full_windows > kInFlight ? (full_windows - kInFlight) * kWindowBlocks : 0;
-  ExpectWriteError(confirmed);
+  // Windows are waited for while the steps started reach past kInFlight windows.
+  uint64_t started = Bytes(count) / kWriteBehindStepBytes * kWriteBehindStepBytes;
+  uint64_t past = started > kInFlight * kWriteBehindWindowBytes
+                      ? started - kInFlight * kWriteBehindWindowBytes
+                      : 0;
+  uint64_t waited = (past + kWriteBehindWindowBytes - 1) / kWriteBehindWindowBytes;
+  ExpectWriteError(waited * kWindowBlocks);
   EXPECT_EQ(target_->flushes(), 1);
   ExpectCleanedUp();
 }
