@@ -8,8 +8,6 @@
 #include <sstream>
 
 #include "base/log_file.h"
-#include "drives/rights_notice.h"
-#include "disk/drive_map.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/temp_dir.h"
 
@@ -152,24 +150,6 @@ TEST(LogFacility, TheDefaultPlaceGetsItsFoldersMade) {
   EXPECT_EQ(path, dir.File("quillmar/quillmar.log"));
   LogLine("from the menu");
   EXPECT_EQ(ReadFile(path), "from the menu\n");
-}
-
-// Without root the machine's disks would only list as "Empty": one box says how to get rights.
-TEST(RightsNotice, IsShownWithoutRootUnlessDrivesWereNamed) {
-  TempDir dir;
-  for (bool named : {false, true}) {
-    ScriptedFrontEnd ui(true, dir.File("quillmar.log"));
-    SetDrivePaths(named ? std::vector<std::string>{"old.img"} : std::vector<std::string>{});
-    const bool was_root = ::geteuid() == 0;
-    ASSERT_TRUE(!was_root || ::seteuid(65534) == 0);
-    ExplainMissingRights();
-    ASSERT_TRUE(!was_root || ::seteuid(0) == 0);
-    ASSERT_EQ(ui.boxes().size(), named ? 0u : 1u);
-    if (!named) {
-      EXPECT_EQ(ui.boxes()[0].caption, "Administrator rights needed");
-    }
-  }
-  SetDrivePaths({});
 }
 
 TEST(LogFacility, LogAndShowLogsBeforeTheBoxAppears) {

@@ -19,7 +19,7 @@
 #include "disk/unique_fd.h"
 #include "ops/operations.h"
 #include "ops/verify.h"
-#include "tests/disk/copy_fixture.h"
+#include "tests/support/copy_fixture.h"
 #include "tests/support/copy_fixture.h"
 #include "tests/kernel/kernel_fixture.h"
 #include "tests/support/scripted_front_end.h"
