@@ -5,6 +5,7 @@
 #include <cinttypes>
 
 #include "base/log.h"
+#include "base/shown_path.h"
 #include "disk/device_io.h"
 
 namespace quillmar {
@@ -77,7 +78,7 @@ std::string RefusalDetail(const std::string& detail, const std::string& device) 
   std::string text;
   if (!detail.empty())
     text += "\n           " + detail;
-  return text + "\n           Disk: " + device;
+  return text + "\n           Disk: " + ShownPath(device);
 }
 
 }  // namespace quillmar

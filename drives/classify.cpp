@@ -7,6 +7,7 @@
 #include "disk/block_io.h"
 #include "disk/device_io.h"
 #include "disk/drive_probe.h"
+#include "disk/sector_io.h"
 #include "disk/unique_fd.h"
 #include "format/partition_block.h"
 #include "format/volume_sequence.h"
@@ -53,11 +54,7 @@ void Classify(DriveInfo& d, size_t index, Sector& sector0, Sector& sector1) {
 
 // Reads sectors 0 and 1 quietly; false unless both arrived in full.
 bool ReadLeadingSectors(int fd, Sector& sector0, Sector& sector1) {
-  constexpr int kWhole = static_cast<int>(kBlockSize);
-  if (Io().Seek(fd, 0) != 0)
-    return false;
-  return ReadBlocks(fd, sector0.data(), kBlockSize, /*quiet=*/true) == kWhole &&
-         ReadBlocks(fd, sector1.data(), kBlockSize, /*quiet=*/true) == kWhole;
+  return ReadAtQuietly(fd, 0, sector0) && ReadAtQuietly(fd, kBlockSize, sector1);
 }
 
 void ClassifyDrive(size_t index) {

@@ -5,6 +5,7 @@
 #include "base/log.h"
 #include "base/shown_path.h"
 #include "disk/block_io.h"
+#include "disk/sector_io.h"
 #include "disk/unique_fd.h"
 #include "format/fs_blocks.h"
 #include "format/fs_checks.h"
@@ -26,11 +27,11 @@ class BlockWriter {
     if (rtv4000_)
       Rtv4000Byteswap(block);
     for (uint64_t cluster : clusters) {
-      if (SeekExact(fd_, offset_ + cluster * cluster_size_) != 1)
+      PlacedWrite outcome = WritePlaced(fd_, offset_ + cluster * cluster_size_, block);
+      if (outcome == PlacedWrite::kNotPositioned)
         return false;
-      if (WriteBlocks(fd_, block.data(), block.size()) != static_cast<int>(block.size())) {
+      if (outcome == PlacedWrite::kWriteFailed)
         write_failed_ = true;
-      }
     }
     return true;
   }

@@ -4,6 +4,7 @@
 
 #include "base/log.h"
 #include "disk/block_io.h"
+#include "disk/sector_io.h"
 #include "disk/unique_fd.h"
 #include "format/checksum.h"
 #include "format/fs_blocks.h"
@@ -19,14 +20,12 @@ constexpr uint32_t kRootCrcLength = 1000;
 constexpr const char* kSuspiciousRoot =
     "*** ERROR: Suspicious root directory block, not changing anything...";
 
-// Positions fd at offset and reads n bytes there, converting them to standard order when the
-// disk is in RTV4000 order. false when the block could not be positioned or read in full (the
-// block reader has reported a short read unless quiet; the buffer then holds zeros past it).
-bool ReadAt(int fd, uint64_t offset, std::span<uint8_t> block, bool rtv4000, bool quiet = false) {
-  std::fill(block.begin(), block.end(), uint8_t{0});
-  if (SeekExact(fd, offset) != 1)
-    return false;
-  bool whole = ReadBlocks(fd, block.data(), block.size(), quiet) == static_cast<int>(block.size());
+// Reads a block at offset and converts it to standard order when the disk is in RTV4000 order.
+// false when the block could not be positioned or read in full (reported unless quiet; the
+// buffer then holds zeros where nothing was read).
+bool ReadInStandardOrder(int fd, uint64_t offset, std::span<uint8_t> block, bool rtv4000,
+                         bool quiet = false) {
+  bool whole = quiet ? ReadAtQuietly(fd, offset, block) : ReadAt(fd, offset, block);
   if (rtv4000)
     Rtv4000Byteswap(block);
   return whole;
@@ -37,11 +36,11 @@ bool ReadAt(int fd, uint64_t offset, std::span<uint8_t> block, bool rtv4000, boo
 bool WriteRootPair(int fd, const FsBlock& block, uint64_t first, uint64_t second) {
   bool written = true;
   for (uint64_t offset : {first, second}) {
-    if (SeekExact(fd, offset) != 1)
+    PlacedWrite outcome = WritePlaced(fd, offset, block);
+    if (outcome == PlacedWrite::kNotPositioned)
       return false;
-    if (WriteBlocks(fd, block.data(), block.size()) != static_cast<int>(block.size())) {
+    if (outcome == PlacedWrite::kWriteFailed)
       written = false;
-    }
   }
   return written;
 }
@@ -50,7 +49,7 @@ bool WriteRootPair(int fd, const FsBlock& block, uint64_t first, uint64_t second
 bool PlanPartitionPlace(int fd, const std::string& device, WritePlan& plan, bool& rtv4000,
                         PartitionEntry& p2) {
   Sector sector0{};
-  if (!ReadAt(fd, 0, sector0, false))
+  if (!ReadAt(fd, 0, sector0))
     return false;
   rtv4000 = IsRtv4000Order(sector0);
   if (rtv4000) {
@@ -82,7 +81,7 @@ bool PlanRootReset(int fd, const std::string& device, uint64_t partition_offset,
   };
   // The system block's first half holds the cluster size.
   Sector system{};
-  if (!ReadAt(fd, partition_offset, system, rtv4000, quiet) && loud)
+  if (!ReadInStandardOrder(fd, partition_offset, system, rtv4000, quiet) && loud)
     return false;
   uint32_t cluster_size = GetBe32(system, kSystemClusterSize);
   log(Format("  Partition 2 cluster size is %u bytes.", cluster_size));
@@ -91,7 +90,7 @@ bool PlanRootReset(int fd, const std::string& device, uint64_t partition_offset,
 
   // The superblock names the root directory's cluster.
   FsBlock super{};
-  if (!ReadAt(fd, partition_offset + cluster_size, super, rtv4000, quiet) && loud)
+  if (!ReadInStandardOrder(fd, partition_offset + cluster_size, super, rtv4000, quiet) && loud)
     return false;
   uint64_t root = GetBe64(super, kSuperRootCluster);
   log(Format("  Partition 2 root directory located in block %u.", static_cast<uint32_t>(root)));
@@ -105,7 +104,7 @@ bool PlanRootReset(int fd, const std::string& device, uint64_t partition_offset,
 
   reset.root_offset = partition_offset + root * cluster_size;
   reset.copy_offset = reset.root_offset + cluster_size;
-  if (!ReadAt(fd, reset.root_offset, reset.root, rtv4000, quiet) && loud)
+  if (!ReadInStandardOrder(fd, reset.root_offset, reset.root, rtv4000, quiet) && loud)
     return false;
   uint32_t crc_length = GetBe32(reset.root, kHeaderCrcLength);
   plan.Check({device, "the covered length of the root directory block", crc_length,

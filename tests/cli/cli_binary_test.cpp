@@ -371,9 +371,9 @@ INSTANTIATE_TEST_SUITE_P(
                                          std::vector<std::string>{"copy-photo", "0", "1"},
                                          std::vector<std::string>{"join", "0", "1", "--mpeg",
                                                                   "keep"})),
-    [](const auto& info) {
-      return testing::NameFromText(std::get<0>(info.param).name) + "_" +
-             testing::NameFromWords(std::get<1>(info.param));
+    [](const auto& row) {
+      return testing::NameFromText(std::get<0>(row.param).name) + "_" +
+             testing::NameFromWords(std::get<1>(row.param));
     });
 
 TEST_F(CliBinary, TheLimitIsTheWindowsFirstNumber) {
