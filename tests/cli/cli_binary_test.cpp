@@ -93,8 +93,7 @@ INSTANTIATE_TEST_SUITE_P(Commands, HelpText,
                                            "copy-photo", "patch", "join", "backup", "restore",
                                            "demo"),
                          [](const ::testing::TestParamInfo<std::string>& row) {
-                           return row.param.empty() ? "General"
-                                                     : testing::NameFromText(row.param);
+                           return row.param.empty() ? "General" : testing::NameFromText(row.param);
                          });
 
 TEST_F(CliBinary, DemoDrivesAreAnOldReplayTvDiskAndABlankOne) {
