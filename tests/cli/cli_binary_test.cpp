@@ -106,8 +106,7 @@ INSTANTIATE_TEST_SUITE_P(Commands, HelpText,
                                            "copy-photo", "patch", "join", "backup", "restore",
                                            "demo", "undo", "verify"),
                          [](const ::testing::TestParamInfo<std::string>& row) {
-                           return row.param.empty() ? "General"
-                                                     : testing::NameFromText(row.param);
+                           return row.param.empty() ? "General" : testing::NameFromText(row.param);
                          });
 
 TEST_F(CliBinary, DemoDrivesAreAnOldReplayTvDiskAndABlankOne) {

@@ -197,9 +197,8 @@ TEST_P(FailedSeekTest, IsLogged) {
 
 INSTANTIATE_TEST_SUITE_P(FailsOrLandsAfter, FailedSeekTest, ::testing::Values(0, 512),
                          [](const ::testing::TestParamInfo<int64_t>& row) {
-                           return row.param == 0
-                                      ? std::string("Fails")
-                                      : testing::NameFromNumber("LandsOffBy", row.param);
+                           return row.param == 0 ? std::string("Fails")
+                                                 : testing::NameFromNumber("LandsOffBy", row.param);
                          });
 
 TEST_F(BlockIoTest, SeekBeyondAnyFileOffsetFailsOnARealFile) {
