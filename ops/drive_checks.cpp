@@ -47,12 +47,12 @@ bool CheckDistinctDisks(int first, int second) {
   DiskRelation relation = first == second ? DiskRelation::kSeparate : DiskRelationOf(a, b);
   if (relation == DiskRelation::kSame) {
     ShowError(Format("%s and %s are the same disk under two names.\nNothing was written.",
-                     a.c_str(), b.c_str()));
+                     ShownPath(a).c_str(), ShownPath(b).c_str()));
     return false;
   }
   if (relation == DiskRelation::kOverlapping) {
     ShowError(Format("%s and %s overlap: they share sectors of one disk.\nNothing was written.",
-                     a.c_str(), b.c_str()));
+                     ShownPath(a).c_str(), ShownPath(b).c_str()));
     return false;
   }
   return true;
