@@ -115,8 +115,7 @@ bool LiesWithin(const DriveExtent& file, const DriveExtent& other, int depth) {
   DriveExtent container = ExtentOfBlockDevice(file.holder, 0);
   if (!container.block_device)  // a loop device over another file holds the file system
     return Relation(container, other, depth + 1) != DiskRelation::kSeparate;
-  return other.block_device && SameObject(container, other) &&
-         RangeRelation(container, other) != DiskRelation::kSeparate;
+  return SameObject(container, other) && RangeRelation(container, other) != DiskRelation::kSeparate;
 }
 
 DiskRelation Relation(const DriveExtent& a, const DriveExtent& b, int depth) {

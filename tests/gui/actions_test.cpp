@@ -1,6 +1,8 @@
 // The action buttons: each runs its operation between DisableAllControls and the closing
 // refresh, backup and restore only refresh once their copy started; the Photo size reaches the
 // patch; the clipboard text; the about box.
+#include <unistd.h>
+
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -14,6 +16,7 @@
 #include "base/build_info.h"
 #include "disk/drive_table.h"
 #include "tests/gui/gui_harness.h"
+#include "tests/support/disk_aliases.h"
 
 namespace quillmar {
 namespace {
@@ -155,6 +158,48 @@ class ActionsTest : public testing::SessionTest {
       QCOMPARE(s.ui().boxes().front().text, std::string("Copy Complete"));
       QCOMPARE(ReadSectors(drives_[kBlank], 0, 2), ReadSectors(drives_[kOld], 0, 2));
     }
+  }
+
+  // Two names of one disk: the window lists it once. Two that overlap: the copies and the join
+  // refuse them with the box before any question (Copy Photo is offered for RTV4000 sources
+  // only; the core's tests refuse it). Nothing is written.
+  void twoNamesOfOneDiskAreNeverTwoDrives_data() {
+    QTest::addColumn<int>("alias");
+    for (size_t i = 0; i < DiskAliases().size(); ++i)
+      QTest::newRow(DiskAliases()[i].name) << static_cast<int>(i);
+  }
+
+  void twoNamesOfOneDiskAreNeverTwoDrives() {
+    QFETCH(int, alias);
+    const DiskAlias& kind = DiskAliases()[static_cast<size_t>(alias)];
+    if (kind.needs_root && ::geteuid() != 0)
+      QSKIP("attaching a loop device needs root");
+    GuiSession& s = *session_;
+    ReplayTvDisk recorder;
+    recorder.disk_sectors = 200000;
+    QVERIFY(MakeReplayTvDisk(s.File("recorder.img"), recorder));
+    std::list<LoopDevice> loops;
+    auto [a, b] = kind.names(s.File("recorder.img"), &loops);
+    if (a.empty() || b.empty())
+      QSKIP("could not make the loop device here");
+    const std::vector<uint64_t> before = Hashes({s.File("recorder.img")});
+    QVERIFY(s.Open({a, b}));
+    QCOMPARE(s.DriveList()->topLevelItemCount(), kind.overlapping ? 2 : 1);
+    const std::pair<int, const char*> actions[] = {
+        {0, "IDC_COPY_SYSTEM"}, {0, "IDC_COPY_MPEG"}, {1, "IDC_PATCH"}};  // IDC_PATCH: the join
+    for (const auto& [system, button] : actions) {
+      if (!kind.overlapping)
+        break;
+      s.ChooseSystem(system);
+      s.SetSource(0);
+      s.SetTarget(1);
+      s.Click(button);
+      QCOMPARE(s.ui().boxes().back().text,
+               a + " and " + b + " overlap: they share sectors of one disk.\nNothing was written.");
+    }
+    QCOMPARE(s.ui().boxes().size(), kind.overlapping ? size_t{3} : size_t{0});
+    QVERIFY(s.ui().questions().empty());
+    QVERIFY(Hashes({s.File("recorder.img")}) == before);
   }
 
   // "4GB" in the combo box reaches the patch as 7,812,608 sectors.
