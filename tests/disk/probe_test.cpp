@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/disk/probe_fake_platform.h"
+#include "tests/support/probe_fake_platform.h"
 #include "tests/support/param_names.h"
 #include "tests/support/probe_fake_platform.h"
 
