@@ -164,9 +164,8 @@ bool UndoRecorder::OpenUndoFile() {
     return false;
   }
   file_fd_ = inner().Open(file_path_, OpenMode::kWriteOnlyCreate);
-  if (file_fd_ < 0 || !Append(UndoHeader()))
+  if (file_fd_ < 0)
     return false;
-  FlushFolderOf(file_path_);
   LogLine(Format("Undo file: %s", file_path_.c_str()));
   return true;
 }
@@ -186,9 +185,11 @@ bool UndoRecorder::Record(Drive& drive, uint64_t position, const uint8_t* buffer
   uint64_t end = (position + n + kBlockSize - 1) / kBlockSize;
   if (drive.lost.Covers(first, end))
     return true;  // nothing to save or to check there
-  if (file_fd_ < 0 && !OpenUndoFile())
+  bool first_record = file_fd_ < 0;
+  if (first_record && !OpenUndoFile())
     return false;
-  std::vector<uint8_t> out;
+  // The header goes out with the first record, made durable by the same flush.
+  std::vector<uint8_t> out = first_record ? UndoHeader() : std::vector<uint8_t>();
   if (!drive.identity_written) {
     AppendDriveRecord(out, drive.identity);
     drive.identity_written = true;
@@ -230,7 +231,11 @@ bool UndoRecorder::Record(Drive& drive, uint64_t position, const uint8_t* buffer
           ContentHash(std::span<const uint8_t>(sectors).subspan(at, kBlockSize)));
     AppendWriteRecord(out, write);
   }
-  return Append(out);
+  if (!Append(out))
+    return false;
+  if (first_record)
+    FlushFolderOf(file_path_);
+  return true;
 }
 
 int UndoRecorder::Open(const std::string& path, OpenMode mode) {
