@@ -164,9 +164,8 @@ bool UndoRecorder::OpenUndoFile() {
     return false;
   }
   file_fd_ = inner().Open(file_path_, OpenMode::kWriteOnlyCreate);
-  if (file_fd_ < 0 || !Append(UndoHeader()))
+  if (file_fd_ < 0)
     return false;
-  FlushFolderOf(file_path_);
   LogLine(Format("Undo file: %s", file_path_.c_str()));
   return true;
 }
@@ -181,56 +180,76 @@ bool UndoRecorder::Append(const std::vector<uint8_t>& bytes) {
   return inner().Flush(file_fd_) == 0;
 }
 
-bool UndoRecorder::Record(Drive& drive, uint64_t position, const uint8_t* buffer, size_t n) {
+// Appends a lost record for sectors [from, to) and counts them as given up.
+void UndoRecorder::GiveUp(Drive& drive, uint64_t from, uint64_t to, std::vector<uint8_t>& out) {
+  AppendLostRecord(out, {drive.identity.id, from, to - from});
+  drive.lost.Add(from, to);
+  drive.covered.Add(from, to);
+}
+
+// The records of one write of sectors [first, end) whose current contents are in sectors: the
+// old contents of the sectors not saved before (or, past the limit, that they are lost), then the
+// hashes of the new contents.
+void UndoRecorder::RecordSectors(Drive& drive, uint64_t first, std::vector<uint8_t>& sectors,
+                                 uint64_t position, std::span<const uint8_t> buffer,
+                                 std::vector<uint8_t>& out) {
+  uint64_t end = first + sectors.size() / kBlockSize;
+  std::vector<Run> missing = drive.covered.Missing(first, end);
+  uint64_t missing_bytes = 0;
+  for (const Run& run : missing)
+    missing_bytes += (run.second - run.first) * kBlockSize;
+  bool over_limit = drive.saved_bytes + missing_bytes > limit_bytes_;
+  for (const Run& run : missing) {
+    if (over_limit) {
+      GiveUp(drive, run.first, run.second, out);
+      continue;
+    }
+    AppendSavedRecord(out, drive.identity.id, run.first,
+                      std::span<const uint8_t>(sectors).subspan(
+                          (run.first - first) * kBlockSize, (run.second - run.first) * kBlockSize));
+    drive.covered.Add(run.first, run.second);
+  }
+  drive.saved_bytes += over_limit ? 0 : missing_bytes;
+  size_t offset = static_cast<size_t>(position - first * kBlockSize);
+  std::memcpy(sectors.data() + offset, buffer.data(),
+              std::min(buffer.size(), sectors.size() - offset));
+  UndoWrite write{drive.identity.id, first, {}};
+  for (size_t at = 0; at < sectors.size(); at += kBlockSize)
+    write.hashes.push_back(ContentHash(std::span<const uint8_t>(sectors).subspan(at, kBlockSize)));
+  AppendWriteRecord(out, write);
+}
+
+bool UndoRecorder::Record(Drive& drive, uint64_t position, std::span<const uint8_t> buffer) {
   uint64_t first = position / kBlockSize;
-  uint64_t end = (position + n + kBlockSize - 1) / kBlockSize;
-  if (drive.lost.Covers(first, end))
+  // Beyond the old end of an image file there were no old contents: the file only grows there.
+  uint64_t end = std::min((position + buffer.size() + kBlockSize - 1) / kBlockSize,
+                          drive.identity.size_sectors);
+  if (first >= end || drive.lost.Covers(first, end))
     return true;  // nothing to save or to check there
-  if (file_fd_ < 0 && !OpenUndoFile())
+  bool first_record = file_fd_ < 0;
+  if (first_record && !OpenUndoFile())
     return false;
-  std::vector<uint8_t> out;
+  // The header goes out with the first record, made durable by the same flush.
+  std::vector<uint8_t> out = first_record ? UndoHeader() : std::vector<uint8_t>();
   if (!drive.identity_written) {
     AppendDriveRecord(out, drive.identity);
     drive.identity_written = true;
   }
-  auto give_up = [&](uint64_t from, uint64_t to) {
-    AppendLostRecord(out, {drive.identity.id, from, to - from});
-    drive.lost.Add(from, to);
-    drive.covered.Add(from, to);
-  };
   for (const Run& bulk : drive.bulk) {
     if (bulk.first < end && first < bulk.second && !drive.lost.Covers(bulk.first, bulk.second))
-      give_up(bulk.first, bulk.second);
+      GiveUp(drive, bulk.first, bulk.second, out);
   }
   if (!drive.lost.Covers(first, end)) {
     std::vector<uint8_t> sectors((end - first) * kBlockSize);
     if (!ReadOrZero(inner(), drive.read_fd, first * kBlockSize, sectors.data(), sectors.size()))
       return false;
-    std::vector<Run> missing = drive.covered.Missing(first, end);
-    uint64_t missing_bytes = 0;
-    for (const Run& run : missing)
-      missing_bytes += (run.second - run.first) * kBlockSize;
-    bool over_limit = drive.saved_bytes + missing_bytes > limit_bytes_;
-    for (const Run& run : missing) {
-      if (over_limit) {
-        give_up(run.first, run.second);
-        continue;
-      }
-      AppendSavedRecord(
-          out, drive.identity.id, run.first,
-          std::span<const uint8_t>(sectors).subspan((run.first - first) * kBlockSize,
-                                                    (run.second - run.first) * kBlockSize));
-      drive.covered.Add(run.first, run.second);
-    }
-    drive.saved_bytes += over_limit ? 0 : missing_bytes;
-    std::memcpy(sectors.data() + (position - first * kBlockSize), buffer, n);
-    UndoWrite write{drive.identity.id, first, {}};
-    for (size_t at = 0; at < sectors.size(); at += kBlockSize)
-      write.hashes.push_back(
-          ContentHash(std::span<const uint8_t>(sectors).subspan(at, kBlockSize)));
-    AppendWriteRecord(out, write);
+    RecordSectors(drive, first, sectors, position, buffer, out);
   }
-  return Append(out);
+  if (!Append(out))
+    return false;
+  if (first_record)
+    FlushFolderOf(file_path_);
+  return true;
 }
 
 int UndoRecorder::Open(const std::string& path, OpenMode mode) {
@@ -268,7 +287,7 @@ ssize_t UndoRecorder::Write(int fd, const void* buffer, size_t n) {
   if (writer == writers_.end())
     return inner().Write(fd, buffer, n);
   auto& [drive, position] = writer->second;
-  if (failed_ || !Record(*drive, position, static_cast<const uint8_t*>(buffer), n)) {
+  if (failed_ || !Record(*drive, position, {static_cast<const uint8_t*>(buffer), n})) {
     if (!failed_) {
       LogAndShow(file_path_.empty()
                      ? std::string("*** ERROR: No undo file was chosen: nothing is written.")

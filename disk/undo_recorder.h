@@ -6,14 +6,17 @@
 //
 // Old contents are kept up to a limit per drive; a bulk copy larger than what is left of it is
 // recorded as overwritten without a saved copy (it cannot be undone), and so is any write beyond
-// the limit.
+// the limit. Writes beyond the old end of an image file had no old contents and are not recorded
+// (an undo does not shorten the file).
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "disk/forwarding_device_io.h"
 #include "disk/undo_file.h"
@@ -54,7 +57,10 @@ class UndoRecorder final : public ForwardingDeviceIo {
   struct Drive;
   Drive* DriveFor(const std::string& path);
   bool OpenUndoFile();
-  bool Record(Drive& drive, uint64_t position, const uint8_t* buffer, size_t n);
+  bool Record(Drive& drive, uint64_t position, std::span<const uint8_t> buffer);
+  void RecordSectors(Drive& drive, uint64_t first, std::vector<uint8_t>& sectors, uint64_t position,
+                     std::span<const uint8_t> buffer, std::vector<uint8_t>& out);
+  void GiveUp(Drive& drive, uint64_t from, uint64_t to, std::vector<uint8_t>& out);
   bool Append(const std::vector<uint8_t>& bytes);
 
   DeviceIo* previous_;

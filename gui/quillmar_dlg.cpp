@@ -2,7 +2,6 @@
 
 #include <QAction>
 #include <QButtonGroup>
-#include <QCheckBox>
 #include <QClipboard>
 #include <QComboBox>
 #include <QFontDatabase>
@@ -35,6 +34,7 @@
 #include "gui/rights_notice.h"
 #include "ops/operations.h"
 #include "ops/photo_sizes.h"
+#include "ops/safety_nets.h"
 
 // The icons live in res/quillmar.qrc, compiled into the window's library; a static library's
 // resources are registered by name, from the global namespace.
@@ -149,13 +149,7 @@ void CQuillmarDlg::CreateControls() {
 
   m_backup = MakeButton("Backup Source Drive", "IDC_BACKUP", this);
   m_restore = MakeButton("Restore Target Drive", "IDC_RESTORE", this);
-  m_undo = MakeButton("Undo from file...", "IDC_UNDO", this);
-  m_saveUndo = new QCheckBox("Save undo file", this);
-  m_saveUndo->setObjectName("IDC_SAVE_UNDO");
-  m_verifyCopies = new QCheckBox("Verify copies", this);
-  m_verifyCopies->setObjectName("IDC_VERIFY");
-  for (QWidget* control : std::initializer_list<QWidget*>{m_undo, m_saveUndo, m_verifyCopies})
-    control->setEnabled(false);  // like the other actions, until the first scan
+  m_safety = new SafetyPanel(this);
 
   m_progress = MakeProgressBar(this);
   m_cancelCopy = MakeCancelCopyButton(this);
@@ -193,7 +187,7 @@ void CQuillmarDlg::CreateControls() {
   // Template state: every button but Exit and Copy log starts disabled.
   for (QWidget* control : std::initializer_list<QWidget*>{
            m_setSource, m_setTarget, m_singleDrive, m_dualDrive, m_copySystem, m_copyMpeg, m_patch,
-           m_backup, m_restore, m_photoSize, m_copyPhoto}) {
+           m_backup, m_restore, m_photoSize, m_copyPhoto, m_safety}) {
     control->setEnabled(false);
   }
 
@@ -207,10 +201,11 @@ void CQuillmarDlg::CreateControls() {
   connect(m_restore, &QPushButton::clicked, this, &CQuillmarDlg::OnRestore);
   connect(m_copyLog, &QPushButton::clicked, this, &CQuillmarDlg::OnCopyLog);
   connect(m_copyPhoto, &QPushButton::clicked, this, &CQuillmarDlg::OnCopyPhoto);
-  connect(m_undo, &QPushButton::clicked, this, &CQuillmarDlg::OnUndo);
   connect(m_dualDrive, &QRadioButton::clicked, this, &CQuillmarDlg::OnSystemType);
   connect(m_exit, &QPushButton::clicked, this, &QDialog::reject);
   connect(m_aboutAction, &QAction::triggered, this, &CQuillmarDlg::OnAboutBox);
+  connect(m_safety->undoButton(), &QPushButton::clicked, this,
+          [this] { RunOperation([] { UndoFromChosenFile(); }); });
 }
 
 // Left: the drive list, the source and target groups, the log. Right: the system type, the Photo
@@ -258,11 +253,10 @@ QLayout* CQuillmarDlg::ArrangeControls() {
 
   auto* actions = new QVBoxLayout(m_actionGroup);
   for (QPushButton* button :
-       {m_copySystem, m_copyMpeg, m_copyPhoto, m_patch, m_backup, m_restore, m_undo}) {
+       {m_copySystem, m_copyMpeg, m_copyPhoto, m_patch, m_backup, m_restore}) {
     actions->addWidget(button);
   }
-  actions->addWidget(m_saveUndo);
-  actions->addWidget(m_verifyCopies);
+  actions->addWidget(m_safety);
   auto* exit_row = new QGridLayout;
   exit_row->addWidget(m_aboutButton, 0, 0, Qt::AlignLeft | Qt::AlignVCenter);
   exit_row->addWidget(m_exit, 0, 0, Qt::AlignHCenter);
@@ -394,14 +388,12 @@ void CQuillmarDlg::UpdateButtons() {
   const bool target_rtv4000 = t && DriveTable[m_nTargetDrive].rtv4000 != 0;
   const bool single = m_nSystemType == 0;
 
-  for (QWidget* control : std::initializer_list<QWidget*>{m_setSource, m_setTarget, m_exit,
-                                                          m_singleDrive, m_dualDrive, m_copyLog}) {
+  for (QWidget* control : std::initializer_list<QWidget*>{
+           m_setSource, m_setTarget, m_exit, m_singleDrive, m_dualDrive, m_copyLog, m_safety}) {
     control->setEnabled(true);
   }
   m_backup->setEnabled(s);
   m_restore->setEnabled(t);
-  for (QWidget* control : std::initializer_list<QWidget*>{m_undo, m_saveUndo, m_verifyCopies})
-    control->setEnabled(true);
   m_photoSize->setEnabled(target_rtv4000);
   m_copyPhoto->setEnabled(source_rtv4000 || (m_nSourceDrive == -1 && target_rtv4000));
   m_patch->setEnabled(single ? t : (s && t && d));
@@ -412,11 +404,9 @@ void CQuillmarDlg::UpdateButtons() {
 void CQuillmarDlg::DisableAllControls() {
   for (QWidget* control : std::initializer_list<QWidget*>{
            m_backup, m_restore, m_patch, m_copySystem, m_copyMpeg, m_copyPhoto, m_setSource,
-           m_setTarget, m_copyLog, m_exit, m_singleDrive, m_dualDrive, m_photoSize}) {
+           m_setTarget, m_copyLog, m_exit, m_singleDrive, m_dualDrive, m_photoSize, m_safety}) {
     control->setEnabled(false);
   }
-  for (QWidget* control : std::initializer_list<QWidget*>{m_undo, m_saveUndo, m_verifyCopies})
-    control->setEnabled(false);
 }
 
 void CQuillmarDlg::ReadControls() {
@@ -489,10 +479,7 @@ void CQuillmarDlg::RunOperation(Operation operation) {
   OperationScope scope(this);
   ClearCopyStop();
   DisableAllControls();
-  RunWithSafetyNets(ChosenSafetyNets(true), [&operation] {
-    operation();
-    return 0;
-  });
+  m_safety->Run(operation);
   RefreshDriveList();
   UpdateButtons();
 }
@@ -534,9 +521,11 @@ void CQuillmarDlg::RunFileOperation(FileOperation operation) {
   OperationScope scope(this);
   ClearCopyStop();
   bool started = false;
-  operation([this, &started] {
-    started = true;
-    DisableAllControls();
+  m_safety->Run([&] {
+    operation([this, &started] {
+      started = true;
+      DisableAllControls();
+    });
   });
   if (!started)
     return;
@@ -545,30 +534,13 @@ void CQuillmarDlg::RunFileOperation(FileOperation operation) {
 }
 
 void CQuillmarDlg::OnBackup() {
-  RunFileOperation([this](const OperationStart& on_start) {
-    RunWithSafetyNets(ChosenSafetyNets(false),
-                      [&] { return BackupSourceDrive(m_nSourceDrive, on_start); });
-  });
+  RunFileOperation(
+      [this](const OperationStart& on_start) { BackupSourceDrive(m_nSourceDrive, on_start); });
 }
 
 void CQuillmarDlg::OnRestore() {
-  RunFileOperation([this](const OperationStart& on_start) {
-    RunWithSafetyNets(ChosenSafetyNets(true),
-                      [&] { return RestoreTargetDrive(m_nTargetDrive, on_start); });
-  });
-}
-
-// An undo run records its own undo file when "Save undo file" is chosen.
-void CQuillmarDlg::OnUndo() {
-  RunOperation([] { UndoFromChosenFile(); });
-}
-
-SafetyNets CQuillmarDlg::ChosenSafetyNets(bool undoable) const {
-  SafetyNets nets;
-  nets.verify = m_verifyCopies->isChecked();
-  if (undoable && m_saveUndo->isChecked())
-    nets.undo_path = AskUndoFilePath();
-  return nets;
+  RunFileOperation(
+      [this](const OperationStart& on_start) { RestoreTargetDrive(m_nTargetDrive, on_start); });
 }
 
 void CQuillmarDlg::OnCopyLog() {

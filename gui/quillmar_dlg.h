@@ -15,12 +15,11 @@
 
 #include "drives/drive_status.h"
 #include "gui/qt_front_end.h"
+#include "gui/safety_panel.h"
 #include "ops/operations.h"
-#include "ops/safety_nets.h"
 
 class QAction;
 class QButtonGroup;
-class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QKeyEvent;
@@ -111,9 +110,6 @@ class CQuillmarDlg : public QDialog {
   void OnBackup();
   void OnRestore();
   void OnCopyLog();
-  void OnUndo();
-  // The undo file (when the operation may take one) and the verification, as chosen.
-  SafetyNets ChosenSafetyNets(bool undoable) const;
   uint32_t SelectedPhotoSize() const;
   void EndOperation();
 
@@ -138,9 +134,7 @@ class CQuillmarDlg : public QDialog {
   QPushButton* m_patch = nullptr;       // IDC_PATCH
   QPushButton* m_backup = nullptr;      // IDC_BACKUP
   QPushButton* m_restore = nullptr;     // IDC_RESTORE
-  QPushButton* m_undo = nullptr;        // IDC_UNDO "Undo from file..."
-  QCheckBox* m_saveUndo = nullptr;      // IDC_SAVE_UNDO "Save undo file"
-  QCheckBox* m_verifyCopies = nullptr;  // IDC_VERIFY "Verify copies"
+  SafetyPanel* m_safety = nullptr;      // undo file and verification choices, "Undo from file..."
   QPushButton* m_exit = nullptr;        // IDCANCEL
   QLabel* m_logLabel = nullptr;         // "Log Messages"
   QPushButton* m_copyLog = nullptr;     // IDC_COPY_LOG
