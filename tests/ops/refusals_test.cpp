@@ -11,6 +11,7 @@
 #include "format/partition_block.h"
 #include "ops/operations.h"
 #include "tests/ops/ops_test_env.h"
+#include "tests/support/param_names.h"
 #include "tests/support/disk_aliases.h"
 
 namespace quillmar {
@@ -423,7 +424,10 @@ TEST_P(SectorSize, Of4096BytesAreReadButNeverWritten) {
 
 // One root-only row: the test makes its own loop device.
 INSTANTIATE_TEST_SUITE_P(Loop, SectorSize,
-                         ::testing::Values(testing::DiskAlias{"", true, false, nullptr}));
+                         ::testing::Values(testing::DiskAlias{"", true, false, nullptr}),
+                         [](const ::testing::TestParamInfo<testing::DiskAlias>&) {
+                           return std::string("Sectors4096");
+                         });
 
 }  // namespace
 }  // namespace quillmar

@@ -190,7 +190,15 @@ INSTANTIATE_TEST_SUITE_P(
                       // cut short, and in the middle of the undo itself.
                       CrashCase{Op::kMirror, 20, 0, 0}, CrashCase{Op::kMirror, 20, 21, 0},
                       CrashCase{Op::kPatchReformat, 3, 21, 0}, CrashCase{Op::kJoin, 2, 0, 0},
-                      CrashCase{Op::kMirror, 0, 0, 20}, CrashCase{Op::kPatchReset, 0, 0, 2}));
+                      CrashCase{Op::kMirror, 0, 0, 20}, CrashCase{Op::kPatchReset, 0, 0, 2}),
+    [](const ::testing::TestParamInfo<CrashCase>& row) {
+      static const char* const kOps[] = {"Mirror", "PatchKeep", "PatchReset",
+                                         "PatchReformat", "Join", "Restore"};
+      const CrashCase& c = row.param;
+      return kOps[static_cast<int>(c.op)] + testing::NameFromNumber("CrashAt", c.crash_at) +
+             testing::NameFromNumber("Torn", static_cast<long long>(c.torn_bytes)) +
+             testing::NameFromNumber("UndoCrashAt", c.undo_crash_at);
+    });
 
 struct RefusalCase {
   const char* name;
