@@ -11,12 +11,9 @@ constexpr const char* kExitStatus =
     "  1  the operation failed, was refused, or was declined (also when a question had\n"
     "     no answer: no flag, no --yes and no terminal to ask on; nothing is written then)\n"
     "  2  usage error (unknown command or option, missing or malformed argument, a\n"
-    "     --drive PATH that is not an image file or a block device, more than 16 --drive)
-"
-    "  130  stopped by Ctrl-C or SIGTERM: a copy that runs stops at its next chunk, what it
-"
-    "       wrote flushed, and nothing after it runs; a second Ctrl-C ends at once
-";
+    "     --drive PATH that is not an image file or a block device, more than 16 --drive)\n"
+    "  130  stopped by Ctrl-C or SIGTERM: a copy that runs stops at its next chunk, what it\n"
+    "       wrote flushed, and nothing after it runs; a second Ctrl-C ends at once\n";
 
 constexpr const char* kGlobalOptions =
     "Options (before or after the command):\n"

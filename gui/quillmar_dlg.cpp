@@ -31,7 +31,7 @@
 #include "gui/about_dlg.h"
 #include "gui/drive_list_view.h"
 #include "gui/progress_row.h"
-#include "gui/rights_notice.h"
+#include "drives/rights_notice.h"
 #include "ops/operations.h"
 #include "ops/photo_sizes.h"
 #include "ops/safety_nets.h"

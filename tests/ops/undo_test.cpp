@@ -158,6 +158,15 @@ struct CrashCase {
 
 class UndoRoundTrip : public UndoTest, public ::testing::WithParamInterface<CrashCase> {};
 
+std::string CrashCaseName(const ::testing::TestParamInfo<CrashCase>& row) {
+  static const char* const kOps[] = {"Mirror", "PatchKeep",     "PatchReset",
+                                     "PatchReformat", "Join", "Restore"};
+  const CrashCase& c = row.param;
+  return kOps[static_cast<int>(c.op)] + testing::NameFromNumber("CrashAt", c.crash_at) +
+         testing::NameFromNumber("Torn", static_cast<long long>(c.torn_bytes)) +
+         testing::NameFromNumber("UndoCrashAt", c.undo_crash_at);
+}
+
 TEST_P(UndoRoundTrip, GivesEveryImageBackByteForByte) {
   const CrashCase& c = GetParam();
   Prepare(c.op);
@@ -191,14 +200,7 @@ INSTANTIATE_TEST_SUITE_P(
                       CrashCase{Op::kMirror, 20, 0, 0}, CrashCase{Op::kMirror, 20, 21, 0},
                       CrashCase{Op::kPatchReformat, 3, 21, 0}, CrashCase{Op::kJoin, 2, 0, 0},
                       CrashCase{Op::kMirror, 0, 0, 20}, CrashCase{Op::kPatchReset, 0, 0, 2}),
-    [](const ::testing::TestParamInfo<CrashCase>& row) {
-      static const char* const kOps[] = {"Mirror", "PatchKeep", "PatchReset",
-                                         "PatchReformat", "Join", "Restore"};
-      const CrashCase& c = row.param;
-      return kOps[static_cast<int>(c.op)] + testing::NameFromNumber("CrashAt", c.crash_at) +
-             testing::NameFromNumber("Torn", static_cast<long long>(c.torn_bytes)) +
-             testing::NameFromNumber("UndoCrashAt", c.undo_crash_at);
-    });
+    CrashCaseName);
 
 struct RefusalCase {
   const char* name;
