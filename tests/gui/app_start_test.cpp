@@ -2,6 +2,7 @@
 // the window runs until it is closed, and a command line that cannot be used opens no window.
 #include <QApplication>
 #include <QListWidget>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <fstream>
@@ -62,6 +63,7 @@ class AppStartTest : public QObject {
     });
     poll->start();
     const std::string log_file = session_->File("chosen.log");
+    QSettings("Quillmar", "quillmar").remove("window/geometry");
     const int status = CQuillmarApp().InitInstance(
         {"--drive", drive, "--log", log_file, "267386880", "66000", "ignored"});
     delete poll;
@@ -78,6 +80,8 @@ class AppStartTest : public QObject {
     std::string first;
     QVERIFY(std::getline(chosen, first));
     QCOMPARE(QString::fromStdString(first), log[0]);
+    // The window's size and position are kept for the next run.
+    QVERIFY(!QSettings("Quillmar", "quillmar").value("window/geometry").toByteArray().isEmpty());
   }
 
   void unusableCommandLineOpensNoWindow_data() {
