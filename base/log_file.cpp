@@ -85,7 +85,9 @@ LogPlace CurrentLogPlace() {
   }
   uid_t uid = 0;
   gid_t gid = 0;
-  if (!InvokingUser(&uid, &gid, &place.home)) {
+  if (InvokingUser(&uid, &gid, &place.home)) {
+    place.cwd_writable = false;  // pkexec starts in root's home, which the user did not choose
+  } else {
     place.home = Environment("HOME");
     place.state_home = Environment("XDG_STATE_HOME");
   }

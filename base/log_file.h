@@ -22,8 +22,8 @@ struct LogPlace {
 // home/.local/state.
 std::string ChooseLogFilePath(const LogPlace& place);
 
-// The place of this process. Started through pkexec (PKEXEC_UID set), the state folder is that
-// of the user who ran pkexec, not root's.
+// The place of this process. Started through pkexec (PKEXEC_UID set), the log goes to the state
+// folder of the user who ran pkexec, not to root's home where pkexec starts it.
 LogPlace CurrentLogPlace();
 
 // Opens path for appending: created when absent (with its missing parent folders when

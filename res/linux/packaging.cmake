@@ -68,6 +68,8 @@ if(TARGET quillmar)
             DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/${size}x${size}/apps
             RENAME quillmar.png)
   endforeach()
+  install(FILES ${CMAKE_SOURCE_DIR}/res/icons/quillmar.svg
+          DESTINATION ${CMAKE_INSTALL_DATADIR}/icons/hicolor/scalable/apps)
 endif()
 
 set(CPACK_GENERATOR DEB)

@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QListWidget>
+#include <QSettings>
 #include <QTest>
 #include <QTimer>
 #include <fstream>
@@ -68,6 +69,7 @@ class AppStartTest : public QObject {
     });
     poll->start();
     const std::string log_file = session_->File("chosen.log");
+    QSettings("Quillmar", "quillmar").remove("window/geometry");
     const int status = CQuillmarApp().InitInstance({"--drive", drive, "--drive", link, "--log",
                                                      log_file, "267386880", "66000", "ignored"});
     delete poll;
@@ -87,6 +89,8 @@ class AppStartTest : public QObject {
     std::string first;
     QVERIFY(std::getline(chosen, first));
     QCOMPARE(QString::fromStdString(first), log[0]);
+    // The window's size and position are kept for the next run.
+    QVERIFY(!QSettings("Quillmar", "quillmar").value("window/geometry").toByteArray().isEmpty());
   }
 
   void unusableCommandLineOpensNoWindow_data() {

@@ -1,5 +1,6 @@
 // The main window from start-up to a selection: the deferred first scan, the drive list, the
 // Set buttons with their warning, the system type and every enabling rule.
+#include <QAction>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -280,6 +281,7 @@ class MainWindowTest : public testing::SessionTest {
     QCOMPARE(s.Control<QLabel>("IDC_TARGET_TEXT")->text(), kPrompt);
     QCOMPARE(s.DriveList()->topLevelItem(kBlank)->text(2), QString("102 GB"));
     QCOMPARE(s.DriveList()->currentItem(), s.DriveList()->topLevelItem(kOld));
+    QVERIFY(s.dlg().actions().contains(s.Control<QAction>("IDM_RESCAN")));  // the context menu
   }
 
   void systemTypeChangesCaptions() {

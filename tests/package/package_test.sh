@@ -28,6 +28,7 @@ usr/share/icons/hicolor/256x256/apps/quillmar.png
 usr/share/icons/hicolor/32x32/apps/quillmar.png
 usr/share/icons/hicolor/48x48/apps/quillmar.png
 usr/share/icons/hicolor/64x64/apps/quillmar.png
+usr/share/icons/hicolor/scalable/apps/quillmar.svg
 usr/share/man/man1/quillmar-cli.1.gz
 usr/share/man/man1/quillmar.1.gz
 usr/share/polkit-1/actions/org.quillmar.pkexec.run.policy"
