@@ -10,7 +10,7 @@ BUILD=$(realpath "$1")
 for tool in cpack dpkg-deb dpkg-shlibdeps lintian desktop-file-validate man help2man; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed (./dev installs it)"; exit 77; }
 done
-[ -f "$BUILD/app/quillmar" ] || { echo "SKIP: the window is not built (QUILLMAR_GUI=OFF)"; exit 77; }
+[ -f "$BUILD/gui/quillmar" ] || { echo "SKIP: the window is not built (QUILLMAR_GUI=OFF)"; exit 77; }
 WORK=$(mktemp -d "${TMPDIR:-/tmp}/quillmar-package-XXXXXX")
 trap 'rm -rf "$WORK"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
