@@ -46,8 +46,20 @@ bool CheckPhotoRanges(const DriveInfo& source, const DriveInfo& target, bool sam
                ShownPath(source.device_path).c_str(), len, ShownPath(target.device_path).c_str(), target.size_sectors));
     return false;
   }
-  if (same_drive && source_end > target.size_sectors - len) {
+  uint32_t to = target.size_sectors - len;
+  if (same_drive && source_end > to) {
     ShowError("Can't proceed because the source and target range overlap.");
+    return false;
+  }
+  // Partition 3 may start inside the target's partition 2 (the patch shrinks that one), never in
+  // its partition table or, on a recorder disk, its system partition.
+  uint64_t system_end = target.is_replaytv ? uint64_t{target.p1_length} + 2 : 2;
+  if (to < system_end) {
+    ShowError(
+        Format("*** ERROR: The 3rd partition of disk %s would start at sector %u of disk "
+               "%s,\n           inside its partition table or system partition\n"
+               "           (sectors 0 to %" PRIu64 ").",
+               source.device_path.c_str(), to, target.device_path.c_str(), system_end - 1));
     return false;
   }
   return true;

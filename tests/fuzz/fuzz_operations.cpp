@@ -7,7 +7,7 @@
 //   mirror     the target's sectors 0 .. partition 1 length + 10,241
 //   copy MPEG  the target from the source's partition 2 start on, provided that start lies after
 //              the source's system partition and, on a recorder target, is the target's own
-//   copy Photo the last partition 3 length sectors of the target
+//   copy Photo the last partition 3 length sectors of the target, behind its system partition
 //   patch/join sectors 0 and 1 and partitions 2 and 3 as the new partition block records them
 //   backup     the backup file's first partition 1 length + 10,242 sectors
 //   restore    the target's first image-length sectors, and its partition 2 (the reset)
@@ -149,7 +149,8 @@ Plan PlanBefore(const Setup& s) {
       break;
     case kCopyPhoto: {
       const DriveInfo& target = s.photo_same_drive ? a : b;
-      if (a.p3_length <= target.size_sectors) {
+      uint64_t system_end = target.is_replaytv ? uint64_t{target.p1_length} + 2 : 2;
+      if (uint64_t{a.p3_length} + system_end <= target.size_sectors) {
         plan[target.device_path].push_back(
             {target.size_sectors - a.p3_length, target.size_sectors});
       }

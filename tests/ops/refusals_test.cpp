@@ -244,6 +244,13 @@ std::vector<RefusalCase> Cases() {
        "",
        "*** ERROR: The 3rd partition of disk %PHOTO% (20480 blocks) is larger\n"
        "           than disk %TINY% (2048 blocks)."},
+      {"PhotoIntoTargetSystemPartition",
+       [] { return CopyPhotoPartition(kPhotoDisk, kHugeSystem); },
+       {},
+       "",
+       "*** ERROR: The 3rd partition of disk %PHOTO% would start at sector 79520 of disk "
+       "%HUGE_SYSTEM%,\n           inside its partition table or system partition\n"
+       "           (sectors 0 to 4294963201)."},
       {"PhotoSourceRangePastItsEnd",
        [] { return CopyPhotoPartition(kHugeSystem, kBlank); },
        {true},
