@@ -52,6 +52,11 @@ GuestRun BootGuest(const std::vector<GuestDisk>& disks, const std::string& scrip
 template <typename Suite>
 class GuestSuite : public ::testing::Test {
  protected:
+  // Whether SetUpTestSuite should build its images and boot (SetUp reports why not).
+  static bool GuestCanBoot() {
+    std::string why;
+    return GuestAvailable(&why);
+  }
   static void Boot(const std::vector<GuestDisk>& disks, const std::string& script) {
     *run_ = BootGuest(disks, script, dir_->path());
   }

@@ -71,7 +71,8 @@ while [ "$(present_disks)" -lt "${want:-0}" ] && [ $tries -lt 300 ]; do
   sleep 0.1
   tries=$((tries + 1))
 done
-chgrp disk /dev/sd* /dev/sr* && chmod 660 /dev/sd* /dev/sr*
+chgrp disk /dev/sd* /dev/sr* 2>/dev/null
+chmod 660 /dev/sd* /dev/sr* 2>/dev/null
 for block in /sys/block/sd* /sys/block/sr*; do
   [ -e "$block" ] && echo "@@@ disk /dev/${block##*/} $(serial_of "${block##*/}")"
 done

@@ -47,8 +47,7 @@ ReplayTvDisk OldDisk() {
 class OperationsOnKernelDisks : public GuestSuite<OperationsOnKernelDisks> {
  protected:
   static void SetUpTestSuite() {
-    std::string why;
-    if (!GuestAvailable(&why))
+    if (!GuestCanBoot())
       return;
     ASSERT_TRUE(MakeReplayTvDisk(Image("old"), OldDisk()));
     ASSERT_TRUE(MakeBlankImage(Image("new"), kNewSectors));

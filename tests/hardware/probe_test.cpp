@@ -71,8 +71,7 @@ std::string ListedModel(const ProbeRow& row) {
 class ProbeOnKernelDisks : public GuestSuite<ProbeOnKernelDisks> {
  protected:
   static void SetUpTestSuite() {
-    std::string why;
-    if (!GuestAvailable(&why))
+    if (!GuestCanBoot())
       return;
     std::vector<GuestDisk> disks;
     for (const ProbeRow& row : kRows) {
