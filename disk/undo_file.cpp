@@ -1,5 +1,6 @@
 #include "disk/undo_file.h"
 
+#include <filesystem>
 #include <cstring>
 
 #include "disk/block_io.h"
@@ -205,14 +206,24 @@ void AppendFinishedRecord(std::vector<uint8_t>& out) {
 
 std::string ReadUndoFile(const std::string& path, UndoContents* contents) {
   *contents = UndoContents{};
+  std::error_code error;
+  uint64_t file_length = std::filesystem::file_size(path, error);
   UniqueFd fd = UniqueFd::Open(path, OpenMode::kReadOnly);
-  if (!fd.valid())
+  if (!fd.valid() || error)
     return "it cannot be opened";
   std::vector<uint8_t> header(kHeaderBytes);
   if (ReadBlocks(fd.get(), header.data(), header.size(), true) != static_cast<int>(kHeaderBytes) ||
       header != UndoHeader()) {
     return "it is not an undo file of this program";
   }
+  // Only the last record may be cut short or fail its hash: the one a crash interrupted while it
+  // was appended (its write never started). Damage with records after it is damage.
+  auto last_record_torn = [&](uint64_t record_end) -> std::string {
+    if (record_end < file_length)
+      return "it is damaged";
+    contents->torn_tail = true;
+    return "";
+  };
   uint64_t offset = kHeaderBytes;
   std::vector<uint8_t> record;
   for (;;) {
@@ -220,26 +231,31 @@ std::string ReadUndoFile(const std::string& path, UndoContents* contents) {
     int got = ReadBlocks(fd.get(), record.data(), kFrameBytes, true);
     if (got == 0)
       return "";  // the end, between records
+    if (got < 0)
+      return "it cannot be read";
+    if (got != static_cast<int>(kFrameBytes))
+      return last_record_torn(file_length);
     uint32_t length = GetLe32(record, 4);
-    if (got != static_cast<int>(kFrameBytes) || length > kLargestPayload)
-      break;
+    uint64_t record_end = offset + kFrameBytes + uint64_t{length} + kTrailerBytes;
+    if (length > kLargestPayload)
+      return last_record_torn(record_end);
     record.resize(kFrameBytes + length + kTrailerBytes);
     size_t rest = length + kTrailerBytes;
-    if (ReadBlocks(fd.get(), record.data() + kFrameBytes, rest, true) != static_cast<int>(rest))
-      break;
+    int rest_got = ReadBlocks(fd.get(), record.data() + kFrameBytes, rest, true);
+    if (rest_got < 0)
+      return "it cannot be read";
+    if (rest_got != static_cast<int>(rest))
+      return last_record_torn(file_length);
     std::span<const uint8_t> framed(record.data(), kFrameBytes + length);
     Fields trailer(std::span<const uint8_t>(record).subspan(kFrameBytes + length));
     if (trailer.U64() != ContentHash(framed))
-      break;
+      return last_record_torn(record_end);
     if (!TakeRecord(GetLe32(record, 0), framed.subspan(kFrameBytes), offset + kFrameBytes,
                     contents)) {
       return "a record in it is malformed";
     }
-    offset += record.size();
+    offset = record_end;
   }
-  // A record cut short or damaged: only the last may be, the one a crash interrupted.
-  contents->torn_tail = true;
-  return "";
 }
 
 }  // namespace quillmar

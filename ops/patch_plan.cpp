@@ -81,6 +81,7 @@ void PlanPatchWrites(int fd, PatchPlan& plan) {
   } else {
     UniqueFd second = UniqueFd::Open(plan.second_device, OpenMode::kReadOnly);
     writes.AddDrive(plan.second_device, second.get(), uint64_t{plan.second_sectors} * kBlockSize);
+    CheckDriveHolds(writes, plan.second_device, plan.second_sectors);
   }
 
   uint64_t partition = ByteOffset(layout.p2start);

@@ -1,6 +1,7 @@
 // Joining two drives: the second drive's cleared partition table, both volume sequence blocks in
 // drive 1's byte order, partition 2 over both drives, the Photo partition on drive 2.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "base/byte_order.h"
 #include "base/log.h"
@@ -158,6 +159,20 @@ TEST_P(TwoDriveTest, PatchRefusalsComeBeforeEitherDriveIsWritten) {
         << LastBox().text;
     EXPECT_NE(LastBox().text.find("Disk: " + Image("one.img")), std::string::npos);
   }
+}
+
+// Drive 2 cut since it was listed would get partition 2 past its end: refused before either
+// drive is written.
+TEST_P(TwoDriveTest, DriveTwoSmallerThanListedIsRefusedBeforeEitherIsWritten) {
+  MakeDrives(2000000, 1000000, 0);
+  ASSERT_EQ(::truncate(Image("two.img").c_str(), off_t{500000} * 512), 0);
+  Snapshot();
+  ui().AnswerAll({true, false});
+  EXPECT_EQ(AddSecondDrive(0, 1, 0), -1);
+  EXPECT_TRUE(Unchanged());
+  EXPECT_EQ(LastBox().text.rfind("*** ERROR: The drive is smaller than the new layout", 0), 0u)
+      << LastBox().text;
+  EXPECT_NE(LastBox().text.find("Disk: " + Image("two.img")), std::string::npos);
 }
 
 TEST_P(TwoDriveTest, DeclinedConfirmationLeavesOnlyTheBanner) {

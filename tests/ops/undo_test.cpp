@@ -213,6 +213,19 @@ INSTANTIATE_TEST_SUITE_P(
                       CrashCase{Op::kMirror, 0, 0, 20}, CrashCase{Op::kPatchReset, 0, 0, 2}),
     CrashCaseName);
 
+// A record damaged in the middle of the file is not a crash's torn tail: nothing is put back.
+TEST_F(UndoTest, ADamagedRecordBeforeOthersRefusesTheWholeUndo) {
+  Prepare(Op::kMirror);
+  ASSERT_EQ(RunRecorded(Op::kMirror), 0);
+  uint64_t after = testing::ImageHash(Image("target.img"));
+  std::vector<uint8_t> undo = ReadSectors(UndoFile(), 0, 2);
+  undo[700] ^= 0x01;  // inside the first records, far from the end of the file
+  ASSERT_TRUE(WriteSectors(UndoFile(), 0, undo));
+  EXPECT_EQ(UndoFromFile(UndoFile(), false), -1);
+  EXPECT_TRUE(Contains(LastBox().text, "it is damaged")) << LastBox().text;
+  EXPECT_EQ(testing::ImageHash(Image("target.img")), after);
+}
+
 struct RefusalCase {
   const char* name;
   uint64_t sector;  // the sector of target.img overwritten after the operation
