@@ -197,34 +197,16 @@ int FormatPhotoPartition(const PatchPlan& plan) {
                          photo.clusters, "storage", {"tmp", "Photo"});
 }
 
-// Everything the patch writes through the first drive's own descriptor: the partition block,
-// the volume sequence block of a single drive and the in-place patch of the MPEG file system.
-// 0, or -1 when a block could not be written (reported).
-int PatchFirstDrive(int fd, const PatchPlan& plan) {
-  Sector block = plan.partition_block;
-  RewriteEntries(block, plan.layout);
-  if (!WriteInDiskOrder(fd, 0, block, plan.rtv4000))
-    return -1;
-  LogLine("");
-  if (plan.second_sectors == 0 && !ClearVolumeSequenceBlock(fd))
-    return -1;
-  LogLine(Format("  Partition 2 cluster size was %d bytes.",
-                 static_cast<int32_t>(plan.old_cluster_size)));
-  if (plan.action == MpegAction::kReformat)
-    return 0;
-  return PatchClusterCountInPlace(fd, plan.layout, plan.rtv4000, plan.old_cluster_size);
-}
-
-// The steps after the first drive's own writes, each reporting its own failures; when one
-// fails, the closing box names what was done and what was not.
+// The patch's steps, each reporting its own failures; when one fails, the closing box names
+// what was done and what was not.
 class PatchSteps {
  public:
-  explicit PatchSteps(const PatchPlan& plan) {
-    done_.push_back("the partition table");
-    if (plan.action != MpegAction::kReformat)
-      done_.push_back("the cluster count of the MPEG file system");
+  // Records a step; false when it failed.
+  bool Run(bool succeeded, const char* step) {
+    (succeeded ? done_ : not_done_).push_back(step);
+    return succeeded;
   }
-  void Run(int result, const char* step) { (result == 0 ? done_ : not_done_).push_back(step); }
+  void Skip(const char* step) { not_done_.push_back(step); }
   // 0 when every step was done; otherwise the closing box, and -1.
   int Close() const {
     if (not_done_.empty())
@@ -239,11 +221,55 @@ class PatchSteps {
     std::string text;
     for (const std::string& step : steps)
       text += (text.empty() ? "" : ", ") + step;
-    return text;
+    return text.empty() ? "nothing" : text;
   }
   std::vector<std::string> done_;
   std::vector<std::string> not_done_;
 };
+
+// Everything the patch writes through the first drive's own descriptor: the partition block,
+// the volume sequence block of a single drive and the in-place patch of the MPEG file system.
+// true, or false when a block could not be written (reported, and recorded in steps).
+bool PatchFirstDrive(int fd, const PatchPlan& plan, PatchSteps& steps) {
+  constexpr const char* kClusterCountStep = "the cluster count of the MPEG file system";
+  bool in_place = plan.action != MpegAction::kReformat;
+  auto stop = [&](const char* failed) {
+    steps.Skip(failed);
+    if (in_place)
+      steps.Skip(kClusterCountStep);
+    return false;
+  };
+  Sector block = plan.partition_block;
+  RewriteEntries(block, plan.layout);
+  if (!WriteInDiskOrder(fd, 0, block, plan.rtv4000))
+    return stop("the partition table");
+  steps.Run(true, "the partition table");
+  LogLine("");
+  if (plan.second_sectors == 0 && !ClearVolumeSequenceBlock(fd))
+    return stop("the volume sequence block cleared");
+  LogLine(Format("  Partition 2 cluster size was %d bytes.",
+                 static_cast<int32_t>(plan.old_cluster_size)));
+  if (!in_place)
+    return true;
+  return steps.Run(
+      PatchClusterCountInPlace(fd, plan.layout, plan.rtv4000, plan.old_cluster_size) == 0,
+      kClusterCountStep);
+}
+
+// The names of the steps after the first drive's own writes.
+constexpr const char* kReformatStep = "the MPEG partition reformatted";
+constexpr const char* kResetStep = "the MPEG partition reset";
+constexpr const char* kPhotoStep = "the Photo partition formatted";
+
+// The steps that follow the first drive's writes, named as not done when those failed.
+void SkipLaterSteps(const PatchPlan& plan, PatchSteps& steps) {
+  if (plan.action == MpegAction::kReformat)
+    steps.Skip(kReformatStep);
+  else if (plan.action == MpegAction::kReset)
+    steps.Skip(kResetStep);
+  if (plan.reformat_photo)
+    steps.Skip(kPhotoStep);
+}
 
 bool OpenFirstDrive(PatchPlan& plan) {
   plan.first_fd = UniqueFd::Open(plan.first_device, OpenMode::kReadWrite);
@@ -327,19 +353,23 @@ int PreparePatch(PatchPlan& plan) {
 int ApplyPatch(PatchPlan& plan) {
   if (!plan.first_fd.valid() && !OpenFirstDrive(plan))
     return -1;
-  int patched = PatchFirstDrive(plan.first_fd.get(), plan);
+  PatchSteps steps;
+  bool patched = PatchFirstDrive(plan.first_fd.get(), plan, steps);
   // Whatever was written is flushed before the descriptor closes, also when the patch stops.
-  int flushed = FlushAndClose(plan.first_fd);
-  if (patched != 0 || flushed != 0)
-    return -1;
+  bool flushed = FlushAndClose(plan.first_fd) == 0;
+  if (!flushed)
+    steps.Skip("the first drive's writes made durable (flush failed)");
+  if (!patched || !flushed) {
+    SkipLaterSteps(plan, steps);
+    return steps.Close();
+  }
 
-  PatchSteps steps(plan);
   if (plan.action == MpegAction::kReformat)
-    steps.Run(ReformatMpegPartition(plan), "the MPEG partition reformatted");
+    steps.Run(ReformatMpegPartition(plan) == 0, kReformatStep);
   else if (plan.action == MpegAction::kReset)
-    steps.Run(ResetMpegPartition(plan.first_device), "the MPEG partition reset");
+    steps.Run(ResetMpegPartition(plan.first_device) == 0, kResetStep);
   if (plan.reformat_photo)
-    steps.Run(FormatPhotoPartition(plan), "the Photo partition formatted");
+    steps.Run(FormatPhotoPartition(plan) == 0, kPhotoStep);
   if (steps.Close() != 0)
     return -1;
   LogBanner({"PATCH COMPLETE"});

@@ -203,6 +203,16 @@ TEST_F(PatchTest, ResetThatFailsAfterTheWritesIsNamedInTheClosingBox) {
             "cluster count of the MPEG file system.\n           Not done: the MPEG partition "
             "reset.");
   EXPECT_FALSE(ui().LoggedContaining("PATCH COMPLETE"));
+
+  // A write that fails after the partition block (sector 1) names the block as done too.
+  fake.bytes() = testing::ReadBytes(Image("disk.img"), 0, 30000 * 512);
+  fake.FailWriteAt(1);
+  ui().AnswerAll({true, true, false});
+  EXPECT_EQ(PatchSingleDrive(0, 0), -1);
+  EXPECT_EQ(LastBox().text,
+            "*** ERROR: The patch is not complete.\n           Done: the partition table.\n"
+            "           Not done: the volume sequence block cleared, the cluster count of the MPEG "
+            "file system, the MPEG partition reset.");
 }
 
 struct ReformatCase {
