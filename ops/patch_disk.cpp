@@ -321,6 +321,13 @@ int PreparePatch(PatchPlan& plan) {
   if (!ReadPartitionBlock(fd, plan.partition_block, plan.rtv4000))
     return -1;
 
+  // A block without its signature is not a partition table the recorder wrote: patching it would
+  // report a disk complete that does not verify.
+  if (plan.partition_block[510] != 0x55 || plan.partition_block[511] != 0xAA) {
+    ShowError(RefusalFor("*** ERROR: The partition block has no signature (55 AA at byte 510).",
+                         plan.first_device, plan.second_device));
+    return -1;
+  }
   uint32_t p1len = ReadPartitionEntry(plan.partition_block, 1).length;
   plan.action = AskMpegAction();
   uint32_t photo = 0;

@@ -371,6 +371,18 @@ TEST_F(PatchTest, DriveSmallerThanListedIsRefusedBeforeWriting) {
       << LastBox().text;
 }
 
+// A partition block without its signature is not patched into a disk that would not verify.
+TEST_F(PatchTest, PartitionBlockWithoutSignatureIsRefusedBeforeWriting) {
+  MakeDisk(SmallDisk());
+  ASSERT_TRUE(testing::WriteBytes(Image("disk.img"), 510, std::vector<uint8_t>{0, 0}));
+  Snapshot();
+  ui().AnswerAll({true, false});
+  EXPECT_EQ(PatchSingleDrive(0, 0), -1);
+  EXPECT_TRUE(Unchanged());
+  EXPECT_EQ(LastBox().text.rfind("*** ERROR: The partition block has no signature", 0), 0u)
+      << LastBox().text;
+}
+
 // Values of the old file system that the patch must not write from, each written big-endian at
 // a byte offset from the start of partition 2 (clusters of 262,144 bytes): refused, with the
 // drive and the value named, before anything is written.
