@@ -148,8 +148,9 @@ TEST_P(InspectorFieldTest, IsFound) {
   if (rtv4000)
     Rtv4000Byteswap(block);
   ASSERT_TRUE(WriteBytes(Image("d1.img"), at, block));
-  if (!sector1)
+  if (!sector1) {
     ASSERT_TRUE(WriteBytes(Image("d1.img"), at + cluster_size, block));
+  }
 
   std::string text = RenderInspection(InspectDrive(Image("d1.img")));
   EXPECT_NE(text.find(damage.complaint), std::string::npos) << text;
