@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "base/log.h"
-#include "disk/drive_table.h"
+#include "drives/classify.h"
 #include "format/formatter.h"
 #include "format/fs_blocks.h"
 #include "format/partition_block.h"
@@ -221,14 +221,6 @@ void CheckInspection(const std::string& path, uint64_t sectors) {
   }
 }
 
-// The patch, the join, the backup and the restore are being brought under the rule on their own
-// branches; until then their properties hold only with QUILLMAR_FUZZ_ALL=1 (the reproducers in
-// tests/fuzz/pending fail them), so that the CI smoke run checks what is mended.
-bool Enforced(Operation operation) {
-  static const bool all = std::getenv("QUILLMAR_FUZZ_ALL") != nullptr;
-  return all || operation == kMirror || operation == kCopyMpeg || operation == kCopyPhoto;
-}
-
 int Run(const Setup& s) {
   switch (s.operation) {
     case kMirror:
@@ -293,13 +285,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int result = Run(s);
 
   Require(io.open_descriptors() == 0, "a descriptor stayed open");
-  if (Enforced(s.operation)) {
-    Require(result == 0 || io.writes().empty(), "an operation that did not finish wrote");
-    PlanAfter(s, io, plan);
-    CheckWrites(io, plan);
-    if (result == 0)
-      CheckPatchedDisk(s, was_recorder);
-  }
+  Require(result == 0 || io.writes().empty(), "an operation that did not finish wrote");
+  PlanAfter(s, io, plan);
+  CheckWrites(io, plan);
+  if (result == 0)
+    CheckPatchedDisk(s, was_recorder);
   CheckInspection("drive0", s.sectors[0]);
   SetFrontEnd(nullptr);
   ResetDriveTable();
