@@ -292,7 +292,11 @@ TEST_F(CliBinary, UndoRestoresADiskAfterTheProcessWasKilled) {
   EXPECT_EQ(again.status, 1);
   EXPECT_TRUE(Contains(again.err, "undo file " + undo + " exists already")) << again.err;
 
-  CliRun run = RunOnDrives({"undo", undo});
+  CliRun unasked = RunOnDrives({"undo", undo});  // no terminal, no --yes: No, nothing written
+  EXPECT_EQ(unasked.status, 1) << unasked.err;
+  EXPECT_TRUE(Contains(unasked.err, "blocks of disk " + New() + " are put back")) << unasked.err;
+  EXPECT_NE(testing::ImageHash(New()), before);
+  CliRun run = RunOnDrives({"--yes", "undo", undo});
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_TRUE(Contains(run.out + run.err, "did not finish")) << run.out;
   EXPECT_EQ(testing::ImageHash(New()), before);
