@@ -136,7 +136,8 @@ const HelpEntry kHelp[] = {
      "Compares the ranges an upgrade copies from drive SOURCE to drive TARGET (the system\n"
      "area, the MPEG partition, the Photo partition at the end of TARGET; all by default),\n"
      "reading TARGET past the cache, and prints per range and in all the blocks compared and\n"
-     "the first difference. Exit status 1 when a range differs.\n"},
+     "the first difference. Exit status 1 when a range differs, or when SOURCE and TARGET\n"
+     "are one disk or have none of the ranges asked for.\n"},
 };
 
 const HelpEntry* FindHelp(Command command) {

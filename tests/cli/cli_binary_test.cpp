@@ -370,6 +370,7 @@ INSTANTIATE_TEST_SUITE_P(
     Commands, SameDisk,
     ::testing::Combine(::testing::ValuesIn(testing::DiskAliases()),
                        ::testing::Values(std::vector<std::string>{"mirror", "0", "1"},
+                                         std::vector<std::string>{"verify", "0", "1"},
                                          std::vector<std::string>{"copy-mpeg", "0", "1"},
                                          std::vector<std::string>{"copy-photo", "0", "1"},
                                          std::vector<std::string>{"join", "0", "1", "--mpeg",

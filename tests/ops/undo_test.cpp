@@ -358,6 +358,13 @@ TEST_F(UndoTest, TheUpgradeRangesCompareIdenticalAfterTheCopies) {
             "  system 14242 blocks from 0 to 0: identical\n"
             "  mpeg   95998 blocks from 4002 to 4002: identical\n"
             "2 ranges, 56442880 bytes compared, first difference: none\n");
+  RequestCopyStop();  // Ctrl-C or the window's Cancel
+  ranges = CompareUpgradeRanges(0, 1, UpgradeRange::kSystem);
+  ClearCopyStop();
+  EXPECT_EQ(RenderRangeComparisons(ranges),
+            "  system 14242 blocks from 0 to 0: interrupted\n"
+            "1 ranges, 0 bytes compared, first difference: interrupted (system)\n");
+  EXPECT_TRUE(ui().Logged("*** Verify interrupted at block 0"));
 }
 
 }  // namespace
