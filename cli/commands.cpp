@@ -306,7 +306,7 @@ int RunCommand(const CliRequest& request) {
   const bool terminal = ::isatty(STDIN_FILENO) == 1;
   TransferMeter meter;
   ProgressDisplay progress(stderr, ::isatty(STDERR_FILENO) == 1,
-                           [&meter] { return meter.bytes_written(); });
+                           [&meter] { return meter.transferred(); });
   TerminalFrontEnd front_end(PolicyFor(request, terminal), stdout, stderr, stdin, &progress);
   front_end.SetQuiet(request.quiet);
   Registration registration(&front_end);

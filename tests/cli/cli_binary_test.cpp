@@ -304,7 +304,12 @@ TEST_F(CliBinary, UndoRestoresADiskAfterTheProcessWasKilled) {
 
 TEST_F(CliBinary, VerifyNamesTheFirstDifference) {
   MakeDemoDrives();
-  ASSERT_EQ(RunOnDrives({"--yes", "mirror", "0", "1", "--verify"}).status, 0);
+  CliRun mirror =
+      RunOnDrives({"--yes", "mirror", "0", "1", "--verify", "--undo", dir_.File("m.qun")});
+  ASSERT_EQ(mirror.status, 0) << mirror.err;
+  // 25,723,904 bytes copied (the undo file's writes are not counted), then both sides read back.
+  EXPECT_TRUE(Contains(mirror.err, "\nwrote 25 MB in ")) << mirror.err;
+  EXPECT_TRUE(Contains(mirror.err, "\nread 49 MB in ")) << mirror.err;
   CliRun same = RunOnDrives({"verify", "0", "1", "system"});
   EXPECT_EQ(same.status, 0) << same.out << same.err;
   EXPECT_TRUE(Contains(same.out + same.err,
@@ -332,6 +337,9 @@ TEST_F(CliBinary, RefusalsExitOne) {
   EXPECT_EQ(same.status, 1);
   EXPECT_TRUE(Contains(same.err, "Source and Target disks MUST NOT be the same.")) << same.err;
   EXPECT_EQ(ImageFingerprint(Old()), before);
+  CliRun itself = RunOnDrives({"verify", "0", "0"});
+  EXPECT_EQ(itself.status, 1);
+  EXPECT_TRUE(Contains(itself.err, "Source and Target disks MUST NOT be the same.")) << itself.err;
 
   CliRun blank = RunOnDrives({"inspect", "1"});
   EXPECT_EQ(blank.status, 1) << blank.out;
