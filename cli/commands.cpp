@@ -204,16 +204,16 @@ int VerifyDrives(int source, int target, const std::string& ranges) {
                     Present(source) ? target : source));
     return -1;
   }
-  std::vector<RangeComparison> compared = CompareUpgradeRanges(source, target, RangeNamed(ranges));
+  std::vector<RangeComparison> compared;
+  int result = VerifyUpgradeRanges(source, target, RangeNamed(ranges), &compared);
+  if (compared.empty())
+    return result;
   std::printf("Comparing drive %d (%s) with drive %d (%s)\n%s", source,
-              DriveAt(source).device_path.c_str(), target, DriveAt(target).device_path.c_str(),
+              ShownPath(DriveAt(source).device_path).c_str(), target,
+              ShownPath(DriveAt(target).device_path).c_str(),
               RenderRangeComparisons(compared).c_str());
   std::fflush(stdout);
-  for (const RangeComparison& range : compared) {
-    if (range.result.status != 0 || range.result.first_difference != kNoDifference)
-      return -1;
-  }
-  return 0;
+  return result;
 }
 
 int Operate(const CliRequest& request) {
@@ -306,7 +306,7 @@ int RunCommand(const CliRequest& request) {
   const bool terminal = ::isatty(STDIN_FILENO) == 1;
   TransferMeter meter;
   ProgressDisplay progress(stderr, ::isatty(STDERR_FILENO) == 1,
-                           [&meter] { return meter.bytes_written(); });
+                           [&meter] { return meter.transferred(); });
   TerminalFrontEnd front_end(PolicyFor(request, terminal), stdout, stderr, stdin, &progress);
   front_end.SetQuiet(request.quiet);
   Registration registration(&front_end);

@@ -56,10 +56,10 @@ std::string FormatProgress(int percent, double elapsed_seconds, uint64_t bytes, 
   return text;
 }
 
-std::string FormatSummary(double elapsed_seconds, uint64_t bytes) {
+std::string FormatSummary(double elapsed_seconds, uint64_t bytes, const char* verb) {
   char text[96];
-  std::snprintf(text, sizeof text, "wrote %.0f MB in %s", static_cast<double>(bytes) / kBytesPerMb,
-                FormatDuration(elapsed_seconds).c_str());
+  std::snprintf(text, sizeof text, "%s %.0f MB in %s", verb,
+                static_cast<double>(bytes) / kBytesPerMb, FormatDuration(elapsed_seconds).c_str());
   std::string summary = text;
   if (elapsed_seconds >= kMinSecondsForRate) {
     std::snprintf(text, sizeof text, " (%.1f MB/s)",
@@ -102,7 +102,9 @@ void ProgressDisplay::End() {
   if (!visible_)
     return;
   Clear();
-  std::string summary = FormatSummary(clock_() - start_seconds_, bytes_() - start_bytes_);
+  const char* verb = "wrote";
+  uint64_t bytes = BytesSinceBegin(&verb);
+  std::string summary = FormatSummary(clock_() - start_seconds_, bytes, verb);
   std::fprintf(out_, "%s\n", summary.c_str());
   std::fflush(out_);
   visible_ = false;
@@ -122,8 +124,9 @@ void ProgressDisplay::Redraw() {
 }
 
 void ProgressDisplay::Draw() {
+  const char* verb = "wrote";
   std::string line =
-      FormatProgress(percent_, clock_() - start_seconds_, bytes_() - start_bytes_, terminal_);
+      FormatProgress(percent_, clock_() - start_seconds_, BytesSinceBegin(&verb), terminal_);
   if (terminal_) {
     std::fprintf(out_, "\r%s\033[K", line.c_str());
     drawn_ = true;
@@ -131,6 +134,18 @@ void ProgressDisplay::Draw() {
     std::fprintf(out_, "%s\n", line.c_str());
   }
   std::fflush(out_);
+}
+
+uint64_t ProgressDisplay::BytesSinceBegin(const char** verb) const {
+  Transferred now = bytes_();
+  uint64_t written = now.written - start_bytes_.written;
+  uint64_t read = now.read - start_bytes_.read;
+  if (written == 0 && read != 0) {
+    *verb = "read";
+    return read;
+  }
+  *verb = "wrote";
+  return written;
 }
 
 }  // namespace quillmar::cli

@@ -15,17 +15,24 @@ namespace quillmar::cli {
 // the first percent.
 std::string FormatProgress(int percent, double elapsed_seconds, uint64_t bytes, bool bar);
 
-// The line that stays when the bar ends: "wrote 1004 MB in 0:05 (190.2 MB/s)". The copy engine
-// never shows 100%, and a copy that stopped early stopped wherever it was: the bytes written
-// say what happened.
-std::string FormatSummary(double elapsed_seconds, uint64_t bytes);
+// The line that stays when the bar ends: "wrote 1004 MB in 0:05 (190.2 MB/s)" ("read ..." for a
+// comparison, which writes nothing). The copy engine never shows 100%, and a copy that stopped
+// early stopped wherever it was: the bytes written say what happened.
+std::string FormatSummary(double elapsed_seconds, uint64_t bytes, const char* verb = "wrote");
+
+// Bytes transferred so far in the process.
+struct Transferred {
+  uint64_t written = 0;
+  uint64_t read = 0;
+};
 
 class ProgressDisplay {
  public:
-  using BytesFunction = std::function<uint64_t()>;
+  using BytesFunction = std::function<Transferred()>;
   using ClockFunction = std::function<double()>;  // seconds, monotonic
 
-  // bytes: the bytes transferred so far in the process (the rate is the growth since Begin).
+  // bytes: the bytes transferred so far in the process. The rate is the growth since Begin of the
+  // bytes written, or of the bytes read while nothing is written.
   ProgressDisplay(std::FILE* out, bool terminal, BytesFunction bytes, ClockFunction clock = {});
 
   void Begin();
@@ -38,6 +45,8 @@ class ProgressDisplay {
 
  private:
   void Draw();
+  // The bytes since Begin that the rate and the summary count, and "wrote" or "read".
+  uint64_t BytesSinceBegin(const char** verb) const;
 
   std::FILE* out_;
   bool terminal_;
@@ -48,7 +57,7 @@ class ProgressDisplay {
   int percent_ = 0;
   int last_plain_ = 0;
   double start_seconds_ = 0;
-  uint64_t start_bytes_ = 0;
+  Transferred start_bytes_;
 };
 
 }  // namespace quillmar::cli

@@ -1,10 +1,13 @@
-// Counts the bytes written to drives and files, for the progress display's rate. It sits in
-// the descriptor seam in front of the device layer that was in place and passes every call on
-// unchanged.
+// Counts the bytes written to drives and files and the bytes read, for the progress display's
+// rate. It sits in the descriptor seam in front of the device layer that was in place and passes
+// every call on unchanged. The undo file's own writes are not counted: they are not what the
+// operation writes.
 #pragma once
 
 #include <cstdint>
+#include <set>
 
+#include "cli/progress_display.h"
 #include "disk/forwarding_device_io.h"
 
 namespace quillmar::cli {
@@ -17,12 +20,16 @@ class TransferMeter final : public ForwardingDeviceIo {
   TransferMeter(const TransferMeter&) = delete;
   TransferMeter& operator=(const TransferMeter&) = delete;
 
-  uint64_t bytes_written() const { return written_; }
+  Transferred transferred() const { return counted_; }
 
+  int Open(const std::string& path, OpenMode mode) override;
+  ssize_t Read(int fd, void* buffer, size_t n) override;
   ssize_t Write(int fd, const void* buffer, size_t n) override;
+  int Close(int fd) override;
 
  private:
-  uint64_t written_ = 0;
+  Transferred counted_;
+  std::set<int> undo_files_;  // descriptors of the undo file
 };
 
 }  // namespace quillmar::cli

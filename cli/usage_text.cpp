@@ -127,8 +127,8 @@ const HelpEntry kHelp[] = {
     {Command::kUndo, "undo FILE [--force] [--undo FILE2]", "undo an operation from its undo file",
      "Puts back the old contents saved in the undo FILE, after checking that each drive is\n"
      "the disk FILE was made for and that every saved sector still holds what the operation\n"
-     "wrote (or its old contents again). Sectors recorded as overwritten without a copy are\n"
-     "named, not restored.\n\n"
+     "wrote (or its old contents again), and asking before the first write. Sectors recorded\n"
+     "as overwritten without a copy are named, not restored.\n\n"
      "  --force       undo even onto a disk that is different or was changed since\n"
      "  --undo FILE2  record the undo itself, so that it can be undone in turn\n"},
     {Command::kVerify, "verify SOURCE TARGET [system|mpeg|photo|all]",
@@ -136,7 +136,8 @@ const HelpEntry kHelp[] = {
      "Compares the ranges an upgrade copies from drive SOURCE to drive TARGET (the system\n"
      "area, the MPEG partition, the Photo partition at the end of TARGET; all by default),\n"
      "reading TARGET past the cache, and prints per range and in all the blocks compared and\n"
-     "the first difference. Exit status 1 when a range differs.\n"},
+     "the first difference. Exit status 1 when a range differs, or when SOURCE and TARGET\n"
+     "are one disk or have none of the ranges asked for.\n"},
 };
 
 const HelpEntry* FindHelp(Command command) {

@@ -11,8 +11,11 @@
 #include <utility>
 #include <vector>
 
-#include "base/log.h"
 #include "base/byte_order.h"
+#include "base/log.h"
+#include "base/shown_path.h"
+#include "disk/drive_identity.h"
+#include "disk/drive_table.h"
 
 namespace quillmar {
 namespace {
@@ -156,17 +159,14 @@ bool UndoRecorder::AnnounceBulkCopy(const std::string& path, uint64_t first, uin
 bool UndoRecorder::OpenUndoFile() {
   if (!choose_path_ || !choose_path_(&file_path_) || file_path_.empty())
     return false;
-  std::error_code error;
-  if (std::filesystem::file_size(file_path_, error) > 0 && !error) {
-    LogAndShow(Format("*** ERROR: The undo file %s exists already; choose a new name.",
-                      file_path_.c_str()),
-               "*** ERROR ***");
+  if (std::string problem = NewUndoFileProblem(file_path_); !problem.empty()) {
+    LogAndShow(problem, "*** ERROR ***");
     return false;
   }
   file_fd_ = inner().Open(file_path_, OpenMode::kWriteOnlyCreate);
   if (file_fd_ < 0)
     return false;
-  LogLine(Format("Undo file: %s", file_path_.c_str()));
+  LogLine(Format("Undo file: %s", ShownPath(file_path_).c_str()));
   return true;
 }
 
@@ -293,7 +293,7 @@ ssize_t UndoRecorder::Write(int fd, const void* buffer, size_t n) {
                      ? std::string("*** ERROR: No undo file was chosen: nothing is written.")
                      : Format("*** ERROR: Could not write the undo file %s: nothing more is "
                               "written.",
-                              file_path_.c_str()),
+                              ShownPath(file_path_).c_str()),
                  "*** ERROR ***");
     }
     failed_ = true;
@@ -311,6 +311,26 @@ int UndoRecorder::Close(int fd) {
   return inner().Close(fd);
 }
 
+std::string NewUndoFileProblem(const std::string& path) {
+  for (int i = 0; i < kMaxDrives; ++i) {
+    const DriveInfo& drive = DriveAt(i);
+    if (drive.size_sectors != 0 &&
+        DiskRelationOf(path, drive.device_path) != DiskRelation::kSeparate) {
+      return Format(
+          "*** ERROR: %s is drive %d or shares sectors with it:\n"
+          "           it cannot be the undo file; choose a new name.",
+          ShownPath(path).c_str(), i);
+    }
+  }
+  std::error_code error;
+  if (std::filesystem::symlink_status(path, error).type() !=
+      std::filesystem::file_type::not_found) {
+    return Format("*** ERROR: The undo file %s exists already; choose a new name.",
+                  ShownPath(path).c_str());
+  }
+  return "";
+}
+
 UndoRecorder* ActiveUndoRecorder() {
   return g_active;
 }
@@ -322,7 +342,7 @@ std::string UndoBulkCopyNote(const std::string& path, uint64_t first, uint64_t c
   return Format("\nNOTE: The %" PRIu64
                 " MB copied to disk %s exceed the undo limit:\n"
                 "      the undo file records them as overwritten; they CANNOT BE UNDONE.",
-                count / 2048, path.c_str());
+                count / 2048, ShownPath(path).c_str());
 }
 
 }  // namespace quillmar

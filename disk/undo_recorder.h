@@ -73,6 +73,10 @@ class UndoRecorder final : public ForwardingDeviceIo {
   std::map<int, std::pair<Drive*, uint64_t>> writers_;  // fd -> drive and position
 };
 
+// Why path cannot become a new undo file, "" when it can: it is one of the listed drives or
+// shares sectors with one, or it exists (an earlier undo file may be the only way back).
+std::string NewUndoFileProblem(const std::string& path);
+
 // The recorder in use, or null.
 UndoRecorder* ActiveUndoRecorder();
 

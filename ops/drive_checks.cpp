@@ -34,11 +34,15 @@ bool CheckSourceAndTargetSelected(int source, int target) {
 bool CheckSourceAndTarget(int source, int target) {
   if (!CheckSourceAndTargetSelected(source, target))
     return false;
+  return CheckDifferentDrives(source, target) && CheckWritableSectors(target);
+}
+
+bool CheckDifferentDrives(int source, int target) {
   if (source == target) {
     ShowError("Source and Target disks MUST NOT be the same.");
     return false;
   }
-  return CheckDrivePair(source, target, false);
+  return CheckDistinctDisks(source, target);
 }
 
 bool CheckDistinctDisks(int first, int second) {

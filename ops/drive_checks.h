@@ -32,6 +32,10 @@ bool CheckSourceAndTarget(int source, int target);
 // the reason, naming both paths, has been shown.
 bool CheckDistinctDisks(int first, int second);
 
+// The refusals of two selected drives that are one drive or one disk: the same index twice, and
+// those of CheckDistinctDisks. True when they are separate disks; otherwise the reason was shown.
+bool CheckDifferentDrives(int source, int target);
+
 // The refusals of an operation on two drives before it asks or writes anything: those of
 // CheckDistinctDisks, and a drive it writes to whose sectors are not 512 bytes (the second
 // always, the first when first_written). True when the operation may go on.

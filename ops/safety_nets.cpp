@@ -1,11 +1,10 @@
 #include "ops/safety_nets.h"
 
-#include <filesystem>
 #include <optional>
 #include <string>
-#include <system_error>
 
 #include "base/log.h"
+#include "ops/drive_checks.h"
 #include "ops/undo_replay.h"
 #include "ops/verify.h"
 
@@ -39,11 +38,13 @@ int RunWithSafetyNets(const SafetyNets& nets, const std::function<int()>& operat
 
 UndoPathChooser AskUndoFilePath() {
   return [](std::string* path) {
-    if (!ChooseFile(UndoFileChoice(true, "Save undo file"), path))
-      return false;
-    std::error_code error;
-    std::filesystem::remove(*path, error);
-    return true;
+    while (ChooseFile(UndoFileChoice(true, "Save undo file"), path)) {
+      std::string problem = NewUndoFileProblem(*path);
+      if (problem.empty())
+        return true;
+      ShowError(problem);
+    }
+    return false;
   };
 }
 

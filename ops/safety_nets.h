@@ -20,7 +20,8 @@ struct SafetyNets {
 int RunWithSafetyNets(const SafetyNets& nets, const std::function<int()>& operation);
 
 // The window's undo file: a save-file choice through the front-end, made at the first write (after
-// the confirmation). A file the user agreed to replace is replaced.
+// the confirmation). A path that exists or is one of the listed drives is refused, and the choice
+// asked again.
 UndoPathChooser AskUndoFilePath();
 
 // The window's "Undo from file...": an open-file choice, then the undo without force.

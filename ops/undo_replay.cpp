@@ -6,12 +6,13 @@
 #include <vector>
 
 #include "base/log.h"
+#include "base/shown_path.h"
 #include "disk/block_io.h"
+#include "disk/sector_io.h"
 #include "disk/undo_file.h"
 #include "disk/unique_fd.h"
 #include "ops/banner.h"
 #include "ops/drive_checks.h"
-#include "disk/sector_io.h"
 
 namespace quillmar {
 namespace {
@@ -75,6 +76,8 @@ class Replay {
       if (!CheckDrive(drive, undo_fd.get()))
         return -1;
     }
+    if (!ConfirmWriteBack())
+      return -1;
     for (const UndoDrive& drive : contents_.drives) {
       if (!WriteBack(drive, undo_fd.get()))
         return -1;
@@ -94,6 +97,24 @@ class Replay {
     return false;
   }
 
+  uint64_t SavedBlocks(uint32_t drive) const {
+    uint64_t blocks = 0;
+    for (const UndoSaved& saved : contents_.saved)
+      blocks += saved.drive == drive ? saved.count : 0;
+    return blocks;
+  }
+
+  // The one question before the first write: each disk and how many of its blocks go back.
+  bool ConfirmWriteBack() const {
+    std::string text =
+        Format("You are about to undo from file %s:\n", ShownPath(undo_path_).c_str());
+    for (const UndoDrive& drive : contents_.drives) {
+      text += Format("  %" PRIu64 " blocks of disk %s are put back\n", SavedBlocks(drive.id),
+                     ShownPath(drive.path).c_str());
+    }
+    return ConfirmProceed(text + "             THIS OVERWRITES WHAT THESE BLOCKS HOLD NOW!\n");
+  }
+
   bool CheckDrive(const UndoDrive& drive, int undo_fd) {
     UniqueFd fd = UniqueFd::Open(drive.path, OpenMode::kReadOnly);
     if (!fd.valid()) {
@@ -109,10 +130,10 @@ class Replay {
     if (length < 0 || static_cast<uint64_t>(length) / kBlockSize != drive.size_sectors ||
         (!model.empty() && !drive.model.empty() && model != drive.model) ||
         (!sector0_was_written && (!sector0_read || ContentHash(sector0) != drive.sector0_hash))) {
-      return Refuse(
-          Format("*** ERROR: Disk %s is not the disk the undo file was made for\n"
-                 "           (%s, %" PRIu64 " blocks), or it was changed since.",
-                 drive.path.c_str(), drive.model.c_str(), drive.size_sectors));
+      return Refuse(Format(
+          "*** ERROR: Disk %s is not the disk the undo file was made for\n"
+          "           (%s, %" PRIu64 " blocks), or it was changed since.",
+          ShownPath(drive.path).c_str(), ShownPath(drive.model).c_str(), drive.size_sectors));
     }
     uint64_t changed = UINT64_MAX;
     std::vector<uint8_t> now;
@@ -137,7 +158,7 @@ class Replay {
           Format("*** ERROR: Disk %s was changed since the undo file was made:\n"
                  "           block %" PRIu64 " holds neither what the operation wrote "
                  "nor what it replaced.",
-                 drive.path.c_str(), changed));
+                 ShownPath(drive.path).c_str(), changed));
     }
     return true;
   }
@@ -156,7 +177,8 @@ class Replay {
                                      });
     if (!written || FlushAndClose(fd) != 0)
       return false;
-    LogLine(Format("  %" PRIu64 " blocks of disk %s put back", restored, drive.path.c_str()));
+    LogLine(Format("  %" PRIu64 " blocks of disk %s put back", restored,
+                   ShownPath(drive.path).c_str()));
     return true;
   }
 
@@ -179,12 +201,12 @@ const std::string& PathOf(const UndoContents& contents, uint32_t drive) {
 int UndoFromFile(const std::string& undo_path, bool force) {
   UndoContents contents;
   if (std::string problem = ReadUndoFile(undo_path, &contents); !problem.empty()) {
-    ShowError(
-        Format("*** ERROR: %s cannot be used to undo: %s.", undo_path.c_str(), problem.c_str()));
+    ShowError(Format("*** ERROR: %s cannot be used to undo: %s.", ShownPath(undo_path).c_str(),
+                     problem.c_str()));
     return -1;
   }
   LogBanner({"Undoing from file"});
-  LogLine(Format("Undo file %s", undo_path.c_str()));
+  LogLine(Format("Undo file %s", ShownPath(undo_path).c_str()));
   if (!contents.finished) {
     LogLine("  The operation that wrote it did not finish; what it wrote is undone all the same.");
   }
@@ -193,7 +215,7 @@ int UndoFromFile(const std::string& undo_path, bool force) {
   std::string lost;
   for (const UndoLost& run : contents.lost) {
     lost += Format("\n  blocks %" PRIu64 " to %" PRIu64 " of disk %s", run.first,
-                   run.first + run.count - 1, PathOf(contents, run.drive).c_str());
+                   run.first + run.count - 1, ShownPath(PathOf(contents, run.drive)).c_str());
   }
   if (!lost.empty()) {
     LogAndShow("Undo complete, except what was overwritten without a saved copy:" + lost,

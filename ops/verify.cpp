@@ -4,10 +4,13 @@
 #include <cinttypes>
 
 #include "base/log.h"
+#include "base/shown_path.h"
 #include "disk/block_io.h"
 #include "disk/copy_engine.h"
+#include "disk/copy_stop.h"
 #include "disk/drive_table.h"
 #include "disk/unique_fd.h"
+#include "ops/drive_checks.h"
 
 namespace quillmar {
 namespace {
@@ -44,7 +47,12 @@ Comparison CompareOpen(int source, int target, uint64_t source_offset, uint64_t 
   int shown = 0;
   for (uint64_t done = 0; done < count;) {
     if (int percent = static_cast<int>(done * 100 / count); percent > shown)
-      ProgressSetPos(shown = percent);
+      ProgressSetPos(shown = percent);  // lets the window run: a Cancel click lands here
+    if (CopyStopRequested()) {
+      LogLine(Format("*** Verify interrupted at block %" PRIu64, done));
+      result = {-1, done, kNoDifference, true};
+      break;
+    }
     size_t bytes =
         static_cast<size_t>(std::min<uint64_t>(count - done, kCopyChunkBlocks)) * kBlockSize;
     for (; advised < (done + kCopyChunkBlocks) * kBlockSize + kReadAheadBytes;
@@ -57,7 +65,7 @@ Comparison CompareOpen(int source, int target, uint64_t source_offset, uint64_t 
     if (ReadBlocks(source, expected.data(), bytes, true) != static_cast<int>(bytes) ||
         ReadBlocks(target, actual.data(), bytes, true) != static_cast<int>(bytes)) {
       LogAndShow(Format("*** ERROR: Verify could not read block %" PRIu64 " back from %s",
-                        target_offset / kBlockSize + done, target_path.c_str()),
+                        target_offset / kBlockSize + done, ShownPath(target_path).c_str()),
                  "*** ERROR ***");
       result.status = -1;
       break;
@@ -107,14 +115,14 @@ int VerifyCopyIfAsked(const std::string& source_path, const std::string& target_
                       uint64_t source_block, uint64_t target_block, uint64_t count) {
   if (!g_verify)
     return 0;
-  LogLine(Format("Verifying what was written to '%s'", target_path.c_str()));
+  LogLine(Format("Verifying what was written to '%s'", ShownPath(target_path).c_str()));
   Comparison result = CompareBlocks(source_path, target_path, source_block, target_block, count);
   if (result.status != 0)
     return -1;
   if (result.first_difference != kNoDifference) {
     LogAndShow(Format("*** ERROR: Verify failed: block %" PRIu64 " of %s differs from the "
                       "source.\n           The copy is NOT complete.",
-                      target_block + result.first_difference, target_path.c_str()),
+                      target_block + result.first_difference, ShownPath(target_path).c_str()),
                "*** ERROR ***");
     return -1;
   }
@@ -160,7 +168,9 @@ std::string RenderRangeComparisons(const std::vector<RangeComparison>& ranges) {
   for (const RangeComparison& range : ranges) {
     const Comparison& r = range.result;
     std::string outcome = "identical";
-    if (r.status != 0)
+    if (r.interrupted)
+      outcome = "interrupted";
+    else if (r.status != 0)
       outcome = "could not be read";
     else if (r.first_difference != kNoDifference)
       outcome = Format("first difference at target block %" PRIu64,
@@ -174,6 +184,25 @@ std::string RenderRangeComparisons(const std::vector<RangeComparison>& ranges) {
   text += Format("%zu ranges, %" PRIu64 " bytes compared, first difference: %s\n", ranges.size(),
                  bytes, first.c_str());
   return text;
+}
+
+int VerifyUpgradeRanges(int source, int target, UpgradeRange which,
+                        std::vector<RangeComparison>* ranges) {
+  if (!CheckDifferentDrives(source, target))
+    return -1;
+  *ranges = CompareUpgradeRanges(source, target, which);
+  if (ranges->empty()) {
+    ShowError(
+        Format("*** ERROR: Nothing to compare: drive %d has no %s partition\n"
+               "           that drive %d can hold.",
+               source, which == UpgradeRange::kPhoto ? "Photo" : "MPEG", target));
+    return -1;
+  }
+  for (const RangeComparison& range : *ranges) {
+    if (range.result.status != 0 || range.result.first_difference != kNoDifference)
+      return -1;
+  }
+  return 0;
 }
 
 }  // namespace quillmar

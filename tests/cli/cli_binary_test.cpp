@@ -292,7 +292,11 @@ TEST_F(CliBinary, UndoRestoresADiskAfterTheProcessWasKilled) {
   EXPECT_EQ(again.status, 1);
   EXPECT_TRUE(Contains(again.err, "undo file " + undo + " exists already")) << again.err;
 
-  CliRun run = RunOnDrives({"undo", undo});
+  CliRun unasked = RunOnDrives({"undo", undo});  // no terminal, no --yes: No, nothing written
+  EXPECT_EQ(unasked.status, 1) << unasked.err;
+  EXPECT_TRUE(Contains(unasked.err, "blocks of disk " + New() + " are put back")) << unasked.err;
+  EXPECT_NE(testing::ImageHash(New()), before);
+  CliRun run = RunOnDrives({"--yes", "undo", undo});
   EXPECT_EQ(run.status, 0) << run.out << run.err;
   EXPECT_TRUE(Contains(run.out + run.err, "did not finish")) << run.out;
   EXPECT_EQ(testing::ImageHash(New()), before);
@@ -300,7 +304,12 @@ TEST_F(CliBinary, UndoRestoresADiskAfterTheProcessWasKilled) {
 
 TEST_F(CliBinary, VerifyNamesTheFirstDifference) {
   MakeDemoDrives();
-  ASSERT_EQ(RunOnDrives({"--yes", "mirror", "0", "1", "--verify"}).status, 0);
+  CliRun mirror =
+      RunOnDrives({"--yes", "mirror", "0", "1", "--verify", "--undo", dir_.File("m.qun")});
+  ASSERT_EQ(mirror.status, 0) << mirror.err;
+  // 25,723,904 bytes copied (the undo file's writes are not counted), then both sides read back.
+  EXPECT_TRUE(Contains(mirror.err, "\nwrote 25 MB in ")) << mirror.err;
+  EXPECT_TRUE(Contains(mirror.err, "\nread 49 MB in ")) << mirror.err;
   CliRun same = RunOnDrives({"verify", "0", "1", "system"});
   EXPECT_EQ(same.status, 0) << same.out << same.err;
   EXPECT_TRUE(Contains(same.out + same.err,
@@ -328,6 +337,9 @@ TEST_F(CliBinary, RefusalsExitOne) {
   EXPECT_EQ(same.status, 1);
   EXPECT_TRUE(Contains(same.err, "Source and Target disks MUST NOT be the same.")) << same.err;
   EXPECT_EQ(ImageFingerprint(Old()), before);
+  CliRun itself = RunOnDrives({"verify", "0", "0"});
+  EXPECT_EQ(itself.status, 1);
+  EXPECT_TRUE(Contains(itself.err, "Source and Target disks MUST NOT be the same.")) << itself.err;
 
   CliRun blank = RunOnDrives({"inspect", "1"});
   EXPECT_EQ(blank.status, 1) << blank.out;
@@ -366,6 +378,7 @@ INSTANTIATE_TEST_SUITE_P(
     Commands, SameDisk,
     ::testing::Combine(::testing::ValuesIn(testing::DiskAliases()),
                        ::testing::Values(std::vector<std::string>{"mirror", "0", "1"},
+                                         std::vector<std::string>{"verify", "0", "1"},
                                          std::vector<std::string>{"copy-mpeg", "0", "1"},
                                          std::vector<std::string>{"copy-photo", "0", "1"},
                                          std::vector<std::string>{"join", "0", "1", "--mpeg",

@@ -33,38 +33,45 @@ TEST(ProgressDisplay, LinesShowWhatIsKnownSoFar) {
 class PlainProgress : public ::testing::Test {
  protected:
   std::string Text() { return stream_.Text(); }
+  ProgressDisplay Display(bool terminal) {
+    auto bytes = [this] { return cli::Transferred{bytes_, read_}; };
+    return ProgressDisplay(file_, terminal, bytes, [this] { return now_; });
+  }
 
   testing::MemoryStream stream_;
   std::FILE* file_ = stream_.get();
   double now_ = 100.0;
   uint64_t bytes_ = 7000;  // counted before this copy began: not part of its rate
+  uint64_t read_ = 9000;
 };
 
 TEST_F(PlainProgress, PrintsALineAtEveryTenthOfTheWay) {
-  ProgressDisplay progress(
-      file_, false, [this] { return bytes_; }, [this] { return now_; });
-  progress.Begin();
-  for (int pos = 1; pos <= 100; ++pos) {
-    now_ += 0.1;
-    bytes_ += kMb;
-    progress.SetPos(pos);
+  ProgressDisplay progress = Display(false);
+  for (uint64_t* counted : {&bytes_, &read_}) {  // a copy writes; a comparison only reads
+    progress.Begin();
+    for (int pos = 1; pos <= 100; ++pos) {
+      now_ += 0.1;
+      *counted += kMb;
+      read_ += counted == &bytes_ ? 3 * kMb : 0;  // what a copy reads is not its rate
+      progress.SetPos(pos);
+    }
+    progress.End();
   }
-  progress.End();
   std::string text = Text();
   int lines = 0;
   for (char c : text)
     lines += c == '\n';
-  EXPECT_EQ(lines, 11) << text;
+  EXPECT_EQ(lines, 22) << text;
   EXPECT_NE(text.find("progress: 10%     10.0 MB/s  0:09 left\n"), std::string::npos) << text;
   EXPECT_NE(text.find("progress: 100%     10.0 MB/s  done in 0:10\n"
                       "wrote 100 MB in 0:10 (10.0 MB/s)\n"),
             std::string::npos)
       << text;
+  EXPECT_NE(text.find("read 100 MB in 0:10 (10.0 MB/s)\n"), std::string::npos) << text;
 }
 
 TEST_F(PlainProgress, SkippedPercentsStillGiveOneLinePerStep) {
-  ProgressDisplay progress(
-      file_, false, [this] { return bytes_; }, [this] { return now_; });
+  ProgressDisplay progress = Display(false);
   progress.Begin();
   progress.SetPos(37);  // one line for the 10, 20 and 30 crossed at once
   progress.SetPos(39);
@@ -76,8 +83,7 @@ TEST_F(PlainProgress, SkippedPercentsStillGiveOneLinePerStep) {
 }
 
 TEST_F(PlainProgress, OnATerminalTheLineIsRedrawnAndClearedForOtherOutput) {
-  ProgressDisplay progress(
-      file_, true, [this] { return bytes_; }, [this] { return now_; });
+  ProgressDisplay progress = Display(true);
   progress.Begin();
   progress.SetPos(50);
   progress.Clear();

@@ -292,6 +292,7 @@ class ActionsTest : public testing::SessionTest {
     s.ui().ChooseFileAnswer(s.File("patch.qun"));
     s.ui().ChooseFileAnswer(s.File("undo.qun"));
     s.Click("IDC_UNDO");
+    QVERIFY(s.ui().questions().back().text.find(" are put back") != std::string::npos);
     QVERIFY(s.LogContains("Undo complete"));
     QVERIFY(Hashes(drives_) == before);
     QVERIFY(FileSize(s.File("undo.qun")) > 0);

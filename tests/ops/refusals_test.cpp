@@ -10,9 +10,10 @@
 #include "disk/drive_identity.h"
 #include "format/partition_block.h"
 #include "ops/operations.h"
+#include "ops/verify.h"
 #include "tests/ops/ops_test_env.h"
-#include "tests/support/param_names.h"
 #include "tests/support/disk_aliases.h"
+#include "tests/support/param_names.h"
 
 namespace quillmar {
 namespace {
@@ -137,6 +138,11 @@ const std::string kSystemDisk =
 const std::string kBigger = "Source disk is BIGGER THAN Target disk.";
 const std::string kMissing = "You must specify a source and a target disk.";
 const std::string kSame = "Source and Target disks MUST NOT be the same.";
+
+int Verify(int source, int target, UpgradeRange which) {
+  std::vector<RangeComparison> ranges;
+  return VerifyUpgradeRanges(source, target, which, &ranges);
+}
 
 std::vector<RefusalCase> Cases() {
   return {
@@ -325,6 +331,18 @@ std::vector<RefusalCase> Cases() {
        "*** Warning: This will OVERWRITE the contents of the target drive\n    %BLANK% "
        "(blank.img)\n*** Are you SURE that you want to continue?",
        ""},
+      // Verify: nothing is compared, nothing passes
+      {"VerifySameDrive",
+       [] { return Verify(kPhotoDisk, kPhotoDisk, UpgradeRange::kAll); },
+       {},
+       "",
+       kSame},
+      {"VerifyWithoutPhotoPartition",
+       [] { return Verify(kRecorder, kBlank, UpgradeRange::kPhoto); },
+       {},
+       "",
+       "*** ERROR: Nothing to compare: drive 0 has no Photo partition\n"
+       "           that drive 1 can hold."},
   };
 }
 

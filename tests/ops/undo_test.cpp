@@ -9,9 +9,11 @@
 #include <cstring>
 #include <set>
 
+#include "disk/copy_stop.h"
 #include "disk/forwarding_device_io.h"
 #include "disk/undo_recorder.h"
 #include "ops/operations.h"
+#include "ops/safety_nets.h"
 #include "ops/undo_replay.h"
 #include "ops/verify.h"
 #include "tests/ops/ops_test_env.h"
@@ -83,7 +85,7 @@ class DeviceFault final : public ForwardingDeviceIo {
 
 class UndoTest : public testing::OpsTest {
  protected:
-  std::string UndoFile() { return Image("undo.qun"); }
+  std::string UndoFile() { return Image("undo\n.qun"); }  // a name messages show escaped
 
   // A recorder disk of 100,000 sectors as drive 0; the drive the operation changes as drive 1
   // (and the second drive of a join as drive 2), all holding data worth getting back.
@@ -188,6 +190,7 @@ TEST_P(UndoRoundTrip, GivesEveryImageBackByteForByte) {
     EXPECT_EQ(RunRecorded(c.op), c.crash_at == 0 ? 0 : -1) << ui().Transcript();
   }
   ASSERT_FALSE(Unchanged()) << "the operation wrote nothing";
+  ui().AlwaysYes();  // each undo's confirmation
   if (c.torn_bytes != 0) {
     ASSERT_EQ(::truncate(UndoFile().c_str(), testing::FileSize(UndoFile()) - c.torn_bytes), 0);
   }
@@ -222,7 +225,8 @@ TEST_F(UndoTest, ADamagedRecordBeforeOthersRefusesTheWholeUndo) {
   undo[700] ^= 0x01;  // inside the first records, far from the end of the file
   ASSERT_TRUE(WriteSectors(UndoFile(), 0, undo));
   EXPECT_EQ(UndoFromFile(UndoFile(), false), -1);
-  EXPECT_TRUE(Contains(LastBox().text, "it is damaged")) << LastBox().text;
+  EXPECT_TRUE(Contains(LastBox().text, "undo\\x0a.qun cannot be used to undo: it is damaged"))
+      << LastBox().text;
   EXPECT_EQ(testing::ImageHash(Image("target.img")), after);
 }
 
@@ -246,6 +250,11 @@ TEST_P(UndoRefusal, LeavesTheDiskAloneUnlessForced) {
   EXPECT_TRUE(Contains(LastBox().text, c.says)) << LastBox().text;
   EXPECT_EQ(testing::ImageHash(Image("target.img")), before);
 
+  ui().Answer(false);  // forced, it still asks first, naming the disk
+  EXPECT_EQ(UndoFromFile(UndoFile(), true), -1);
+  EXPECT_TRUE(Contains(QuestionTexts().back(), " blocks of disk " + Image("target.img")));
+  EXPECT_EQ(testing::ImageHash(Image("target.img")), before);
+  ui().Answer(true);
   EXPECT_EQ(UndoFromFile(UndoFile(), true), 0) << ui().Transcript();
   if (!c.grow) {  // forced, every saved sector is put back, the tampered one too
     EXPECT_TRUE(Unchanged());
@@ -273,8 +282,26 @@ TEST_F(UndoTest, ABulkCopyBeyondTheLimitIsNamedAsNotUndoable) {
   ASSERT_EQ(recorder.Finish(), 0);
   EXPECT_TRUE(Contains(QuestionTexts().back(), "they CANNOT BE UNDONE"));
   EXPECT_LT(testing::FileSize(UndoFile()), 4096) << "nothing of the bulk copy was saved";
+  ui().Answer(true);
   EXPECT_EQ(UndoFromFile(UndoFile(), false), 0);
   EXPECT_TRUE(Contains(LastBox().text, "blocks 4002 to 199999 of disk " + Image("target.img")));
+}
+
+// The window's undo file choice refuses a listed drive and a file that exists, and asks again.
+TEST_F(UndoTest, TheChosenUndoFileIsNeverADriveOrAnExistingFile) {
+  Prepare(Op::kMirror);
+  ASSERT_TRUE(MakeBlankImage(Image("earlier.qun"), 1));
+  for (const std::string& file : {Image("old.img"), Image("earlier.qun"), UndoFile()})
+    ui().ChooseFileAnswer(file);
+  SafetyNets nets;
+  nets.undo_path = AskUndoFilePath();
+  EXPECT_EQ(RunWithSafetyNets(nets, [this] { return Run(Op::kMirror); }), 0) << ui().Transcript();
+  EXPECT_TRUE(ui().LoggedContaining(Image("old.img") + " is drive 0 or shares sectors with it"));
+  EXPECT_TRUE(ui().LoggedContaining(Image("earlier.qun") + " exists already"));
+  EXPECT_EQ(testing::FileSize(Image("earlier.qun")), 512);
+  ui().Answer(true);
+  EXPECT_EQ(UndoFromFile(UndoFile(), false), 0);
+  EXPECT_TRUE(Unchanged());
 }
 
 struct VerifyCase {
@@ -331,6 +358,13 @@ TEST_F(UndoTest, TheUpgradeRangesCompareIdenticalAfterTheCopies) {
             "  system 14242 blocks from 0 to 0: identical\n"
             "  mpeg   95998 blocks from 4002 to 4002: identical\n"
             "2 ranges, 56442880 bytes compared, first difference: none\n");
+  RequestCopyStop();  // Ctrl-C or the window's Cancel
+  ranges = CompareUpgradeRanges(0, 1, UpgradeRange::kSystem);
+  ClearCopyStop();
+  EXPECT_EQ(RenderRangeComparisons(ranges),
+            "  system 14242 blocks from 0 to 0: interrupted\n"
+            "1 ranges, 0 bytes compared, first difference: interrupted (system)\n");
+  EXPECT_TRUE(ui().Logged("*** Verify interrupted at block 0"));
 }
 
 }  // namespace

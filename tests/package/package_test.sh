@@ -79,6 +79,7 @@ if [ -f /usr/share/bash-completion/bash_completion ]; then
   [ "$(complete_words quillmar-cli --yes pa)" = patch ] || fail "completing a command"
   [ "$(complete_words quillmar-cli patch 1 --mpeg re | LC_ALL=C sort | tr '\n' ' ')" = \
     "reformat reset " ] || fail "completing --mpeg"
+  [ "$(complete_words quillmar-cli --undo u.qun un)" = undo ] || fail "completing after --undo FILE"
   (cd "$DEST/usr/share/doc" && [ "$(complete_words quillmar-cli --drive quill)" = quillmar ]) ||
     fail "completing the --drive file"
 fi
