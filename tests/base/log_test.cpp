@@ -137,19 +137,29 @@ TEST(LogFilePlace, TheCurrentFolderWhenWritableElseTheStateFolder) {
     EXPECT_EQ(ChooseLogFilePath(row.place), row.expected) << row.place.cwd;
 }
 
-TEST(LogFacility, TheDefaultPlaceGetsItsFoldersMade) {
-  TempDir dir;
-  ScriptedFrontEnd ui(true);
-  ASSERT_EQ(::setenv("XDG_STATE_HOME", dir.path().c_str(), 1), 0);
-  char cwd[4096];
-  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
-  ASSERT_EQ(::chdir("/"), 0);
-  const std::string path = SetUpLogFile("");
-  ASSERT_EQ(::chdir(cwd), 0);
-  ::unsetenv("XDG_STATE_HOME");
-  EXPECT_EQ(path, dir.File("quillmar/quillmar.log"));
-  LogLine("from the menu");
-  EXPECT_EQ(ReadFile(path), "from the menu\n");
+// Below the home, a link among the folders (one the home's user planted, while the run is root's)
+// is refused like a link at the file's place.
+TEST(LogFacility, TheDefaultPlaceGetsItsFoldersMadeButNeverThroughALink) {
+  const std::string home = std::getenv("HOME") == nullptr ? "" : std::getenv("HOME");
+  for (bool planted : {false, true}) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.File("elsewhere").c_str(), 0755), 0);
+    ASSERT_TRUE(!planted || ::symlink("elsewhere", dir.File(".local").c_str()) == 0);
+    ScriptedFrontEnd ui(true);
+    ASSERT_EQ(::setenv("HOME", dir.path().c_str(), 1), 0);
+    ::unsetenv("XDG_STATE_HOME");
+    char cwd[4096];
+    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(::chdir("/"), 0);
+    const std::string path = SetUpLogFile("");
+    ASSERT_EQ(::chdir(cwd), 0);
+    ::setenv("HOME", home.c_str(), 1);
+    EXPECT_EQ(path, dir.File(".local/state/quillmar/quillmar.log"));
+    LogLine("from the menu");
+    EXPECT_EQ(ReadFile(path), planted ? "" : "from the menu\n");
+    EXPECT_EQ(ui.lines().back().find("(it is a symbolic link)") != std::string::npos, planted)
+        << ui.Transcript();
+  }
 }
 
 TEST(LogFacility, LogAndShowLogsBeforeTheBoxAppears) {
