@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "base/log_file.h"
+#include "base/shown_path.h"
 
 namespace quillmar {
 namespace {
@@ -37,7 +38,7 @@ void WarnLogFileUnwritable(int error) {
   state.front_end->AddLogLine(
       Format("*** WARNING: The log file %s cannot be written (%s); "
              "this run's lines are not saved.",
-             state.file_path.c_str(), LogFileProblem(error).c_str()));
+             ShownPath(state.file_path).c_str(), LogFileProblem(error).c_str()));
 }
 
 bool WriteAll(int fd, const std::string& text) {

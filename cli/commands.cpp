@@ -206,7 +206,8 @@ int VerifyDrives(int source, int target, const std::string& ranges) {
   }
   std::vector<RangeComparison> compared = CompareUpgradeRanges(source, target, RangeNamed(ranges));
   std::printf("Comparing drive %d (%s) with drive %d (%s)\n%s", source,
-              DriveAt(source).device_path.c_str(), target, DriveAt(target).device_path.c_str(),
+              ShownPath(DriveAt(source).device_path).c_str(), target,
+              ShownPath(DriveAt(target).device_path).c_str(),
               RenderRangeComparisons(compared).c_str());
   std::fflush(stdout);
   for (const RangeComparison& range : compared) {
@@ -312,7 +313,7 @@ int RunCommand(const CliRequest& request) {
   Registration registration(&front_end);
   const std::string log_path = SetUpLogFile(request.log_path);
   if (!request.quiet)
-    std::fprintf(stderr, "Log file: %s\n", log_path.c_str());
+    std::fprintf(stderr, "Log file: %s\n", ShownPath(log_path).c_str());
 
   if (request.command == Command::kDemo) {
     LogRunStart();

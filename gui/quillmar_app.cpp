@@ -56,7 +56,7 @@ int CQuillmarApp::InitInstance(const std::vector<std::string>& args) {
   if (!options.drive_paths.empty())
     SetDrivePaths(options.drive_paths);
   ApplyCommandLineTail(options.tail);
-  std::fprintf(stderr, "Log file: %s\n", SetUpLogFile(options.log_path).c_str());
+  std::fprintf(stderr, "Log file: %s\n", ShownPath(SetUpLogFile(options.log_path)).c_str());
 
   CQuillmarDlg dlg;
   RestoreWindowGeometry(&dlg);

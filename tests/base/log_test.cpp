@@ -72,7 +72,8 @@ TEST(LogFacility, TwoRunsAppendToTheSameFileAndEveryLineIsFlushed) {
 }
 
 // What stands at the log file's path: each is refused, the list keeps every line, one warning
-// says why, and a file a link points to is left alone.
+// says why (the line break in the file's name escaped), and a file a link points to is left
+// alone.
 struct UnwritableCase {
   const char* name;
   const char* cause;  // in the warning
@@ -83,7 +84,7 @@ class UnwritableLogFile : public ::testing::TestWithParam<UnwritableCase> {};
 
 TEST_P(UnwritableLogFile, KeepsTheListWarnsOnceAndTouchesNothing) {
   TempDir dir;
-  const std::string log = dir.File("quillmar.log");
+  const std::string log = dir.File("quill\nmar.log");
   std::ofstream(dir.File("drive.img")) << "image";
   GetParam().plant(dir, log);
   ScriptedFrontEnd ui(true, log);
@@ -94,8 +95,9 @@ TEST_P(UnwritableLogFile, KeepsTheListWarnsOnceAndTouchesNothing) {
   LogLine("two");
   ASSERT_TRUE(!drop_root || ::seteuid(0) == 0);
   ASSERT_EQ(ui.lines().size(), 3u) << ui.Transcript();
-  EXPECT_EQ(ui.lines()[1], "*** WARNING: The log file " + log + " cannot be written (" +
-                               GetParam().cause + "); this run's lines are not saved.");
+  EXPECT_EQ(ui.lines()[1], "*** WARNING: The log file " + dir.File("quill\\x0amar.log") +
+                               " cannot be written (" + GetParam().cause +
+                               "); this run's lines are not saved.");
   EXPECT_EQ(ui.lines()[2], "two");
   EXPECT_EQ(ReadFile(dir.File("drive.img")), "image");
 }

@@ -301,8 +301,11 @@ TEST_F(CliBinary, UndoRestoresADiskAfterTheProcessWasKilled) {
 TEST_F(CliBinary, VerifyNamesTheFirstDifference) {
   MakeDemoDrives();
   ASSERT_EQ(RunOnDrives({"--yes", "mirror", "0", "1", "--verify"}).status, 0);
-  CliRun same = RunOnDrives({"verify", "0", "1", "system"});
+  const std::string link = dir_.File("new\nX.img");  // its line break is shown escaped
+  ASSERT_EQ(::symlink(New().c_str(), link.c_str()), 0);
+  CliRun same = Run({"--drive", Old(), "--drive", link, "verify", "0", "1", "system"});
   EXPECT_EQ(same.status, 0) << same.out << same.err;
+  EXPECT_TRUE(Contains(same.out, "new\\x0aX.img)\n")) << same.out;
   EXPECT_TRUE(Contains(same.out + same.err,
                        "1 ranges, 25723904 bytes compared, first difference: "
                        "none\n"))
