@@ -34,6 +34,16 @@ bool IsFolder(const std::string& path) {
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// The log lines --quiet still shows: errors and warnings, a copy that failed or was stopped, and
+// drives that could not be opened for want of rights.
+bool IsProblemLine(const std::string& text) {
+  static const std::array<const char*, 5> kPrefixes = {
+      "*** ERROR", "*** WARNING", "ERROR: ", "*** Copy interrupted",
+      "Some drives could not be opened: permission denied"};
+  return std::any_of(kPrefixes.begin(), kPrefixes.end(),
+                     [&text](const char* prefix) { return text.rfind(prefix, 0) == 0; });
+}
+
 }  // namespace
 
 bool IsChoiceQuestion(const std::string& caption) {
@@ -68,7 +78,7 @@ void TerminalFrontEnd::Write(std::FILE* stream, const std::string& text) {
 }
 
 void TerminalFrontEnd::AddLogLine(const std::string& text) {
-  if (quiet_ && text.rfind("*** ERROR", 0) != 0 && text.rfind("*** WARNING", 0) != 0)
+  if (quiet_ && !IsProblemLine(text))
     return;
   Write(err_, text + "\n");
 }

@@ -51,7 +51,8 @@ class TerminalFrontEnd final : public FrontEnd {
   // command must not write anything before it finds that out).
   void DeclineEverything() { policy_.decline_everything = true; }
   // --quiet: log lines stay off the terminal, but for errors and warnings ("*** ERROR",
-  // "*** WARNING"); boxes and questions still show.
+  // "*** WARNING"), failed or stopped copies and drives refused for want of rights; boxes and
+  // questions still show.
   void SetQuiet(bool quiet) { quiet_ = quiet; }
 
   void AddLogLine(const std::string& text) override;

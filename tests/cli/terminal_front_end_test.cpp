@@ -30,7 +30,8 @@ TEST(TerminalFrontEnd, BoxesShowCaptionAndTextWithItsLinesAligned) {
             "                      two\n");
 }
 
-// Standard output is left to the results; --quiet keeps all but errors and warnings off.
+// Standard output is left to the results; --quiet keeps all but the problem lines off: errors,
+// warnings, a failed or stopped copy, drives that need root.
 TEST(TerminalFrontEnd, LogLinesAndBoxesGoToStandardErrorQuietKeepsOnlyProblemLines) {
   for (bool quiet : {false, true}) {
     Streams s;
@@ -39,10 +40,19 @@ TEST(TerminalFrontEnd, LogLinesAndBoxesGoToStandardErrorQuietKeepsOnlyProblemLin
     front_end.AddLogLine("***** Patching partition block...");
     front_end.AddLogLine("*** ERROR: reading block 0");
     front_end.AddLogLine("*** WARNING: The log file x cannot be written");
+    std::string problems;
+    for (const char* line : {"ERROR: Failed to write block 8 to target - copy aborted",
+                             "*** Copy interrupted at block 9",
+                             "Some drives could not be opened: permission denied. Raw drive "
+                             "access needs root"}) {
+      front_end.AddLogLine(line);
+      problems += std::string(line) + "\n";
+    }
     front_end.ShowMessage("You must select a disk first.", "*** ERROR ***");
     EXPECT_EQ(s.err.Text(), std::string(quiet ? "" : "***** Patching partition block...\n") +
                                 "*** ERROR: reading block 0\n*** WARNING: The log file x cannot "
-                                "be written\n[*** ERROR ***] You must select a disk first.\n");
+                                "be written\n" +
+                                problems + "[*** ERROR ***] You must select a disk first.\n");
     EXPECT_EQ(s.out.Text(), "");
   }
 }
