@@ -332,7 +332,7 @@ int RunCommand(const CliRequest& request) {
   }
   CatchStopSignals();
   int result = OperateWithUndo(request);
-  if (CopyStopRequested())
+  if (result != 0 && CopyStopRequested())  // one that finished despite a Ctrl-C exits 0
     return kExitInterrupted;
   return result == 0 && !front_end.unanswered() ? kExitDone : kExitFailed;
 }

@@ -7,6 +7,7 @@
 #include <cctype>
 
 #include "base/shown_path.h"
+#include "disk/copy_stop.h"
 
 namespace quillmar::cli {
 namespace {
@@ -43,6 +44,8 @@ bool IsProblemLine(const std::string& text) {
   return std::any_of(kPrefixes.begin(), kPrefixes.end(),
                      [&text](const char* prefix) { return text.rfind(prefix, 0) == 0; });
 }
+
+constexpr char kInterruptedNo[] = "  -> No (interrupted)\n";
 
 }  // namespace
 
@@ -97,6 +100,10 @@ int TerminalFrontEnd::AskWindowYesNo(const std::string& text, const std::string&
 
 int TerminalFrontEnd::Ask(const std::string& text, const std::string& caption) {
   Write(err_, RenderBox(caption, text));
+  if (CopyStopRequested()) {  // Ctrl-C: the command is to stop, not to go on
+    Write(err_, kInterruptedNo);
+    return kIdNo;
+  }
   if (policy_.decline_everything) {
     Write(err_, "  -> No (not every question of this command has an answer here)\n");
     unanswered_ = true;
@@ -131,6 +138,10 @@ bool TerminalFrontEnd::ReadAnswer() {
     line += static_cast<char>(c);
   if (c == EOF)
     Write(err_, "\n");
+  if (CopyStopRequested()) {  // Ctrl-C at the prompt ends the read (the signal does not restart it)
+    Write(err_, kInterruptedNo);
+    return false;
+  }
   std::string answer = Trimmed(line);
   return answer == "y" || answer == "yes";
 }

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "disk/copy_stop.h"
 #include "tests/cli/memory_stream.h"
 
 namespace quillmar {
@@ -115,17 +116,22 @@ TEST(TerminalFrontEnd, TypedAnswersAreTakenInTurn) {
   EXPECT_EQ(front_end.AskYesNo("third", "Proceed?"), kIdNo);  // end of input
 }
 
-TEST(TerminalFrontEnd, DecliningEverythingOverridesFlagsAndYes) {
-  Streams s("y\n");
-  AnswerPolicy policy;
-  policy.yes_to_confirmations = true;
-  policy.terminal = true;
-  policy.presets["Reset MPEG partition"] = {true, "--mpeg reset"};
-  TerminalFrontEnd front_end(policy, s.out.get(), s.err.get(), s.in.get(), nullptr);
-  front_end.DeclineEverything();
-  EXPECT_EQ(front_end.AskYesNo("x", "Proceed?"), kIdNo);
-  EXPECT_EQ(front_end.AskYesNo("x", "Reset MPEG partition"), kIdNo);
-  EXPECT_TRUE(front_end.unanswered());
+// Declining everything, or a stop (Ctrl-C) requested, overrides the flags, --yes and the terminal.
+TEST(TerminalFrontEnd, DecliningEverythingOrAStopOverridesFlagsAndYes) {
+  for (bool stop : {false, true}) {
+    Streams s("y\ny\n");
+    AnswerPolicy policy;
+    policy.yes_to_confirmations = true;
+    policy.terminal = true;
+    policy.presets["Reset MPEG partition"] = {true, "--mpeg reset"};
+    TerminalFrontEnd front_end(policy, s.out.get(), s.err.get(), s.in.get(), nullptr);
+    stop ? RequestCopyStop() : front_end.DeclineEverything();
+    EXPECT_EQ(front_end.AskYesNo("x", "Proceed?"), kIdNo);
+    EXPECT_EQ(front_end.AskYesNo("x", "Reset MPEG partition"), kIdNo);
+    EXPECT_EQ(front_end.AskYesNo("x", "Reformat MPEG partition"), kIdNo);
+    EXPECT_EQ(front_end.unanswered(), !stop);
+    ClearCopyStop();
+  }
 }
 
 struct FileCase {
