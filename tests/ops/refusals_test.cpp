@@ -7,7 +7,6 @@
 #include <functional>
 #include <utility>
 
-#include "disk/copy_stop.h"
 #include "disk/drive_identity.h"
 #include "format/partition_block.h"
 #include "ops/operations.h"
@@ -280,16 +279,6 @@ std::vector<RefusalCase> Cases() {
        "Target disk seems to be already patched.",
        ""},
       {"PatchConfirmation", [] { return PatchSingleDrive(kRecorder, 0); }, {true, false}, "", ""},
-      {"PatchStoppedAtAQuestion",  // a Ctrl-C there answered it No
-       [] {
-         RequestCopyStop();
-         const int result = PatchSingleDrive(kRecorder, 0);
-         ClearCopyStop();
-         return result;
-       },
-       {true, true, false},
-       "",
-       ""},
       // Two drives
       {"JoinNoDrive1",
        [] { return AddSecondDrive(kNone, kBlank, 0); },
