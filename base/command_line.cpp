@@ -19,6 +19,12 @@ std::string TailArgument(const std::string& arg) {
   return arg.empty() ? "\"\"" : arg;
 }
 
+// An option: "--" and a name, or "-" and a letter; "-5" is a number, "" and "-" are no options.
+bool IsOption(const std::string& arg) {
+  return arg.size() > 1 && arg[0] == '-' &&
+         (arg[1] == '-' || !std::isdigit(static_cast<unsigned char>(arg[1])));
+}
+
 // atol's reading of the number at text (0 when there is none), without its wrap: strtoll takes
 // a number too large for 64 bits as the largest. The digits read go to *digits.
 long long ReadNumber(const char* text, std::string* digits) {
@@ -53,7 +59,7 @@ StartupOptions SplitStartupArguments(const std::vector<std::string>& args) {
       }
       options.log_path = separate ? args[++i] : arg.substr(6);
       options.missing_log_argument = options.log_path.empty();
-    } else if (arg.rfind("--", 0) == 0) {
+    } else if (IsOption(arg)) {
       options.other_options.push_back(arg);
     } else {
       if (!first_number)

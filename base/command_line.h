@@ -10,7 +10,7 @@ namespace quillmar {
 
 struct StartupOptions {
   std::vector<std::string> drive_paths;  // the drives 0, 1, 2, ... instead of the machine's disks
-  std::vector<std::string> other_options;  // options beginning with "--" that are not --drive
+  std::vector<std::string> other_options;   // the other options: "--name" or "-x" (not "-5")
   std::string tail;                         // the remaining arguments joined by blanks
   bool missing_drive_argument = false;      // "--drive" was the last argument
   std::string log_path;                     // --log FILE; "" for the default place

@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "base/log_file.h"
+#include "base/shown_path.h"
 
 namespace quillmar {
 namespace {
@@ -19,7 +20,7 @@ struct LogState {
   bool window_registered = false;
   int fd = -1;
   std::string file_path = "quillmar.log";
-  bool make_folders = false;  // the default place in the state folder: create its folders
+  std::string folders_from;   // the default place in the state folder: its folders made from here
   bool warned = false;        // the log file's problem was shown once
 };
 
@@ -37,7 +38,7 @@ void WarnLogFileUnwritable(int error) {
   state.front_end->AddLogLine(
       Format("*** WARNING: The log file %s cannot be written (%s); "
              "this run's lines are not saved.",
-             state.file_path.c_str(), LogFileProblem(error).c_str()));
+             ShownPath(state.file_path).c_str(), LogFileProblem(error).c_str()));
 }
 
 bool WriteAll(int fd, const std::string& text) {
@@ -56,7 +57,7 @@ bool WriteAll(int fd, const std::string& text) {
 void AppendToLogFile(const std::string& text) {
   LogState& state = State();
   if (state.fd < 0) {
-    int fd = OpenLogFileForAppend(state.file_path, state.make_folders);
+    int fd = OpenLogFileForAppend(state.file_path, state.folders_from);
     if (fd < 0) {  // tried again with the next line
       WarnLogFileUnwritable(fd);
       return;
@@ -78,13 +79,14 @@ bool LogWindowRegistered() { return State().window_registered; }
 
 void SetLogFilePath(const std::string& path) {
   State().file_path = path;
-  State().make_folders = false;
+  State().folders_from.clear();
 }
 
 std::string SetUpLogFile(const std::string& given) {
   LogState& state = State();
-  state.make_folders = given.empty();
-  state.file_path = given.empty() ? ChooseLogFilePath(CurrentLogPlace()) : given;
+  state.folders_from.clear();
+  state.file_path =
+      given.empty() ? ChooseLogFilePath(CurrentLogPlace(), &state.folders_from) : given;
   return state.file_path;
 }
 

@@ -47,32 +47,86 @@ void GiveToInvokingUser(int fd) {
     (void)::fchown(fd, uid, gid);  // the log stays usable for this run either way
 }
 
-// Creates the missing folders above path, each refused when it turns out to be a link.
-int MakeParentFolders(const std::string& path) {
-  for (size_t slash = path.find('/', 1); slash != std::string::npos;
-       slash = path.find('/', slash + 1)) {
-    std::string folder = path.substr(0, slash);
-    if (::mkdir(folder.c_str(), 0755) == 0) {
-      int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-      if (fd >= 0) {
-        GiveToInvokingUser(fd);
-        ::close(fd);
-      }
-    } else if (errno != EEXIST) {
-      return -errno;
-    }
+// The folder name in folder, created when missing (and handed to the user who ran pkexec).
+// A link is followed only when follow: the folders below the home belong to its user, and as
+// root a link planted there must not lead the log (made the user's) anywhere else. Returns its
+// descriptor, or -errno.
+int OpenOrMakeFolder(int folder, const std::string& name, bool follow) {
+  const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW);
+  int fd = ::openat(folder, name.c_str(), flags);
+  if (fd < 0 && errno == ENOENT && ::mkdirat(folder, name.c_str(), 0755) == 0) {
+    fd = ::openat(folder, name.c_str(), flags);
+    if (fd >= 0)
+      GiveToInvokingUser(fd);
   }
-  return 0;
+  if (fd >= 0)
+    return fd;
+  const int error = errno;
+  struct stat st {};  // a link refused by O_NOFOLLOW with O_DIRECTORY reports ENOTDIR
+  if (error == ENOTDIR && ::fstatat(folder, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(st.st_mode)) {
+    return -ELOOP;
+  }
+  return -error;
+}
+
+// The folder that holds path, walked down to one folder at a time and each missing one made;
+// links are followed down to trusted (a leading part of path), none below it. Its descriptor, or
+// -errno.
+int OpenParentFolder(const std::string& path, const std::string& trusted) {
+  const bool absolute = !path.empty() && path[0] == '/';
+  int folder = ::open(absolute ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (folder < 0)
+    return -errno;
+  for (size_t begin = absolute ? 1 : 0, slash; (slash = path.find('/', begin)) != std::string::npos;
+       begin = slash + 1) {
+    if (slash == begin)
+      continue;  // "//"
+    int next = OpenOrMakeFolder(folder, path.substr(begin, slash - begin), slash <= trusted.size());
+    ::close(folder);
+    if (next < 0)
+      return next;
+    folder = next;
+  }
+  return folder;
+}
+
+// Opens name in folder for appending as described at OpenLogFileForAppend.
+int OpenForAppend(int folder, const std::string& name) {
+  // O_NONBLOCK: a named pipe without reader fails at once instead of blocking the run.
+  int fd =
+      ::openat(folder, name.c_str(),
+               O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644);
+  if (fd >= 0) {
+    GiveToInvokingUser(fd);
+    return fd;
+  }
+  if (errno != EEXIST)
+    return -errno;
+  fd = ::openat(folder, name.c_str(),
+                O_WRONLY | O_APPEND | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0)
+    return -errno;
+  struct stat st {};
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    ::close(fd);
+    return -EINVAL;
+  }
+  return fd;
 }
 
 }  // namespace
 
-std::string ChooseLogFilePath(const LogPlace& place) {
+std::string ChooseLogFilePath(const LogPlace& place, std::string* folders_from) {
+  if (folders_from != nullptr)
+    folders_from->clear();
   if (place.cwd_writable && !place.cwd.empty() && place.cwd != "/")
     return place.cwd + "/" + kLogFileName;
-  std::string state = place.state_home;
-  if (state.empty())
-    state = (place.home.empty() ? std::string("/root") : place.home) + "/.local/state";
+  const std::string home = place.home.empty() ? std::string("/root") : place.home;
+  const bool default_state = place.state_home.empty();
+  if (folders_from != nullptr)
+    *folders_from = default_state ? home : place.state_home;
+  const std::string state = default_state ? home + "/.local/state" : place.state_home;
   return state + "/quillmar/" + kLogFileName;
 }
 
@@ -96,26 +150,14 @@ LogPlace CurrentLogPlace() {
   return place;
 }
 
-int OpenLogFileForAppend(const std::string& path, bool make_folders) {
-  if (int made = make_folders ? MakeParentFolders(path) : 0; made < 0)
-    return made;
-  // O_NONBLOCK: a named pipe without reader fails at once instead of blocking the run.
-  int fd = ::open(path.c_str(),
-                  O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644);
-  if (fd >= 0) {
-    GiveToInvokingUser(fd);
-    return fd;
-  }
-  if (errno != EEXIST)
-    return -errno;
-  fd = ::open(path.c_str(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0)
-    return -errno;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    ::close(fd);
-    return -EINVAL;
-  }
+int OpenLogFileForAppend(const std::string& path, const std::string& folders_from) {
+  if (folders_from.empty())
+    return OpenForAppend(AT_FDCWD, path);
+  const int folder = OpenParentFolder(path, folders_from);
+  if (folder < 0)
+    return folder;
+  const int fd = OpenForAppend(folder, path.substr(path.rfind('/') + 1));
+  ::close(folder);
   return fd;
 }
 

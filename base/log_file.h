@@ -19,19 +19,21 @@ struct LogPlace {
 
 // The log file for a place: cwd/quillmar.log when the current folder can be written and is not
 // "/"; otherwise state_home/quillmar/quillmar.log, with state_home defaulting to
-// home/.local/state.
-std::string ChooseLogFilePath(const LogPlace& place);
+// home/.local/state. *folders_from, if given: where the folders of the state folder are made
+// from (state_home, else home), or "" for the current folder.
+std::string ChooseLogFilePath(const LogPlace& place, std::string* folders_from = nullptr);
 
 // The place of this process. Started through pkexec (PKEXEC_UID set), the log goes to the state
 // folder of the user who ran pkexec, not to root's home where pkexec starts it.
 LogPlace CurrentLogPlace();
 
-// Opens path for appending: created when absent (with its missing parent folders when
-// make_folders), refused when it is a symbolic link, a folder or anything else but a regular
-// file. Returns the descriptor, or -errno. Folders and a file created while running as root
-// through pkexec are handed to the user who ran it, so that the user's own later runs can write
-// there too.
-int OpenLogFileForAppend(const std::string& path, bool make_folders);
+// Opens path for appending: created when absent, refused when it is a symbolic link, a folder or
+// anything else but a regular file. With folders_from (a leading part of path) its missing
+// parent folders are made, and below folders_from none of them may be a symbolic link (refused
+// as the file is: the home's user can plant one there, and root must not follow it). Returns the
+// descriptor, or -errno. Folders and a file created while running as root through pkexec are
+// handed to the user who ran it, so that the user's own later runs can write there too.
+int OpenLogFileForAppend(const std::string& path, const std::string& folders_from);
 
 // Why the log file could not be opened, from OpenLogFileForAppend's -errno.
 std::string LogFileProblem(int error);

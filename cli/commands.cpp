@@ -312,7 +312,7 @@ int RunCommand(const CliRequest& request) {
   Registration registration(&front_end);
   const std::string log_path = SetUpLogFile(request.log_path);
   if (!request.quiet)
-    std::fprintf(stderr, "Log file: %s\n", log_path.c_str());
+    std::fprintf(stderr, "Log file: %s\n", ShownPath(log_path).c_str());
 
   if (request.command == Command::kDemo) {
     LogRunStart();
@@ -331,7 +331,7 @@ int RunCommand(const CliRequest& request) {
   }
   CatchStopSignals();
   int result = OperateWithUndo(request);
-  if (CopyStopRequested())
+  if (result != 0 && CopyStopRequested())  // one that finished despite a Ctrl-C exits 0
     return kExitInterrupted;
   return result == 0 && !front_end.unanswered() ? kExitDone : kExitFailed;
 }

@@ -21,7 +21,9 @@ void CatchStopSignals() {
   struct sigaction action {};
   action.sa_handler = OnStopSignal;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;  // disk and terminal calls carry on; the copy looks at the flag
+  // No SA_RESTART: a read waiting at a question returns, and the question is answered No. Disk
+  // calls retry on EINTR; the copy looks at the flag before its next chunk.
+  action.sa_flags = 0;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
 }

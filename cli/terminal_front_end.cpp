@@ -7,6 +7,7 @@
 #include <cctype>
 
 #include "base/shown_path.h"
+#include "disk/copy_stop.h"
 
 namespace quillmar::cli {
 namespace {
@@ -33,6 +34,18 @@ bool IsFolder(const std::string& path) {
   struct stat st {};
   return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
 }
+
+// The log lines --quiet still shows: errors and warnings, a copy that failed or was stopped, and
+// drives that could not be opened for want of rights.
+bool IsProblemLine(const std::string& text) {
+  static const std::array<const char*, 5> kPrefixes = {
+      "*** ERROR", "*** WARNING", "ERROR: ", "*** Copy interrupted",
+      "Some drives could not be opened: permission denied"};
+  return std::any_of(kPrefixes.begin(), kPrefixes.end(),
+                     [&text](const char* prefix) { return text.rfind(prefix, 0) == 0; });
+}
+
+constexpr char kInterruptedNo[] = "  -> No (interrupted)\n";
 
 }  // namespace
 
@@ -68,7 +81,7 @@ void TerminalFrontEnd::Write(std::FILE* stream, const std::string& text) {
 }
 
 void TerminalFrontEnd::AddLogLine(const std::string& text) {
-  if (quiet_ && text.rfind("*** ERROR", 0) != 0 && text.rfind("*** WARNING", 0) != 0)
+  if (quiet_ && !IsProblemLine(text))
     return;
   Write(err_, text + "\n");
 }
@@ -87,6 +100,10 @@ int TerminalFrontEnd::AskWindowYesNo(const std::string& text, const std::string&
 
 int TerminalFrontEnd::Ask(const std::string& text, const std::string& caption) {
   Write(err_, RenderBox(caption, text));
+  if (CopyStopRequested()) {  // Ctrl-C: the command is to stop, not to go on
+    Write(err_, kInterruptedNo);
+    return kIdNo;
+  }
   if (policy_.decline_everything) {
     Write(err_, "  -> No (not every question of this command has an answer here)\n");
     unanswered_ = true;
@@ -121,6 +138,10 @@ bool TerminalFrontEnd::ReadAnswer() {
     line += static_cast<char>(c);
   if (c == EOF)
     Write(err_, "\n");
+  if (CopyStopRequested()) {  // Ctrl-C at the prompt ends the read (the signal does not restart it)
+    Write(err_, kInterruptedNo);
+    return false;
+  }
   std::string answer = Trimmed(line);
   return answer == "y" || answer == "yes";
 }

@@ -1,7 +1,8 @@
 // The front-end of quillmar-cli: log lines, message boxes and questions on standard error (the
 // results of a command alone go to standard output), questions with their caption, answered by
 // a flag, by --yes, or on the terminal; a question that finds no answer is answered No and
-// remembered, so the command can fail.
+// remembered, so the command can fail. Once a stop was requested (Ctrl-C), also at the prompt,
+// every question is answered No.
 #pragma once
 
 #include <cstdio>
@@ -51,7 +52,8 @@ class TerminalFrontEnd final : public FrontEnd {
   // command must not write anything before it finds that out).
   void DeclineEverything() { policy_.decline_everything = true; }
   // --quiet: log lines stay off the terminal, but for errors and warnings ("*** ERROR",
-  // "*** WARNING"); boxes and questions still show.
+  // "*** WARNING"), failed or stopped copies and drives refused for want of rights; boxes and
+  // questions still show.
   void SetQuiet(bool quiet) { quiet_ = quiet; }
 
   void AddLogLine(const std::string& text) override;

@@ -13,7 +13,9 @@ constexpr const char* kExitStatus =
     "  2  usage error (unknown command or option, missing or malformed argument, a\n"
     "     --drive PATH that is not an image file or a block device, more than 16 --drive)\n"
     "  130  stopped by Ctrl-C or SIGTERM: a copy that runs stops at its next chunk, what it\n"
-    "       wrote flushed, and nothing after it runs; a second Ctrl-C ends at once\n";
+    "       wrote flushed, a question waiting and every later one is answered No, and\n"
+    "       nothing after it runs; a second Ctrl-C ends at once. An operation that\n"
+    "       finished all the same (the Ctrl-C came after its last write) exits 0\n";
 
 constexpr const char* kGlobalOptions =
     "Options (before or after the command):\n"

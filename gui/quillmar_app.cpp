@@ -5,6 +5,7 @@
 #include "base/build_info.h"
 #include "base/command_line.h"
 #include "base/log.h"
+#include "base/shown_path.h"
 #include "gui/quillmar_dlg.h"
 #include "gui/window_geometry.h"
 #include "disk/drive_map.h"
@@ -27,8 +28,8 @@ constexpr char kUsage[] =
     "  --log FILE     append the log to FILE instead of quillmar.log in the current\n"
     "                 folder (or, where that cannot be written or is /, in\n"
     "                 $XDG_STATE_HOME/quillmar/, by default ~/.local/state/quillmar/)\n"
-    "  --help         show this help\n"
-    "  --version      show the version line\n"
+    "  -h, --help     show this help\n"
+    "  -V, --version  show the version line\n"
     "  SIZE_LIMIT     largest drive size in 512-byte sectors (0: 2000000000, 1024 GB)\n"
     "  CLUSTER_SIZE   MPEG cluster size in bytes for a reformat with larger clusters\n";
 
@@ -39,7 +40,7 @@ int CQuillmarApp::InitInstance(const std::vector<std::string>& args) {
   if (WantsUsage(args))
     return ShowUsage(args);
   for (const std::string& option : options.other_options) {
-    std::fprintf(stderr, "quillmar: unknown option %s\n%s", option.c_str(), kUsage);
+    std::fprintf(stderr, "quillmar: unknown option %s\n%s", ShownPath(option).c_str(), kUsage);
     return 2;
   }
   if (options.missing_drive_argument || options.missing_log_argument) {
@@ -55,7 +56,7 @@ int CQuillmarApp::InitInstance(const std::vector<std::string>& args) {
   if (!options.drive_paths.empty())
     SetDrivePaths(options.drive_paths);
   ApplyCommandLineTail(options.tail);
-  std::fprintf(stderr, "Log file: %s\n", SetUpLogFile(options.log_path).c_str());
+  std::fprintf(stderr, "Log file: %s\n", ShownPath(SetUpLogFile(options.log_path)).c_str());
 
   CQuillmarDlg dlg;
   RestoreWindowGeometry(&dlg);
@@ -66,7 +67,7 @@ int CQuillmarApp::InitInstance(const std::vector<std::string>& args) {
 
 bool CQuillmarApp::WantsUsage(const std::vector<std::string>& args) {
   for (const std::string& arg : args) {
-    if (arg == "--help" || arg == "--version")
+    if (arg == "--help" || arg == "-h" || arg == "--version" || arg == "-V")
       return true;
   }
   return false;
@@ -74,9 +75,9 @@ bool CQuillmarApp::WantsUsage(const std::vector<std::string>& args) {
 
 int CQuillmarApp::ShowUsage(const std::vector<std::string>& args) {
   for (const std::string& arg : args) {
-    if (arg == "--help")
+    if (arg == "--help" || arg == "-h")
       break;
-    if (arg == "--version") {
+    if (arg == "--version" || arg == "-V") {
       std::printf("%s\n", VersionLogLine().c_str());
       return 0;
     }

@@ -59,7 +59,8 @@ bool CheckPhotoRanges(const DriveInfo& source, const DriveInfo& target, bool sam
         Format("*** ERROR: The 3rd partition of disk %s would start at sector %u of disk "
                "%s,\n           inside its partition table or system partition\n"
                "           (sectors 0 to %" PRIu64 ").",
-               source.device_path.c_str(), to, target.device_path.c_str(), system_end - 1));
+               ShownPath(source.device_path).c_str(), to, ShownPath(target.device_path).c_str(),
+               system_end - 1));
     return false;
   }
   return true;

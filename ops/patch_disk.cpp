@@ -9,6 +9,7 @@
 #include "base/settings.h"
 #include "base/shown_path.h"
 #include "disk/block_io.h"
+#include "disk/copy_stop.h"
 #include "disk/device_io.h"
 #include "disk/drive_table.h"
 #include "disk/unique_fd.h"
@@ -338,6 +339,11 @@ int PreparePatch(PatchPlan& plan) {
     plan.reformat_photo = AskReformatPhoto();
     photo =
         plan.photo_request != 0 && plan.reformat_photo ? plan.photo_request : photo_entry.length;
+  }
+  // A stop (Ctrl-C) at one of the questions answered it No; that is no choice to go on with.
+  if (CopyStopRequested()) {
+    LogLine("*** Patch stopped before its first write");
+    return -1;
   }
   plan.layout = PlanPatchLayout(plan.first_sectors, plan.second_sectors, plan.second_reserve, p1len,
                                 photo, keeps_photo);

@@ -178,8 +178,14 @@ std::string RenderRangeComparisons(const std::vector<RangeComparison>& ranges) {
     text += Format("  %-6s %" PRIu64 " blocks from %" PRIu64 " to %" PRIu64 ": %s\n", range.name,
                    range.blocks, range.source_block, range.target_block, outcome.c_str());
     bytes += (r.first_difference == kNoDifference ? r.blocks : r.first_difference) * kBlockSize;
-    if (first == "none" && outcome != "identical")
-      first = Format("%s (%s)", outcome.c_str(), range.name);
+    if (first != "none" || outcome == "identical")
+      continue;
+    if (r.status == 0 && !r.interrupted && r.first_difference != kNoDifference) {
+      first = Format("target block %" PRIu64 " (%s)", range.target_block + r.first_difference,
+                     range.name);
+    } else {
+      first = Format("none found, %s %s", range.name, outcome.c_str());
+    }
   }
   text += Format("%zu ranges, %" PRIu64 " bytes compared, first difference: %s\n", ranges.size(),
                  bytes, first.c_str());

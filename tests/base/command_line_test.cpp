@@ -82,6 +82,9 @@ TEST(CommandLine, DriveOptionsAreTakenOutBeforeTheNumbers) {
   EXPECT_EQ(o.drive_paths, (std::vector<std::string>{"old.img", "new.img"}));
   EXPECT_EQ(o.tail, "267386880 1024");
   EXPECT_EQ(SplitStartupArguments({"", "262144", "a b"}).tail, "\"\" 262144 \"a b\"");
+  const StartupOptions dashes = SplitStartupArguments({"-x", "-5", "-", "--bogus", "-h"});
+  EXPECT_EQ(dashes.other_options, (std::vector<std::string>{"-x", "--bogus", "-h"}));
+  EXPECT_EQ(dashes.tail, "-5 -");  // a number to atol, and no option
   EXPECT_FALSE(o.missing_drive_argument);
   EXPECT_TRUE(SplitStartupArguments({"--drive"}).missing_drive_argument);
 }

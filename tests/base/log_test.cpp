@@ -72,7 +72,8 @@ TEST(LogFacility, TwoRunsAppendToTheSameFileAndEveryLineIsFlushed) {
 }
 
 // What stands at the log file's path: each is refused, the list keeps every line, one warning
-// says why, and a file a link points to is left alone.
+// says why (the line break in the file's name escaped), and a file a link points to is left
+// alone.
 struct UnwritableCase {
   const char* name;
   const char* cause;  // in the warning
@@ -83,7 +84,7 @@ class UnwritableLogFile : public ::testing::TestWithParam<UnwritableCase> {};
 
 TEST_P(UnwritableLogFile, KeepsTheListWarnsOnceAndTouchesNothing) {
   TempDir dir;
-  const std::string log = dir.File("quillmar.log");
+  const std::string log = dir.File("quill\nmar.log");
   std::ofstream(dir.File("drive.img")) << "image";
   GetParam().plant(dir, log);
   ScriptedFrontEnd ui(true, log);
@@ -94,8 +95,9 @@ TEST_P(UnwritableLogFile, KeepsTheListWarnsOnceAndTouchesNothing) {
   LogLine("two");
   ASSERT_TRUE(!drop_root || ::seteuid(0) == 0);
   ASSERT_EQ(ui.lines().size(), 3u) << ui.Transcript();
-  EXPECT_EQ(ui.lines()[1], "*** WARNING: The log file " + log + " cannot be written (" +
-                               GetParam().cause + "); this run's lines are not saved.");
+  EXPECT_EQ(ui.lines()[1], "*** WARNING: The log file " + dir.File("quill\\x0amar.log") +
+                               " cannot be written (" + GetParam().cause +
+                               "); this run's lines are not saved.");
   EXPECT_EQ(ui.lines()[2], "two");
   EXPECT_EQ(ReadFile(dir.File("drive.img")), "image");
 }
@@ -137,19 +139,29 @@ TEST(LogFilePlace, TheCurrentFolderWhenWritableElseTheStateFolder) {
     EXPECT_EQ(ChooseLogFilePath(row.place), row.expected) << row.place.cwd;
 }
 
-TEST(LogFacility, TheDefaultPlaceGetsItsFoldersMade) {
-  TempDir dir;
-  ScriptedFrontEnd ui(true);
-  ASSERT_EQ(::setenv("XDG_STATE_HOME", dir.path().c_str(), 1), 0);
-  char cwd[4096];
-  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
-  ASSERT_EQ(::chdir("/"), 0);
-  const std::string path = SetUpLogFile("");
-  ASSERT_EQ(::chdir(cwd), 0);
-  ::unsetenv("XDG_STATE_HOME");
-  EXPECT_EQ(path, dir.File("quillmar/quillmar.log"));
-  LogLine("from the menu");
-  EXPECT_EQ(ReadFile(path), "from the menu\n");
+// Below the home, a link among the folders (one the home's user planted, while the run is root's)
+// is refused like a link at the file's place.
+TEST(LogFacility, TheDefaultPlaceGetsItsFoldersMadeButNeverThroughALink) {
+  const std::string home = std::getenv("HOME") == nullptr ? "" : std::getenv("HOME");
+  for (bool planted : {false, true}) {
+    TempDir dir;
+    ASSERT_EQ(::mkdir(dir.File("elsewhere").c_str(), 0755), 0);
+    ASSERT_TRUE(!planted || ::symlink("elsewhere", dir.File(".local").c_str()) == 0);
+    ScriptedFrontEnd ui(true);
+    ASSERT_EQ(::setenv("HOME", dir.path().c_str(), 1), 0);
+    ::unsetenv("XDG_STATE_HOME");
+    char cwd[4096];
+    ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+    ASSERT_EQ(::chdir("/"), 0);
+    const std::string path = SetUpLogFile("");
+    ASSERT_EQ(::chdir(cwd), 0);
+    ::setenv("HOME", home.c_str(), 1);
+    EXPECT_EQ(path, dir.File(".local/state/quillmar/quillmar.log"));
+    LogLine("from the menu");
+    EXPECT_EQ(ReadFile(path), planted ? "" : "from the menu\n");
+    EXPECT_EQ(ui.lines().back().find("(it is a symbolic link)") != std::string::npos, planted)
+        << ui.Transcript();
+  }
 }
 
 TEST(LogFacility, LogAndShowLogsBeforeTheBoxAppears) {

@@ -310,8 +310,11 @@ TEST_F(CliBinary, VerifyNamesTheFirstDifference) {
   // 25,723,904 bytes copied (the undo file's writes are not counted), then both sides read back.
   EXPECT_TRUE(Contains(mirror.err, "\nwrote 25 MB in ")) << mirror.err;
   EXPECT_TRUE(Contains(mirror.err, "\nread 49 MB in ")) << mirror.err;
-  CliRun same = RunOnDrives({"verify", "0", "1", "system"});
+  const std::string link = dir_.File("new\nX.img");  // its line break is shown escaped
+  ASSERT_EQ(::symlink(New().c_str(), link.c_str()), 0);
+  CliRun same = Run({"--drive", Old(), "--drive", link, "verify", "0", "1", "system"});
   EXPECT_EQ(same.status, 0) << same.out << same.err;
+  EXPECT_TRUE(Contains(same.out, "new\\x0aX.img)\n")) << same.out;
   EXPECT_TRUE(Contains(same.out + same.err,
                        "1 ranges, 25723904 bytes compared, first difference: "
                        "none\n"))
@@ -322,7 +325,7 @@ TEST_F(CliBinary, VerifyNamesTheFirstDifference) {
   CliRun differs = RunOnDrives({"verify", "0", "1", "system"});
   EXPECT_EQ(differs.status, 1);
   EXPECT_TRUE(Contains(differs.out + differs.err,
-                       "first difference: first difference at target block 4321 (system)"))
+                       "first difference: target block 4321 (system)"))
       << differs.out;
 }
 
@@ -427,6 +430,25 @@ TEST_F(CliBinary, CtrlCStopsACopyAtTheNextChunk) {
   const uint64_t mpeg_start = cli::kDemoSystemSectors + 2;
   EXPECT_EQ(testing::ReadSectors(New(), mpeg_start, copied),
             testing::ReadSectors(Old(), mpeg_start, copied));
+}
+
+// Ctrl-C at a question answers it, and every later one, No. At the restore's last question (the
+// reset after its copy) the restore has finished all the same: exit 0. At the patch's reset
+// question nothing is written, also when "y" is typed after it: exit 130.
+TEST_F(CliBinary, CtrlCAtAQuestionAnswersNo) {
+  MakeDemoDrives();
+  const std::string file = dir_.File("system.rtv");
+  ASSERT_EQ(RunOnDrives({"backup", "0", file}).status, 0);
+  CliRun restore = RunCliOnTerminal({"--drive", Old(), "--drive", New(), "restore", file, "1"},
+                                    dir_.path(), {"y", "\x03"});
+  EXPECT_EQ(restore.status, 0) << restore.err;
+  EXPECT_TRUE(Contains(restore.err, "  -> No (interrupted)")) << restore.err;
+  EXPECT_TRUE(Contains(restore.err, "*** Restore complete")) << restore.err;
+  const std::string before = ImageFingerprint(New());
+  CliRun patch = RunCliOnTerminal({"--drive", Old(), "--drive", New(), "patch", "1"}, dir_.path(),
+                                  {"y", "\x03y", "y"});
+  EXPECT_EQ(patch.status, 130) << patch.err;
+  EXPECT_EQ(ImageFingerprint(New()), before);
 }
 
 struct TypedCase {

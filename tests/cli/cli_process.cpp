@@ -148,6 +148,12 @@ CliRun RunCliOnTerminal(const std::vector<std::string>& args, const std::string&
       searched = prompt + 5;
       std::string answer = answered < answers.size() ? answers[answered] : "";
       ++answered;
+      if (answer.rfind("\x03", 0) == 0) {  // Ctrl-C alone, the rest only if still asked after it
+        if (::write(master, "\x03", 1) < 0)
+          break;
+        ::usleep(300000);
+        answer.erase(0, 1);
+      }
       answer += "\n";
       if (::write(master, answer.data(), answer.size()) < 0)
         break;

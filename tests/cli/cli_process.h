@@ -26,7 +26,8 @@ CliRun RunCliBinary(const std::vector<std::string>& args, const std::string& cwd
 int RunCliUntil(const std::vector<std::string>& args, const std::string& cwd,
                 const std::function<bool()>& kill_when);
 
-// On a pseudo-terminal: each time a "[y/N]" prompt appears, the next answer is typed.
+// On a pseudo-terminal: each time a "[y/N]" prompt appears, the next answer is typed. An answer
+// that begins with "\x03" is a Ctrl-C typed first, and the rest 0.3 s later.
 CliRun RunCliOnTerminal(const std::vector<std::string>& args, const std::string& cwd,
                         const std::vector<std::string>& answers);
 

@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "disk/copy_stop.h"
 #include "tests/cli/memory_stream.h"
 
 namespace quillmar {
@@ -30,7 +31,8 @@ TEST(TerminalFrontEnd, BoxesShowCaptionAndTextWithItsLinesAligned) {
             "                      two\n");
 }
 
-// Standard output is left to the results; --quiet keeps all but errors and warnings off.
+// Standard output is left to the results; --quiet keeps all but the problem lines off: errors,
+// warnings, a failed or stopped copy, drives that need root.
 TEST(TerminalFrontEnd, LogLinesAndBoxesGoToStandardErrorQuietKeepsOnlyProblemLines) {
   for (bool quiet : {false, true}) {
     Streams s;
@@ -39,10 +41,19 @@ TEST(TerminalFrontEnd, LogLinesAndBoxesGoToStandardErrorQuietKeepsOnlyProblemLin
     front_end.AddLogLine("***** Patching partition block...");
     front_end.AddLogLine("*** ERROR: reading block 0");
     front_end.AddLogLine("*** WARNING: The log file x cannot be written");
+    std::string problems;
+    for (const char* line : {"ERROR: Failed to write block 8 to target - copy aborted",
+                             "*** Copy interrupted at block 9",
+                             "Some drives could not be opened: permission denied. Raw drive "
+                             "access needs root"}) {
+      front_end.AddLogLine(line);
+      problems += std::string(line) + "\n";
+    }
     front_end.ShowMessage("You must select a disk first.", "*** ERROR ***");
     EXPECT_EQ(s.err.Text(), std::string(quiet ? "" : "***** Patching partition block...\n") +
                                 "*** ERROR: reading block 0\n*** WARNING: The log file x cannot "
-                                "be written\n[*** ERROR ***] You must select a disk first.\n");
+                                "be written\n" +
+                                problems + "[*** ERROR ***] You must select a disk first.\n");
     EXPECT_EQ(s.out.Text(), "");
   }
 }
@@ -105,17 +116,22 @@ TEST(TerminalFrontEnd, TypedAnswersAreTakenInTurn) {
   EXPECT_EQ(front_end.AskYesNo("third", "Proceed?"), kIdNo);  // end of input
 }
 
-TEST(TerminalFrontEnd, DecliningEverythingOverridesFlagsAndYes) {
-  Streams s("y\n");
-  AnswerPolicy policy;
-  policy.yes_to_confirmations = true;
-  policy.terminal = true;
-  policy.presets["Reset MPEG partition"] = {true, "--mpeg reset"};
-  TerminalFrontEnd front_end(policy, s.out.get(), s.err.get(), s.in.get(), nullptr);
-  front_end.DeclineEverything();
-  EXPECT_EQ(front_end.AskYesNo("x", "Proceed?"), kIdNo);
-  EXPECT_EQ(front_end.AskYesNo("x", "Reset MPEG partition"), kIdNo);
-  EXPECT_TRUE(front_end.unanswered());
+// Declining everything, or a stop (Ctrl-C) requested, overrides the flags, --yes and the terminal.
+TEST(TerminalFrontEnd, DecliningEverythingOrAStopOverridesFlagsAndYes) {
+  for (bool stop : {false, true}) {
+    Streams s("y\ny\n");
+    AnswerPolicy policy;
+    policy.yes_to_confirmations = true;
+    policy.terminal = true;
+    policy.presets["Reset MPEG partition"] = {true, "--mpeg reset"};
+    TerminalFrontEnd front_end(policy, s.out.get(), s.err.get(), s.in.get(), nullptr);
+    stop ? RequestCopyStop() : front_end.DeclineEverything();
+    EXPECT_EQ(front_end.AskYesNo("x", "Proceed?"), kIdNo);
+    EXPECT_EQ(front_end.AskYesNo("x", "Reset MPEG partition"), kIdNo);
+    EXPECT_EQ(front_end.AskYesNo("x", "Reformat MPEG partition"), kIdNo);
+    EXPECT_EQ(front_end.unanswered(), !stop);
+    ClearCopyStop();
+  }
 }
 
 struct FileCase {

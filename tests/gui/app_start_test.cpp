@@ -96,6 +96,7 @@ class AppStartTest : public QObject {
   void unusableCommandLineOpensNoWindow_data() {
     QTest::addColumn<QStringList>("args");
     QTest::newRow("unknown option") << QStringList{"--drive", "x.img", "--bogus"};
+    QTest::newRow("unknown short option") << QStringList{"-x", "262144"};
     QTest::newRow("--drive without a path") << QStringList{"--drive"};
     QTest::newRow("--drive that does not exist") << QStringList{"--drive", "missing.img"};
     QTest::newRow("--drive that is a folder") << QStringList{"--drive", "/"};
@@ -111,6 +112,7 @@ class AppStartTest : public QObject {
     std::vector<std::string> list;
     for (const QString& arg : args)
       list.push_back(arg.toStdString());
+    QVERIFY(CQuillmarApp::WantsUsage({"5", "-h"}) && CQuillmarApp::WantsUsage({"-V"}));  // no window
     QCOMPARE(CQuillmarApp().InitInstance(list), 2);
     QVERIFY(OpenWindow() == nullptr);
     QVERIFY(!LogWindowRegistered());

@@ -85,20 +85,20 @@ class RefusalTest : public testing::OpsTest, public ::testing::WithParamInterfac
     small.disk_sectors = 1000000;
     ASSERT_TRUE(MakeReplayTvDisk(Image("small.img"), small));
     ASSERT_TRUE(MakeBlankImage(Image("tiny.img"), kTinySectors));
-    ASSERT_TRUE(MakeHugeSystemDisk(Image("huge_system.img")));
+    ASSERT_TRUE(MakeHugeSystemDisk(Image("huge\nsystem.img")));
     UseDrives({Image("recorder.img"), Image("blank.img"), Image("pc.img"), Image("photo.img"),
-               Image("small.img"), Image("tiny.img"), Image("huge_system.img")});
+               Image("small.img"), Image("tiny.img"), Image("huge\nsystem.img")});
     Snapshot();
   }
 
   // The texts name drives by their paths, which lie in the test's own folder: %BLANK% stands
-  // for the path of blank.img, and so on.
+  // for the path of blank.img, and so on; the line break in one name shows escaped.
   std::string WithPaths(std::string text) const {
     const std::pair<const char*, const char*> files[] = {{"%BLANK%", "blank.img"},
                                                          {"%TINY%", "tiny.img"},
                                                          {"%PHOTO%", "photo.img"},
                                                          {"%RECORDER%", "recorder.img"},
-                                                         {"%HUGE_SYSTEM%", "huge_system.img"}};
+                                                         {"%HUGE_SYSTEM%", "huge\\x0asystem.img"}};
     for (const auto& [token, file] : files) {
       for (size_t at; (at = text.find(token)) != std::string::npos;)
         text.replace(at, std::string(token).size(), Image(file));

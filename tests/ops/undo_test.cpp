@@ -363,7 +363,7 @@ TEST_F(UndoTest, TheUpgradeRangesCompareIdenticalAfterTheCopies) {
   ClearCopyStop();
   EXPECT_EQ(RenderRangeComparisons(ranges),
             "  system 14242 blocks from 0 to 0: interrupted\n"
-            "1 ranges, 0 bytes compared, first difference: interrupted (system)\n");
+            "1 ranges, 0 bytes compared, first difference: none found, system interrupted\n");
   EXPECT_TRUE(ui().Logged("*** Verify interrupted at block 0"));
 }
 
