@@ -83,7 +83,10 @@ INSTANTIATE_TEST_SUITE_P(
                       std::vector<std::string>{"--drive", "missing\nX.img", "list"},
                       std::vector<std::string>{"--drive", ".", "inspect", "0"},
                       std::vector<std::string>{"--drive", "/dev/null", "list"}, SeventeenDrives()),
-    testing::WordsName());
+    [](const ::testing::TestParamInfo<std::vector<std::string>>& row) {
+      return row.param.size() > 20 ? std::string("SeventeenDrives")
+                                   : testing::NameFromWords(row.param);
+    });
 
 class HelpText : public CliBinary, public ::testing::WithParamInterface<std::string> {};
 
