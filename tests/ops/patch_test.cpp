@@ -133,6 +133,10 @@ class PatchTest : public testing::OpsTest {
 
 TEST_F(PatchTest, KeepPatchesTheClusterCountInBothSuperblocks) {
   MakeDisk(SmallDisk());
+  Sector stale = Sector0();  // a fourth entry left from elsewhere is cleared
+  WritePartitionEntry(stale, 4, {0x83, 1999000, 7});
+  ASSERT_TRUE(testing::WriteSectors(Image("disk.img"), 0, stale));
+  Refresh();
   FsBlock old_root = MpegBlock(262144, 3);
   ui().AnswerAll({true, false});
   ASSERT_EQ(PatchSingleDrive(0, 0), 0) << ui().Transcript();
@@ -142,6 +146,8 @@ TEST_F(PatchTest, KeepPatchesTheClusterCountInBothSuperblocks) {
   EXPECT_EQ(p2.start, 4002u);
   EXPECT_EQ(p2.length, p2len);
   EXPECT_EQ(GetBe32(ReadSectors(Image("disk.img"), 1, 1), 0), 0u);
+  PartitionEntry p4 = ReadPartitionEntry(Sector0(), 4);
+  EXPECT_EQ(p4.type + p4.start + p4.length, 0u) << "entry 4 is cleared";
   FsBlock system = MpegBlock(0, 0);
   FsBlock super = MpegBlock(262144, 1);
   EXPECT_EQ(GetBe64(system, kSystemClusterCount), p2len / 512);

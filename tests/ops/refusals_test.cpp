@@ -50,7 +50,8 @@ constexpr uint32_t kHugeSystemSectors = 100000;
   Sector block = EmptyPartitionBlock();
   WritePartitionEntry(block, 1, {kRecorderPartitionType, 2, 0xFFFFF000u});
   WritePartitionEntry(block, 2, {kRecorderPartitionType, 0xFFFFF002u, 1000});
-  WritePartitionEntry(block, 3, {kRecorderPartitionType, 99000, 20480});
+  // One sector past the end: sectors 79521 to 100000 of a 100,000-sector disk.
+  WritePartitionEntry(block, 3, {kRecorderPartitionType, 79521, 20480});
   return testing::WriteSectors(path, 0, block);
 }
 
@@ -261,7 +262,7 @@ std::vector<RefusalCase> Cases() {
        [] { return CopyPhotoPartition(kHugeSystem, kBlank); },
        {true},
        "",
-       "*** ERROR: The 3rd partition of disk %HUGE_SYSTEM% (sectors 99000 to 119479)\n"
+       "*** ERROR: The 3rd partition of disk %HUGE_SYSTEM% (sectors 79521 to 100000)\n"
        "           runs past the end of the disk (100000 blocks)."},
       // Patch
       {"PatchNoDrive",
