@@ -54,8 +54,8 @@ build_guest() {  # cache_root
   local tree="$work/x/lib/modules/$kver"
   busybox depmod -b "$work/x" "$kver"
   local stage="$work/stage"
-  mkdir -p "$stage/bin" "$stage/lib/modules/$kver"
-  chmod 755 "$stage"  # the guest's root folder, open to its ordinary users "$stage"/{proc,sys,dev,tmp,mnt}
+  mkdir -p "$stage/bin" "$stage/lib/modules/$kver" "$stage"/{proc,sys,dev,tmp,mnt}
+  chmod 755 "$stage"  # the guest's root folder, open to its ordinary users
   copy_module_tree "$tree" "$stage/lib/modules/$kver"
   cp "$tree/modules.builtin" "$tree/modules.order" "$stage/lib/modules/$kver/"
   busybox depmod -b "$stage" "$kver"
