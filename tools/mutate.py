@@ -106,8 +106,8 @@ def copy_tree(scratch):
 def test_order(mutant, build):
     layer = "test_" + mutant["file"].split("/")[0]
     names = sorted(TEST_BINARIES, key=lambda n: n != layer)
-    return [build / "tests" / n if n != "test_cli" else build / "tests" / "cli" / n
-            for n in names]
+    # Folders with rules of their own build their test program in a folder of their own.
+    return [next((build / "tests").rglob(n), build / "tests" / n) for n in names]
 
 
 def run_tests(mutant, build, timeout):
