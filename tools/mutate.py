@@ -10,6 +10,7 @@ test passes, and "no-build" when it does not compile (reported, not counted).
     ./dev mutate                 # every mutant
     tools/mutate.py --only 3,7   # some of them (numbers as printed)
     tools/mutate.py --list       # check the list against the tree without building
+    tools/mutate.py --layer ops --own   # the mutants of ops/, against ops' own tests only
 
 The list: blocks separated by blank lines, one "key: value" per line, keys file, function,
 original, replacement, why. "original" is one source line without its indentation; it must occur
@@ -103,16 +104,16 @@ def copy_tree(scratch):
     return source
 
 
-def test_order(mutant, build):
+def test_order(mutant, build, own=False):
     layer = "test_" + mutant["file"].split("/")[0]
-    names = sorted(TEST_BINARIES, key=lambda n: n != layer)
+    names = [layer] if own else sorted(TEST_BINARIES, key=lambda n: n != layer)
     # Folders with rules of their own build their test program in a folder of their own.
     return [next((build / "tests").rglob(n), build / "tests" / n) for n in names]
 
 
-def run_tests(mutant, build, timeout):
+def run_tests(mutant, build, timeout, own=False):
     env = dict(os.environ, QT_QPA_PLATFORM="offscreen")
-    for binary in test_order(mutant, build):
+    for binary in test_order(mutant, build, own):
         if not binary.exists():
             continue
         result = run([str(binary), "--gtest_fail_fast", "--gtest_brief=1"], build, timeout, env)
@@ -126,6 +127,9 @@ def main():
     parser.add_argument("--mutants", type=Path, default=ROOT / "tools" / "mutants.txt")
     parser.add_argument("--scratch", type=Path, default=ROOT / "build-mutate")
     parser.add_argument("--only", help="comma-separated mutant numbers")
+    parser.add_argument("--layer", help="comma-separated folders: only the mutants in them")
+    parser.add_argument("--own", action="store_true",
+                        help="run only the mutated folder's own test program")
     parser.add_argument("--list", action="store_true", help="only check that every line is found")
     parser.add_argument("--timeout", type=int, default=300, help="seconds per test executable")
     args = parser.parse_args()
@@ -134,6 +138,9 @@ def main():
     chosen = range(1, len(mutants) + 1)
     if args.only:
         chosen = [int(n) for n in args.only.split(",")]
+    if args.layer:
+        layers = args.layer.split(",")
+        chosen = [n for n in chosen if mutants[n - 1]["file"].split("/")[0] in layers]
 
     if args.list:
         bad = 0
@@ -176,7 +183,7 @@ def main():
                 unbuilt += 1
                 print(f"{n:3} NO-BUILD  {where}", flush=True)
                 continue
-            verdict = run_tests(mutant, build, args.timeout)
+            verdict = run_tests(mutant, build, args.timeout, args.own)
             if verdict:
                 killed += 1
                 print(f"{n:3} KILLED    {where} ({verdict})", flush=True)
