@@ -8,6 +8,7 @@
 #include "base/log.h"
 #include "base/shown_path.h"
 #include "disk/block_io.h"
+#include "disk/copy_digest.h"
 #include "disk/copy_stop.h"
 #include "disk/device_io.h"
 #include "disk/unique_fd.h"
@@ -194,6 +195,7 @@ int CopyChunks(int source, uint64_t source_offset, UniqueFd& target, uint64_t ta
       LogReadAbort(done);
       return -1;
     }
+    AddToCopyDigest(buffer, bytes);
     if (WriteBlocks(target.get(), buffer, bytes) != static_cast<int>(bytes)) {
       LogWriteAbort(done);
       return -1;
@@ -204,13 +206,17 @@ int CopyChunks(int source, uint64_t source_offset, UniqueFd& target, uint64_t ta
       return -1;
     }
   }
-  return flush_target();
+  if (flush_target() != 0)
+    return -1;
+  CompleteCopyDigest(count);
+  return 0;
 }
 
 }  // namespace
 
 int CopyBlocks(const std::string& source_path, const std::string& target_path,
                uint64_t source_block, uint64_t target_block, uint32_t count) {
+  BeginCopyDigest(source_path, target_path, source_block, target_block);
   CopyBuffer buffer = AllocateCopyBuffer();
   if (!buffer) {
     LogAndShow("*** ERROR: Failed to allocate memory for the copy buffer", "*** ERROR ***");

@@ -6,9 +6,11 @@
 #include "base/log.h"
 #include "base/shown_path.h"
 #include "disk/block_io.h"
+#include "disk/copy_digest.h"
 #include "disk/copy_engine.h"
 #include "disk/copy_stop.h"
 #include "disk/drive_table.h"
+#include "disk/undo_file.h"
 #include "disk/unique_fd.h"
 #include "ops/drive_checks.h"
 
@@ -30,16 +32,30 @@ uint64_t FirstDifferentBlock(const std::vector<uint8_t>& a, const std::vector<ui
   return static_cast<uint64_t>(mismatch.first - a.begin()) / kBlockSize;
 }
 
+// Reads the next bytes of fd into buffer; false (reported) when they cannot be read.
+bool ReadPiece(int fd, uint64_t block, std::vector<uint8_t>& buffer, const std::string& path) {
+  if (ReadBlocks(fd, buffer.data(), buffer.size(), true) == static_cast<int>(buffer.size()))
+    return true;
+  LogAndShow(Format("*** ERROR: Verify could not read block %" PRIu64 " back from %s", block,
+                    ShownPath(path).c_str()),
+             "*** ERROR ***");
+  return false;
+}
+
+// Compares piece by piece from where both descriptors stand. With the digest of the copy, only
+// the target is read, and the source only for a piece whose hash differs (to find its first
+// differing block); without it, both are read in turn.
 Comparison CompareOpen(int source, int target, uint64_t source_offset, uint64_t target_offset,
-                       uint64_t count, const std::string& target_path) {
+                       uint64_t count, const std::string& source_path,
+                       const std::string& target_path, const CopyDigest* digest) {
   Comparison result;
   result.blocks = count;
   if (SeekExact(source, source_offset) != 1 || SeekExact(target, target_offset) != 1) {
     result.status = -1;
     return result;
   }
-  // Both sides are read in turn: each is asked ahead for a window, so that neither waits for
-  // its device at every piece.
+  // Each side read is asked ahead for a window, so that it does not wait for its device at every
+  // piece.
   uint64_t advised = 0;
   std::vector<uint8_t> expected(kPieceBytes);
   std::vector<uint8_t> actual(kPieceBytes);
@@ -57,20 +73,30 @@ Comparison CompareOpen(int source, int target, uint64_t source_offset, uint64_t 
         static_cast<size_t>(std::min<uint64_t>(count - done, kCopyChunkBlocks)) * kBlockSize;
     for (; advised < (done + kCopyChunkBlocks) * kBlockSize + kReadAheadBytes;
          advised += kReadAheadWindowBytes) {
-      Io().AdviseWillNeed(source, source_offset + advised, kReadAheadWindowBytes);
+      if (digest == nullptr)
+        Io().AdviseWillNeed(source, source_offset + advised, kReadAheadWindowBytes);
       Io().AdviseWillNeed(target, target_offset + advised, kReadAheadWindowBytes);
     }
-    expected.resize(bytes);
     actual.resize(bytes);
-    if (ReadBlocks(source, expected.data(), bytes, true) != static_cast<int>(bytes) ||
-        ReadBlocks(target, actual.data(), bytes, true) != static_cast<int>(bytes)) {
-      LogAndShow(Format("*** ERROR: Verify could not read block %" PRIu64 " back from %s",
-                        target_offset / kBlockSize + done, ShownPath(target_path).c_str()),
-                 "*** ERROR ***");
+    if (!ReadPiece(target, target_offset / kBlockSize + done, actual, target_path)) {
       result.status = -1;
       break;
     }
-    if (uint64_t differs = FirstDifferentBlock(expected, actual); differs != kNoDifference) {
+    if (digest != nullptr && ContentHash(actual) == digest->chunks[done / kCopyChunkBlocks]) {
+      done += bytes / kBlockSize;
+      continue;
+    }
+    expected.resize(bytes);
+    if ((digest != nullptr && SeekExact(source, source_offset + done * kBlockSize) != 1) ||
+        !ReadPiece(source, source_offset / kBlockSize + done, expected, source_path)) {
+      result.status = -1;
+      break;
+    }
+    uint64_t differs = FirstDifferentBlock(expected, actual);
+    // Same as the source now, but not what the copy wrote there: the piece's first block.
+    if (differs == kNoDifference && digest != nullptr)
+      differs = 0;
+    if (differs != kNoDifference) {
       result.first_difference = done + differs;
       break;
     }
@@ -80,10 +106,37 @@ Comparison CompareOpen(int source, int target, uint64_t source_offset, uint64_t 
   return result;
 }
 
+// CompareBlocks, with the digest of the copy when there is one.
+Comparison CompareBlocksWith(const std::string& source_path, const std::string& target_path,
+                             uint64_t source_block, uint64_t target_block, uint64_t count,
+                             const CopyDigest* digest) {
+  UniqueFd source = UniqueFd::Open(source_path, OpenMode::kReadOnly);
+  UniqueFd target = UniqueFd::Open(target_path, OpenMode::kReadOnly);
+  if (!source.valid() || !target.valid()) {
+    ReportOpenFailure(source.valid() ? target_path : source_path);
+    return {-1, count, kNoDifference};
+  }
+  if (digest != nullptr) {
+    count = digest->blocks;
+  } else if (count == 0) {
+    int64_t length = Io().Length(source.get());
+    uint64_t blocks = length < 0 ? 0 : static_cast<uint64_t>(length) / kBlockSize;
+    count = blocks > source_block ? blocks - source_block : 0;
+  }
+  // The copy flushed the target: its clean pages can go, and the reads reach the device.
+  Io().AdviseDontNeed(target.get(), 0, 0);
+  Io().AdviseSequential(target.get());
+  if (digest == nullptr)
+    Io().AdviseSequential(source.get());
+  return CompareOpen(source.get(), target.get(), source_block * kBlockSize,
+                     target_block * kBlockSize, count, source_path, target_path, digest);
+}
+
 }  // namespace
 
 void SetVerifyAfterCopy(bool on) {
   g_verify = on;
+  KeepCopyDigests(on);
 }
 
 bool VerifyAfterCopy() {
@@ -92,23 +145,7 @@ bool VerifyAfterCopy() {
 
 Comparison CompareBlocks(const std::string& source_path, const std::string& target_path,
                          uint64_t source_block, uint64_t target_block, uint64_t count) {
-  UniqueFd source = UniqueFd::Open(source_path, OpenMode::kReadOnly);
-  UniqueFd target = UniqueFd::Open(target_path, OpenMode::kReadOnly);
-  if (!source.valid() || !target.valid()) {
-    ReportOpenFailure(source.valid() ? target_path : source_path);
-    return {-1, count, kNoDifference};
-  }
-  if (count == 0) {
-    int64_t length = Io().Length(source.get());
-    uint64_t blocks = length < 0 ? 0 : static_cast<uint64_t>(length) / kBlockSize;
-    count = blocks > source_block ? blocks - source_block : 0;
-  }
-  // The copy flushed the target: its clean pages can go, and the reads reach the device.
-  Io().AdviseDontNeed(target.get(), 0, 0);
-  Io().AdviseSequential(source.get());
-  Io().AdviseSequential(target.get());
-  return CompareOpen(source.get(), target.get(), source_block * kBlockSize,
-                     target_block * kBlockSize, count, target_path);
+  return CompareBlocksWith(source_path, target_path, source_block, target_block, count, nullptr);
 }
 
 int VerifyCopyIfAsked(const std::string& source_path, const std::string& target_path,
@@ -116,7 +153,10 @@ int VerifyCopyIfAsked(const std::string& source_path, const std::string& target_
   if (!g_verify)
     return 0;
   LogLine(Format("Verifying what was written to '%s'", ShownPath(target_path).c_str()));
-  Comparison result = CompareBlocks(source_path, target_path, source_block, target_block, count);
+  const CopyDigest* digest =
+      CompletedCopyDigest(source_path, target_path, source_block, target_block, count);
+  Comparison result =
+      CompareBlocksWith(source_path, target_path, source_block, target_block, count, digest);
   if (result.status != 0)
     return -1;
   if (result.first_difference != kNoDifference) {
