@@ -11,6 +11,7 @@
 #include "disk/copy_digest.h"
 #include "disk/copy_stop.h"
 #include "disk/device_io.h"
+#include "disk/undo_recorder.h"
 #include "disk/unique_fd.h"
 
 namespace quillmar {
@@ -256,6 +257,7 @@ int CopyBlocks(const std::string& source_path, const std::string& target_path,
 
   LogLine(
       Format("Copying %" PRIu64 " blocks (%" PRIu64 "MB)", blocks, blocks / kBlocksPerMegabyte));
+  ExpectUndoableWrite(target_path, target_offset, blocks * kBlockSize);
   return CopyChunks(source.get(), source_offset, target, target_offset, blocks, buffer.get());
 }
 

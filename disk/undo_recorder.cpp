@@ -16,6 +16,7 @@
 #include "base/shown_path.h"
 #include "disk/drive_identity.h"
 #include "disk/drive_table.h"
+#include "disk/write_plan.h"
 
 namespace quillmar {
 namespace {
@@ -97,7 +98,8 @@ struct UndoRecorder::Drive {
   bool identity_written = false;
   SectorSet covered;  // saved, or given up as lost
   SectorSet lost;
-  std::vector<Run> bulk;  // announced bulk copies too large to save
+  std::vector<Run> bulk;      // announced bulk copies too large to save
+  std::vector<Run> expected;  // announced writes, saved together at the drive's first write
   uint64_t saved_bytes = 0;
 };
 
@@ -126,7 +128,8 @@ int UndoRecorder::Finish() {
     return failed_ ? -1 : 0;
   std::vector<uint8_t> out;
   AppendFinishedRecord(out);
-  return Append(out) ? 0 : -1;
+  // Not flushed: a crash that loses it leaves an unfinished file, which undoes all the same.
+  return Append(out, false) ? 0 : -1;
 }
 
 UndoRecorder::Drive* UndoRecorder::DriveFor(const std::string& path) {
@@ -156,6 +159,12 @@ bool UndoRecorder::AnnounceBulkCopy(const std::string& path, uint64_t first, uin
   return true;
 }
 
+void UndoRecorder::Expect(const std::string& path, uint64_t offset, uint64_t length) {
+  Drive* drive = DriveFor(path);
+  if (drive != nullptr && length != 0)
+    drive->expected.emplace_back(offset / kBlockSize, (offset + length - 1) / kBlockSize + 1);
+}
+
 bool UndoRecorder::OpenUndoFile() {
   if (!choose_path_ || !choose_path_(&file_path_) || file_path_.empty())
     return false;
@@ -170,14 +179,47 @@ bool UndoRecorder::OpenUndoFile() {
   return true;
 }
 
-bool UndoRecorder::Append(const std::vector<uint8_t>& bytes) {
+bool UndoRecorder::Append(std::vector<uint8_t>& bytes, bool durable) {
   for (size_t done = 0; done < bytes.size();) {
     ssize_t r = inner().Write(file_fd_, bytes.data() + done, bytes.size() - done);
     if (r <= 0)
       return false;
     done += static_cast<size_t>(r);
   }
-  return inner().Flush(file_fd_) == 0;
+  bytes.clear();
+  return !durable || inner().Flush(file_fd_) == 0;
+}
+
+// The old contents of the announced writes not saved yet, while they fit in what is left of the
+// limit (the rest is recorded write by write). Appended in pieces; made durable with the write
+// that follows (*saved: anything was). False when a read or an append fails.
+bool UndoRecorder::SaveExpected(Drive& drive, std::vector<uint8_t>& out, bool* saved) {
+  constexpr uint64_t kPieceSectors = 2048;
+  std::vector<Run> expected = std::move(drive.expected);
+  std::vector<uint8_t> sectors;
+  for (const Run& run : expected) {
+    uint64_t end = std::min(run.second, drive.identity.size_sectors);
+    for (const Run& missing :
+         run.first < end ? drive.covered.Missing(run.first, end) : std::vector<Run>()) {
+      uint64_t bytes = (missing.second - missing.first) * kBlockSize;
+      if (drive.saved_bytes + bytes > limit_bytes_)
+        continue;
+      for (uint64_t first = missing.first; first < missing.second; first += kPieceSectors) {
+        sectors.resize(std::min(kPieceSectors, missing.second - first) * kBlockSize);
+        if (!ReadOrZero(inner(), drive.read_fd, first * kBlockSize, sectors.data(),
+                        sectors.size())) {
+          return false;
+        }
+        AppendSavedRecord(out, drive.identity.id, first, sectors);
+        if (!Append(out, false))
+          return false;
+      }
+      drive.covered.Add(missing.first, missing.second);
+      drive.saved_bytes += bytes;
+      *saved = true;
+    }
+  }
+  return true;
 }
 
 // Appends a lost record for sectors [from, to) and counts them as given up.
@@ -189,8 +231,8 @@ void UndoRecorder::GiveUp(Drive& drive, uint64_t from, uint64_t to, std::vector<
 
 // The records of one write of sectors [first, end) whose current contents are in sectors: the
 // old contents of the sectors not saved before (or, past the limit, that they are lost), then the
-// hashes of the new contents.
-void UndoRecorder::RecordSectors(Drive& drive, uint64_t first, std::vector<uint8_t>& sectors,
+// hashes of the new contents. True when there were such old contents.
+bool UndoRecorder::RecordSectors(Drive& drive, uint64_t first, std::vector<uint8_t>& sectors,
                                  uint64_t position, std::span<const uint8_t> buffer,
                                  std::vector<uint8_t>& out) {
   uint64_t end = first + sectors.size() / kBlockSize;
@@ -217,6 +259,7 @@ void UndoRecorder::RecordSectors(Drive& drive, uint64_t first, std::vector<uint8
   for (size_t at = 0; at < sectors.size(); at += kBlockSize)
     write.hashes.push_back(ContentHash(std::span<const uint8_t>(sectors).subspan(at, kBlockSize)));
   AppendWriteRecord(out, write);
+  return !missing.empty();
 }
 
 bool UndoRecorder::Record(Drive& drive, uint64_t position, std::span<const uint8_t> buffer) {
@@ -229,23 +272,32 @@ bool UndoRecorder::Record(Drive& drive, uint64_t position, std::span<const uint8
   bool first_record = file_fd_ < 0;
   if (first_record && !OpenUndoFile())
     return false;
-  // The header goes out with the first record, made durable by the same flush.
+  // The header goes out with the first record, made durable by the same flush. A record of old
+  // contents (or of their loss) is durable before the write it precedes; a record of only the new
+  // contents' hashes goes out with the next flush: until then an undo takes a sector saved ahead
+  // and without such a record for written by the operation (see UndoFromFile).
   std::vector<uint8_t> out = first_record ? UndoHeader() : std::vector<uint8_t>();
+  bool durable = first_record;
   if (!drive.identity_written) {
     AppendDriveRecord(out, drive.identity);
-    drive.identity_written = true;
+    drive.identity_written = durable = true;
   }
+  if (!drive.expected.empty() && !SaveExpected(drive, out, &durable))
+    return false;
   for (const Run& bulk : drive.bulk) {
-    if (bulk.first < end && first < bulk.second && !drive.lost.Covers(bulk.first, bulk.second))
+    if (bulk.first < end && first < bulk.second && !drive.lost.Covers(bulk.first, bulk.second)) {
       GiveUp(drive, bulk.first, bulk.second, out);
+      durable = true;
+    }
   }
   if (!drive.lost.Covers(first, end)) {
     std::vector<uint8_t> sectors((end - first) * kBlockSize);
     if (!ReadOrZero(inner(), drive.read_fd, first * kBlockSize, sectors.data(), sectors.size()))
       return false;
-    RecordSectors(drive, first, sectors, position, buffer, out);
+    if (RecordSectors(drive, first, sectors, position, buffer, out))
+      durable = true;
   }
-  if (!Append(out))
+  if (!Append(out, durable))
     return false;
   if (first_record)
     FlushFolderOf(file_path_);
@@ -329,6 +381,16 @@ std::string NewUndoFileProblem(const std::string& path) {
                   ShownPath(path).c_str());
   }
   return "";
+}
+
+void ExpectUndoableWrite(const std::string& path, uint64_t offset, uint64_t length) {
+  if (g_active != nullptr)
+    g_active->Expect(path, offset, length);
+}
+
+void ExpectPlannedWrites(const WritePlan& plan) {
+  for (const WritePlan::Range& range : plan.writes())
+    ExpectUndoableWrite(range.device, range.offset, range.length);
 }
 
 UndoRecorder* ActiveUndoRecorder() {

@@ -24,6 +24,8 @@
 
 namespace quillmar {
 
+class WritePlan;
+
 inline constexpr uint64_t kDefaultUndoLimitBytes = uint64_t{64} << 20;
 
 // Where the undo file goes, asked at the first write (the window's file choice comes after the
@@ -44,6 +46,9 @@ class UndoRecorder final : public ForwardingDeviceIo {
   // Bulk copy of count sectors from first to path ahead: recorded as overwritten, without saving
   // its contents, when larger than what is left of the drive's limit. True when it will be.
   bool AnnounceBulkCopy(const std::string& path, uint64_t first, uint64_t count);
+  // A write of length bytes at offset of path ahead: its old contents are saved with the drive's
+  // first record, all with one flush, rather than write by write.
+  void Expect(const std::string& path, uint64_t offset, uint64_t length);
   // The path of the undo file, "" before the first write.
   const std::string& file_path() const { return file_path_; }
 
@@ -58,10 +63,12 @@ class UndoRecorder final : public ForwardingDeviceIo {
   Drive* DriveFor(const std::string& path);
   bool OpenUndoFile();
   bool Record(Drive& drive, uint64_t position, std::span<const uint8_t> buffer);
-  void RecordSectors(Drive& drive, uint64_t first, std::vector<uint8_t>& sectors, uint64_t position,
+  bool SaveExpected(Drive& drive, std::vector<uint8_t>& out, bool* saved);
+  bool RecordSectors(Drive& drive, uint64_t first, std::vector<uint8_t>& sectors, uint64_t position,
                      std::span<const uint8_t> buffer, std::vector<uint8_t>& out);
   void GiveUp(Drive& drive, uint64_t from, uint64_t to, std::vector<uint8_t>& out);
-  bool Append(const std::vector<uint8_t>& bytes);
+  // Appends bytes (and clears them); durable: flushed to the disk as well.
+  bool Append(std::vector<uint8_t>& bytes, bool durable);
 
   DeviceIo* previous_;
   UndoPathChooser choose_path_;
@@ -76,6 +83,11 @@ class UndoRecorder final : public ForwardingDeviceIo {
 // Why path cannot become a new undo file, "" when it can: it is one of the listed drives or
 // shares sectors with one, or it exists (an earlier undo file may be the only way back).
 std::string NewUndoFileProblem(const std::string& path);
+
+// Announces a write ahead to the recorder in use (none: nothing).
+void ExpectUndoableWrite(const std::string& path, uint64_t offset, uint64_t length);
+// Announces every write of a plan that holds.
+void ExpectPlannedWrites(const WritePlan& plan);
 
 // The recorder in use, or null.
 UndoRecorder* ActiveUndoRecorder();

@@ -12,6 +12,8 @@
 #include "disk/copy_stop.h"
 #include "disk/device_io.h"
 #include "disk/drive_table.h"
+#include "disk/sector_io.h"
+#include "disk/undo_recorder.h"
 #include "disk/unique_fd.h"
 #include "format/checksum.h"
 #include "format/formatter.h"
@@ -23,7 +25,6 @@
 #include "ops/drive_checks.h"
 #include "ops/operations.h"
 #include "ops/patch_layout.h"
-#include "disk/sector_io.h"
 #include "ops/patch_plan.h"
 
 namespace quillmar {
@@ -360,6 +361,7 @@ int PreparePatch(PatchPlan& plan) {
     ShowError(refusal);
     return -1;
   }
+  ExpectPlannedWrites(plan.writes);
   return 0;
 }
 
