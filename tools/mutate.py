@@ -96,6 +96,11 @@ def copy_tree(scratch):
     files = subprocess.run(["git", "ls-files"], cwd=ROOT, capture_output=True, text=True,
                            check=True).stdout.split()
     source = scratch / "src"
+    # Files gone from the tree go from the copy too: the build picks up sources by folder.
+    if source.is_dir():
+        kept = {source / name for name in files}
+        for stale in [p for p in source.rglob("*") if p.is_file() and p not in kept]:
+            stale.unlink()
     for name in files:
         target = source / name
         target.parent.mkdir(parents=True, exist_ok=True)
