@@ -277,6 +277,7 @@ INSTANTIATE_TEST_SUITE_P(Rows, Cli, ::testing::ValuesIn(kRows), testing::ParamNa
 // Two names of one disk: the second is left out of the list, or the pair is refused as
 // overlapping, before any question; either way nothing is written.
 TEST(CliSameDisk, IsRefusedBeforeAnyQuestion) {
+  std::string missed;
   for (const testing::DiskAlias& alias : testing::DiskAliases()) {
     for (const char* command : {"mirror", "verify"}) {
       SCOPED_TRACE(std::string(alias.name) + " " + command);
@@ -285,8 +286,10 @@ TEST(CliSameDisk, IsRefusedBeforeAnyQuestion) {
       cli::DemoDrives demo;
       ASSERT_EQ(cli::MakeDemoDrives(dir.path(), &demo), "");
       auto [a, b] = alias.names(demo.old_path, &loops);
-      if (a.empty() || b.empty())
-        continue;  // no loop devices here (not root)
+      if (a.empty() || b.empty()) {
+        missed += std::string(" ") + alias.name;  // no loop device here (not root?)
+        continue;
+      }
       const uint64_t before = testing::ImageHash(demo.old_path);
       Ran run = RunCli(dir.path(), {"-y", "--drive", a, "--drive", b, command, "0", "1"});
       EXPECT_EQ(run.status, 1);
@@ -298,6 +301,8 @@ TEST(CliSameDisk, IsRefusedBeforeAnyQuestion) {
       EXPECT_EQ(testing::ImageHash(demo.old_path), before);
     }
   }
+  if (!missed.empty())
+    GTEST_SKIP() << "not tried:" << missed;
 }
 
 }  // namespace
