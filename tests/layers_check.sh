@@ -2,13 +2,9 @@
 # Keeps the layers honest: every folder includes only itself and the folders below it.
 # Usage: layers_check.sh [SOURCE_ROOT]   (exit 0: clean; 1: a list of the includes that reach up)
 #
-# The order, bottom up; folders on one line are side by side and must not include each other:
-#   base                 log facility, front-end interface, settings, version, byte order
-#   disk                 descriptors, block I/O, probe, drive map, drive table, copy engine
-#   format               on-disk structures, checksums, formatter, MPEG reset
-#   drives               classification of the drives and their status texts
-#   ops bench            the disk operations and the inspector; the copy benchmark
-#   cli gui              the two front-ends
+# The order, bottom up (RANK; folders of one rank must not include each other): base (log, front-end
+# interface, settings, byte order), disk (descriptors, block I/O, probe, drive table, copy engine),
+# format (on-disk structures), drives (classification), ops and bench, cli and gui (front-ends).
 # A test folder tests/X stands on X (tests/support, kernel and fuzz on ops); every test folder may
 # also include tests/support and itself, and no other test folder.
 set -euo pipefail
@@ -34,16 +30,14 @@ while IFS= read -r file; do
       [ "$sub" = "$folder" ] || [ "$sub" = tests/support ] && continue
       echo "$file includes $target: a test folder includes only tests/support and itself"
       failures=$((failures + 1))
-    elif [ -n "${RANK[$top]:-}" ] && [ "$top" != "$owner" ] && [ "${RANK[$top]}" -ge "$rank" ]; then
+    elif [ -n "${RANK[$top]:-}" ] && [ "$top" != "$owner" ] &&
+      [ "${RANK[$top]}" -ge "$rank" ]; then
       echo "$file includes $target: $top is not below $owner"
       failures=$((failures + 1))
     fi
   done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$file")
-done < <(find base disk format drives ops bench cli gui tests -name '*.h' -o -name '*.cpp' 2>/dev/null |
-         sort)
+done < <(find base disk format drives ops bench cli gui tests -name '*.h' -o -name '*.cpp' \
+         2>/dev/null | sort)
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures include(s) reach up or sideways"
-  exit 1
-fi
+[ "$failures" -eq 0 ] || { echo "$failures include(s) reach up or sideways"; exit 1; }
 echo "layers: every include points down"

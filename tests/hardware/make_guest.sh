@@ -1,14 +1,12 @@
 #!/usr/bin/env bash
-# The emulated-hardware tier's guest: a Debian kernel and the disk drivers' modules with busybox
-# in an initramfs, built once into a cache keyed by the kernel package's version.
-#   make_guest.sh guest CACHE_ROOT
-#       prints the guest folder (vmlinux, base.cpio.gz, modules.load), building it when missing
-#   make_guest.sh initrd GUEST_DIR OUT CLI_BINARY INIT CASE_SCRIPT
-#       writes OUT: the guest's base archive, then one with quillmar-cli and its libraries, the
-#       init program and the case's script
+# The emulated-hardware tier's guest: a Debian kernel, the disk drivers' modules and busybox in an
+# initramfs, built once into a cache keyed by the kernel package's version.
+#   make_guest.sh guest CACHE_ROOT   prints the guest folder, building it when missing
+#   make_guest.sh initrd GUEST_DIR OUT CLI INIT CASE   writes OUT: the guest's archive, then one
+#       with quillmar-cli and its libraries, the init program and the case's script
 set -euo pipefail
-MODULES=(libata ahci ata_piix sd_mod sr_mod usb-storage xhci-pci virtio_pci virtio_scsi vfat
-         nls_cp437 nls_ascii)  # the disks' drivers (their dependencies come along)
+# The disks' drivers (their dependencies come along).
+MODULES=(libata ahci ata_piix sd_mod usb-storage xhci-pci virtio_pci virtio_scsi)
 
 die() { echo "make_guest: $*" >&2; exit 1; }
 archive() { (cd "$1" && find . | busybox cpio -o -H newc 2>/dev/null | gzip -1); }
@@ -24,8 +22,8 @@ build_guest() {  # cache_root
   version=$(apt-cache show --no-all-versions "$pkg" | awk '/^Version:/ {print $2; exit}')
   dir="$1/${pkg}_${version}"
   if [ -f "$dir/ready" ]; then echo "$dir"; return 0; fi
-  WORK=$(mktemp -d "$1/build.XXXXXX")
-  work=$WORK
+  work=$(mktemp -d "$1/build.XXXXXX")
+  WORK=$work
   trap 'rm -rf "$WORK"' EXIT
   (cd "$work" && apt-get download "$pkg" >/dev/null 2>&1) || die "apt-get download $pkg failed"
   dpkg -x "$work"/*.deb "$work/x"
@@ -39,8 +37,7 @@ build_guest() {  # cache_root
   tree="$work/x/lib/modules/$kver"
   stage="$work/stage"
   busybox depmod -b "$work/x" "$kver"
-  mkdir -p "$stage/bin" "$stage"/{proc,sys,dev,tmp,mnt}
-  chmod 755 "$stage"  # the guest's root folder, open to its ordinary users
+  mkdir -p "$stage/bin" "$stage"/{proc,sys,dev,tmp}
   for m in "${MODULES[@]}"; do  # each module with the modules it depends on
     deps=$(grep -E "/${m//[-_]/[-_]}\.ko(\.xz)?:" "$tree/modules.dep" | head -n1) ||
       die "module $m not in the kernel package"
@@ -64,7 +61,6 @@ build_initrd() {  # guest_dir out cli init case
   STAGE=$(mktemp -d)
   trap 'rm -rf "$STAGE"' EXIT
   mkdir -p "$STAGE/bin"
-  chmod 755 "$STAGE"
   cp "$3" "$STAGE/bin/quillmar-cli"
   for lib in $(ldd "$3" | awk '/=> \// {print $3} /^[ \t]*\/.*ld-linux/ {print $1}'); do
     mkdir -p "$STAGE$(dirname "$lib")"
@@ -84,5 +80,5 @@ case "${1:-}" in
     flock 9
     build_guest "$2" ;;
   initrd) build_initrd "$2" "$3" "$4" "$5" "$6" ;;
-  *) sed -n '2,8p' "$0"; exit 2 ;;
+  *) sed -n '2,6p' "$0"; exit 2 ;;
 esac
