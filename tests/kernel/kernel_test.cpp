@@ -196,6 +196,7 @@ struct FaultRow {
   uint64_t blocks;
   Ends ends;
   uint64_t first = 0, last = UINT64_MAX;
+  friend void PrintTo(const FaultRow& row, std::ostream* out) { *out << row.name; }
 };
 
 const FaultRow kFaultRows[] = {
