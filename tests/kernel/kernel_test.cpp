@@ -40,7 +40,7 @@ struct Faults {
   std::set<uint64_t> bad_reads = {};     // a read stops short before one, and fails with EIO at it
   std::set<uint64_t> bad_writes = {};    // a write touching one fails with EIO
   std::set<uint64_t> lost_writes = {};   // a write touching one is dropped, success reported
-  std::set<uint64_t> short_writes = {};  // a write stops short before one, then accepts nothing
+  std::set<uint64_t> short_writes = {};  // a write stops short before one, the next accepts nothing
   bool bad_fsync = false;                // every fsync fails
   long long die_after_bytes = -1;        // the process ends after so many bytes: the drive vanishes
 };
