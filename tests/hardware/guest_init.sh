@@ -1,9 +1,7 @@
 #!/bin/busybox sh
-# The guest's init: loads the disk drivers, waits for the disks the host attached, prints them
-# with their serial numbers, runs the case's script (/case.sh) and powers off. Every command
-# of the script runs through 'run', which frames its output (both streams) with markers that
-# the host-side harness parses from the serial console, with its exit status and the guest's
-# clock (seconds since boot) when it started and ended.
+# The guest's init: loads the disk drivers, waits for the disks, prints each after its serial and
+# links it as /dev/by-serial/SERIAL, runs /case.sh and powers off. 'run NAME COMMAND...' prints the
+# command's output, exit status and seconds (guest's clock), each line after "NAME| ".
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t devtmpfs dev /dev
@@ -11,70 +9,36 @@ exec </dev/console >/dev/console 2>&1
 mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t tmpfs tmp /tmp
-chmod 1777 /tmp
-# Two users: an ordinary one, and one in the disk group, who may read disks but not command them.
-mkdir -p /etc
-printf 'root:x:0:0::/:/bin/sh\nquser:x:1000:1000::/tmp:/bin/sh\nqdisk:x:1001:1001::/tmp:/bin/sh\n' \
-  > /etc/passwd
-printf 'root:x:0:\ndisk:x:6:qdisk\n' > /etc/group
+mkdir -p /dev/by-serial
 
-expected_disks() {
-  for word in $(cat /proc/cmdline); do
-    case $word in quillmar.disks=*) echo "${word#quillmar.disks=}" ;; esac
-  done
-}
-
-present_disks() {
-  ls -d /sys/block/sd* /sys/block/sr* 2>/dev/null | wc -l
-}
-
-# The serial number the host gave a disk: the SCSI unit serial page, else the nearest serial
-# file above the device (a USB device's).
+# The serial number the host gave a disk: the SCSI unit serial page, else the nearest serial file
+# above the device (a USB device's).
 serial_of() {
   dir=$(readlink -f "/sys/block/$1/device")
-  if [ -r "$dir/vpd_pg80" ]; then
-    tr -cd 'A-Za-z0-9_-' < "$dir/vpd_pg80"
-    return
-  fi
-  while [ "$dir" != /sys/devices ] && [ -n "$dir" ]; do
-    if [ -r "$dir/serial" ]; then cat "$dir/serial"; return; fi
+  [ -r "$dir/vpd_pg80" ] && { tr -cd 'A-Za-z0-9_-' < "$dir/vpd_pg80"; return; }
+  while [ -n "$dir" ] && [ "$dir" != /sys/devices ]; do
+    [ -r "$dir/serial" ] && { cat "$dir/serial"; return; }
     dir=${dir%/*}
   done
 }
-
-# The /dev path of the disk with the given serial.
-disk() {
-  for block in /sys/block/sd* /sys/block/sr*; do
-    name=${block##*/}
-    [ "$(serial_of "$name")" = "$1" ] && { echo "/dev/$name"; return; }
-  done
-  echo /dev/missing-$1
-}
-
-# Seconds since boot with hundredths, for timing a command.
 now() { cut -d' ' -f1 /proc/uptime; }
-
-run() {
-  name=$1
+run() {  # NAME COMMAND...: the command's output, then its exit status and seconds
+  name=$1 started=$(now)
   shift
-  echo "@@@ begin $name"
-  started=$(now)
-  "$@" </dev/null 2>&1
-  status=$?
-  echo "@@@ end $name $status $started $(now)"
+  { "$@" </dev/null 2>&1; echo "@@@ exit $? $(awk "BEGIN {print $(now) - $started}")"; } |
+    sed "s/^/$name| /"
 }
 
 modprobe -a $(cat /modules.load)
-want=$(expected_disks)
-tries=0
-while [ "$(present_disks)" -lt "${want:-0}" ] && [ $tries -lt 300 ]; do
+want=$(sed -n 's/.*quillmar\.disks=\([0-9]*\).*/\1/p' /proc/cmdline)
+for tries in $(seq 300); do
+  [ "$(ls -d /sys/block/sd* 2>/dev/null | wc -l)" -ge "${want:-0}" ] && break
   sleep 0.1
-  tries=$((tries + 1))
 done
-chgrp disk /dev/sd* /dev/sr* 2>/dev/null
-chmod 660 /dev/sd* /dev/sr* 2>/dev/null
-for block in /sys/block/sd* /sys/block/sr*; do
-  [ -e "$block" ] && echo "@@@ disk /dev/${block##*/} $(serial_of "${block##*/}")"
+for block in /sys/block/sd*; do
+  serial=$(serial_of "${block##*/}")
+  echo "$serial| /dev/${block##*/}"
+  ln -s "/dev/${block##*/}" "/dev/by-serial/$serial"
 done
 cd /tmp
 . /case.sh
