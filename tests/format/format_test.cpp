@@ -149,6 +149,8 @@ TEST(Blocks, EveryByteOfEachKind) {
     Rtv4000Byteswap(built);
     EXPECT_BYTES_EQ(swapped, built);
   }
+  // A cluster count beyond 32 bits is stored whole.
+  EXPECT_EQ(GetBe64(BuildSuperblock("mpeg", 65536, 0x100000002), kSuperClusterCount), 0x100000002u);
 }
 
 // Entry n: type at +4, start and length little-endian at +8 and +12; no other byte changes.
