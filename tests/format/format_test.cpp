@@ -8,6 +8,7 @@
 #include <set>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include "base/log.h"
@@ -94,12 +95,10 @@ Fields SystemFields() {
 }
 
 // Where a drive's part lies in the space of the pair, and its size.
-Fields Pair(uint64_t index, uint64_t space_offset, uint64_t drive_offset, uint64_t bytes) {
-  return {{0, 4, 0xD69EF5A0},    {4, 4, 1},
-          {8, 8, index},         {16, 4, 2},
-          {24, 8, space_offset}, {32, 8, drive_offset},
-          {40, 8, bytes},        {48, 4, 0x04000000},
-          {52, 4, 0x08024E83}};
+Fields Pair(uint64_t index, uint64_t space_at, uint64_t drive_at, uint64_t bytes) {
+  return {{0, 4, 0xD69EF5A0}, {4, 4, 1},           {8, 8, index},
+          {16, 4, 2},         {24, 8, space_at},   {32, 8, drive_at},
+          {40, 8, bytes},     {48, 4, 0x04000000}, {52, 4, 0x08024E83}};
 }
 
 struct LayoutRow {
@@ -180,47 +179,39 @@ TEST(PartitionBlock, PcDiskAndByteOrder) {
                             0x0E, 0x0F, 0x82, 0x83, 0xEE, 0xEF};
   for (int type = 0; type < 256; ++type)
     EXPECT_EQ(IsPcPartitionType(static_cast<uint8_t>(type)), pc.count(type) == 1) << type;
-  struct Row {
-    uint32_t types;      // of entries 1 to 4, one byte each
-    uint32_t p4_length;  // 0x55AA0000 puts AA 55 at 508: signed in both orders
-    bool pc;
-    bool rtv4000;
-  };
-  const Row rows[] = {{0x000B4D00, 0, true, false},
-                      {0x4D070000, 0, false, false},
-                      {0, 0, false, false},
-                      {0x83000000, 0x55AA0000, true, false},
-                      {0x4D4D0000, 0x55AA0000, false, true}};
-  for (const Row& row : rows) {
+  // The types of entries 1 to 4 (a byte each), entry 4's length (0x55AA0000 puts AA 55 at 508:
+  // signed in both orders), whether it is a PC disk, whether it is read in RTV4000 order.
+  const std::tuple<uint32_t, uint32_t, bool, bool> rows[] = {{0x000B4D00, 0, true, false},
+                                                             {0x4D070000, 0, false, false},
+                                                             {0, 0, false, false},
+                                                             {0x83000000, 0x55AA0000, true, false},
+                                                             {0x4D4D0000, 0x55AA0000, false, true}};
+  for (auto [types, p4_length, pc_disk, rtv4000] : rows) {
     Sector s0 = EmptyPartitionBlock();
     for (int n = 1; n <= 4; ++n) {
-      auto type = static_cast<uint8_t>(row.types >> (32 - 8 * n));
-      WritePartitionEntry(s0, n, {type, 0, n == 4 ? row.p4_length : 0});
+      auto type = static_cast<uint8_t>(types >> (32 - 8 * n));
+      WritePartitionEntry(s0, n, {type, 0, n == 4 ? p4_length : 0});
     }
-    SCOPED_TRACE(row.types);
-    EXPECT_EQ(IsPcDiskLayout(s0), row.pc);
-    EXPECT_EQ(IsRtv4000Disk(s0), row.rtv4000);
+    SCOPED_TRACE(types);
+    EXPECT_EQ(IsPcDiskLayout(s0), pc_disk);
+    EXPECT_EQ(IsRtv4000Disk(s0), rtv4000);
     Rtv4000Byteswap(s0);
     EXPECT_TRUE(IsRtv4000Disk(s0));
   }
 }
 
 TEST(VolumeSequence, PositionAndInvalidation) {
-  struct Row {
-    uint32_t magic;
-    uint32_t count;
-    uint64_t index;
-    int position;
-  };
-  const Row rows[] = {{kVolumeSequenceMagic, 2, 0, 1},           {kVolumeSequenceMagic, 2, 1, 2},
-                      {kVolumeSequenceMagic, 3, 0, 0},           {kVolumeSequenceMagic, 2, 2, 0},
-                      {kVolumeSequenceMagic, 2, 0x100000001, 0}, {0xA0F59ED6, 2, 0, 0}};
-  for (const Row& row : rows) {
+  // Magic, drive count, drive index: the position they give.
+  const std::tuple<uint32_t, uint32_t, uint64_t, int> rows[] = {
+      {kVolumeSequenceMagic, 2, 0, 1},           {kVolumeSequenceMagic, 2, 1, 2},
+      {kVolumeSequenceMagic, 3, 0, 0},           {kVolumeSequenceMagic, 2, 2, 0},
+      {kVolumeSequenceMagic, 2, 0x100000001, 0}, {0xA0F59ED6, 2, 0, 0}};
+  for (auto [magic, count, index, position] : rows) {
     Sector block = BuildVolumeSequenceBlock(0, 1000, 2000);
-    PutBe32(block, 0, row.magic);
-    PutBe32(block, 16, row.count);
-    PutBe64(block, 8, row.index);
-    EXPECT_EQ(VolumeSequencePosition(block), row.position) << row.count << " " << row.index;
+    PutBe32(block, 0, magic);
+    PutBe32(block, 16, count);
+    PutBe64(block, 8, index);
+    EXPECT_EQ(VolumeSequencePosition(block), position) << count << " " << index;
   }
   Sector block = BuildVolumeSequenceBlock(1, 1000, 2000);
   Sector expected = block;
