@@ -34,10 +34,10 @@ int At512(UniqueFd& fd) {
   SeekExact(fd.get(), 512);
   return fd.get();
 }
-const Op kRead = [](UniqueFd& fd, Buffer& b) { return ReadBlocks(At512(fd), b.data(), 1024, 0); };
-const Op kWrite = [](UniqueFd& fd, Buffer& b) { return WriteBlocks(At512(fd), b.data(), 1024); };
-const Op kPlaced = [](UniqueFd& fd, Buffer& b) { return int(WritePlaced(fd.get(), 512, b)); };
-const Op kSeek = [](UniqueFd& fd, Buffer&) { return SeekExact(fd.get(), 1024); };
+const Op kRead = [](UniqueFd& f, Buffer& b) { return ReadBlocks(At512(f), b.data(), 1024, false); };
+const Op kWrite = [](UniqueFd& f, Buffer& b) { return WriteBlocks(At512(f), b.data(), 1024); };
+const Op kPlaced = [](UniqueFd& f, Buffer& b) { return int(WritePlaced(f.get(), 512, b)); };
+const Op kSeek = [](UniqueFd& f, Buffer&) { return SeekExact(f.get(), 1024); };
 
 struct IoRow {
   const char* name;
@@ -165,8 +165,7 @@ std::vector<CopyRow> CopyRows() {
       {"TargetGoneBeforeFlush", kTargetGone, 5, kCount, Write(0), kCount},
       {"SourceSeekFails", kSeeksFail, 0, kCount, "File seek error", 0},
       {"SourceLengthFails", kSeeksFail, 0, 0, "File seek error", 0},
-      {"SourceSeekLandsBefore", kSourceSeek, -1, kCount, "File seek error: wanted 1536 got 1535",
-       0},
+      {"SeekLandsBefore", kSourceSeek, -1, kCount, "File seek error: wanted 1536 got 1535", 0},
       {"BlockBeyondAnyOffset", kNone, 0, 1, "File seek error", 0, -1, UINT64_MAX / 256},
       {"StopBeforeTheFirstChunk", kNone, 0, kCount, "*** Copy interrupted at block 0", 0, 0},
       {"StopAfterAChunk", kNone, 0, kCount, "*** Copy interrupted at block 512", 512, 1}};
@@ -208,7 +207,6 @@ class Hooks : public ForwardingDeviceIo {
     errno = ENOENT;
     return -1;
   }
-
   std::vector<OpenMode> modes;
 
  private:
@@ -270,6 +268,7 @@ TEST_F(CopyTest, BetweenImageFiles) {
     ASSERT_EQ(::ftruncate(fd.get(), static_cast<off_t>(r.source_bytes)), 0);
     ASSERT_EQ(::pwrite(fd.get(), data.data(), data.size(), static_cast<off_t>(Bytes(r.from))),
               static_cast<ssize_t>(data.size()));
+    fd.Close();
     ::unlink(target.c_str());
     if (r.target_bytes != 0)
       testing::WriteFile(target, expected);
@@ -283,7 +282,7 @@ TEST_F(CopyTest, BetweenImageFiles) {
 }
 
 // No target is made for a drive unplugged since the list (a file under /dev) or a missing source.
-TEST_F(CopyTest, TargetsThatAreNotCreatedOrWritten) {
+TEST_F(CopyTest, NoTargetIsMadeForAGoneDriveOrAMissingSource) {
   MakeDrives(10, 0);
   {
     Hooks gone_drive(-1);
