@@ -22,7 +22,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
 using testing::ScriptedFrontEnd;
-using testing::TempDir;
 
 // Each accessor once, with the bytes 01 23 45 67 89 AB CD EF at offset 1 of bytes EE.
 TEST(ByteOrder, EveryAccessorWithAKnownValueAndTheRtv4000Order) {
@@ -103,14 +102,15 @@ std::string ReadFile(const std::string& path) {
 }
 
 // What stands at the log file's path is refused: the list keeps every line, one warning says
-// why (the name's line break escaped), and a file that a link points to is left alone.
+// why (the name's control characters escaped), and a file that a link points to is left alone.
 TEST(LogFacility, UnwritableLogFileWarnsOnceAndTouchesNothing) {
   const char* const causes[] = {"it is a symbolic link", "it is a symbolic link", "it is a folder",
                                 "Permission denied"};
   for (int kind = 0; kind < 4; ++kind) {
     SCOPED_TRACE(kind);
-    TempDir dir;
-    const std::string log = dir.File("quill\nmar.log"), link = kind == 0 ? "drive.img" : "gone";
+    testing::TempDir dir;
+    const std::string log = dir.File("quill\n\xc2\x9bmar.log"),
+                      link = kind == 0 ? "drive.img" : "gone";
     std::ofstream(dir.File("drive.img")) << "image";
     ASSERT_EQ(kind < 2    ? ::symlink(dir.File(link).c_str(), log.c_str())
               : kind == 2 ? ::mkdir(log.c_str(), 0755)
@@ -123,11 +123,12 @@ TEST(LogFacility, UnwritableLogFileWarnsOnceAndTouchesNothing) {
     LogLine("one");
     LogLine("two");
     ASSERT_TRUE(!drop_root || ::seteuid(0) == 0);
-    EXPECT_EQ(ui.lines(), (Lines{"one",
-                                 "*** WARNING: The log file " + dir.File("quill\\x0amar.log") +
-                                     " cannot be written (" + causes[kind] +
-                                     "); this run's lines are not saved.",
-                                 "two"}));
+    EXPECT_EQ(
+        ui.lines(),
+        (Lines{"one",
+               "*** WARNING: The log file " + dir.File("quill\\x0a\\xc2\\x9bmar.log") +
+                   " cannot be written (" + causes[kind] + "); this run's lines are not saved.",
+               "two"}));
     EXPECT_EQ(ReadFile(dir.File("drive.img")), "image");
   }
 }
@@ -139,7 +140,7 @@ TEST(LogFacility, TheDefaultPlaceIsNeverReachedThroughALink) {
   char cwd[4096];
   ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
   for (bool planted : {false, true}) {
-    TempDir dir;
+    testing::TempDir dir;
     ASSERT_EQ(::mkdir(dir.File("elsewhere").c_str(), 0755), 0);
     ASSERT_TRUE(!planted || ::symlink("elsewhere", dir.File(".local").c_str()) == 0);
     ScriptedFrontEnd ui(true);
