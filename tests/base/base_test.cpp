@@ -1,0 +1,177 @@
+// The base layer: the byte orders of on-disk fields, the start-up command line, and the log
+// facility: where its file may be written, and the questions it passes on.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <sstream>
+
+#include "base/byte_order.h"
+#include "base/command_line.h"
+#include "base/log.h"
+#include "base/log_file.h"
+#include "base/settings.h"
+#include "tests/support/scripted_front_end.h"
+#include "tests/support/temp_dir.h"
+
+namespace quillmar {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+using Lines = std::vector<std::string>;
+using testing::ScriptedFrontEnd;
+
+// Each accessor once, with the bytes 01 23 45 67 89 AB CD EF at offset 1 of bytes EE.
+TEST(ByteOrder, EveryAccessorWithAKnownValueAndTheRtv4000Order) {
+  const Bytes known = {0xEE, 0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF, 0xEE};
+  EXPECT_EQ(GetBe16(known, 1), 0x0123);
+  EXPECT_EQ(GetBe32(known, 1), 0x01234567u);
+  EXPECT_EQ(GetBe64(known, 1), 0x0123456789ABCDEFu);
+  EXPECT_EQ(GetLe16(known, 1), 0x2301);
+  EXPECT_EQ(GetLe32(known, 1), 0x67452301u);
+  Bytes be16(10, 0xEE), be32 = be16, be64 = be16, le32 = be16;
+  PutBe16(be16, 1, 0x0123);
+  PutBe32(be32, 1, 0x01234567u);
+  PutBe64(be64, 1, 0x0123456789ABCDEFu);
+  PutLe32(le32, 1, 0x67452301u);
+  EXPECT_EQ(be16, (Bytes{0xEE, 0x01, 0x23, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
+  EXPECT_EQ(be32, (Bytes{0xEE, 0x01, 0x23, 0x45, 0x67, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
+  EXPECT_EQ(le32, be32);
+  EXPECT_EQ(be64, known);
+  EXPECT_EQ(Swap16(0x0123), 0x2301);
+  EXPECT_EQ(Swap32(0x01234567u), 0x67452301u);
+  EXPECT_EQ(Swap64(0x0123456789ABCDEFu), 0xEFCDAB8967452301u);
+  // RTV4000 order reverses every 4-byte group; it is told by the signature 55 AA stored reversed.
+  Bytes block = {1, 2, 3, 4, 5, 6, 7, 8};
+  Rtv4000Byteswap(block);
+  EXPECT_EQ(block, (Bytes{4, 3, 2, 1, 8, 7, 6, 5}));
+  Sector sector{};
+  PutBe16(sector, 510, 0x55AA);
+  EXPECT_FALSE(IsRtv4000Order(sector));
+  Rtv4000Byteswap(sector);
+  EXPECT_TRUE(IsRtv4000Order(sector));
+  EXPECT_FALSE(IsRtv4000Order(std::span(sector).first(509)));
+}
+
+// The tail of two numbers, read with atol's rules. A number that does not fit its setting is not
+// wrapped, and a note for the run's log says so.
+TEST(CommandLine, TailOfTwoNumbers) {
+  const struct {
+    const char* tail;
+    uint32_t limit;
+    int32_t cluster;
+    const char* note;
+  } rows[] = {
+      {"", kNoDriveSizeLimit, 0, ""},
+      {"\"\" 262144", kNoDriveSizeLimit, 262144, ""},  // an empty argument keeps its place
+      {"267386880\t1024 300", 267386880u, 1024, ""},
+      {"4294967295 2147483647", 0xFFFFFFFFu, 2147483647, ""},
+      {"4294967296 -4096", 0xFFFFFFFFu, -4096,
+       "Drive size limit 4294967296 is out of range: taking the largest, 4294967295 sectors"},
+      {"-1", 0xFFFFFFFFu, 0,
+       "Drive size limit -1 is out of range: taking the largest, 4294967295 sectors"},
+      {"0 2147483648", kNoDriveSizeLimit, 0,
+       "MPEG cluster size 2147483648 is out of range: ignored, no cluster size override"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.tail);
+    ResetSettings();
+    ApplyCommandLineTail(row.tail);
+    EXPECT_EQ(g_maxDriveSectors, row.limit);
+    EXPECT_EQ(g_mpegClusterOverride, row.cluster);
+    EXPECT_EQ(g_settingNotes, *row.note ? Lines{row.note} : Lines{});
+  }
+  ResetSettings();
+}
+
+// The --drive options are taken out before the numbers.
+TEST(CommandLine, DriveOptions) {
+  StartupOptions o = SplitStartupArguments({"--drive", "a.img", "2673", "--drive=b.img", "", "-x"});
+  EXPECT_EQ(o.drive_paths, (Lines{"a.img", "b.img"}));
+  EXPECT_EQ(o.tail, "2673 \"\"");
+  EXPECT_EQ(o.other_options, Lines{"-x"});
+  EXPECT_FALSE(o.missing_drive_argument);
+  EXPECT_TRUE(SplitStartupArguments({"--drive"}).missing_drive_argument);
+}
+
+std::string ReadFile(const std::string& path) {
+  std::stringstream s;
+  s << std::ifstream(path, std::ios::binary).rdbuf();
+  return s.str();
+}
+
+// What stands at the log file's path is refused: the list keeps every line, one warning says
+// why (the name's control characters escaped), and a file that a link points to is left alone.
+TEST(LogFacility, UnwritableLogFileWarnsOnceAndTouchesNothing) {
+  const char* const causes[] = {"it is a symbolic link", "it is a symbolic link", "it is a folder",
+                                "Permission denied"};
+  for (int kind = 0; kind < 4; ++kind) {
+    SCOPED_TRACE(kind);
+    testing::TempDir dir;
+    const std::string log = dir.File("quill\n\xc2\x9bmar.log"),
+                      link = kind == 0 ? "drive.img" : "gone";
+    std::ofstream(dir.File("drive.img")) << "image";
+    ASSERT_EQ(kind < 2    ? ::symlink(dir.File(link).c_str(), log.c_str())
+              : kind == 2 ? ::mkdir(log.c_str(), 0755)
+                          : ::close(::open(log.c_str(), O_CREAT | O_WRONLY, 0444)),
+              0);
+    ScriptedFrontEnd ui(true, log);
+    const bool drop_root = ::geteuid() == 0 && kind == 3;  // root writes any file; nobody cannot
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
+    ASSERT_TRUE(!drop_root || ::seteuid(65534) == 0);
+    LogLine("one");
+    LogLine("two");
+    ASSERT_TRUE(!drop_root || ::seteuid(0) == 0);
+    EXPECT_EQ(
+        ui.lines(),
+        (Lines{"one",
+               "*** WARNING: The log file " + dir.File("quill\\x0a\\xc2\\x9bmar.log") +
+                   " cannot be written (" + causes[kind] + "); this run's lines are not saved.",
+               "two"}));
+    EXPECT_EQ(ReadFile(dir.File("drive.img")), "image");
+  }
+}
+
+// The default place (from the folder "/") gets its folders made, but never through a link among
+// them (one the home's user planted, while the run is root's).
+TEST(LogFacility, TheDefaultPlaceIsNeverReachedThroughALink) {
+  const std::string home = std::getenv("HOME") == nullptr ? "" : std::getenv("HOME");
+  char cwd[4096];
+  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+  for (bool planted : {false, true}) {
+    testing::TempDir dir;
+    ASSERT_EQ(::mkdir(dir.File("elsewhere").c_str(), 0755), 0);
+    ASSERT_TRUE(!planted || ::symlink("elsewhere", dir.File(".local").c_str()) == 0);
+    ScriptedFrontEnd ui(true);
+    ASSERT_EQ(::setenv("HOME", dir.path().c_str(), 1), 0);
+    ::unsetenv("XDG_STATE_HOME");
+    ASSERT_EQ(::chdir("/"), 0);
+    const std::string path = SetUpLogFile("");
+    ASSERT_EQ(::chdir(cwd), 0);
+    ::setenv("HOME", home.c_str(), 1);
+    EXPECT_EQ(path, dir.File(".local/state/quillmar/quillmar.log"));
+    LogLine("from the menu");
+    EXPECT_EQ(ReadFile(path), planted ? "" : "from the menu\n");
+    EXPECT_EQ(ui.lines().back().find("(it is a symbolic link)") != std::string::npos, planted);
+  }
+}
+
+// Only Yes counts, and with nobody to ask (no front-end) the answer is No.
+TEST(LogFacility, OnlyAYesProceeds) {
+  {
+    ScriptedFrontEnd ui(false);
+    ui.AnswerAll({true, false});
+    EXPECT_TRUE(ConfirmProceed("Source disk is BIGGER THAN Target disk."));
+    EXPECT_FALSE(ConfirmProceed("Source disk is BIGGER THAN Target disk."));
+    EXPECT_EQ(ui.questions()[0].text + ui.questions()[0].caption,
+              "Source disk is BIGGER THAN Target disk.\nDo you really want to proceed?Proceed?");
+  }
+  EXPECT_EQ(AskYesNo("Reset?", "Reset MPEG partition"), kIdNo);
+  EXPECT_FALSE(ConfirmProceed("anything"));
+  std::string path;
+  EXPECT_FALSE(ChooseFile(FileChoiceRequest{}, &path));
+}
+
+}  // namespace
+}  // namespace quillmar
