@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "format/partition_block.h"
+#include "format/volume_sequence.h"
 #include "ops/inspector.h"
 #include "tests/support/disk_image.h"
 #include "tests/support/temp_dir.h"
@@ -122,7 +123,18 @@ const ProbeRow kProbeRows[] = {
      "QM4K", 262144, "QMDISK VIRTIO SCSI 4096", false},
 };
 
+// Targets the old disk's mirror must refuse: the message, exit status 1, the image unchanged.
+struct RefusalRow {
+  const char* serial;
+  const char* message;
+};
+const RefusalRow kRefusals[] = {
+    {"QM4K", "/dev/by-serial/QM4K has 4096-byte sectors."},
+    {"QMMNT", "Could not open device /dev/by-serial/QMMNT"},  // partition 1 mounted
+};
+
 constexpr uint64_t kNewSectors = 400000;
+constexpr uint32_t kJoinFirst = 300000, kJoinSecond = 200000;
 ReplayTvDisk OldDisk() {
   ReplayTvDisk disk;
   disk.disk_sectors = 200000;
@@ -131,7 +143,8 @@ ReplayTvDisk OldDisk() {
   return disk;
 }
 
-// One boot for every disk kind: the probe, then the upgrade of a recorder disk onto a larger one.
+// One boot for every disk kind: the probe as root, the disk group and an ordinary user; targets
+// refused; the upgrade of a recorder disk onto a larger one; a join with drive 2 on USB.
 class KernelDisks : public GuestTest {
  protected:
   static void SetUpTestSuite() {
@@ -142,16 +155,42 @@ class KernelDisks : public GuestTest {
       ASSERT_TRUE(MakeBlankImage(Image(row.serial), row.sectors));
       disks.push_back({row.Device(), Image(row.serial), row.serial});
     }
+    ReplayTvDisk one;
+    one.disk_sectors = kJoinFirst;
+    one.layout_sectors = 250000;
+    std::string fat, script =
+                         "run list quillmar-cli list\n"
+                         "run disk_group su -s /bin/sh qdisk -c 'quillmar-cli list'\n"
+                         "run ordinary su -s /bin/sh quser -c 'quillmar-cli list'\n"
+                         "run mount mount -o ro -t vfat $(readlink /dev/by-serial/QMMNT)1 /mnt\n";
     ASSERT_TRUE(MakeReplayTvDisk(Image("QMOLD"), OldDisk()));
     ASSERT_TRUE(MakeBlankImage(Image("QMNEW"), kNewSectors));
+    ASSERT_TRUE(MakeReplayTvDisk(Image("QMONE"), one));
+    ASSERT_TRUE(MakeBlankImage(Image("QMTWO"), kJoinSecond));
+    ASSERT_TRUE(MakePcDisk(Image("QMMNT"), 16384, PcDisk::kLinux));
+    ASSERT_TRUE(Capture("cd " + Quote(dir_.path()) +
+                            " && truncate -s 7M fat && busybox mkdosfs fat" +
+                            " && dd if=fat of=QMMNT.img bs=512 seek=2048 conv=notrunc",
+                        &fat))
+        << fat;
     disks.push_back({"ide-hd,bus=ahci.1,model=OLD RECORDER DISK", Image("QMOLD"), "QMOLD"});
     disks.push_back({"ide-hd,bus=ahci.2,model=NEW LARGER DISK", Image("QMNEW"), "QMNEW"});
+    disks.push_back({"ide-hd,bus=ahci.3,model=JOIN DRIVE ONE", Image("QMONE"), "QMONE"});
+    disks.push_back({"usb-storage,bus=xhci.0", Image("QMTWO"), "QMTWO"});
+    disks.push_back({"ide-hd,bus=ahci.4,model=MOUNTED PC DISK", Image("QMMNT"), "QMMNT"});
+    for (const RefusalRow& row : kRefusals) {
+      ASSERT_TRUE(CopyImage(Image(row.serial), dir_.File(std::string(row.serial) + ".before")));
+      script += std::string("run onto_") + row.serial + " quillmar-cli --yes --drive " +
+                "/dev/by-serial/QMOLD --drive /dev/by-serial/" + row.serial + " mirror 0 1\n";
+    }
     console_ = Boot(disks,
-                    "run list quillmar-cli list\n"
-                    "set -- --yes --drive /dev/by-serial/QMOLD --drive /dev/by-serial/QMNEW\n"
-                    "run mirror quillmar-cli \"$@\" mirror 0 1\n"
-                    "run copy_mpeg quillmar-cli \"$@\" copy-mpeg 0 1\n"
-                    "run patch quillmar-cli \"$@\" patch 1 --mpeg keep\n",
+                    script +
+                        "set -- --yes --drive /dev/by-serial/QMOLD --drive /dev/by-serial/QMNEW\n"
+                        "run mirror quillmar-cli \"$@\" mirror 0 1\n"
+                        "run copy_mpeg quillmar-cli \"$@\" copy-mpeg 0 1\n"
+                        "run patch quillmar-cli \"$@\" patch 1 --mpeg keep\n"
+                        "run join quillmar-cli --yes --drive /dev/by-serial/QMONE --drive "
+                        "/dev/by-serial/QMTWO join 0 1 --mpeg keep\n",
                     dir_);
   }
   void SetUp() override {
@@ -170,21 +209,49 @@ class KernelDisks : public GuestTest {
 };
 
 // Root: ATA disks by their IDENTIFY model and size, the others by the kernel's name and length.
-TEST_F(KernelDisks, RootListsEveryDiskKind) {
-  std::string out = Output("list");
-  EXPECT_TRUE(Has(out, "@@@ exit 0 ")) << out;
-  for (const ProbeRow& row : kProbeRows) {
-    std::string path = Path(row);
-    SCOPED_TRACE(path + " " + row.serial);
-    EXPECT_TRUE(Has(out, path + " (" + row.listed +
-                             ") : Detected size = " + std::to_string(row.sectors) + " sectors"))
-        << out;
-    EXPECT_EQ(Has(out, path + " : DFP_GET_VERSION failed (not a hard drive?)"), !row.ata);
-    std::regex table_row("\n[0-9]+ +" + path + " +" + row.listed + ".*NOT a ReplayTV Disk\n");
-    EXPECT_TRUE(std::regex_search(out, table_row)) << out;
+// The disk group reads the disks but sends them no commands: ATA disks by the driver's copy of
+// their IDENTIFY data, every disk down the not-a-hard-drive path.
+TEST_F(KernelDisks, RootAndTheDiskGroupListEveryDiskKind) {
+  for (const char* run : {"list", "disk_group"}) {
+    std::string out = Output(run);
+    EXPECT_TRUE(Has(out, "@@@ exit 0 ")) << out;
+    for (const ProbeRow& row : kProbeRows) {
+      std::string path = Path(row);
+      SCOPED_TRACE(std::string(run) + " " + path + " " + row.serial);
+      EXPECT_TRUE(Has(out, path + " (" + row.listed +
+                               ") : Detected size = " + std::to_string(row.sectors) + " sectors"))
+          << out;
+      EXPECT_EQ(Has(out, path + " : DFP_GET_VERSION failed (not a hard drive?)"),
+                !row.ata || run != std::string("list"));
+      std::regex table_row("\n[0-9]+ +" + path + " +" + row.listed + ".*NOT a ReplayTV Disk\n");
+      EXPECT_TRUE(std::regex_search(out, table_row)) << out;
+    }
+    EXPECT_TRUE(Has(out, Path(kProbeRows[4]) + " (QMDISK VIRTIO SCSI 4096) : Logical sector size "
+                                               "is 4096 bytes"));
   }
-  EXPECT_TRUE(Has(out, Path(kProbeRows[4]) + " (QMDISK VIRTIO SCSI 4096) : Logical sector size "
-                                             "is 4096 bytes"));
+}
+
+// An ordinary user opens no disk: every drive "Empty", and the hint to run as root once.
+TEST_F(KernelDisks, OrdinaryUserSeesEmptyDrivesAndOneRootHint) {
+  std::string out = Output("ordinary");
+  std::regex table_row("(^|\n)[0-9]+ [^\n]*");
+  size_t rows = 0;
+  for (std::sregex_iterator it(out.begin(), out.end(), table_row), end; it != end; ++it, ++rows)
+    EXPECT_TRUE(it->str().ends_with("Empty")) << it->str();
+  EXPECT_GT(rows, 0u) << out;
+  size_t hint = out.find("Raw drive access needs root");
+  EXPECT_NE(hint, std::string::npos) << out;
+  EXPECT_EQ(out.find("Raw drive access needs root", hint + 1), std::string::npos) << out;
+}
+
+TEST_F(KernelDisks, RefusedTargetsStayUnchanged) {
+  EXPECT_TRUE(Has(Output("mount"), "@@@ exit 0 ")) << Output("mount");
+  for (const RefusalRow& row : kRefusals) {
+    std::string out = Output(std::string("onto_") + row.serial);
+    SCOPED_TRACE(row.serial);
+    EXPECT_TRUE(Has(out, row.message) && Has(out, "@@@ exit 1 ")) << out;
+    EXPECT_TRUE(ImagesEqual(dir_.File(std::string(row.serial) + ".before"), Image(row.serial)));
+  }
 }
 
 TEST_F(KernelDisks, UpgradeMovesTheRecorderDiskToTheLargerDisk) {
@@ -198,6 +265,18 @@ TEST_F(KernelDisks, UpgradeMovesTheRecorderDiskToTheLargerDisk) {
   EXPECT_TRUE(HasPattern(Image("QMNEW"), 2, 4000, Pattern::kSystem, 2));
   for (const SectorRun& run : OldDisk().recordings)
     EXPECT_TRUE(HasPattern(Image("QMNEW"), run.first, run.count, Pattern::kRecording, run.first));
+}
+
+TEST_F(KernelDisks, JoinSpansTheUsbSecondDrive) {
+  EXPECT_TRUE(Has(Output("join"), "@@@ exit 0 ")) << Output("join");
+  EXPECT_EQ(ReadSector(Image("QMONE"), 1, false),
+            BuildVolumeSequenceBlock(0, kJoinFirst, kJoinSecond));
+  EXPECT_EQ(ReadSector(Image("QMTWO"), 1, false),
+            BuildVolumeSequenceBlock(1, kJoinFirst, kJoinSecond));
+  PartitionEntry p2 = ReadPartitionEntry(ReadSector(Image("QMONE"), 0, false), 2);
+  EXPECT_EQ(p2.length, kJoinFirst + kJoinSecond - 4000u - 4u);
+  InspectionReport report = InspectDrive(Image("QMONE"), Image("QMTWO"));
+  EXPECT_TRUE(report.verified) << RenderInspection(report);
 }
 
 // The MPEG partition copied between two AHCI disks that QEMU throttles to one rate: reads and

@@ -1,26 +1,27 @@
 #!/usr/bin/env bash
 # The emulated-hardware tier's guest: a Debian kernel, the disk drivers' modules and busybox in an
-# initramfs, built once into a cache keyed by the kernel package's version.
+# initramfs, built once into a cache keyed by the kernel package's version and the module list.
 #   make_guest.sh guest CACHE_ROOT   prints the guest folder, building it when missing
 #   make_guest.sh initrd GUEST_DIR OUT CLI INIT CASE   writes OUT: the guest's archive, then one
 #       with quillmar-cli and its libraries, the init program and the case's script
 set -euo pipefail
-# The disks' drivers (their dependencies come along).
-MODULES=(libata ahci ata_piix sd_mod usb-storage xhci-pci virtio_pci virtio_scsi)
+# The disks' drivers and the FAT file system (their dependencies come along).
+MODULES=(libata ahci ata_piix sd_mod usb-storage xhci-pci virtio_pci virtio_scsi vfat nls_cp437
+         nls_ascii)
 
 die() { echo "make_guest: $*" >&2; exit 1; }
 archive() { (cd "$1" && find . | busybox cpio -o -H newc 2>/dev/null | gzip -1); }
 
 build_guest() {  # cache_root
   command -v qemu-system-x86_64 >/dev/null || die "qemu-system-x86 is not installed"
-  [ -x /bin/busybox ] && /bin/busybox --list | grep -qx cpio ||
+  [ -x /bin/busybox ] && /bin/busybox --list | grep -x cpio >/dev/null ||
     die "busybox-static is not installed"
   local pkg version dir work kver tree stage offset deps rel
   pkg=$(apt-cache depends linux-image-amd64 2>/dev/null |
     awk '/Depends: linux-image-/ {print $2; exit}')
   [ -n "$pkg" ] || die "no kernel package behind linux-image-amd64 (apt-get update?)"
   version=$(apt-cache show --no-all-versions "$pkg" | awk '/^Version:/ {print $2; exit}')
-  dir="$1/${pkg}_${version}"
+  dir="$1/${pkg}_${version}_$(echo "${MODULES[*]}" | md5sum | cut -c1-8)"
   if [ -f "$dir/ready" ]; then echo "$dir"; return 0; fi
   work=$(mktemp -d "$1/build.XXXXXX")
   WORK=$work
@@ -61,6 +62,7 @@ build_initrd() {  # guest_dir out cli init case
   STAGE=$(mktemp -d)
   trap 'rm -rf "$STAGE"' EXIT
   mkdir -p "$STAGE/bin"
+  chmod 755 "$STAGE"  # the guest's root folder, open to its ordinary users
   cp "$3" "$STAGE/bin/quillmar-cli"
   for lib in $(ldd "$3" | awk '/=> \// {print $3} /^[ \t]*\/.*ld-linux/ {print $1}'); do
     mkdir -p "$STAGE$(dirname "$lib")"
