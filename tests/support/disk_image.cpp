@@ -39,7 +39,7 @@ bool ForEachDataBlock(const std::string& path, Visit visit) {
       break;  // only a hole remains
     off_t hole = data < 0 ? -1 : ::lseek(fd, data, SEEK_HOLE);
     off_t end = hole < 0 ? size : std::min(hole, size);  // no SEEK_DATA: read everything
-    for (at = std::max<off_t>(at, data / kDataBlock * kDataBlock); ok && at < end;) {
+    for (at = data < 0 ? at : std::max(at, data - data % 4096); ok && at < end;) {
       ssize_t n = ::pread(fd, buffer.data(), std::min<size_t>(buffer.size(), end - at), at);
       ok = n > 0;
       for (ssize_t i = 0; i < n; i += kDataBlock) {
@@ -357,7 +357,8 @@ AssertionResult ImagesEqual(const std::string& expected, const std::string& actu
       AssertionResult same =
           BytesEqual(ReadBytes(expected, at, kBlockSize), ReadBytes(actual, at, kBlockSize));
       if (!same && differing++ == 0)
-        first = AssertionFailure() << "sector " << at / kBlockSize << " differs: " << same.message();
+        first = AssertionFailure()
+                << "sector " << at / kBlockSize << " differs: " << same.message();
     }
   }
   return AssertionFailure() << expected << " and " << actual << " differ in " << differing
