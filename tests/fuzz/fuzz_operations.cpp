@@ -11,17 +11,11 @@
 //   patch/join sectors 0 and 1 and partitions 2 and 3 as the new partition block records them
 //   backup     the backup file's first partition 1 length + 10,242 sectors
 //   restore    the target's first image-length sectors, and its partition 2 (the reset)
-#include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 #include <map>
-#include <vector>
 
-#include "base/log.h"
 #include "drives/classify.h"
 #include "format/formatter.h"
 #include "format/fs_blocks.h"
-#include "format/partition_block.h"
 #include "ops/inspector.h"
 #include "ops/operations.h"
 #include "ops/photo_sizes.h"
@@ -32,36 +26,18 @@ using namespace quillmar::fuzzing;
 
 namespace {
 
-// Small drives keep a run fast; every layout question arises at any size.
-constexpr uint32_t kMaxSectors = 40000;
+constexpr uint32_t kMaxSectors = 40000;  // small drives keep a run fast
 constexpr uint64_t kSystemAreaExtra = 2 + 10240;
 constexpr const char* kPaths[] = {"drive0", "drive1"};
 constexpr const char* kImage = "/nonexistent-quillmar-fuzz/backup.rtv";
 
 enum Operation { kMirror, kCopyMpeg, kCopyPhoto, kPatch, kJoin, kBackup, kRestore, kCount };
 
-// Answers Yes to everything and chooses the backup image as the file.
-class YesFrontEnd final : public FrontEnd {
- public:
-  void AddLogLine(const std::string&) override {}
-  void ShowMessage(const std::string&, const std::string&) override {}
-  int AskYesNo(const std::string&, const std::string&) override { return kIdYes; }
-  int AskWindowYesNo(const std::string&, const std::string&) override { return kIdYes; }
-  void ProgressShow() override {}
-  void ProgressSetPos(int) override {}
-  void ProgressHide() override {}
-  void DrainEvents() override {}
-  bool ChooseFile(const FileChoiceRequest&, std::string* path) override {
-    *path = kImage;
-    return true;
-  }
-};
-
 struct Setup {
   Operation operation;
   bool format;  // file systems where the partition blocks say
-  uint32_t cluster_size;
   bool photo_same_drive;
+  uint32_t cluster_size;
   uint32_t photo_request;
   uint64_t sectors[2];
   uint64_t image_sectors;
@@ -81,53 +57,20 @@ Setup ReadSetup(InputStream& input) {
   return s;
 }
 
-// Sector 0 in standard order and whether the disk is in RTV4000 order.
-Sector StandardSector0(MemoryDrive& drive, bool* rtv4000 = nullptr) {
-  Sector s0{};
-  drive.Read(0, s0.data(), s0.size());
-  bool swapped = IsRtv4000Disk(s0);
-  if (swapped)
-    Rtv4000Byteswap(s0);
-  if (rtv4000 != nullptr)
-    *rtv4000 = swapped;
-  return s0;
-}
-
 // The recorder file systems of a drive where its partition block places them, when they fit.
-void FormatFileSystems(const std::string& path, MemoryDrive& drive, uint32_t cluster_size) {
-  bool rtv4000 = false;
-  Sector s0 = StandardSector0(drive, &rtv4000);
-  struct Fs {
-    int entry;
-    uint32_t cluster;
-    const char* label;
-    std::vector<std::string> dirs;
-  };
-  for (const Fs& fs : {Fs{2, cluster_size, "mpeg", {}}, Fs{3, 8192, "storage", {"tmp", "Photo"}}}) {
-    PartitionEntry e = ReadPartitionEntry(s0, fs.entry);
-    uint64_t per_cluster = fs.cluster / kBlockSize;
-    uint64_t end = uint64_t{e.start} + e.length;
-    if (e.start >= 2 && end * kBlockSize <= drive.size() && e.length >= 9 * per_cluster) {
-      FormatPartition(path, uint64_t{e.start} * kBlockSize, rtv4000, fs.cluster,
-                      e.length / per_cluster, fs.label, fs.dirs);
-    }
-  }
-}
-
-// Partitions 2 and 3 of the joined space as they lie on one drive of a pair (first_sectors 0:
-// a single drive), from the partition block now on the first drive.
-void AddPartitions(MemoryDrive& first, uint64_t first_sectors, bool on_second,
-                   std::vector<SectorRange>& ranges) {
-  Sector s0 = StandardSector0(first);
+void FormatFileSystems(const std::string& path, FakeDevice& drive, uint64_t sectors,
+                       uint32_t cluster_size) {
+  bool rtv4000 = IsRtv4000Disk(drive.Peek(0));
+  Sector s0 = StandardSector0(drive, IsRtv4000Disk);
   for (int n : {2, 3}) {
+    uint32_t cluster = n == 2 ? cluster_size : 8192;
     PartitionEntry e = ReadPartitionEntry(s0, n);
-    uint64_t from = e.start;
-    uint64_t end = from + e.length;
-    if (!on_second) {
-      ranges.push_back({from, first_sectors == 0 ? end : std::min(end, first_sectors)});
-    } else if (end > first_sectors) {
-      uint64_t at = std::max(from, first_sectors);
-      ranges.push_back({at - first_sectors + 2, end - first_sectors + 2});
+    uint64_t per_cluster = cluster / kBlockSize;
+    if (e.start >= 2 && uint64_t{e.start} + e.length <= sectors && e.length >= 9 * per_cluster) {
+      FormatPartition(
+          path, uint64_t{e.start} * kBlockSize, rtv4000, cluster, e.length / per_cluster,
+          n == 2 ? "mpeg" : "storage",
+          n == 2 ? std::vector<std::string>{} : std::vector<std::string>{"tmp", "Photo"});
     }
   }
 }
@@ -138,73 +81,40 @@ using Plan = std::map<std::string, std::vector<SectorRange>>;
 Plan PlanBefore(const Setup& s) {
   const DriveInfo& a = DriveTable[0];
   const DriveInfo& b = DriveTable[1];
+  const DriveInfo& photo_target = s.photo_same_drive ? a : b;
+  uint64_t photo_system_end = photo_target.is_replaytv ? uint64_t{photo_target.p1_length} + 2 : 2;
   Plan plan;
-  switch (s.operation) {
-    case kMirror:
-      plan["drive1"].push_back({0, a.p1_length + kSystemAreaExtra});
-      break;
-    case kCopyMpeg:
-      if (a.p2_start >= uint64_t{a.p1_length} + 2 && (!b.is_replaytv || b.p2_start == a.p2_start))
-        plan["drive1"].push_back({a.p2_start, b.size_sectors});
-      break;
-    case kCopyPhoto: {
-      const DriveInfo& target = s.photo_same_drive ? a : b;
-      uint64_t system_end = target.is_replaytv ? uint64_t{target.p1_length} + 2 : 2;
-      if (uint64_t{a.p3_length} + system_end <= target.size_sectors) {
-        plan[target.device_path].push_back(
-            {target.size_sectors - a.p3_length, target.size_sectors});
-      }
-      break;
-    }
-    case kBackup:
-      plan[kImage].push_back({0, a.p1_length + kSystemAreaExtra});
-      break;
-    case kRestore:
-      plan["drive1"].push_back({0, s.image_sectors});
-      break;
-    default:
-      break;
-  }
+  if (s.operation == kMirror)
+    plan["drive1"].push_back({0, a.p1_length + kSystemAreaExtra});
+  if (s.operation == kCopyMpeg && a.p2_start >= uint64_t{a.p1_length} + 2 &&
+      (!b.is_replaytv || b.p2_start == a.p2_start))
+    plan["drive1"].push_back({a.p2_start, b.size_sectors});
+  if (s.operation == kCopyPhoto &&
+      uint64_t{a.p3_length} + photo_system_end <= photo_target.size_sectors)
+    plan[photo_target.device_path].push_back(
+        {photo_target.size_sectors - a.p3_length, photo_target.size_sectors});
+  if (s.operation == kBackup)
+    plan[kImage].push_back({0, a.p1_length + kSystemAreaExtra});
+  if (s.operation == kRestore)
+    plan["drive1"].push_back({0, s.image_sectors});
   return plan;
 }
 
 // Completes the plan of the operations whose ranges follow from what they wrote to sector 0.
-void PlanAfter(const Setup& s, MemoryDeviceIo& io, Plan& plan) {
-  MemoryDrive& first = io.Drive(s.operation == kJoin ? "drive0" : "drive1");
+void PlanAfter(const Setup& s, FakeDevice& first, Plan& plan) {
+  Sector s0 = StandardSector0(first, IsRtv4000Disk);
   if (s.operation == kPatch) {
+    plan["drive1"] = PartitionRanges(s0, UINT64_MAX, false);
     plan["drive1"].push_back({0, 2});
-    AddPartitions(first, 0, false, plan["drive1"]);
   } else if (s.operation == kRestore) {
     // The reset finds the root directory through the restored superblock alone.
-    plan["drive1"].push_back({ReadPartitionEntry(StandardSector0(first), 2).start, s.sectors[1]});
+    plan["drive1"].push_back({ReadPartitionEntry(s0, 2).start, s.sectors[1]});
   } else if (s.operation == kJoin) {
+    plan["drive0"] = PartitionRanges(s0, s.sectors[0], false);
+    plan["drive1"] = PartitionRanges(s0, s.sectors[0], true);
     plan["drive0"].push_back({0, 2});
     plan["drive1"].push_back({0, 2});
-    AddPartitions(first, s.sectors[0], false, plan["drive0"]);
-    AddPartitions(first, s.sectors[0], true, plan["drive1"]);
   }
-}
-
-void CheckWrites(const MemoryDeviceIo& io, const Plan& plan) {
-  for (const WriteRecord& write : io.writes()) {
-    if (write.path != kImage) {
-      Require(write.offset + write.length <= io.Size(write.path), "a write past a drive's end");
-    }
-    auto found = plan.find(write.path);
-    Require(found != plan.end() && InsideRanges(write.offset, write.length, found->second),
-            "a write outside the operation's plan");
-  }
-}
-
-// A finished patch or join of a recorder disk leaves it verified by the inspector.
-void CheckPatchedDisk(const Setup& s, bool was_recorder) {
-  if (!was_recorder || (s.operation != kPatch && s.operation != kJoin))
-    return;
-  InspectionReport report =
-      s.operation == kPatch ? InspectDrive("drive1") : InspectDrive("drive0", "drive1");
-  if (!report.verified)
-    std::fprintf(stderr, "%s", RenderInspection(report).c_str());
-  Require(report.verified, "a patched disk does not verify");
 }
 
 // A verified report never places a structure beyond what the drive holds.
@@ -245,24 +155,17 @@ int Run(const Setup& s) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   InputStream input({data, size});
   Setup s = ReadSetup(input);
-  MemoryDeviceIo io;
-  for (size_t i = 0; i < 2; ++i) {
-    MemoryDrive& drive = io.Add(kPaths[i], s.sectors[i] * kBlockSize, &input);
-    for (uint64_t sector : {0, 1}) {
-      Sector bytes{};
-      input.Take(bytes);
-      drive.Preset(sector, bytes);
-    }
-  }
-  io.Add(kImage, s.operation == kRestore ? s.image_sectors * kBlockSize : uint64_t{1} << 40,
-         &input);
-  if (s.format) {
-    for (const char* path : kPaths)
-      FormatFileSystems(path, io.Drive(path), s.cluster_size);
-  }
-  io.ClearWrites();
-  YesFrontEnd front_end;
-  SetFrontEnd(&front_end);
+  FakeDeviceIo io;
+  std::map<std::string, FakeDevice*> drives;
+  for (size_t i = 0; i < 2; ++i)
+    drives[kPaths[i]] = &AddInputDrive(io, kPaths[i], s.sectors[i] * kBlockSize, input, 2);
+  uint64_t image_bytes = s.operation == kRestore ? s.image_sectors * kBlockSize : uint64_t{1} << 40;
+  drives[kImage] = &AddInputDrive(io, kImage, image_bytes, input);
+  FuzzFrontEnd front_end(nullptr, kImage);
+  for (size_t i = 0; s.format && i < 2; ++i)
+    FormatFileSystems(kPaths[i], *drives[kPaths[i]], s.sectors[i], s.cluster_size);
+  for (auto& [path, drive] : drives)
+    drive->ClearWrites();
   ResetDriveTable();
   for (size_t i = 0; i < 2; ++i) {
     DriveTable[i].device_path = kPaths[i];
@@ -273,8 +176,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ClassifyDrives();
   bool was_recorder = DriveTable[s.operation == kJoin ? 0 : 1].is_replaytv != 0;
   for (size_t i = 0; i < 2; ++i) {
-    Sector raw{};
-    io.Drive(kPaths[i]).Read(0, raw.data(), raw.size());
+    Sector raw = drives[kPaths[i]]->Peek(0);
     bool signed_standard = raw[510] == 0x55 && raw[511] == 0xAA;
     Require(DriveTable[i].unreadable || !signed_standard || !IsPcDiskLayout(raw) ||
                 DriveTable[i].system_disk,
@@ -285,13 +187,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   int result = Run(s);
 
   Require(io.open_descriptors() == 0, "a descriptor stayed open");
-  Require(result == 0 || io.writes().empty(), "an operation that did not finish wrote");
-  PlanAfter(s, io, plan);
-  CheckWrites(io, plan);
-  if (result == 0)
-    CheckPatchedDisk(s, was_recorder);
+  PlanAfter(s, *drives[s.operation == kJoin ? "drive0" : "drive1"], plan);
+  for (auto& [path, drive] : drives) {
+    Require(result == 0 || drive->writes().empty(), "an operation that did not finish wrote");
+    for (const WriteCall& write : drive->writes()) {
+      Require(path == kImage || write.offset + write.length <= s.sectors[path == "drive1"] * 512,
+              "a write past a drive's end");
+      Require(Inside(write, plan[path]), "a write outside the operation's plan");
+    }
+  }
+  if (result == 0 && was_recorder && (s.operation == kPatch || s.operation == kJoin)) {
+    InspectionReport report =
+        s.operation == kPatch ? InspectDrive("drive1") : InspectDrive("drive0", "drive1");
+    if (!report.verified)
+      std::fprintf(stderr, "%s", RenderInspection(report).c_str());
+    Require(report.verified, "a patched disk does not verify");
+  }
   CheckInspection("drive0", s.sectors[0]);
-  SetFrontEnd(nullptr);
   ResetDriveTable();
   return 0;
 }

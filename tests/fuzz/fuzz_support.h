@@ -1,31 +1,47 @@
-// What the fuzz targets share: sparse in-memory drives behind the descriptor seam, whose sectors
-// come from the fuzzer's input the first time the code under test reads them, with a log of
-// every write; and a front-end that answers every question from the input and never fails.
+// What the fuzz targets share: the input handed out front to back, sparse drives (the suite's
+// FakeDevice) whose sectors come from the input when first read, a front-end that answers from
+// the input (or Yes throughout), and the check that stops the run with a finding.
 #pragma once
 
-#include <sys/types.h>
-
-#include <cstddef>
-#include <cstdint>
-#include <map>
-#include <memory>
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <span>
 #include <string>
 #include <vector>
 
-#include "base/front_end.h"
-#include "disk/device_io.h"
 #include "base/byte_order.h"
+#include "base/log.h"
+#include "format/partition_block.h"
+#include "tests/support/fake_device.h"
 
 namespace quillmar::fuzzing {
+
+using testing::FakeDevice;
+using testing::FakeDeviceIo;
+using testing::WriteCall;
 
 // The fuzzer's bytes, handed out front to back; zeros once they are used up.
 class InputStream {
  public:
   explicit InputStream(std::span<const uint8_t> data) : data_(data) {}
-  void Take(std::span<uint8_t> out);
-  uint8_t Byte();
-  uint32_t U32();
+  void Take(std::span<uint8_t> out) {
+    size_t n = std::min(out.size(), data_.size() - used_);
+    std::memcpy(out.data(), data_.data() + used_, n);
+    std::memset(out.data() + n, 0, out.size() - n);
+    used_ += n;
+  }
+  uint8_t Byte() {
+    uint8_t b = 0;
+    Take({&b, 1});
+    return b;
+  }
+  uint32_t U32() {
+    uint8_t b[4];
+    Take(b);
+    return GetLe32(b, 0);
+  }
   bool used_up() const { return used_ == data_.size(); }
 
  private:
@@ -33,101 +49,102 @@ class InputStream {
   size_t used_ = 0;
 };
 
-struct WriteRecord {
-  std::string path;
-  uint64_t offset;
-  size_t length;
-  int open_serial;  // 0 for the first open of the run, 1 for the next, ...
-  OpenMode mode;    // how that descriptor was opened
-};
+// A drive of size bytes whose first `presets` sectors are taken from the input now and every
+// other sector when first read (zero for good once the input is used up).
+inline FakeDevice& AddInputDrive(FakeDeviceIo& io, const std::string& path, uint64_t size,
+                                 InputStream& input, size_t presets = 0) {
+  std::vector<Sector> preset(presets);
+  for (Sector& sector : preset)
+    input.Take(sector);
+  FakeDevice& drive = io.Add(path, 0);
+  drive.Sparse(size, [&input, preset](uint64_t n, Sector& sector) {
+    if (n < preset.size()) {
+      sector = preset[n];
+      return true;
+    }
+    if (input.used_up())
+      return false;
+    input.Take(sector);
+    return true;
+  });
+  return drive;
+}
 
-// One drive: sectors materialise from the input on their first read (or stay written).
-class MemoryDrive {
+// Installed for its lifetime: answers from the input, or Yes throughout without one; chooses
+// file when asked for one (none when it is empty).
+class FuzzFrontEnd final : public FrontEnd {
  public:
-  MemoryDrive(uint64_t size_bytes, InputStream* input) : size_(size_bytes), input_(input) {}
-  uint64_t size() const { return size_; }
-  // Sets a sector's contents before the run (its first read then returns them).
-  void Preset(uint64_t sector, const Sector& bytes) { sectors_[sector] = bytes; }
-  ssize_t Read(uint64_t position, uint8_t* out, size_t n);
-  ssize_t Write(uint64_t position, const uint8_t* in, size_t n);
-
- private:
-  Sector& At(uint64_t sector);
-
-  uint64_t size_;
-  InputStream* input_;
-  std::map<uint64_t, Sector> sectors_;
-};
-
-class MemoryDeviceIo final : public DeviceIo {
- public:
-  MemoryDeviceIo();
-  ~MemoryDeviceIo() override;
-  MemoryDeviceIo(const MemoryDeviceIo&) = delete;
-  MemoryDeviceIo& operator=(const MemoryDeviceIo&) = delete;
-
-  MemoryDrive& Add(const std::string& path, uint64_t size_bytes, InputStream* input);
-  // The drive added under path (which must exist) and its size in bytes.
-  MemoryDrive& Drive(const std::string& path) { return *drives_.at(path); }
-  uint64_t Size(const std::string& path) const { return drives_.at(path)->size(); }
-  const std::vector<WriteRecord>& writes() const { return writes_; }
-  // Forgets the writes so far (those that set the drives up).
-  void ClearWrites() { writes_.clear(); }
-  int open_descriptors() const { return static_cast<int>(open_.size()); }
-
-  int Open(const std::string& path, OpenMode mode) override;
-  int64_t Seek(int fd, uint64_t offset) override;
-  int64_t Length(int fd) override;
-  ssize_t Read(int fd, void* buffer, size_t n) override;
-  ssize_t Write(int fd, const void* buffer, size_t n) override;
-  int Flush(int fd) override;
-  int StartWriteback(int fd, uint64_t offset, uint64_t length) override;
-  int WaitWriteback(int fd, uint64_t offset, uint64_t length) override;
-  int Close(int fd) override;
-
- private:
-  struct OpenFile {
-    std::string path;
-    MemoryDrive* drive;
-    uint64_t position;
-    int serial;
-    OpenMode mode;
-  };
-  std::map<std::string, std::unique_ptr<MemoryDrive>> drives_;
-  std::map<int, OpenFile> open_;
-  std::vector<WriteRecord> writes_;
-  int next_fd_ = 100;
-  int opens_ = 0;
-};
-
-// Answers Yes or No from the input, chooses no files, records nothing but the count of boxes.
-class InputFrontEnd final : public FrontEnd {
- public:
-  explicit InputFrontEnd(InputStream* input) : input_(input) {}
+  explicit FuzzFrontEnd(InputStream* input, std::string file = "") : input_(input), file_(file) {
+    SetFrontEnd(this);
+  }
+  ~FuzzFrontEnd() override { SetFrontEnd(nullptr); }
   void AddLogLine(const std::string&) override {}
-  void ShowMessage(const std::string&, const std::string&) override { ++boxes_; }
-  int AskYesNo(const std::string&, const std::string&) override;
-  int AskWindowYesNo(const std::string&, const std::string&) override;
+  void ShowMessage(const std::string&, const std::string&) override {}
+  int AskYesNo(const std::string&, const std::string&) override {
+    return input_ == nullptr || (input_->Byte() & 1) != 0 ? kIdYes : kIdNo;
+  }
+  int AskWindowYesNo(const std::string& text, const std::string& caption) override {
+    return AskYesNo(text, caption);
+  }
   void ProgressShow() override {}
   void ProgressSetPos(int) override {}
   void ProgressHide() override {}
   void DrainEvents() override {}
-  bool ChooseFile(const FileChoiceRequest&, std::string*) override { return false; }
-  int boxes() const { return boxes_; }
+  bool ChooseFile(const FileChoiceRequest&, std::string* path) override {
+    if (!file_.empty())
+      *path = file_;
+    return !file_.empty();
+  }
 
  private:
   InputStream* input_;
-  int boxes_ = 0;
+  std::string file_;
 };
 
 // Stops the process (a fuzzer finding) with the message when the condition does not hold.
-void Require(bool condition, const char* what);
+inline void Require(bool condition, const char* what) {
+  if (!condition) {
+    std::fprintf(stderr, "fuzz check failed: %s\n", what);
+    std::abort();
+  }
+}
 
-// True when [offset, offset + length) lies inside one of the sector ranges [first, end).
 struct SectorRange {
   uint64_t first;
   uint64_t end;
 };
-bool InsideRanges(uint64_t offset, size_t length, std::span<const SectorRange> ranges);
+// The write lies inside one of the sector ranges [first, end).
+inline bool Inside(const WriteCall& write, std::span<const SectorRange> ranges) {
+  return std::any_of(ranges.begin(), ranges.end(), [&](const SectorRange& range) {
+    return write.offset >= range.first * kBlockSize &&
+           write.offset + write.length <= range.end * kBlockSize;
+  });
+}
+
+// Sector 0 of the drive in standard order, when order says the stored one is not.
+inline Sector StandardSector0(FakeDevice& drive, bool (*order)(std::span<const uint8_t>)) {
+  Sector sector0 = drive.Peek(0);
+  if (order(sector0))
+    Rtv4000Byteswap(sector0);
+  return sector0;
+}
+
+// The sectors of partitions 2 and 3 (sector0 in standard order) on the first drive, of
+// first_sectors, or on the second, where joined sector L is sector L - first_sectors + 2.
+inline std::vector<SectorRange> PartitionRanges(const Sector& sector0, uint64_t first_sectors,
+                                                bool on_second) {
+  std::vector<SectorRange> ranges;
+  for (int n : {2, 3}) {
+    PartitionEntry entry = ReadPartitionEntry(sector0, n);
+    uint64_t end = uint64_t{entry.start} + entry.length;
+    if (!on_second) {
+      ranges.push_back({entry.start, std::min(end, first_sectors)});
+    } else if (end > first_sectors) {
+      uint64_t from = std::max<uint64_t>(entry.start, first_sectors);
+      ranges.push_back({from - first_sectors + 2, end - first_sectors + 2});
+    }
+  }
+  return ranges;
+}
 
 }  // namespace quillmar::fuzzing

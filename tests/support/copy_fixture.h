@@ -1,13 +1,13 @@
 // What the copy tests share: a scripted front-end logging into a temporary folder, fake source and
-// target drives filled with bytes that differ from sector to sector, and checks of what reached
-// the target.
+// target drives whose bytes differ from sector to sector, and checks of what reached the target.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -22,9 +22,8 @@ namespace quillmar::testing {
 // Bytes that differ from sector to sector and, through seed, from drive to drive.
 inline std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
   std::vector<uint8_t> bytes(size);
-  for (size_t i = 0; i < size; ++i) {
+  for (size_t i = 0; i < size; ++i)
     bytes[i] = static_cast<uint8_t>(seed + i * 7 + (i / kBlockSize) * 13);
-  }
   return bytes;
 }
 
@@ -32,25 +31,17 @@ inline uint64_t Bytes(uint64_t blocks) {
   return blocks * kBlockSize;
 }
 
-// A whole file, written (created or replaced) or read back.
+// A whole file, written (created or replaced) or read back (empty when it cannot be read).
 inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::FILE* file = std::fopen(path.c_str(), "wb");
-  ASSERT_NE(file, nullptr) << path;
-  EXPECT_EQ(std::fwrite(bytes.data(), 1, bytes.size(), file), bytes.size());
-  EXPECT_EQ(std::fclose(file), 0);
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  file.close();
+  ASSERT_TRUE(file) << "cannot write " << path;
 }
-
 inline std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::vector<uint8_t> bytes;
-  std::FILE* file = std::fopen(path.c_str(), "rb");
-  if (file == nullptr)
-    return bytes;
-  uint8_t chunk[65536];
-  size_t n;
-  while ((n = std::fread(chunk, 1, sizeof chunk, file)) > 0)
-    bytes.insert(bytes.end(), chunk, chunk + n);
-  std::fclose(file);
-  return bytes;
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 class CopyTest : public ::testing::Test {
@@ -63,20 +54,18 @@ class CopyTest : public ::testing::Test {
     source_ = &io_.Add(kSource, 0);
     source_->bytes() = Pattern(Bytes(source_blocks), 1);
     target_ = &io_.Add(kTarget, 0);
-    target_->bytes() = Pattern(Bytes(target_blocks), 101);
-    target_before_ = target_->bytes();
+    target_->bytes() = target_before_ = Pattern(Bytes(target_blocks), 101);
   }
 
-  // The target holds the source's blocks [from, from + blocks) at to, and outside
-  // [to, to + blocks) exactly what it held before.
+  // The target holds the source's blocks [from, from + blocks) at to, and elsewhere exactly
+  // what it held before.
   void ExpectTargetHolds(uint64_t from, uint64_t to, uint64_t blocks) {
     const std::vector<uint8_t>& now = target_->bytes();
     ASSERT_EQ(now.size(), target_before_.size());
-    const std::vector<uint8_t>& source = source_->bytes();
     for (uint64_t b = 0; b < now.size() / kBlockSize; ++b) {
       bool copied = b >= to && b < to + blocks;
-      const uint8_t* expected =
-          copied ? source.data() + Bytes(from + b - to) : target_before_.data() + Bytes(b);
+      const uint8_t* expected = copied ? source_->bytes().data() + Bytes(from + b - to)
+                                       : target_before_.data() + Bytes(b);
       ASSERT_EQ(0, std::memcmp(now.data() + Bytes(b), expected, kBlockSize))
           << "target block " << b << (copied ? " should be a copy" : " should be untouched");
     }
@@ -90,8 +79,8 @@ class CopyTest : public ::testing::Test {
     }
   }
 
-  // Whatever the outcome: no descriptor left open, the bar hidden if shown, nothing written to
-  // the source.
+  // Whatever the outcome: no descriptor open, the bar hidden if shown, nothing written to the
+  // source.
   void ExpectCleanedUp() {
     EXPECT_EQ(io_.open_descriptors(), 0);
     EXPECT_EQ(ui_.progress_shown(), ui_.progress_hidden());

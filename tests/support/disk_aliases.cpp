@@ -1,11 +1,64 @@
-#include "tests/support/disk_aliases.h"
-
+// The loop devices and the ways two drive paths reach one disk.
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <thread>
+
+#include "tests/support/disk_aliases.h"
+#include "tests/support/disk_image.h"
 
 namespace quillmar::testing {
+namespace {
+
+// Another test process may hold the device for a moment: tries for a few seconds.
+void Patiently(const std::string& command) {
+  for (int attempt = 0; !ShellOutput(command); ++attempt) {
+    if (attempt == 50) {
+      ADD_FAILURE() << "failed: " << command;
+      return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+}
+
+bool IsBlockDevice(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 && S_ISBLK(st.st_mode);
+}
+
+}  // namespace
+
+LoopDevice::LoopDevice(const std::string& file, const std::string& options) {
+  std::string out =
+      ShellOutput("losetup --find --show " + options + " '" + file + "'").value_or("");
+  if (out.rfind("/dev/loop", 0) == 0)
+    path_ = out.substr(0, out.find_first_of(" \n"));
+}
+
+LoopDevice::~LoopDevice() {
+  if (!mount_point_.empty())
+    Patiently("umount '" + mount_point_ + "'");
+  if (!path_.empty())
+    Patiently("losetup -d " + path_);
+}
+
+std::string LoopDevice::Partition(int n) const {
+  std::string partition = path_ + "p" + std::to_string(n);
+  if (!IsBlockDevice(partition))  // a kernel without the partition-table parser leaves it to partx
+    ShellOutput("partx -a " + path_);
+  return IsBlockDevice(partition) ? partition : "";
+}
+
+bool LoopDevice::MountNewFileSystem(const std::string& folder, const std::string& mount_point) {
+  if (!ShellOutput("mkfs.ext4 -q -F -d '" + folder + "' " + path_ + " && mkdir '" + mount_point +
+                   "' && mount -o ro,noload " + path_ + " '" + mount_point + "'"))
+    return false;
+  mount_point_ = mount_point;
+  return true;
+}
 
 const std::vector<DiskAlias>& DiskAliases() {
   using Names = std::pair<std::string, std::string>;

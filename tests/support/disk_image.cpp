@@ -7,15 +7,14 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <set>
 
 #include "format/formatter.h"
 #include "format/partition_block.h"
 #include "format/volume_sequence.h"
-#include "tests/support/raw_file.h"
 
 namespace quillmar::testing {
 namespace {
@@ -24,225 +23,158 @@ using ::testing::AssertionFailure;
 using ::testing::AssertionResult;
 using ::testing::AssertionSuccess;
 
-constexpr uint64_t kChunkSectors = 2048;  // 1 MiB per transfer while filling patterns
+constexpr size_t kDataBlock = 4096;
 
-// ---- patterns ----
-
-const char* PatternTag(Pattern pattern) {
-  return pattern == Pattern::kSystem ? "QSYSPART" : "QRECORD!";
-}
-
-uint64_t NextXorshift(uint64_t& state) {
-  state ^= state << 13;
-  state ^= state >> 7;
-  state ^= state << 17;
-  return state;
-}
-
-// ---- external tools ----
-
-std::string FindTool(const std::string& name) {
-  std::string path = std::getenv("PATH") != nullptr ? std::getenv("PATH") : "";
-  path += ":/usr/sbin:/sbin:/usr/bin:/bin";
-  std::stringstream dirs(path);
-  std::string dir;
-  while (std::getline(dirs, dir, ':')) {
-    if (dir.empty())
-      continue;
-    std::string candidate = dir + "/" + name;
-    if (::access(candidate.c_str(), X_OK) == 0)
-      return candidate;
-  }
-  return "";
-}
-
-std::string Quote(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) {
-    if (c == '\'') {
-      out += "'\\''";
-    } else {
-      out += c;
+// Calls visit(offset) for every 4 KiB block of the file that is not all zero, reading only its
+// data extents; false when the file cannot be read.
+template <typename Visit>
+bool ForEachDataBlock(const std::string& path, Visit visit) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  off_t size = fd < 0 ? -1 : ::lseek(fd, 0, SEEK_END);
+  std::vector<uint8_t> buffer(256 * kDataBlock);
+  bool ok = size >= 0;
+  for (off_t at = 0; ok && at < size;) {
+    off_t data = ::lseek(fd, at, SEEK_DATA);
+    if (data < 0 && errno == ENXIO)
+      break;  // only a hole remains
+    off_t hole = data < 0 ? -1 : ::lseek(fd, data, SEEK_HOLE);
+    off_t end = hole < 0 ? size : std::min(hole, size);  // no SEEK_DATA: read everything
+    for (at = data < 0 ? at : std::max(at, data - data % 4096); ok && at < end;) {
+      ssize_t n = ::pread(fd, buffer.data(), std::min<size_t>(buffer.size(), end - at), at);
+      ok = n > 0;
+      for (ssize_t i = 0; i < n; i += kDataBlock) {
+        std::span<const uint8_t> block(&buffer[i], std::min<size_t>(kDataBlock, n - i));
+        if (std::any_of(block.begin(), block.end(), [](uint8_t b) { return b != 0; }))
+          visit(static_cast<uint64_t>(at + i), block);
+      }
+      at += std::max<ssize_t>(n, 0);
     }
   }
-  return out + "'";
+  if (fd >= 0)
+    ::close(fd);
+  return ok;
 }
 
-// Runs a shell command with its output in output; true when it exited with 0.
-bool RunCommand(const std::string& command, std::string* output) {
-  std::string full = command + " 2>&1";
-  FILE* pipe = ::popen(full.c_str(), "r");
-  if (pipe == nullptr)
-    return false;
-  char buffer[512];
-  while (std::fgets(buffer, sizeof buffer, pipe) != nullptr)
-    *output += buffer;
-  int status = ::pclose(pipe);
-  return status == 0;
+uint64_t Mix(uint64_t h, uint64_t v) {
+  h ^= v + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
+  h *= 0xBF58476D1CE4E5B9ull;
+  return h ^ (h >> 31);
 }
 
-// ---- recorder disks ----
-
-// Bytes 0..445 of the partition block, which no rewrite may change, get a recognisable pattern;
-// each entry's uninterpreted bytes 0-3 and 5-7 get fixed non-zero values.
-constexpr uint8_t kEntryFiller[8] = {0x80, 0x01, 0x02, 0x03, 0x00, 0xFE, 0xFF, 0xFF};
-
-Sector BuildReplayTvPartitionBlock(const ReplayTvDisk& disk, const ReplayTvGeometry& g) {
-  Sector block{};
-  for (size_t i = 0; i < 446; ++i)
-    block[i] = static_cast<uint8_t>(i * 7 + 3);
-  auto put = [&](int n, uint8_t type, uint32_t start, uint32_t length) {
-    size_t at = PartitionEntryOffset(n);
-    std::copy(std::begin(kEntryFiller), std::end(kEntryFiller), block.begin() + at);
-    WritePartitionEntry(block, n, {type, start, length});
-  };
-  put(1, kRecorderPartitionType, 2, disk.p1_length);
-  put(2, kRecorderPartitionType, g.p2_start, g.p2_length);
-  if (g.p3_length != 0)
-    put(3, kRecorderPartitionType, g.p3_start, g.p3_length);
-  block[510] = 0x55;
-  block[511] = 0xAA;
-  return block;
+AssertionResult FillPattern(const std::string& path, uint64_t first, uint64_t count,
+                            Pattern pattern) {
+  std::vector<uint8_t> chunk;
+  for (uint64_t at = first; at < first + count; at += 2048) {  // 1 MiB a write
+    chunk.clear();
+    for (uint64_t s = at; s < std::min(at + 2048, first + count); ++s) {
+      Sector sector = PatternSector(pattern, s);
+      chunk.insert(chunk.end(), sector.begin(), sector.end());
+    }
+    if (AssertionResult r = WriteSectors(path, at, chunk); !r)
+      return r;
+  }
+  return AssertionSuccess();
 }
 
-AssertionResult WriteSectorInOrder(const std::string& path, uint64_t sector, Sector block,
-                                   bool rtv4000) {
+AssertionResult WriteInOrder(const std::string& path, uint64_t sector, Sector block, bool rtv4000) {
   if (rtv4000)
     Rtv4000Byteswap(block);
   return WriteSectors(path, sector, block);
 }
 
-AssertionResult FillPattern(const std::string& path, uint64_t first, uint64_t count,
-                            Pattern pattern) {
-  RawFile file(path, O_WRONLY);
-  if (!file.ok())
-    return AssertionFailure() << Errno("cannot open", path);
-  std::vector<uint8_t> chunk;
-  for (uint64_t at = first; at < first + count; at += kChunkSectors) {
-    uint64_t n = std::min(kChunkSectors, first + count - at);
-    chunk.resize(n * kBlockSize);
-    for (uint64_t s = 0; s < n; ++s) {
-      Sector sector = PatternSector(pattern, at + s);
-      std::copy(sector.begin(), sector.end(),
-                chunk.begin() + static_cast<ptrdiff_t>(s * kBlockSize));
-    }
-    if (!file.WriteAt(at * kBlockSize, chunk.data(), chunk.size())) {
-      return AssertionFailure() << Errno("cannot write", path);
-    }
-  }
+// The MPEG or Photo file system at sector (none when its cluster size or count is 0).
+AssertionResult Format(const std::string& path, uint64_t sector, uint32_t length,
+                       const ReplayTvDisk& disk, bool mpeg) {
+  uint32_t cluster_size = mpeg ? disk.mpeg_cluster_size : disk.photo_cluster_size;
+  uint64_t clusters = cluster_size < kBlockSize ? 0 : length / (cluster_size / kBlockSize);
+  std::vector<std::string> dirs;
+  if (!mpeg)
+    dirs = {"tmp", "Photo"};
+  if (clusters != 0 && FormatPartition(path, sector * kBlockSize, disk.rtv4000, cluster_size,
+                                       clusters, mpeg ? "mpeg" : "storage", dirs) != 0)
+    return AssertionFailure() << "formatting sector " << sector << " of " << path << " failed";
   return AssertionSuccess();
 }
 
-uint64_t ClusterCount(uint32_t length, uint32_t cluster_size) {
-  uint32_t sectors_per_cluster = cluster_size / static_cast<uint32_t>(kBlockSize);
-  return sectors_per_cluster == 0 ? 0 : length / sectors_per_cluster;
-}
-
-AssertionResult FormatMpeg(const std::string& path, const ReplayTvDisk& disk,
-                           const ReplayTvGeometry& g) {
-  if (disk.mpeg_cluster_size == 0)
-    return AssertionSuccess();
-  if (FormatPartition(path, static_cast<uint64_t>(g.p2_start) * kBlockSize, disk.rtv4000,
-                      disk.mpeg_cluster_size, g.mpeg_cluster_count, "mpeg", {}) != 0) {
-    return AssertionFailure() << "formatting the MPEG partition of " << path << " failed";
-  }
-  return AssertionSuccess();
-}
-
-AssertionResult FormatPhoto(const std::string& path, uint64_t sector, const ReplayTvDisk& disk,
-                            const ReplayTvGeometry& g) {
-  if (g.p3_length == 0 || disk.photo_cluster_size == 0)
-    return AssertionSuccess();
-  if (FormatPartition(path, sector * kBlockSize, disk.rtv4000, disk.photo_cluster_size,
-                      g.photo_cluster_count, "storage", {"tmp", "Photo"}) != 0) {
-    return AssertionFailure() << "formatting the Photo partition of " << path << " failed";
-  }
-  return AssertionSuccess();
-}
-
-AssertionResult CheckLayout(const ReplayTvDisk& disk, uint64_t layout) {
-  if (layout > 0xFFFFFFFFull)
-    return AssertionFailure() << "layout beyond 32-bit sectors";
-  if (static_cast<uint64_t>(disk.p1_length) + 2 + disk.photo_sectors >= layout) {
+// Everything of drive 1 but sector 1, the Photo file system and the recordings.
+AssertionResult WriteFirstDrive(const std::string& path, const ReplayTvDisk& disk) {
+  uint64_t layout = disk.layout_sectors != 0 ? disk.layout_sectors : disk.disk_sectors;
+  if (layout > 0xFFFFFFFFull || uint64_t{disk.p1_length} + 2 + disk.photo_sectors >= layout)
     return AssertionFailure() << "no room for partition 2 in " << layout << " sectors";
-  }
-  return AssertionSuccess();
-}
-
-// Everything of drive 1 except sector 1 and the Photo file system.
-AssertionResult WriteFirstDrive(const std::string& path, const ReplayTvDisk& disk,
-                                const ReplayTvGeometry& g) {
-  if (AssertionResult r = MakeBlankImage(path, disk.disk_sectors); !r)
-    return r;
-  Sector sector0 = BuildReplayTvPartitionBlock(disk, g);
-  if (AssertionResult r = WriteSectorInOrder(path, 0, sector0, disk.rtv4000); !r)
-    return r;
-  uint64_t system = std::min<uint64_t>(disk.p1_length, disk.disk_sectors - 2);
-  if (AssertionResult r = FillPattern(path, 2, system, Pattern::kSystem); !r)
-    return r;
-  return FormatMpeg(path, disk, g);
+  ReplayTvGeometry g = Geometry(disk);
+  // Bytes no rewrite may change get recognisable values: 0..445 and each entry's bytes 0-7.
+  Sector block{};
+  for (size_t i = 0; i < 446; ++i)
+    block[i] = static_cast<uint8_t>(i * 7 + 3);
+  auto put = [&](int n, uint32_t start, uint32_t length) {
+    const uint8_t filler[8] = {0x80, 0x01, 0x02, 0x03, 0x00, 0xFE, 0xFF, 0xFF};
+    std::copy_n(filler, 8, block.begin() + static_cast<ptrdiff_t>(PartitionEntryOffset(n)));
+    WritePartitionEntry(block, n, {kRecorderPartitionType, start, length});
+  };
+  put(1, 2, disk.p1_length);
+  put(2, g.p2_start, g.p2_length);
+  if (g.p3_length != 0)
+    put(3, g.p3_start, g.p3_length);
+  block[510] = 0x55;
+  block[511] = 0xAA;
+  AssertionResult r = MakeBlankImage(path, disk.disk_sectors);
+  if (r)
+    r = WriteInOrder(path, 0, block, disk.rtv4000);
+  if (r)
+    r = FillPattern(path, 2, std::min<uint64_t>(disk.p1_length, disk.disk_sectors - 2),
+                    Pattern::kSystem);
+  return r ? Format(path, g.p2_start, g.p2_length, disk, true) : r;
 }
 
 AssertionResult WriteRecordings(const std::string& path, const ReplayTvDisk& disk) {
   for (const SectorRun& run : disk.recordings) {
-    if (AssertionResult r = FillPattern(path, run.first, run.count, Pattern::kRecording); !r) {
+    if (AssertionResult r = FillPattern(path, run.first, run.count, Pattern::kRecording); !r)
       return r;
-    }
   }
   return AssertionSuccess();
 }
 
 }  // namespace
 
-// ---- blank disks ----
-
 AssertionResult MakeBlankImage(const std::string& path, uint64_t sectors) {
-  RawFile file(path, O_WRONLY | O_CREAT | O_TRUNC);
-  if (!file.ok())
-    return AssertionFailure() << Errno("cannot create", path);
-  if (::ftruncate(file.fd(), static_cast<off_t>(sectors * kBlockSize)) != 0) {
-    return AssertionFailure() << Errno("cannot size", path);
-  }
+  std::error_code error;
+  std::ofstream(path, std::ios::binary | std::ios::trunc).close();
+  std::filesystem::resize_file(path, sectors * kBlockSize, error);
+  if (error)
+    return AssertionFailure() << "cannot create " << path << ": " << error.message();
   return AssertionSuccess();
 }
 
-// ---- patterns ----
-
 Sector PatternSector(Pattern pattern, uint64_t key) {
   Sector sector{};
-  const char* tag = PatternTag(pattern);
-  std::copy_n(tag, 8, sector.begin());
-  for (size_t i = 0; i < 8; ++i)
-    sector[8 + i] = static_cast<uint8_t>(key >> (8 * i));
+  std::copy_n(pattern == Pattern::kSystem ? "QSYSPART" : "QRECORD!", 8, sector.begin());
   uint64_t state = (key + 1) * 0x9E3779B97F4A7C15ull ^ (pattern == Pattern::kSystem ? 0x5A : 0xA5);
-  for (size_t i = 16; i < kBlockSize; i += 8) {
-    uint64_t v = NextXorshift(state);
+  for (size_t i = 8; i < kBlockSize; i += 8) {
+    if (i > 8) {  // xorshift
+      state ^= state << 13;
+      state ^= state >> 7;
+      state ^= state << 17;
+    }
     for (size_t j = 0; j < 8; ++j)
-      sector[i + j] = static_cast<uint8_t>(v >> (8 * j));
+      sector[i + j] = static_cast<uint8_t>((i == 8 ? key : state) >> (8 * j));
   }
   return sector;
 }
 
 AssertionResult HasPattern(const std::string& path, uint64_t first, uint64_t count, Pattern pattern,
                            uint64_t first_key) {
-  for (uint64_t at = 0; at < count; at += kChunkSectors) {
-    uint64_t n = std::min(kChunkSectors, count - at);
-    std::vector<uint8_t> data = ReadSectors(path, first + at, n);
-    for (uint64_t s = 0; s < n; ++s) {
-      Sector want = PatternSector(pattern, first_key + at + s);
+  for (uint64_t at = 0; at < count; at += 2048) {
+    std::vector<uint8_t> data = ReadSectors(path, first + at, std::min<uint64_t>(2048, count - at));
+    for (uint64_t s = 0; s < data.size() / kBlockSize; ++s) {
       std::span<const uint8_t> got(data.data() + s * kBlockSize, kBlockSize);
-      AssertionResult same = BytesEqual(want, got);
-      if (!same) {
-        return AssertionFailure() << "sector " << first + at + s << " of " << path << " is not the "
-                                  << PatternTag(pattern) << " pattern sector " << first_key + at + s
-                                  << ": " << same.message();
-      }
+      if (AssertionResult same = BytesEqual(PatternSector(pattern, first_key + at + s), got); !same)
+        return AssertionFailure() << "sector " << first + at + s << " of " << path
+                                  << " is not pattern sector " << first_key + at + s << ": "
+                                  << same.message();
     }
   }
   return AssertionSuccess();
 }
-
-// ---- recorder disks ----
 
 ReplayTvGeometry Geometry(const ReplayTvDisk& disk) {
   uint64_t layout = disk.layout_sectors != 0 ? disk.layout_sectors : disk.disk_sectors;
@@ -251,27 +183,20 @@ ReplayTvGeometry Geometry(const ReplayTvDisk& disk) {
   g.p3_length = disk.photo_sectors;
   g.p3_start = disk.photo_sectors != 0 ? static_cast<uint32_t>(layout - disk.photo_sectors) : 0;
   g.p2_length = static_cast<uint32_t>(layout - g.p2_start - disk.photo_sectors);
-  g.mpeg_cluster_count = ClusterCount(g.p2_length, disk.mpeg_cluster_size);
-  g.photo_cluster_count = ClusterCount(g.p3_length, disk.photo_cluster_size);
+  uint32_t per_cluster = disk.mpeg_cluster_size / kBlockSize;
+  g.mpeg_cluster_count = per_cluster == 0 ? 0 : g.p2_length / per_cluster;
   return g;
 }
 
 AssertionResult MakeReplayTvDisk(const std::string& path, const ReplayTvDisk& disk) {
-  uint64_t layout = disk.layout_sectors != 0 ? disk.layout_sectors : disk.disk_sectors;
-  if (AssertionResult r = CheckLayout(disk, layout); !r)
-    return r;
+  auto sectors = static_cast<uint32_t>(disk.disk_sectors);
   ReplayTvGeometry g = Geometry(disk);
-  if (AssertionResult r = WriteFirstDrive(path, disk, g); !r)
-    return r;
-  if (disk.stale_pair_block) {
-    Sector block = BuildVolumeSequenceBlock(0, static_cast<uint32_t>(disk.disk_sectors),
-                                            static_cast<uint32_t>(disk.disk_sectors));
-    if (AssertionResult r = WriteSectorInOrder(path, 1, block, disk.rtv4000); !r)
-      return r;
-  }
-  if (AssertionResult r = FormatPhoto(path, g.p3_start, disk, g); !r)
-    return r;
-  return WriteRecordings(path, disk);
+  AssertionResult r = WriteFirstDrive(path, disk);
+  if (r && disk.stale_pair_block)
+    r = WriteInOrder(path, 1, BuildVolumeSequenceBlock(0, sectors, sectors), disk.rtv4000);
+  if (r)
+    r = Format(path, g.p3_start, g.p3_length, disk, false);
+  return r ? WriteRecordings(path, disk) : r;
 }
 
 AssertionResult MakeReplayTvPair(const std::string& path1, const std::string& path2,
@@ -280,97 +205,187 @@ AssertionResult MakeReplayTvPair(const std::string& path1, const std::string& pa
   ReplayTvDisk disk = first;
   if (disk.layout_sectors == 0)
     disk.layout_sectors = s1 + second_sectors - 2;
-  if (AssertionResult r = CheckLayout(disk, disk.layout_sectors); !r)
-    return r;
   ReplayTvGeometry g = Geometry(disk);
-  if (g.p3_length != 0 && g.p3_start < s1) {
+  if (g.p3_length != 0 && g.p3_start < s1)
     return AssertionFailure() << "the Photo partition would begin on drive 1";
-  }
-  if (disk.mpeg_cluster_size != 0 && g.p2_start + 5ull * disk.mpeg_cluster_size / kBlockSize > s1) {
+  if (disk.mpeg_cluster_size != 0 && g.p2_start + 5ull * disk.mpeg_cluster_size / kBlockSize > s1)
     return AssertionFailure() << "the MPEG file system does not fit on drive 1";
-  }
-  auto s1_32 = static_cast<uint32_t>(s1);
-  auto s2_32 = static_cast<uint32_t>(second_sectors);
-
-  if (AssertionResult r = WriteFirstDrive(path1, disk, g); !r)
-    return r;
-  if (AssertionResult r =
-          WriteSectorInOrder(path1, 1, BuildVolumeSequenceBlock(0, s1_32, s2_32), disk.rtv4000);
-      !r) {
-    return r;
-  }
-  if (AssertionResult r = WriteRecordings(path1, disk); !r)
-    return r;
-
-  if (AssertionResult r = MakeBlankImage(path2, second_sectors); !r)
-    return r;
-  if (AssertionResult r = WriteSectorInOrder(path2, 0, EmptyPartitionBlock(), disk.rtv4000); !r) {
-    return r;
-  }
-  if (AssertionResult r =
-          WriteSectorInOrder(path2, 1, BuildVolumeSequenceBlock(1, s1_32, s2_32), disk.rtv4000);
-      !r) {
-    return r;
-  }
-  return FormatPhoto(path2, g.p3_start - s1 + 2, disk, g);
+  auto block = [&](int drive) {
+    return BuildVolumeSequenceBlock(drive, static_cast<uint32_t>(s1),
+                                    static_cast<uint32_t>(second_sectors));
+  };
+  AssertionResult r = WriteFirstDrive(path1, disk);
+  if (r)
+    r = WriteInOrder(path1, 1, block(0), disk.rtv4000);
+  if (r)
+    r = WriteRecordings(path1, disk);
+  if (r)
+    r = MakeBlankImage(path2, second_sectors);
+  if (r)
+    r = WriteInOrder(path2, 0, EmptyPartitionBlock(), disk.rtv4000);
+  if (r)
+    r = WriteInOrder(path2, 1, block(1), disk.rtv4000);
+  return r ? Format(path2, g.p3_start - s1 + 2, g.p3_length, disk, false) : r;
 }
 
-// ---- PC disks ----
+std::optional<std::string> ShellOutput(const std::string& command) {
+  std::string full = "PATH=\"$PATH:/usr/sbin:/sbin\"; " + command + " 2>/dev/null";
+  FILE* pipe = ::popen(full.c_str(), "r");
+  if (pipe == nullptr)
+    return std::nullopt;
+  std::string out;
+  char buffer[256];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    out.append(buffer, n);
+  return ::pclose(pipe) == 0 ? std::optional(out) : std::nullopt;
+}
 
 bool HaveTool(const std::string& name) {
-  return !FindTool(name).empty();
+  return ShellOutput("command -v '" + name + "'").has_value();
 }
 
 AssertionResult MakePcDisk(const std::string& path, uint64_t sectors, PcDisk kind) {
-  constexpr uint64_t kFirst = 2048;
   sectors = std::max<uint64_t>(sectors, 8192);
   if (AssertionResult r = MakeBlankImage(path, sectors); !r)
     return r;
-  uint64_t size = std::min<uint64_t>(sectors - kFirst, 0xFFFFFFFFull - kFirst);
-  std::string output;
-
   if (kind == PcDisk::kGpt) {
-    std::string sgdisk = FindTool("sgdisk");
-    if (sgdisk.empty())
-      return AssertionFailure() << "sgdisk is not installed";
-    std::string command = Quote(sgdisk) + " -o -U 51554c4c-4d41-5200-0000-000000000001" +
-                          " -n 1:2048:0 -t 1:8300 -u 1:51554c4c-4d41-5200-0000-000000000002 " +
-                          Quote(path);
-    if (!RunCommand(command, &output))
-      return AssertionFailure() << "sgdisk failed: " << output;
+    if (!ShellOutput("sgdisk -o -U 51554c4c-4d41-5200-0000-000000000001 -n 1:2048:0 -t 1:8300 "
+                     "-u 1:51554c4c-4d41-5200-0000-000000000002 '" +
+                     path + "'"))
+      return AssertionFailure() << "sgdisk failed on " << path;
     return AssertionSuccess();
   }
-
-  int entry = kind == PcDisk::kFat32SecondEntry ? 2 : 1;
   uint8_t type = kind == PcDisk::kNtfs ? 0x07 : kind == PcDisk::kLinux ? 0x83 : 0x0B;
-  std::string sfdisk = FindTool("sfdisk");
-  if (!sfdisk.empty()) {
-    char line[160];
-    std::snprintf(line, sizeof line, "%s%d : start=%llu, size=%llu, type=%x\n", path.c_str(), entry,
-                  static_cast<unsigned long long>(kFirst), static_cast<unsigned long long>(size),
-                  type);
-    std::string script = path + ".sfdisk";
-    std::ofstream(script) << "label: dos\nlabel-id: 0x51554c4c\nunit: sectors\n\n" << line;
-    bool ran = RunCommand(Quote(sfdisk) + " -q " + Quote(path) + " < " + Quote(script), &output);
-    std::remove(script.c_str());
-    if (!ran)
-      return AssertionFailure() << "sfdisk failed: " << output;
-  } else {
-    Sector mbr{};
-    WritePartitionEntry(mbr, entry,
-                        {type, static_cast<uint32_t>(kFirst), static_cast<uint32_t>(size)});
-    mbr[510] = 0x55;
-    mbr[511] = 0xAA;
-    if (AssertionResult r = WriteSectors(path, 0, mbr); !r)
-      return r;
-  }
-  // Whatever wrote it, the entry must be where the classification will look.
-  std::vector<uint8_t> sector0 = ReadSectors(path, 0, 1);
-  PartitionEntry got = ReadPartitionEntry(sector0, entry);
-  if (got.type != type || got.start != kFirst) {
-    return AssertionFailure() << "entry " << entry << " of " << path << " is not as asked";
-  }
+  Sector mbr{};
+  PutLe32(mbr, 440, 0x51554c4c);  // disk identifier
+  auto length = static_cast<uint32_t>(std::min<uint64_t>(sectors, 0xFFFFFFFFull) - 2048);
+  WritePartitionEntry(mbr, kind == PcDisk::kFat32SecondEntry ? 2 : 1, {type, 2048, length});
+  mbr[510] = 0x55;
+  mbr[511] = 0xAA;
+  return WriteSectors(path, 0, mbr);
+}
+
+std::vector<uint8_t> ReadBytes(const std::string& path, uint64_t offset, size_t count) {
+  std::vector<uint8_t> data(count);
+  std::ifstream file(path, std::ios::binary);
+  file.seekg(static_cast<std::streamoff>(offset));
+  file.read(reinterpret_cast<char*>(data.data()), static_cast<std::streamsize>(count));
+  if (static_cast<size_t>(file.gcount()) != count)
+    ADD_FAILURE() << "short read of " << count << " bytes at " << offset << " in " << path;
+  return data;
+}
+
+std::vector<uint8_t> ReadSectors(const std::string& path, uint64_t first, uint64_t count) {
+  return ReadBytes(path, first * kBlockSize, static_cast<size_t>(count * kBlockSize));
+}
+
+AssertionResult WriteBytes(const std::string& path, uint64_t offset,
+                           std::span<const uint8_t> bytes) {
+  std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
+  file.seekp(static_cast<std::streamoff>(offset));
+  file.write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+  if (!file.flush())
+    return AssertionFailure() << "cannot write " << path;
   return AssertionSuccess();
+}
+
+AssertionResult WriteSectors(const std::string& path, uint64_t first,
+                             std::span<const uint8_t> bytes) {
+  return WriteBytes(path, first * kBlockSize, bytes);
+}
+
+FsBlock ReadFsBlock(const std::string& path, uint64_t offset, bool rtv4000) {
+  FsBlock block{};
+  std::vector<uint8_t> data = ReadBytes(path, offset, kFsBlockSize);
+  std::copy(data.begin(), data.end(), block.begin());
+  if (rtv4000)
+    Rtv4000Byteswap(block);
+  return block;
+}
+
+Sector ReadSector(const std::string& path, uint64_t sector, bool rtv4000) {
+  Sector block{};
+  std::vector<uint8_t> data = ReadSectors(path, sector, 1);
+  std::copy(data.begin(), data.end(), block.begin());
+  if (rtv4000)
+    Rtv4000Byteswap(block);
+  return block;
+}
+
+int64_t FileSize(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? st.st_size : -1;
+}
+
+uint64_t ImageHash(const std::string& path) {
+  uint64_t h = 0x51554c4cull;
+  bool read = ForEachDataBlock(path, [&](uint64_t offset, std::span<const uint8_t> block) {
+    h = Mix(h, offset);
+    for (size_t i = 0; i < block.size(); i += 8) {
+      uint64_t word = 0;
+      std::memcpy(&word, block.data() + i, std::min<size_t>(8, block.size() - i));
+      h = Mix(h, word);
+    }
+  });
+  if (!read)
+    ADD_FAILURE() << "cannot hash " << path;
+  return Mix(h, static_cast<uint64_t>(FileSize(path)));
+}
+
+AssertionResult CopyImage(const std::string& from, const std::string& to) {
+  if (!ShellOutput("cp --sparse=always '" + from + "' '" + to + "'"))
+    return AssertionFailure() << "cannot copy " << from << " to " << to;
+  return AssertionSuccess();
+}
+
+AssertionResult ImagesEqual(const std::string& expected, const std::string& actual) {
+  int64_t size = FileSize(expected);
+  if (size == FileSize(actual) && ImageHash(expected) == ImageHash(actual))
+    return AssertionSuccess();
+  if (size != FileSize(actual))
+    return AssertionFailure() << expected << " has " << size << " bytes, " << actual << " has "
+                              << FileSize(actual);
+  std::set<uint64_t> blocks;  // every 4 KiB block that holds data in either image
+  for (const std::string* path : {&expected, &actual})
+    ForEachDataBlock(*path, [&](uint64_t offset, auto) { blocks.insert(offset); });
+  uint64_t differing = 0;
+  AssertionResult first = AssertionSuccess();
+  for (uint64_t offset : blocks) {
+    for (uint64_t at = offset; at < offset + kDataBlock && at < static_cast<uint64_t>(size);
+         at += kBlockSize) {
+      AssertionResult same =
+          BytesEqual(ReadBytes(expected, at, kBlockSize), ReadBytes(actual, at, kBlockSize));
+      if (!same && differing++ == 0)
+        first = AssertionFailure()
+                << "sector " << at / kBlockSize << " differs: " << same.message();
+    }
+  }
+  return AssertionFailure() << expected << " and " << actual << " differ in " << differing
+                            << " sector(s); " << first.message();
+}
+
+AssertionResult BytesEqual(std::span<const uint8_t> expected, std::span<const uint8_t> actual) {
+  if (std::equal(expected.begin(), expected.end(), actual.begin(), actual.end()))
+    return AssertionSuccess();
+  size_t common = std::min(expected.size(), actual.size());
+  size_t first = std::mismatch(expected.begin(), expected.begin() + common, actual.begin()).first -
+                 expected.begin();
+  size_t differing = expected.size() + actual.size() - 2 * common;
+  for (size_t i = first; i < common; ++i)
+    differing += expected[i] != actual[i];
+  auto hex = [first](std::span<const uint8_t> bytes) {
+    std::string text;
+    char cell[4];
+    for (size_t i = first; i < std::min(bytes.size(), first + 16); ++i) {
+      std::snprintf(cell, sizeof cell, " %02x", bytes[i]);
+      text += cell;
+    }
+    return text;
+  };
+  return AssertionFailure() << "lengths " << expected.size() << " and " << actual.size() << ", "
+                            << differing << " byte(s) differ; from +" << first << " expected"
+                            << hex(expected) << ", actual" << hex(actual);
 }
 
 }  // namespace quillmar::testing

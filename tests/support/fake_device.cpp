@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "base/byte_order.h"
-
 namespace quillmar::testing {
 namespace {
 
@@ -16,96 +14,113 @@ int Fail(int error) {
   return -1;
 }
 
-}  // namespace
-
-bool FakeDevice::Vanished() {
-  if (calls_left_ < 0)
-    return false;
-  if (calls_left_ == 0)
-    return true;
-  --calls_left_;
-  return false;
-}
-
-size_t FakeDevice::UntilBadSector(const std::set<uint64_t>& bad, uint64_t position,
-                                  size_t n) const {
+// How many of n bytes from position come before the first sector of bad.
+size_t UntilBadSector(const std::set<uint64_t>& bad, uint64_t position, size_t n) {
   auto first = bad.lower_bound(position / kBlockSize);
   if (first == bad.end() || *first * kBlockSize >= position + n)
     return n;
   return static_cast<size_t>(std::max(*first * kBlockSize, position) - position);
 }
 
-ssize_t FakeDevice::Read(uint64_t position, void* buffer, size_t n) {
+}  // namespace
+
+void FakeDevice::Sparse(uint64_t size, std::function<bool(uint64_t, Sector&)> fill) {
+  sparse_size_ = size;
+  fill_ = std::move(fill);
+  NoSpaceBeyond(size);
+}
+
+Sector FakeDevice::Peek(uint64_t n) {
+  Sector sector{};
+  if (uint64_t at = n * kBlockSize; at < Size())
+    Move(at, sector.data(), std::min<uint64_t>(kBlockSize, Size() - at), false);
+  return sector;
+}
+
+void FakeDevice::Move(uint64_t position, uint8_t* buffer, size_t n, bool write) {
+  if (!fill_) {
+    if (write && position + n > bytes_.size())
+      bytes_.resize(position + n);
+    write ? std::memcpy(bytes_.data() + position, buffer, n)
+          : std::memcpy(buffer, bytes_.data() + position, n);
+    return;
+  }
+  for (size_t done = 0, part = 0; done < n; done += part) {
+    uint64_t at = position + done;
+    part = std::min<size_t>(n - done, kBlockSize - at % kBlockSize);
+    auto found = sectors_.find(at / kBlockSize);
+    if (found == sectors_.end()) {
+      Sector fresh{};
+      if (!fill_(at / kBlockSize, fresh) && !write) {
+        std::memset(buffer + done, 0, part);
+        continue;
+      }
+      found = sectors_.emplace(at / kBlockSize, fresh).first;
+    }
+    uint8_t* held = found->second.data() + at % kBlockSize;
+    write ? std::memcpy(held, buffer + done, part) : std::memcpy(buffer + done, held, part);
+  }
+}
+
+bool FakeDevice::Vanished() {
+  if (calls_left_ < 0)
+    return false;
+  return calls_left_ == 0 || (--calls_left_, false);
+}
+
+ssize_t FakeDevice::Read(uint64_t position, uint8_t* buffer, size_t n) {
   n = std::min(n, most_per_transfer_);
   size_t good = UntilBadSector(bad_reads_, position, n);
   if (good == 0 && n > 0)
     return Fail(EIO);
-  if (position >= bytes_.size())
+  if (position >= Size())
     return 0;
-  size_t count = static_cast<size_t>(std::min<uint64_t>(good, bytes_.size() - position));
-  std::memcpy(buffer, bytes_.data() + position, count);
+  auto count = static_cast<size_t>(std::min<uint64_t>(good, Size() - position));
+  Move(position, buffer, count, false);
   return static_cast<ssize_t>(count);
 }
 
-ssize_t FakeDevice::Write(uint64_t position, const void* buffer, size_t n) {
+ssize_t FakeDevice::Write(uint64_t position, const uint8_t* buffer, size_t n, int serial,
+                          OpenMode mode) {
   n = std::min(n, most_per_transfer_);
   size_t count = n;
   int error = 0;
   if (!defer_write_errors_) {
     count = UntilBadSector(bad_writes_, position, n);
-    if (count == 0 && n > 0)
-      error = EIO;
+    error = count == 0 && n > 0 ? EIO : 0;
   } else if (UntilBadSector(bad_writes_, position, n) < n) {
     pending_write_error_ = true;
   }
   if (error == 0 && position + count > space_limit_) {
     count = position >= space_limit_ ? 0 : static_cast<size_t>(space_limit_ - position);
-    if (count == 0 && n > 0 && !zero_write_when_full_)
-      error = ENOSPC;
+    error = count == 0 && n > 0 && !zero_write_when_full_ ? ENOSPC : 0;
   }
   ssize_t result = error != 0 ? -1 : static_cast<ssize_t>(count);
-  writes_.push_back({position, n, result});
+  writes_.push_back({position, n, result, serial, mode});
   if (error != 0)
     return Fail(error);
-  if (position + count > bytes_.size())
-    bytes_.resize(position + count);
-  std::memcpy(bytes_.data() + position, buffer, count);
+  Move(position, const_cast<uint8_t*>(buffer), count, true);
   return result;
-}
-
-int FakeDevice::Flush() {
-  ++flushes_;
-  if (fail_flush_ || pending_write_error_) {
-    fail_flush_ = false;
-    pending_write_error_ = false;
-    return Fail(EIO);
-  }
-  return 0;
 }
 
 int FakeDevice::Writeback(uint64_t offset, uint64_t length, bool wait) {
   (wait ? waits_ : starts_).push_back({offset, length});
   if (writeback_error_ != 0)
     return Fail(writeback_error_);
-  if (wait && pending_write_error_) {
-    pending_write_error_ = false;
+  if (wait && std::exchange(pending_write_error_, false))
     return Fail(EIO);
-  }
   return 0;
 }
 
-FakeDeviceIo::FakeDeviceIo() : next_fd_(kFirstFakeFd), installed_(this) {}
-
-FakeDeviceIo::~FakeDeviceIo() = default;
-
 FakeDevice& FakeDeviceIo::Add(const std::string& path, uint64_t size) {
-  auto& slot = devices_[path];
-  slot = std::make_unique<FakeDevice>(size);
-  return *slot;
+  return *(devices_[path] = std::make_unique<FakeDevice>(size));
 }
 
-FakeDeviceIo::Descriptor* FakeDeviceIo::Find(int fd) {
+FakeDeviceIo::Descriptor* FakeDeviceIo::Find(int fd, bool* vanished) {
   auto it = open_.find(fd);
+  *vanished = it != open_.end() && it->second.device->Vanished();
+  if (*vanished)
+    errno = it->second.device->vanish_error_;
   return it == open_.end() ? nullptr : &it->second;
 }
 
@@ -118,91 +133,80 @@ int FakeDeviceIo::Open(const std::string& path, OpenMode mode) {
     return Fail(device.vanish_error_);
   if (mode != OpenMode::kReadOnly && device.refuse_writers_)
     return Fail(EBUSY);
-  int fd = next_fd_++;
-  open_[fd] = {&device, mode, 0};
-  return fd;
+  open_[kFirstFakeFd + opens_] = {&device, mode, 0, opens_};
+  return kFirstFakeFd + opens_++;
 }
 
 int64_t FakeDeviceIo::Seek(int fd, uint64_t offset) {
-  Descriptor* d = Find(fd);
-  if (d == nullptr)
-    return PosixDeviceIo().Seek(fd, offset);
-  FakeDevice& device = *d->device;
-  if (device.Vanished())
-    return Fail(device.vanish_error_);
-  if (device.fail_seeks_ || offset > static_cast<uint64_t>(INT64_MAX))
+  bool vanished;
+  Descriptor* d = Find(fd, &vanished);
+  if (d == nullptr || vanished)
+    return vanished ? -1 : PosixDeviceIo().Seek(fd, offset);
+  if (d->device->fail_seeks_ || offset > static_cast<uint64_t>(INT64_MAX))
     return Fail(EINVAL);
-  d->position = offset + static_cast<uint64_t>(device.seek_delta_);
+  d->position = offset + static_cast<uint64_t>(d->device->seek_delta_);
   return static_cast<int64_t>(d->position);
 }
 
 int64_t FakeDeviceIo::Length(int fd) {
-  Descriptor* d = Find(fd);
-  if (d == nullptr)
-    return PosixDeviceIo().Length(fd);
-  FakeDevice& device = *d->device;
-  if (device.Vanished())
-    return Fail(device.vanish_error_);
-  if (device.fail_seeks_)
+  bool vanished;
+  Descriptor* d = Find(fd, &vanished);
+  if (d == nullptr || vanished)
+    return vanished ? -1 : PosixDeviceIo().Length(fd);
+  if (d->device->fail_seeks_)
     return Fail(EINVAL);
-  d->position = device.bytes_.size();
+  d->position = d->device->Size();
   return static_cast<int64_t>(d->position);
 }
 
 ssize_t FakeDeviceIo::Read(int fd, void* buffer, size_t n) {
-  Descriptor* d = Find(fd);
-  if (d == nullptr)
-    return PosixDeviceIo().Read(fd, buffer, n);
-  FakeDevice& device = *d->device;
-  if (device.Vanished())
-    return Fail(device.vanish_error_);
+  bool vanished;
+  Descriptor* d = Find(fd, &vanished);
+  if (d == nullptr || vanished)
+    return vanished ? -1 : PosixDeviceIo().Read(fd, buffer, n);
   if (d->mode == OpenMode::kWriteOnly || d->mode == OpenMode::kWriteOnlyCreate)
     return Fail(EBADF);
-  ssize_t r = device.Read(d->position, buffer, n);
-  if (r > 0)
-    d->position += static_cast<uint64_t>(r);
+  ssize_t r = d->device->Read(d->position, static_cast<uint8_t*>(buffer), n);
+  d->position += r > 0 ? static_cast<uint64_t>(r) : 0;
   return r;
 }
 
 ssize_t FakeDeviceIo::Write(int fd, const void* buffer, size_t n) {
-  Descriptor* d = Find(fd);
-  if (d == nullptr)
-    return PosixDeviceIo().Write(fd, buffer, n);
-  FakeDevice& device = *d->device;
-  if (device.Vanished())
-    return Fail(device.vanish_error_);
+  bool vanished;
+  Descriptor* d = Find(fd, &vanished);
+  if (d == nullptr || vanished)
+    return vanished ? -1 : PosixDeviceIo().Write(fd, buffer, n);
   if (d->mode == OpenMode::kReadOnly)
     return Fail(EBADF);
-  ssize_t r = device.Write(d->position, buffer, n);
-  if (r > 0)
-    d->position += static_cast<uint64_t>(r);
+  auto bytes = static_cast<const uint8_t*>(buffer);
+  ssize_t r = d->device->Write(d->position, bytes, n, d->serial, d->mode);
+  d->position += r > 0 ? static_cast<uint64_t>(r) : 0;
   return r;
 }
 
 int FakeDeviceIo::Flush(int fd) {
-  Descriptor* d = Find(fd);
-  if (d == nullptr)
-    return PosixDeviceIo().Flush(fd);
-  if (d->device->Vanished())
-    return Fail(d->device->vanish_error_);
-  return d->device->Flush();
+  bool vanished;
+  Descriptor* d = Find(fd, &vanished);
+  if (d == nullptr || vanished)
+    return vanished ? -1 : PosixDeviceIo().Flush(fd);
+  ++d->device->flushes_;
+  bool failed = std::exchange(d->device->fail_flush_, false);
+  return std::exchange(d->device->pending_write_error_, false) || failed ? Fail(EIO) : 0;
 }
 
 int FakeDeviceIo::StartWriteback(int fd, uint64_t offset, uint64_t length) {
-  Descriptor* d = Find(fd);
-  if (d == nullptr)
-    return PosixDeviceIo().StartWriteback(fd, offset, length);
-  if (d->device->Vanished())
-    return Fail(d->device->vanish_error_);
+  bool vanished;
+  Descriptor* d = Find(fd, &vanished);
+  if (d == nullptr || vanished)
+    return vanished ? -1 : PosixDeviceIo().StartWriteback(fd, offset, length);
   return d->device->Writeback(offset, length, false);
 }
 
 int FakeDeviceIo::WaitWriteback(int fd, uint64_t offset, uint64_t length) {
-  Descriptor* d = Find(fd);
-  if (d == nullptr)
-    return PosixDeviceIo().WaitWriteback(fd, offset, length);
-  if (d->device->Vanished())
-    return Fail(d->device->vanish_error_);
+  bool vanished;
+  Descriptor* d = Find(fd, &vanished);
+  if (d == nullptr || vanished)
+    return vanished ? -1 : PosixDeviceIo().WaitWriteback(fd, offset, length);
   return d->device->Writeback(offset, length, true);
 }
 

@@ -1,20 +1,14 @@
-// In-memory drives behind the descriptor seam, for fault tests. FakeDeviceIo installs itself as
-// the process's DeviceIo for its lifetime; paths it does not serve go to the real files.
-//
-//   FakeDeviceIo io;
-//   FakeDevice& disk = io.Add("disk", 2048 * 512);
-//   disk.FailReadAt(511);          // reads of sector 511 fail with EIO
-//   ... run the code under test ...
-//   EXPECT_TRUE(disk.writes().empty());
-//
-// A transfer that reaches a failing sector stops just before it (a short transfer); the next call
-// starting at the sector fails, as a real disk's reads and writes do.
+// In-memory drives behind the descriptor seam, for the fault tests and the fuzz targets (no gtest
+// here): FakeDeviceIo is the process's DeviceIo for its lifetime, and paths it does not serve go
+// to the real files. A transfer that reaches a failing sector stops just before it (a short
+// transfer); the next call starting at the sector fails, as a real disk's reads and writes do.
 #pragma once
 
 #include <sys/types.h>
 
 #include <cerrno>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -22,24 +16,19 @@
 #include <utility>
 #include <vector>
 
+#include "base/byte_order.h"
 #include "disk/device_io.h"
 
 namespace quillmar::testing {
 
-// Installs a DeviceIo for the lifetime of this object; SetDeviceIo(nullptr) afterwards.
-class ScopedDeviceIo {
- public:
-  explicit ScopedDeviceIo(DeviceIo* io) { SetDeviceIo(io); }
-  ~ScopedDeviceIo() { SetDeviceIo(nullptr); }
-  ScopedDeviceIo(const ScopedDeviceIo&) = delete;
-  ScopedDeviceIo& operator=(const ScopedDeviceIo&) = delete;
-};
-
-// One Write call as the device saw it: where, how much was asked, what it returned.
+// One Write call as the device saw it: where, how much was asked, what it returned, and the
+// descriptor's open (0 for the first open through the FakeDeviceIo, 1 for the next, ...).
 struct WriteCall {
   uint64_t offset;
   size_t length;
   ssize_t result;
+  int open_serial;
+  OpenMode mode;
 };
 
 class FakeDevice {
@@ -48,6 +37,12 @@ class FakeDevice {
 
   // The contents; writes past the end make it longer, as with an image file.
   std::vector<uint8_t>& bytes() { return bytes_; }
+  // Makes it a sparse device of size bytes kept sector by sector (bytes() unused): a sector
+  // first read or written holds what fill(sector, bytes) makes of it, and keeps it unless fill
+  // returns false on a read (it then reads as zeros). Writes past the end fail with ENOSPC.
+  void Sparse(uint64_t size, std::function<bool(uint64_t, Sector&)> fill);
+  // Sector n as a read would find it.
+  Sector Peek(uint64_t n);
 
   // Reads or writes reaching the sector fail with EIO.
   void FailReadAt(uint64_t sector) { bad_reads_.insert(sector); }
@@ -55,10 +50,9 @@ class FakeDevice {
   // Like the page cache: writes of failing sectors succeed, and the error is reported once, by
   // the next WaitWriteback or Flush (whatever range it names).
   void DeferWriteErrors() { defer_write_errors_ = true; }
-  // The next Flush fails with EIO (once; a second flush succeeds, as on Linux).
+  // The next Flush fails with EIO (once, as on Linux).
   void FailFlush() { fail_flush_ = true; }
-  // No more than limit bytes in all: writes beyond fail with ENOSPC (or return 0 when
-  // zero_write is set).
+  // No more than limit bytes: writes beyond fail with ENOSPC (or return 0 with zero_write).
   void NoSpaceBeyond(uint64_t limit, bool zero_write = false) {
     space_limit_ = limit;
     zero_write_when_full_ = zero_write;
@@ -79,6 +73,7 @@ class FakeDevice {
   void FailWriteback(int error) { writeback_error_ = error; }
 
   const std::vector<WriteCall>& writes() const { return writes_; }
+  void ClearWrites() { writes_.clear(); }
   int flushes() const { return flushes_; }
   // Byte ranges named by StartWriteback and WaitWriteback, in call order.
   const std::vector<std::pair<uint64_t, uint64_t>>& writeback_starts() const { return starts_; }
@@ -86,15 +81,17 @@ class FakeDevice {
 
  private:
   friend class FakeDeviceIo;
+  uint64_t Size() const { return fill_ ? sparse_size_ : bytes_.size(); }
   bool Vanished();
-  ssize_t Read(uint64_t position, void* buffer, size_t n);
-  ssize_t Write(uint64_t position, const void* buffer, size_t n);
-  int Flush();
+  ssize_t Read(uint64_t position, uint8_t* buffer, size_t n);
+  ssize_t Write(uint64_t position, const uint8_t* buffer, size_t n, int serial, OpenMode mode);
   int Writeback(uint64_t offset, uint64_t length, bool wait);
-  // How many of n bytes from position can be transferred before a sector of bad (n when none).
-  size_t UntilBadSector(const std::set<uint64_t>& bad, uint64_t position, size_t n) const;
+  void Move(uint64_t position, uint8_t* buffer, size_t n, bool write);
 
   std::vector<uint8_t> bytes_;
+  std::function<bool(uint64_t, Sector&)> fill_;
+  uint64_t sparse_size_ = 0;
+  std::map<uint64_t, Sector> sectors_;
   std::set<uint64_t> bad_reads_;
   std::set<uint64_t> bad_writes_;
   bool defer_write_errors_ = false;
@@ -117,8 +114,8 @@ class FakeDevice {
 
 class FakeDeviceIo final : public DeviceIo {
  public:
-  FakeDeviceIo();
-  ~FakeDeviceIo() override;
+  FakeDeviceIo() { SetDeviceIo(this); }
+  ~FakeDeviceIo() override { SetDeviceIo(nullptr); }
   FakeDeviceIo(const FakeDeviceIo&) = delete;
   FakeDeviceIo& operator=(const FakeDeviceIo&) = delete;
 
@@ -142,13 +139,14 @@ class FakeDeviceIo final : public DeviceIo {
     FakeDevice* device;
     OpenMode mode;
     uint64_t position;
+    int serial;
   };
-  Descriptor* Find(int fd);
+  // The descriptor of a fake device (nullptr for others); *vanished (errno set) when it is gone.
+  Descriptor* Find(int fd, bool* vanished);
 
   std::map<std::string, std::unique_ptr<FakeDevice>> devices_;
   std::map<int, Descriptor> open_;
-  int next_fd_;
-  ScopedDeviceIo installed_;
+  int opens_ = 0;
 };
 
 }  // namespace quillmar::testing

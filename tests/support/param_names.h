@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <string>
 #include <string_view>
 #include <tuple>
@@ -11,23 +12,43 @@
 
 namespace quillmar::testing {
 
-// The letters and digits of text; every other run of characters becomes one underscore between
-// them ("copy-mpeg" -> "copy_mpeg", "--photo 4GB" -> "photo_4GB"); "None" when none is left.
-std::string NameFromText(std::string_view text);
-// The same for several words, such as a command line.
-std::string NameFromWords(const std::vector<std::string>& words);
-// prefix and the number, a minus sign written "Minus" ("Sectors160086528", "OffsetMinus512").
-std::string NameFromNumber(const char* prefix, long long number);
+// The letters and digits of text, each other run of characters one underscore between them
+// ("--photo 4GB" -> "photo_4GB"); "None" when none is left.
+inline std::string NameFromText(std::string_view text) {
+  std::string name;
+  bool gap = false;
+  for (char c : text) {
+    bool keep = std::isalnum(static_cast<unsigned char>(c)) != 0;
+    if (keep && gap && !name.empty())
+      name += '_';
+    gap = !keep;
+    if (keep)
+      name += c;
+  }
+  return name.empty() ? "None" : name;
+}
+inline std::string NameFromWords(const std::vector<std::string>& words) {
+  std::string text;
+  for (const std::string& word : words)
+    text += word + " ";
+  return NameFromText(text);
+}
+// prefix and the number, a minus sign written "Minus" ("OffsetMinus512").
+inline std::string NameFromNumber(const char* prefix, long long number) {
+  return prefix + (number < 0 ? "Minus" + std::to_string(-number) : std::to_string(number));
+}
+inline std::string ByteOrderName(bool rtv4000) {
+  return rtv4000 ? "Rtv4000" : "Standard";
+}
 
-// After the name field of the parameter.
+// After the parameter's name field; a number parameter with a prefix; a list of words (or the
+// parameter's args field); a byte order (bool), or a case with a name and a byte order.
 struct ParamName {
   template <typename Info>
   std::string operator()(const Info& info) const {
     return info.param.name;
   }
 };
-
-// After a parameter that is a number, with a prefix that says what it counts.
 struct NumberName {
   const char* prefix;
   template <typename Info>
@@ -35,8 +56,6 @@ struct NumberName {
     return NameFromNumber(prefix, static_cast<long long>(info.param));
   }
 };
-
-// After a parameter that is a list of words (a command line), or has them as its args field.
 struct WordsName {
   std::string operator()(const ::testing::TestParamInfo<std::vector<std::string>>& info) const {
     return NameFromWords(info.param);
@@ -46,11 +65,6 @@ struct WordsName {
     return NameFromWords(info.param.args);
   }
 };
-
-// For cases run in both byte orders: a bool, or a tuple of a case with a name and a bool.
-inline std::string ByteOrderName(bool rtv4000) {
-  return rtv4000 ? "Rtv4000" : "Standard";
-}
 struct ByteOrderNames {
   std::string operator()(const ::testing::TestParamInfo<bool>& info) const {
     return ByteOrderName(info.param);

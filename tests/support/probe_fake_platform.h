@@ -1,7 +1,10 @@
-// A probe platform that plays drives by path: whether they open, what pass-through and
-// IDENTIFY answer, the length they report and which sectors the size search can read. Records
-// every request so tests can check what the probe asked.
+// A probe platform that plays drives by path (whether they open, what pass-through and IDENTIFY
+// answer, the length they report, which sectors the size search can read) and counts what the
+// probe asked; and a fixture with an empty drive table, default settings and a scripted
+// front-end, which puts the process-wide state back afterwards.
 #pragma once
+
+#include <gtest/gtest.h>
 
 #include <cerrno>
 #include <cstdint>
@@ -9,8 +12,6 @@
 #include <optional>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "base/settings.h"
 #include "disk/drive_map.h"
@@ -44,12 +45,8 @@ class FakeProbePlatform : public ProbePlatform {
   int Open(const std::string& path) override {
     ++opens;
     auto it = drives_.find(path);
-    if (it == drives_.end()) {
-      errno = ENOENT;
-      return -1;
-    }
-    if (it->second.open_errno != 0) {
-      errno = it->second.open_errno;
+    if (int error = it == drives_.end() ? ENOENT : it->second.open_errno; error != 0) {
+      errno = error;
       return -1;
     }
     handles_.push_back(&it->second);
@@ -87,9 +84,8 @@ class FakeProbePlatform : public ProbePlatform {
     ++sector_reads;
     buffer->fill(0);
     const FakeDrive& drive = At(handle);
-    if (offset % kBlockSize != 0)
-      return false;
-    return drive.readable_forever || offset / kBlockSize < drive.readable_sectors;
+    return offset % kBlockSize == 0 &&
+           (drive.readable_forever || offset / kBlockSize < drive.readable_sectors);
   }
   std::string FallbackModel(int handle, const std::string&) override {
     return At(handle).fallback_model;
@@ -113,8 +109,6 @@ class FakeProbePlatform : public ProbePlatform {
   std::vector<const FakeDrive*> handles_;
 };
 
-// Starts every test with an empty drive table, default settings and a scripted front-end whose
-// log file lives in a temporary folder; puts the process-wide state back afterwards.
 class ProbeTestBase : public ::testing::Test {
  protected:
   ProbeTestBase() {

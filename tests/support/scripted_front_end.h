@@ -3,6 +3,9 @@
 // No, so an unexpected question never writes anything.
 #pragma once
 
+#include <gtest/gtest.h>
+
+#include <algorithm>
 #include <deque>
 #include <initializer_list>
 #include <optional>
@@ -10,6 +13,7 @@
 #include <vector>
 
 #include "base/front_end.h"
+#include "base/log.h"
 
 namespace quillmar::testing {
 
@@ -22,14 +26,21 @@ class ScriptedFrontEnd : public FrontEnd {
  public:
   // Installs itself as the front-end, registers the log window (unless told not to) and sends
   // the log file to log_path ("" keeps the default). The destructor resets the log facility.
-  explicit ScriptedFrontEnd(bool register_window = true, const std::string& log_path = "");
-  ~ScriptedFrontEnd() override;
+  explicit ScriptedFrontEnd(bool register_window = true, const std::string& log_path = "") {
+    ResetLogFacility();
+    if (!log_path.empty())
+      SetLogFilePath(log_path);
+    SetFrontEnd(this);
+    if (register_window)
+      RegisterLogWindow();
+  }
+  ~ScriptedFrontEnd() override { ResetLogFacility(); }
   ScriptedFrontEnd(const ScriptedFrontEnd&) = delete;
   ScriptedFrontEnd& operator=(const ScriptedFrontEnd&) = delete;
 
   // Queued answers; AskYesNo and the window's questions share one queue, taken in order.
   void Answer(bool yes) { answers_.push_back(yes); }
-  void AnswerAll(std::initializer_list<bool> answers);
+  void AnswerAll(std::initializer_list<bool> answers) { answers_.insert(answers_.end(), answers); }
   void ChooseFileAnswer(const std::string& path) { files_.emplace_back(path); }
   void CancelFileChoice() { files_.emplace_back(std::nullopt); }
   // From here on every question without a queued answer is answered Yes.
@@ -44,23 +55,64 @@ class ScriptedFrontEnd : public FrontEnd {
   int progress_hidden() const { return progress_hidden_; }
   bool progress_visible() const { return progress_visible_; }
   size_t unanswered() const { return answers_.size(); }
-  bool Logged(const std::string& text) const;
-  bool LoggedContaining(const std::string& fragment) const;
-  // All lines joined with "\n", for failure messages.
-  std::string Transcript() const;
+  bool Logged(const std::string& text) const {
+    return std::find(lines_.begin(), lines_.end(), text) != lines_.end();
+  }
+  bool LoggedContaining(const std::string& fragment) const {
+    return std::any_of(lines_.begin(), lines_.end(),
+                       [&](const std::string& line) { return line.find(fragment) != line.npos; });
+  }
+  // All lines, each ended by "\n", for failure messages.
+  std::string Transcript() const {
+    std::string all;
+    for (const std::string& line : lines_)
+      all += line + "\n";
+    return all;
+  }
 
-  void AddLogLine(const std::string& text) override;
-  void ShowMessage(const std::string& text, const std::string& caption) override;
-  int AskYesNo(const std::string& text, const std::string& caption) override;
-  int AskWindowYesNo(const std::string& text, const std::string& caption) override;
-  void ProgressShow() override;
-  void ProgressSetPos(int pos) override;
-  void ProgressHide() override;
+  void AddLogLine(const std::string& text) override { lines_.push_back(text); }
+  void ShowMessage(const std::string& text, const std::string& caption) override {
+    boxes_.push_back({text, caption});
+  }
+  int AskYesNo(const std::string& text, const std::string& caption) override {
+    return NextAnswer(text, caption);
+  }
+  int AskWindowYesNo(const std::string& text, const std::string& caption) override {
+    return NextAnswer(text, caption);
+  }
+  void ProgressShow() override {
+    ++progress_shown_;
+    progress_visible_ = true;
+    progress_.push_back(0);
+  }
+  void ProgressSetPos(int pos) override { progress_.push_back(pos); }
+  void ProgressHide() override {
+    ++progress_hidden_;
+    progress_visible_ = false;
+  }
   void DrainEvents() override {}
-  bool ChooseFile(const FileChoiceRequest& request, std::string* path) override;
+  bool ChooseFile(const FileChoiceRequest& request, std::string* path) override {
+    file_requests_.push_back(request);
+    if (files_.empty())
+      ADD_FAILURE() << "unexpected file choice: " << request.title;
+    std::optional<std::string> choice = files_.empty() ? std::nullopt : files_.front();
+    if (!files_.empty())
+      files_.pop_front();
+    if (choice)
+      *path = *choice;
+    return choice.has_value();
+  }
 
  private:
-  int NextAnswer(const std::string& text, const std::string& caption);
+  int NextAnswer(const std::string& text, const std::string& caption) {
+    questions_.push_back({text, caption});
+    if (answers_.empty() && !always_yes_)
+      ADD_FAILURE() << "unexpected question [" << caption << "]: " << text;
+    bool yes = answers_.empty() ? always_yes_ : answers_.front();
+    if (!answers_.empty())
+      answers_.pop_front();
+    return yes ? kIdYes : kIdNo;
+  }
 
   std::deque<bool> answers_;
   std::deque<std::optional<std::string>> files_;
