@@ -256,7 +256,7 @@ const Row kRows[] = {
      "*** Copy interrupted at block ", "!Copy Complete"},
     // Commands that write, with what the command line adds to them; the progress lines once.
     {"MirrorWithYes", "--yes mirror 0 1 --verify", 0, true, "  -> Yes (--yes)\n", "\nprogress: 10%",
-     "\nprogress: 90%", "\nwrote 25 MB in ", "\nread 49 MB in "},
+     "\nprogress: 90%", "\nwrote 25 MB in ", "\nread 25 MB in "},
     {"PatchKeepingRecordings", "-y mirror 0 1 ; -y patch 1 --mpeg keep", 0, true,
      "[Reset MPEG partition] ", "  -> No (--mpeg keep)", "PATCH COMPLETE",
      "![Reformat MPEG partition]"},
