@@ -153,7 +153,7 @@ void OpsTest::Snapshot(bool copies) {
       for (const SectorRun& run : change.runs) {
         for (const std::string& masked : {before, after}) {
           RawFile file(masked, O_RDWR);
-          if (change.drive == static_cast<int>(drive) &&
+          if (change.drive == static_cast<int>(drive) && run.count != 0 &&
               ::fallocate(file.fd(), FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE,
                           static_cast<off_t>(run.first * 512),
                           static_cast<off_t>(run.count * 512)) != 0)
