@@ -1,29 +1,80 @@
 // The scenario driver of the operation tests: image files in a temporary folder listed as drives
-// 0, 1, ..., a scripted front-end, the operations by name, and the check that every image is
-// byte-identical to its snapshot except inside the sectors an operation may change.
+// 0, 1, ..., a scripted front-end, the operations by name, and the checks that every image is
+// byte-identical to its snapshot, or is except inside the sectors an operation may change.
 #pragma once
+
+#include <fcntl.h>
+#include <linux/falloc.h>
 
 #include <gtest/gtest.h>
 
-#include <cstdint>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "disk/drive_table.h"
+#include "base/log.h"
+#include "base/settings.h"
+#include "disk/drive_map.h"
+#include "drives/classify.h"
+#include "ops/operations.h"
+#include "ops/verify.h"
 #include "tests/support/disk_image.h"
+#include "tests/support/raw_file.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillmar::testing {
 
-enum class Op { kMirror, kMpeg, kPhoto, kPatch, kJoin, kBackup, kRestore, kVerifyPhoto };
-
-// Runs the operation on drives a and b (-1: none); photo is the patch's Photo request.
-int RunOp(Op op, int a, int b, uint32_t photo = 0);
 // How often a backup or restore got as far as starting its copy.
-int& OperationStarts();
+inline int operation_starts = 0;
+
+enum class Op { kMirror, kMpeg, kPhoto, kPatch, kJoin, kBackup, kRestore, kVerifyPhoto };
+using enum Op;
+
+// Runs the operation on drives a and b (-1: none); photo is the patch's or join's Photo request.
+inline int RunOp(Op op, int a, int b, uint32_t photo = 0) {
+  auto started = [] { ++operation_starts; };
+  std::vector<RangeComparison> ranges;
+  switch (op) {
+    case kMirror:
+      return MirrorSystemPartition(a, b);
+    case kMpeg:
+      return CopyMpegPartition(a, b);
+    case kPhoto:
+      return CopyPhotoPartition(a, b);
+    case kPatch:
+      return PatchSingleDrive(a, photo);
+    case kJoin:
+      return AddSecondDrive(a, b, photo);
+    case kBackup:
+      return BackupSourceDrive(a, started);
+    case kRestore:
+      return RestoreTargetDrive(a, started);
+    case kVerifyPhoto:
+      return VerifyUpgradeRanges(a, b, UpgradeRange::kPhoto, &ranges);
+  }
+  return -1;
+}
+
+// A recorder disk of the support builders with the fields the tests vary.
+inline ReplayTvDisk Recorder(uint64_t sectors, bool rtv4000 = false, uint64_t layout = 0,
+                             uint32_t photo = 0) {
+  ReplayTvDisk disk;
+  disk.disk_sectors = sectors;
+  disk.rtv4000 = rtv4000;
+  disk.layout_sectors = layout;
+  disk.photo_sectors = photo;
+  return disk;
+}
+
+inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc)
+      .write(reinterpret_cast<const char*>(bytes.data()),
+             static_cast<std::streamsize>(bytes.size()));
+}
 
 // Sectors of drive `drive` that an operation may change.
 struct MayChange {
@@ -31,40 +82,130 @@ struct MayChange {
   std::vector<SectorRun> runs;
 };
 
+// The sectors an in-place patch writes on a drive whose partition 2 starts at p2 with clusters
+// of cluster_sectors: sectors 0 and 1, the system block and both superblock copies.
+inline std::vector<SectorRun> PatchRuns(uint64_t p2, uint64_t cluster_sectors) {
+  return {{0, 2}, {p2, 1}, {p2 + cluster_sectors, 1}, {p2 + 2 * cluster_sectors, 1}};
+}
+
 class OpsTest : public ::testing::Test {
  protected:
-  void SetUp() override;
-  void TearDown() override;
+  void SetUp() override {
+    TearDown();
+    operation_starts = 0;
+  }
+  void TearDown() override {
+    ui_.reset();
+    SetVerifyAfterCopy(false);
+    SetDrivePaths({});
+    ResetDriveTable();
+    ResetSettings();
+    ResetLogFacility();
+  }
 
   std::string Image(const std::string& name) const { return dir_.File(name); }
   // Lists the images (names in the folder, or paths) as drives 0, 1, ... and classifies them.
-  void UseDrives(const std::vector<std::string>& names);
-  void Refresh();
-  static DriveInfo& Drive(int index) { return DriveAt(index); }
+  void UseDrives(const std::vector<std::string>& names) {
+    paths_.clear();
+    for (const std::string& name : names)
+      paths_.push_back(name[0] == '/' ? name : Image(name));
+    SetDrivePaths(paths_);
+    Refresh();
+  }
+  void Refresh() {
+    ResetDriveTable();
+    ClassifyDrives();
+  }
 
-  ScriptedFrontEnd& ui();
-  // Replaces the front-end by a fresh one.
+  ScriptedFrontEnd& ui() {
+    if (!ui_)
+      ui_ = std::make_unique<ScriptedFrontEnd>(true, dir_.File("quillmar.log"));
+    return *ui_;
+  }
   void NewFrontEnd() {
     ui_.reset();
     ui();
   }
-  void Answer(const std::vector<bool>& answers);
-  std::string LastBox();
-  std::string LastQuestion();
+  // Queues answers written as "Y" and "N".
+  void Answer(const std::string& answers) {
+    for (char yes : answers)
+      ui().Answer(yes == 'Y');
+  }
+  std::string LastBox() { return ui().boxes().empty() ? "" : ui().boxes().back().text; }
+  std::string LastQuestion() {
+    return ui().questions().empty() ? "" : ui().questions().back().text;
+  }
   // The operation said it finished.
-  bool ClaimedDone();
+  bool ClaimedDone() {
+    for (const char* done :
+         {"Copy Complete", "PATCH COMPLETE", "Backup complete", "Restore complete"})
+      if (ui().LoggedContaining(done))
+        return true;
+    return false;
+  }
 
   // Hashes every listed image and (with copies) keeps a copy of it for ChangedOnly.
-  void Snapshot(bool copies = true);
-  ::testing::AssertionResult Unchanged() const;
-  ::testing::AssertionResult ChangedOnly(const std::vector<MayChange>& allowed);
+  void Snapshot(bool copies = true) {
+    hashes_.clear();
+    for (const std::string& path : paths_) {
+      hashes_[path] = ImageHash(path);
+      EXPECT_TRUE(!copies || CopyImage(path, path + ".before"));
+    }
+  }
+  ::testing::AssertionResult Unchanged() const {
+    for (const auto& [path, hash] : hashes_) {
+      if (ImageHash(path) != hash)
+        return ::testing::AssertionFailure() << path << " was changed";
+    }
+    return ::testing::AssertionSuccess();
+  }
+  // The copy taken before and a copy of the image now, with the allowed runs punched out of both
+  // (they then read as zeros), must be equal.
+  ::testing::AssertionResult ChangedOnly(const std::vector<MayChange>& allowed) {
+    for (int drive = 0; drive < static_cast<int>(paths_.size()); ++drive) {
+      std::string before = paths_[drive] + ".before", after = paths_[drive] + ".after";
+      if (!CopyImage(paths_[drive], after))
+        return ::testing::AssertionFailure() << "cannot copy " << paths_[drive];
+      for (const std::string& masked : {before, after}) {
+        RawFile file(masked, O_RDWR);
+        for (const MayChange& change : allowed) {
+          for (const SectorRun& run : change.runs) {
+            if (change.drive == drive && run.count != 0 &&
+                ::fallocate(file.fd(), FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE,
+                            static_cast<off_t>(run.first * 512),
+                            static_cast<off_t>(run.count * 512)))
+              return ::testing::AssertionFailure() << "cannot punch " << masked;
+          }
+        }
+      }
+      ::testing::AssertionResult same = ImagesEqual(before, after);
+      std::filesystem::remove(after);
+      if (!same)
+        return ::testing::AssertionFailure() << paths_[drive] << " changed: " << same.message();
+    }
+    return ::testing::AssertionSuccess();
+  }
   // The files of the folder (but the log) with a hash of their contents.
-  std::map<std::string, uint64_t> Folder() const;
+  std::map<std::string, uint64_t> Folder() const {
+    std::map<std::string, uint64_t> files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+      if (entry.path().filename() != "quillmar.log")
+        files[entry.path().filename()] = entry.is_regular_file() ? ImageHash(entry.path()) : 0;
+    }
+    return files;
+  }
 
   // One successful step of a scenario: snapshot, answers, run, changes only where allowed, and
   // the drives listed again.
-  void Step(Op op, int a, int b, uint32_t photo, const std::vector<bool>& answers,
-            const std::vector<MayChange>& allowed);
+  void Step(Op op, int a, int b, uint32_t photo, const std::string& answers,
+            const std::vector<MayChange>& allowed) {
+    Snapshot();
+    Answer(answers);
+    EXPECT_EQ(RunOp(op, a, b, photo), 0) << ui().Transcript();
+    EXPECT_EQ(ui().unanswered(), 0u);
+    EXPECT_TRUE(ChangedOnly(allowed));
+    Refresh();
+  }
 
   TempDir dir_;
   std::vector<std::string> paths_;
@@ -73,17 +214,5 @@ class OpsTest : public ::testing::Test {
   std::unique_ptr<ScriptedFrontEnd> ui_;
   std::map<std::string, uint64_t> hashes_;
 };
-
-// A recorder disk of the support builders with the fields the tests vary.
-ReplayTvDisk Recorder(uint64_t sectors, bool rtv4000 = false, uint64_t layout = 0,
-                      uint32_t photo = 0);
-
-// Creates or replaces a file holding bytes.
-void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes);
-
-// The sectors an in-place patch writes on a drive whose partition 2 starts at p2 with clusters
-// of cluster_sectors: sectors 0 and 1, the system block and both superblock copies, and (reset)
-// the root directory pair.
-std::vector<SectorRun> PatchRuns(uint64_t p2, uint64_t cluster_sectors, bool reset = false);
 
 }  // namespace quillmar::testing

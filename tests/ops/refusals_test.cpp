@@ -20,171 +20,169 @@ namespace {
 
 using ::testing::HasSubstr;
 
-// Drive 6's partition block claims a partition 1 of 4 billion sectors and a partition 3 one
-// sector past its end; drive 7 (patch.img) is an unpatched recorder disk, made afresh for every
-// row and changed by the row's poke.
-enum Drive { kRecorder, kBlank, kPc, kPhotoDisk, kSmall, kTiny, kHuge, kPatchee, kNone = -1 };
-const std::vector<std::string> kDrives = {"recorder.img", "blank.img", "pc.img",
-                                          "photo.img",    "small.img", "tiny.img",
-                                          "huge\nsystem.img", "patch.img"};
-constexpr uint64_t kP2 = 4002 * 512;  // partition 2 of patch.img, in bytes
-constexpr uint64_t kCluster = 262144;
-
+// kHuge claims a partition 1 of 4 billion sectors and a partition 3 one sector past its end;
+// kOld is an unpatched recorder disk, kCut one listed at 2,000,000 sectors that holds 1,500,000,
+// kWide one of 4096-byte sectors; the others after kWide are kOld with one value changed.
+enum Drive {
+  kRec,
+  kBlank,
+  kPc,
+  kRtv,
+  kSmall,
+  kTiny,
+  kHuge,
+  kOld,
+  kCut,
+  kWide,
+  k513,
+  kNoSuper,
+  kRoot200,
+  kNoSignature,
+  kP1Fills,
+  kNone = -1
+};
 struct Poke {
-  uint64_t offset = 0;
+  uint64_t offset;
   std::vector<uint8_t> bytes;
 };
+constexpr uint64_t kP2 = 4002 * 512, kCluster = 262144;  // partition 2 of kOld, in bytes
+const Poke kPokes[] = {{kP2 + kSystemClusterSize, {0, 0, 2, 1}},
+                       {kP2 + kCluster + kHeaderKind, {0, 0, 0, 0}},
+                       {kP2 + kCluster + kSuperRootCluster + 7, {200}},
+                       {510, {0, 0}},
+                       {458, {0x98, 0x80, 0x1E, 0}}};  // entry 1: 1,999,000 sectors
 
 struct Refusal {
   const char* name;
   Op op;
   int a, b;
-  std::vector<bool> answers;
+  const char* answers;
   std::string says;  // in the last box, or in the last question when no box was shown
   uint32_t photo = 0;
-  Poke poke = {};               // written into patch.img before the drives are listed
-  const char* file = nullptr;   // chosen by a backup or restore (nullptr: the choice cancelled)
-  uint64_t cut = 0;             // patch.img cut to this many sectors after it was listed
+  const char* file = nullptr;  // chosen by a backup or restore (nullptr: the choice cancelled)
 };
 
 const char* const kMissing = "You must specify a source and a target disk.";
 const char* const kSame = "Source and Target disks MUST NOT be the same.";
-const Poke kCluster513 = {kP2 + kSystemClusterSize, {0, 0, 2, 1}};
+const char* const kWideSays = "has 4096-byte sectors.\nA ReplayTV recorder can only use";
 
-const std::vector<Refusal> kRefusals = {
-    {"MirrorNoTarget", Op::kMirror, kRecorder, kNone, {}, kMissing},
-    {"MirrorSameDrive", Op::kMirror, kBlank, kBlank, {}, kSame},
-    {"MirrorNotReplayTv", Op::kMirror, kBlank, kRecorder, {false}, "Source disk does not seem"},
-    {"MirrorBigger", Op::kMirror, kRecorder, kSmall, {false}, "BIGGER THAN Target disk"},
-    {"MirrorSystemDisk", Op::kMirror, kSmall, kPc, {false}, "appears to be a System Disk"},
-    {"MirrorDeclined", Op::kMirror, kRecorder, kBlank, {false}, "WILL DESTROY ALL DATA ON DISK"},
-    {"MirrorSystemAreaLargerThanSource", Op::kMirror, kHuge, kBlank, {},
+const Refusal kRefusals[] = {
+    {"MirrorNoTarget", kMirror, kRec, kNone, "", kMissing},
+    {"MirrorSameDrive", kMirror, kBlank, kBlank, "", kSame},
+    {"MirrorNotReplayTv", kMirror, kBlank, kRec, "N", "Source disk does not seem"},
+    {"MirrorBigger", kMirror, kRec, kSmall, "N", "BIGGER THAN Target disk"},
+    {"MirrorSystemDisk", kMirror, kSmall, kPc, "N", "appears to be a System Disk"},
+    {"MirrorDeclined", kMirror, kRec, kBlank, "N", "WILL DESTROY ALL DATA ON DISK"},
+    {"MirrorSystemAreaLargerThanSource", kMirror, kHuge, kBlank, "",
      "huge\\x0asystem.img (4294973442 blocks) is larger\n           than the disk itself"},
-    {"MirrorOntoSmallerDisk", Op::kMirror, kRecorder, kTiny, {true}, "(14242 blocks) is larger"},
-    {"MpegNoDrives", Op::kMpeg, kNone, kNone, {}, kMissing},
-    {"MpegSameDrive", Op::kMpeg, kRecorder, kRecorder, {}, kSame},
-    {"MpegTargetNotReplayTv", Op::kMpeg, kRecorder, kBlank, {false}, "Target disk does not seem"},
-    {"MpegSmallerRange", Op::kMpeg, kRecorder, kSmall, {true, true, false}, "BIGGER THAN 2nd"},
-    {"MpegDeclined", Op::kMpeg, kSmall, kRecorder, {false}, "DESTROY ALL CURRENT DATA"},
-    {"MpegStartBeyondTarget", Op::kMpeg, kRecorder, kTiny, {true, true}, "beyond the end of disk"},
-    {"MpegOntoOtherPartition2Start", Op::kMpeg, kRecorder, kHuge, {true}, "would overwrite"},
-    {"MpegSourcePartition2InItsSystemArea", Op::kMpeg, kBlank, kRecorder, {true, true},
-     "inside its partition table and system partition"},
-    {"PhotoNoSource", Op::kPhoto, kNone, kBlank, {}, kMissing},
-    {"PhotoWithoutPartition", Op::kPhoto, kRecorder, kBlank, {}, "doesn't have a Photo"},
-    {"PhotoSystemDisk", Op::kPhoto, kPhotoDisk, kPc, {false}, "appears to be a System Disk"},
-    {"PhotoDeclined", Op::kPhoto, kPhotoDisk, kBlank, {false}, "to the end of disk"},
-    {"PhotoOverlapOnTheSameDrive", Op::kPhoto, kPhotoDisk, kPhotoDisk, {}, "range overlap"},
-    {"PhotoLargerThanTarget", Op::kPhoto, kPhotoDisk, kTiny, {}, "(20480 blocks) is larger"},
-    {"PhotoIntoTargetSystemPartition", Op::kPhoto, kPhotoDisk, kHuge, {}, "start at sector 79520"},
-    {"PhotoSourceRangePastItsEnd", Op::kPhoto, kHuge, kBlank, {true},
-     "runs past the end of the disk (100000 blocks)"},
-    {"PatchNoDrive", Op::kPatch, kNone, kNone, {}, "You must select a disk first."},
-    {"PatchSystemDisk", Op::kPatch, kPc, kNone, {}, "YOU CAN NOT PATCH A SYSTEM DISK"},
-    {"PatchNotReplayTv", Op::kPatch, kBlank, kNone, {false}, "not seem to be a ReplayTV disk"},
-    {"PatchAlreadyPatched", Op::kPatch, kRecorder, kNone, {false}, "already patched"},
-    {"PatchDeclined", Op::kPatch, kPatchee, kNone, {false}, "You are about to patch disk"},
-    {"PatchInvalidClusterSize", Op::kPatch, kPatchee, kNone, {true, false}, " is 513:", 0,
-     kCluster513},
-    {"PatchResetInvalidClusterSize", Op::kPatch, kPatchee, kNone, {true, true, false},
-     " is 1048577:", 0, {kP2 + kSystemClusterSize, {0, 0x10, 0, 1}}},
-    {"PatchNoSuperblock", Op::kPatch, kPatchee, kNone, {true, false}, "no superblock at cluster 1",
-     0, {kP2 + kCluster + kHeaderKind, {0, 0, 0, 0}}},
-    {"PatchRootCluster200", Op::kPatch, kPatchee, kNone, {true, true, false},
-     "Root directory cluster number is not valid", 0,
-     {kP2 + kCluster + kSuperRootCluster, {0, 0, 0, 0, 0, 0, 0, 200}}},
-    {"PatchRootCrcLength999", Op::kPatch, kPatchee, kNone, {true, true, false},
-     "Suspicious root directory block", 0, {kP2 + 3 * kCluster + kHeaderCrcLength, {0, 0, 3, 0xE7}}},
-    {"PatchNoSignature", Op::kPatch, kPatchee, kNone, {true}, "has no signature", 0,
-     {510, {0, 0}}},
-    {"PatchSystemPartitionFillsTheDisk", Op::kPatch, kPatchee, kNone, {true, false},
-     "The disk is too small", 0, {458, {0x98, 0x80, 0x1E, 0}}},  // entry 1: 1,999,000 sectors
-    {"PatchDriveSmallerThanListed", Op::kPatch, kPatchee, kNone, {true, false},
-     "The drive is smaller than the new layout", 0, {}, nullptr, 1500000},
-    {"PatchPhotoLargerThanDrive", Op::kPatch, kPhotoDisk, kNone, {true, true, false, true},
-     "too small for its system partition and its Photo partition", 39062528},
-    {"JoinNoDrive1", Op::kJoin, kNone, kBlank, {}, "No drive 1 defined."},
-    {"JoinDrive1SystemDisk", Op::kJoin, kPc, kBlank, {}, "Drive 1 of 2 appears to be a System"},
-    {"JoinSameDrive", Op::kJoin, kRecorder, kRecorder, {}, "Drive 1 and Drive 2 MUST NOT be"},
-    {"JoinNoDrive2", Op::kJoin, kRecorder, kNone, {}, "No drive 2 defined."},
-    {"JoinDrive2SystemDisk", Op::kJoin, kRecorder, kPc, {false}, "Drive 2 of 2 appears"},
-    {"JoinDrive1NotReplayTv", Op::kJoin, kBlank, kRecorder, {false}, "Drive 1 does not appear"},
-    {"JoinDeclined", Op::kJoin, kRecorder, kBlank, {false}, "create a 2 drive system"},
-    {"JoinInvalidClusterSize", Op::kJoin, kPatchee, kBlank, {true, false}, " is 513:", 0,
-     kCluster513},
-    {"JoinPhotoLargerThanDrive2", Op::kJoin, kPhotoDisk, kTiny, {true, false, true},
-     "(204800 blocks) does not fit on drive 2", 204800},
-    {"JoinDrive2SmallerThanListed", Op::kJoin, kRecorder, kPatchee, {true, false},
-     "The drive is smaller than the new layout", 0, {}, nullptr, 1500000},
-    {"BackupNotReplayTv", Op::kBackup, kBlank, kNone, {false}, "Source disk does not seem"},
-    {"BackupCancelled", Op::kBackup, kRecorder, kNone, {}, ""},
-    {"BackupToFifo", Op::kBackup, kRecorder, kNone, {}, "is not a regular file.", 0, {},
-     "fifo.rtv"},
-    {"BackupIntoMissingFolder", Op::kBackup, kRecorder, kNone, {},
-     "Could not create a file in folder", 0, {}, "missing/new.rtv"},
-    {"BackupOntoItsSource", Op::kBackup, kRecorder, kNone, {}, "is the source disk itself", 0, {},
-     "recorder.img"},
-    {"BackupOfAShortSource", Op::kBackup, kHuge, kNone, {true},
-     "holds 100000 sectors; its backup needs", 0, {}, "new.rtv"},
-    {"RestoreDeclined", Op::kRestore, kBlank, kNone, {false}, "OVERWRITE the contents"},
-    {"RestoreCancelled", Op::kRestore, kBlank, kNone, {true}, ""},
-    {"RestoreOntoAPcDisk", Op::kRestore, kPc, kNone, {false}, "Drive 2 contains non-ReplayTV"},
-    {"RestoreEmptyFile", Op::kRestore, kBlank, kNone, {true}, "holds no ReplayTV partition block",
-     0, {}, "empty.rtv"},
-    {"Restore511Bytes", Op::kRestore, kBlank, kNone, {true},
-     "is not a whole number of 512-byte sectors (511 bytes)", 0, {}, "odd.rtv"},
-    {"RestoreDevNull", Op::kRestore, kBlank, kNone, {true}, "is not a regular file.", 0, {},
-     "/dev/null"},
-    {"RestoreTruncatedImage", Op::kRestore, kBlank, kNone, {true},
-     "holds 14241 sectors; the system area its partition block describes needs 14242", 0, {},
+    {"MirrorOntoSmallerDisk", kMirror, kRec, kTiny, "Y", "(14242 blocks) is larger"},
+    {"MirrorOntoWideSectors", kMirror, kRec, kWide, "", kWideSays},
+    {"MirrorFromWideSectorsDeclined", kMirror, kWide, kBlank, "N", "You are about to mirror"},
+    {"MpegSameDrive", kMpeg, kRec, kRec, "", kSame},
+    {"MpegTargetNotReplayTv", kMpeg, kRec, kBlank, "N", "Target disk does not seem"},
+    {"MpegSmallerRange", kMpeg, kRec, kSmall, "YYN", "BIGGER THAN 2nd"},
+    {"MpegDeclined", kMpeg, kSmall, kRec, "N", "DESTROY ALL CURRENT DATA"},
+    {"MpegStartBeyondTarget", kMpeg, kRec, kTiny, "YY", "beyond the end of disk"},
+    {"MpegOntoOtherPartition2Start", kMpeg, kRec, kHuge, "Y", "would overwrite"},
+    {"MpegSourcePartition2InItsSystemArea", kMpeg, kBlank, kRec, "YY", "inside its partition"},
+    {"MpegOntoWideSectors", kMpeg, kRec, kWide, "", kWideSays},
+    {"PhotoNoSource", kPhoto, kNone, kBlank, "", kMissing},
+    {"PhotoWithoutPartition", kPhoto, kRec, kBlank, "", "doesn't have a Photo"},
+    {"PhotoSystemDisk", kPhoto, kRtv, kPc, "N", "appears to be a System Disk"},
+    {"PhotoDeclined", kPhoto, kRtv, kBlank, "N", "to the end of disk"},
+    {"PhotoOverlapOnTheSameDrive", kPhoto, kRtv, kRtv, "", "range overlap"},
+    {"PhotoLargerThanTarget", kPhoto, kRtv, kTiny, "", "(20480 blocks) is larger"},
+    {"PhotoIntoTargetSystemPartition", kPhoto, kRtv, kHuge, "", "start at sector 79520"},
+    {"PhotoSourceRangePastItsEnd", kPhoto, kHuge, kBlank, "Y", "past the end of the disk"},
+    {"PhotoOntoWideSectors", kPhoto, kRtv, kWide, "", kWideSays},
+    {"PatchNoDrive", kPatch, kNone, kNone, "", "You must select a disk first."},
+    {"PatchSystemDisk", kPatch, kPc, kNone, "", "YOU CAN NOT PATCH A SYSTEM DISK"},
+    {"PatchNotReplayTv", kPatch, kBlank, kNone, "N", "not seem to be a ReplayTV disk"},
+    {"PatchAlreadyPatched", kPatch, kRec, kNone, "N", "already patched"},
+    {"PatchDeclined", kPatch, kOld, kNone, "N", "You are about to patch disk"},
+    {"PatchInvalidClusterSize", kPatch, k513, kNone, "YN", "cluster size of partition 2 is 513"},
+    {"PatchNoSuperblock", kPatch, kNoSuper, kNone, "YN", "no superblock at cluster 1"},
+    {"PatchResetRootCluster200", kPatch, kRoot200, kNone, "YYN", "root directory cluster is 200"},
+    {"PatchNoSignature", kPatch, kNoSignature, kNone, "Y", "has no signature"},
+    {"PatchSystemPartitionFillsTheDisk", kPatch, kP1Fills, kNone, "YN", "disk is too small"},
+    {"PatchDriveSmallerThanListed", kPatch, kCut, kNone, "YN", "smaller than the new layout"},
+    {"PatchPhotoLargerThanDrive", kPatch, kRtv, kNone, "YYNY", "and its Photo", 39062528},
+    {"PatchWideSectors", kPatch, kWide, kNone, "", kWideSays},
+    {"JoinNoDrive1", kJoin, kNone, kBlank, "", "No drive 1 defined."},
+    {"JoinDrive1SystemDisk", kJoin, kPc, kBlank, "", "Drive 1 of 2 appears to be a System"},
+    {"JoinSameDrive", kJoin, kRec, kRec, "", "Drive 1 and Drive 2 MUST NOT be the same"},
+    {"JoinNoDrive2", kJoin, kRec, kNone, "", "No drive 2 defined."},
+    {"JoinDrive2SystemDisk", kJoin, kRec, kPc, "N", "Drive 2 of 2 appears"},
+    {"JoinDrive1NotReplayTv", kJoin, kBlank, kRec, "N", "Drive 1 does not appear"},
+    {"JoinDeclined", kJoin, kRec, kBlank, "N", "create a 2 drive system"},
+    {"JoinInvalidClusterSize", kJoin, k513, kBlank, "YN", "cluster size of partition 2 is 513"},
+    {"JoinPhotoLargerThanDrive2", kJoin, kRtv, kTiny, "YNY", "does not fit on drive 2", 204800},
+    {"JoinDrive2SmallerThanListed", kJoin, kRec, kCut, "YN", "smaller than the new layout"},
+    {"JoinDrive1WideSectors", kJoin, kWide, kRec, "", kWideSays},
+    {"JoinDrive2WideSectors", kJoin, kRec, kWide, "", kWideSays},
+    {"BackupNotReplayTv", kBackup, kBlank, kNone, "N", "Source disk does not seem"},
+    {"BackupCancelled", kBackup, kRec, kNone, "", ""},
+    {"BackupToFifo", kBackup, kRec, kNone, "", "is not a regular file.", 0, "fifo.rtv"},
+    {"BackupIntoMissingFolder", kBackup, kRec, kNone, "", "Could not create a file in folder", 0,
+     "missing/new.rtv"},
+    {"BackupOntoItsSource", kBackup, kRec, kNone, "", "is the source disk itself", 0, "rec.img"},
+    {"BackupOfAShortSource", kBackup, kHuge, kNone, "Y", "holds 100000 sectors; its backup", 0,
+     "new.rtv"},
+    {"RestoreDeclined", kRestore, kBlank, kNone, "N", "OVERWRITE the contents"},
+    {"RestoreCancelled", kRestore, kBlank, kNone, "Y", ""},
+    {"RestoreOntoAPcDisk", kRestore, kPc, kNone, "N", "Drive 2 contains non-ReplayTV"},
+    {"RestoreOntoWideSectors", kRestore, kWide, kNone, "", kWideSays},
+    {"RestoreEmptyFile", kRestore, kBlank, kNone, "Y", "holds no ReplayTV partition", 0, "e.rtv"},
+    {"Restore511Bytes", kRestore, kBlank, kNone, "Y", "512-byte sectors (511 bytes)", 0, "o.rtv"},
+    {"RestoreDevNull", kRestore, kBlank, kNone, "Y", "is not a regular file.", 0, "/dev/null"},
+    {"RestoreTruncatedImage", kRestore, kBlank, kNone, "Y", "holds 14241 sectors; the system", 0,
      "short.rtv"},
-    {"RestoreLargerThanTarget", Op::kRestore, kTiny, kNone, {true},
-     "holds 14242 sectors; target drive", 0, {}, "good.rtv"},
-    {"VerifySameDrive", Op::kVerifyPhoto, kPhotoDisk, kPhotoDisk, {}, kSame},
-    {"VerifyWithoutPhotoPartition", Op::kVerifyPhoto, kRecorder, kBlank, {}, "Nothing to compare"},
+    {"RestoreLargerThanTarget", kRestore, kTiny, kNone, "Y", "holds 14242 sectors; target", 0,
+     "good.rtv"},
+    {"VerifySameDrive", kVerifyPhoto, kRtv, kRtv, "", kSame},
+    {"VerifyWithoutPhotoPartition", kVerifyPhoto, kRec, kBlank, "", "Nothing to compare"},
 };
 
-class RefusalTest : public OpsTest {
- protected:
-  void MakeDrives() {
-    ASSERT_TRUE(MakeReplayTvDisk(Image("recorder.img"), Recorder(2000000)));
-    ASSERT_TRUE(MakeBlankImage(Image("blank.img"), 4000000));
-    ASSERT_TRUE(MakePcDisk(Image("pc.img"), 8192, PcDisk::kNtfs));
-    ASSERT_TRUE(MakeReplayTvDisk(Image("photo.img"),
-                                 Recorder(1000000, true, 0, 20480)));
-    ASSERT_TRUE(MakeReplayTvDisk(Image("small.img"), Recorder(1000000)));
-    ASSERT_TRUE(MakeBlankImage(Image("tiny.img"), 2048));
-    ASSERT_TRUE(MakeBlankImage(Image(kDrives[kHuge]), 100000));
-    Sector block = EmptyPartitionBlock();
-    WritePartitionEntry(block, 1, {kRecorderPartitionType, 2, 0xFFFFF000u});
-    WritePartitionEntry(block, 2, {kRecorderPartitionType, 0xFFFFF002u, 1000});
-    WritePartitionEntry(block, 3, {kRecorderPartitionType, 79521, 20480});
-    ASSERT_TRUE(WriteSectors(Image(kDrives[kHuge]), 0, block));
-    ReplayTvDisk patchee = Recorder(2000000, false, 1000000);
-    patchee.stale_pair_block = true;
-    ASSERT_TRUE(MakeReplayTvDisk(Image("patch.tpl"), patchee));
-    WriteFile(Image("empty.rtv"), {});
-    WriteFile(Image("odd.rtv"), std::vector<uint8_t>(511, 0x4D));
-    WriteFile(Image("short.rtv"), ReadSectors(Image("recorder.img"), 0, 14241));
-    WriteFile(Image("good.rtv"), ReadSectors(Image("recorder.img"), 0, 14242));
-    ASSERT_EQ(::mkfifo(Image("fifo.rtv").c_str(), 0644), 0);
-  }
-};
+using RefusalTest = OpsTest;
 
 TEST_F(RefusalTest, LeavesEveryImageAndFileAsItWas) {
-  MakeDrives();
+  ASSERT_TRUE(MakeReplayTvDisk(Image("rec.img"), Recorder(2000000)));
+  ASSERT_TRUE(MakeBlankImage(Image("blank.img"), 4000000));
+  ASSERT_TRUE(MakePcDisk(Image("pc.img"), 8192, PcDisk::kNtfs));
+  ASSERT_TRUE(MakeReplayTvDisk(Image("rtv.img"), Recorder(1000000, true, 0, 20480)));
+  ASSERT_TRUE(MakeReplayTvDisk(Image("small.img"), Recorder(1000000)));
+  ASSERT_TRUE(MakeBlankImage(Image("tiny.img"), 2048));
+  ASSERT_TRUE(MakeBlankImage(Image("huge\nsystem.img"), 100000));
+  Sector block = EmptyPartitionBlock();
+  WritePartitionEntry(block, 1, {kRecorderPartitionType, 2, 0xFFFFF000u});
+  WritePartitionEntry(block, 2, {kRecorderPartitionType, 0xFFFFF002u, 1000});
+  WritePartitionEntry(block, 3, {kRecorderPartitionType, 79521, 20480});
+  ASSERT_TRUE(WriteSectors(Image("huge\nsystem.img"), 0, block));
+  ReplayTvDisk old_layout = Recorder(2000000, false, 1000000);
+  old_layout.stale_pair_block = true;
+  ASSERT_TRUE(MakeReplayTvDisk(Image("old.img"), old_layout));
+  const std::vector<std::string> drives = {
+      "rec.img",  "blank.img",        "pc.img",      "rtv.img",   "small.img",
+      "tiny.img", "huge\nsystem.img", "old.img",     "cut.img",   "wide.img",
+      "513.img",  "nosuper.img",      "root200.img", "nosig.img", "p1.img"};
+  for (int i = kCut; i <= kP1Fills; ++i) {
+    ASSERT_TRUE(CopyImage(Image("old.img"), Image(drives[i])));
+    if (i >= k513) {
+      ASSERT_TRUE(WriteBytes(Image(drives[i]), kPokes[i - k513].offset, kPokes[i - k513].bytes));
+    }
+  }
+  WriteFile(Image("e.rtv"), {});
+  WriteFile(Image("o.rtv"), std::vector<uint8_t>(511, 0x4D));
+  WriteFile(Image("short.rtv"), ReadSectors(Image("rec.img"), 0, 14241));
+  WriteFile(Image("good.rtv"), ReadSectors(Image("rec.img"), 0, 14242));
+  ASSERT_EQ(::mkfifo(Image("fifo.rtv").c_str(), 0644), 0);
+  UseDrives(drives);
+  ASSERT_EQ(::truncate(Image("cut.img").c_str(), off_t{1500000} * 512), 0);
+  DriveAt(kWide).sector_bytes = 4096;
+  Snapshot(false);
+  std::map<std::string, uint64_t> folder = Folder();
   for (const Refusal& row : kRefusals) {
     SCOPED_TRACE(row.name);
-    ASSERT_TRUE(CopyImage(Image("patch.tpl"), Image("patch.img")));
-    if (!row.poke.bytes.empty()) {
-      ASSERT_TRUE(WriteBytes(Image("patch.img"), row.poke.offset, row.poke.bytes));
-    }
-    UseDrives(kDrives);
-    if (row.cut != 0) {
-      ASSERT_EQ(::truncate(Image("patch.img").c_str(), static_cast<off_t>(row.cut * 512)), 0);
-    }
-    Snapshot(false);
-    std::map<std::string, uint64_t> folder = Folder();
     NewFrontEnd();
     Answer(row.answers);
     if (row.file == nullptr) {
@@ -192,12 +190,11 @@ TEST_F(RefusalTest, LeavesEveryImageAndFileAsItWas) {
     } else {
       ui().ChooseFileAnswer(row.file[0] == '/' ? row.file : Image(row.file));
     }
-    OperationStarts() = 0;
     EXPECT_EQ(RunOp(row.op, row.a, row.b, row.photo), -1);
     EXPECT_EQ(ui().unanswered(), 0u);
     EXPECT_TRUE(Unchanged());
     EXPECT_EQ(Folder(), folder);
-    EXPECT_EQ(OperationStarts(), 0);
+    EXPECT_EQ(operation_starts, 0);
     EXPECT_FALSE(ClaimedDone());
     EXPECT_THAT(ui().boxes().empty() ? LastQuestion() : LastBox(), HasSubstr(row.says))
         << ui().Transcript();
@@ -212,21 +209,21 @@ TEST_F(RefusalTest, TwoNamesOfOneDiskAreNeverTwoDrivesOfAnOperation) {
     SCOPED_TRACE(alias.name);
     if (alias.needs_root && ::geteuid() != 0)
       continue;
-    std::filesystem::remove_all(Image("recorder.img~"));
-    ASSERT_TRUE(CopyImage(Image("disk.tpl"), Image("recorder.img")));
+    std::filesystem::remove_all(Image("rec.img~"));
+    ASSERT_TRUE(CopyImage(Image("disk.tpl"), Image("rec.img")));
     std::list<LoopDevice> loops;
-    auto [a, b] = alias.names(Image("recorder.img"), &loops);
+    auto [a, b] = alias.names(Image("rec.img"), &loops);
     ASSERT_FALSE(a.empty() || b.empty()) << "the names could not be made";
-    NewFrontEnd();
     UseDrives({a, b});
-    paths_ = {Image("recorder.img")};
+    paths_ = {Image("rec.img")};
     Snapshot(false);
+    NewFrontEnd();
     if (!alias.overlapping) {
-      EXPECT_EQ(Drive(1).size_sectors, 0u) << "left out of the drive list";
-      Drive(1) = Drive(0);
-      Drive(1).device_path = b;
+      EXPECT_EQ(DriveAt(1).size_sectors, 0u) << "left out of the drive list";
+      DriveAt(1) = DriveAt(0);
+      DriveAt(1).device_path = b;
     }
-    for (Op op : {Op::kMirror, Op::kMpeg, Op::kPhoto, Op::kJoin}) {
+    for (Op op : {kMirror, kMpeg, kPhoto, kJoin}) {
       EXPECT_EQ(RunOp(op, 0, 1), -1);
       EXPECT_THAT(LastBox(), HasSubstr(alias.overlapping ? " overlap: they share sectors"
                                                          : " are the same disk under two names"));
@@ -234,31 +231,6 @@ TEST_F(RefusalTest, TwoNamesOfOneDiskAreNeverTwoDrivesOfAnOperation) {
     EXPECT_TRUE(ui().questions().empty()) << ui().Transcript();
     EXPECT_TRUE(Unchanged());
   }
-}
-
-// A recorder cannot use a drive of 4096-byte sectors: it is read as a source, never written.
-TEST_F(RefusalTest, DriveOf4096ByteSectorsIsReadButNeverWritten) {
-  ASSERT_TRUE(MakeReplayTvDisk(Image("recorder.img"), Recorder(200000)));
-  ASSERT_TRUE(MakeBlankImage(Image("blank.img"), 400000));
-  UseDrives({"blank.img", "recorder.img"});
-  Drive(1).sector_bytes = 4096;
-  NewFrontEnd();
-  Snapshot(false);
-  for (auto [op, a, b] : std::vector<std::tuple<Op, int, int>>{{Op::kMirror, 0, 1},
-                                                                {Op::kMpeg, 0, 1},
-                                                                {Op::kPhoto, 0, 1},
-                                                                {Op::kJoin, 0, 1},
-                                                                {Op::kJoin, 1, 0},
-                                                                {Op::kPatch, 1, -1},
-                                                                {Op::kRestore, 1, -1}}) {
-    EXPECT_EQ(RunOp(op, a, b), -1);
-    EXPECT_THAT(LastBox(), HasSubstr("has 4096-byte sectors.\nA ReplayTV recorder can only"));
-  }
-  EXPECT_TRUE(ui().questions().empty()) << ui().Transcript();
-  ui().Answer(false);
-  EXPECT_EQ(RunOp(Op::kMirror, 1, 0), -1);
-  EXPECT_THAT(LastQuestion(), HasSubstr("You are about to mirror disk"));
-  EXPECT_TRUE(Unchanged());
 }
 
 }  // namespace
