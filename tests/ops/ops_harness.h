@@ -31,13 +31,12 @@ namespace quillmar::testing {
 // How often a backup or restore got as far as starting its copy.
 inline int operation_starts = 0;
 
-enum class Op { kMirror, kMpeg, kPhoto, kPatch, kJoin, kBackup, kRestore, kVerifyPhoto };
+enum class Op { kMirror, kMpeg, kPhoto, kPatch, kJoin, kBackup, kRestore };
 using enum Op;
 
 // Runs the operation on drives a and b (-1: none); photo is the patch's or join's Photo request.
 inline int RunOp(Op op, int a, int b, uint32_t photo = 0) {
   auto started = [] { ++operation_starts; };
-  std::vector<RangeComparison> ranges;
   switch (op) {
     case kMirror:
       return MirrorSystemPartition(a, b);
@@ -53,8 +52,6 @@ inline int RunOp(Op op, int a, int b, uint32_t photo = 0) {
       return BackupSourceDrive(a, started);
     case kRestore:
       return RestoreTargetDrive(a, started);
-    case kVerifyPhoto:
-      return VerifyUpgradeRanges(a, b, UpgradeRange::kPhoto, &ranges);
   }
   return -1;
 }
@@ -71,9 +68,7 @@ inline ReplayTvDisk Recorder(uint64_t sectors, bool rtv4000 = false, uint64_t la
 }
 
 inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc)
-      .write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
+  std::ofstream(path, std::ios::binary) << std::string(bytes.begin(), bytes.end());
 }
 
 // For some drives, the sectors that an operation may change.
@@ -129,9 +124,7 @@ class OpsTest : public ::testing::Test {
       ui().Answer(yes == 'Y');
   }
   std::string LastBox() { return ui().boxes().empty() ? "" : ui().boxes().back().text; }
-  std::string LastQuestion() {
-    return ui().questions().empty() ? "" : ui().questions().back().text;
-  }
+  std::string LastAsked() { return ui().questions().empty() ? "" : ui().questions().back().text; }
   // The operation said it finished.
   bool ClaimedDone() {
     return ui().LoggedContaining("Copy Complete") || ui().LoggedContaining("PATCH COMPLETE") ||
@@ -155,16 +148,15 @@ class OpsTest : public ::testing::Test {
       std::string before = paths_[drive] + ".before", after = paths_[drive] + ".after";
       if (!CopyImage(paths_[drive], after))
         return ::testing::AssertionFailure() << "cannot copy " << paths_[drive];
+      std::vector<SectorRun> runs =
+          allowed.contains(drive) ? allowed.at(drive) : std::vector<SectorRun>{};
       for (const std::string& masked : {before, after}) {
         RawFile file(masked, O_RDWR);
-        for (const auto& [changed, runs] : allowed) {
-          for (const SectorRun& run : runs) {
-            if (changed == drive && run.count != 0 &&
-                ::fallocate(file.fd(), FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE,
-                            static_cast<off_t>(run.first * 512),
-                            static_cast<off_t>(run.count * 512)))
-              return ::testing::AssertionFailure() << "cannot punch " << masked;
-          }
+        for (const SectorRun& run : runs) {
+          if (run.count != 0 &&
+              ::fallocate(file.fd(), FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE,
+                          static_cast<off_t>(run.first * 512), static_cast<off_t>(run.count * 512)))
+            return ::testing::AssertionFailure() << "cannot punch " << masked;
         }
       }
       ::testing::AssertionResult same = ImagesEqual(before, after);
@@ -198,8 +190,6 @@ class OpsTest : public ::testing::Test {
 
   TempDir dir_;
   std::vector<std::string> paths_;
-
- private:
   std::unique_ptr<ScriptedFrontEnd> ui_;
   std::map<std::string, uint64_t> hashes_;
 };

@@ -24,13 +24,12 @@ using ::testing::HasSubstr;
 // kOld is an unpatched recorder disk, kCut one listed at 2,000,000 sectors that holds 1,500,000,
 // kWide one of 4096-byte sectors; the others after kWide are kOld with one value changed.
 constexpr int kRec = 0, kBlank = 1, kPc = 2, kRtv = 3, kSmall = 4, kTiny = 5, kHuge = 6, kOld = 7,
-              kCut = 8, kWide = 9, k513 = 10, kNoSuper = 11, kRoot200 = 12, kNoSignature = 13,
-              kP1Fills = 14, kNone = -1;
+              kCut = 8, kWide = 9, k513 = 10, kNoSuper = 11, kNoSignature = 12, kP1Fills = 13,
+              kNone = -1;
 constexpr uint64_t kP2 = 4002 * 512, kCluster = 262144;  // partition 2 of kOld, in bytes
 const std::pair<uint64_t, std::vector<uint8_t>> kPokes[] = {
     {kP2 + kSystemClusterSize, {0, 0, 2, 1}},
     {kP2 + kCluster + kHeaderKind, {0, 0, 0, 0}},
-    {kP2 + kCluster + kSuperRootCluster + 7, {200}},
     {510, {0, 0}},
     {458, {0x98, 0x80, 0x1E, 0}}};  // entry 1: 1,999,000 sectors
 
@@ -55,8 +54,7 @@ const Refusal kRefusals[] = {
     {"MirrorBigger", kMirror, kRec, kSmall, "N", "BIGGER THAN Target disk"},
     {"MirrorSystemDisk", kMirror, kSmall, kPc, "N", "appears to be a System Disk"},
     {"MirrorDeclined", kMirror, kRec, kBlank, "N", "WILL DESTROY ALL DATA ON DISK"},
-    {"MirrorSystemAreaLargerThanSource", kMirror, kHuge, kBlank, "",
-     "huge\\x0asystem.img (4294973442 blocks) is larger\n           than the disk itself"},
+    {"MirrorSystemAreaPastItsDisk", kMirror, kHuge, kBlank, "", "huge\\x0asystem.img (4294973442"},
     {"MirrorOntoSmallerDisk", kMirror, kRec, kTiny, "Y", "(14242 blocks) is larger"},
     {"MirrorOntoWideSectors", kMirror, kRec, kWide, "", kWideSays},
     {"MirrorFromWideSectorsDeclined", kMirror, kWide, kBlank, "N", "You are about to mirror"},
@@ -67,27 +65,23 @@ const Refusal kRefusals[] = {
     {"MpegOntoOtherPartition2Start", kMpeg, kRec, kHuge, "Y", "would overwrite"},
     {"MpegSourcePartition2InItsSystemArea", kMpeg, kBlank, kRec, "YY", "inside its partition"},
     {"PhotoWithoutPartition", kPhoto, kRec, kBlank, "", "doesn't have a Photo"},
-    {"PhotoSystemDisk", kPhoto, kRtv, kPc, "N", "appears to be a System Disk"},
     {"PhotoDeclined", kPhoto, kRtv, kBlank, "N", "to the end of disk"},
     {"PhotoOverlapOnTheSameDrive", kPhoto, kRtv, kRtv, "", "range overlap"},
     {"PhotoLargerThanTarget", kPhoto, kRtv, kTiny, "", "(20480 blocks) is larger"},
     {"PhotoIntoTargetSystemPartition", kPhoto, kRtv, kHuge, "", "start at sector 79520"},
     {"PhotoSourceRangePastItsEnd", kPhoto, kHuge, kBlank, "Y", "past the end of the disk"},
     {"PhotoOntoWideSectors", kPhoto, kRtv, kWide, "", kWideSays},
-    {"PatchNoDrive", kPatch, kNone, kNone, "", "You must select a disk first."},
     {"PatchSystemDisk", kPatch, kPc, kNone, "", "YOU CAN NOT PATCH A SYSTEM DISK"},
     {"PatchNotReplayTv", kPatch, kBlank, kNone, "N", "not seem to be a ReplayTV disk"},
     {"PatchAlreadyPatched", kPatch, kRec, kNone, "N", "already patched"},
     {"PatchDeclined", kPatch, kOld, kNone, "N", "You are about to patch disk"},
     {"PatchInvalidClusterSize", kPatch, k513, kNone, "YN", "cluster size of partition 2 is 513"},
     {"PatchNoSuperblock", kPatch, kNoSuper, kNone, "YN", "no superblock at cluster 1"},
-    {"PatchResetRootCluster200", kPatch, kRoot200, kNone, "YYN", "root directory cluster is 200"},
     {"PatchNoSignature", kPatch, kNoSignature, kNone, "Y", "has no signature"},
     {"PatchSystemPartitionFillsTheDisk", kPatch, kP1Fills, kNone, "YN", "disk is too small"},
     {"PatchDriveSmallerThanListed", kPatch, kCut, kNone, "YN", "smaller than the new layout"},
     {"PatchPhotoLargerThanDrive", kPatch, kRtv, kNone, "YYNY", "and its Photo", 39062528},
     {"PatchWideSectors", kPatch, kWide, kNone, "", kWideSays},
-    {"JoinNoDrive1", kJoin, kNone, kBlank, "", "No drive 1 defined."},
     {"JoinDrive1SystemDisk", kJoin, kPc, kBlank, "", "Drive 1 of 2 appears to be a System"},
     {"JoinSameDrive", kJoin, kRec, kRec, "", "Drive 1 and Drive 2 MUST NOT be the same"},
     {"JoinNoDrive2", kJoin, kRec, kNone, "", "No drive 2 defined."},
@@ -97,28 +91,21 @@ const Refusal kRefusals[] = {
     {"JoinInvalidClusterSize", kJoin, k513, kBlank, "YN", "cluster size of partition 2 is 513"},
     {"JoinPhotoLargerThanDrive2", kJoin, kRtv, kTiny, "YNY", "does not fit on drive 2", 204800},
     {"JoinDrive2SmallerThanListed", kJoin, kRec, kCut, "YN", "smaller than the new layout"},
-    {"JoinDrive1WideSectors", kJoin, kWide, kRec, "", kWideSays},
     {"JoinDrive2WideSectors", kJoin, kRec, kWide, "", kWideSays},
     {"BackupNotReplayTv", kBackup, kBlank, kNone, "N", "Source disk does not seem"},
-    {"BackupCancelled", kBackup, kRec, kNone, "", ""},
     {"BackupToFifo", kBackup, kRec, kNone, "", "is not a regular file.", 0, "fifo.rtv"},
-    {"BackupIntoMissingFolder", kBackup, kRec, kNone, "", "Could not create a file in folder", 0,
-     "missing/new.rtv"},
+    {"BackupIntoMissingFolder", kBackup, kRec, kNone, "", "Could not create a file", 0, "no/b.rtv"},
     {"BackupOntoItsSource", kBackup, kRec, kNone, "", "is the source disk itself", 0, "rec.img"},
-    {"BackupOfAShortSource", kBackup, kHuge, kNone, "Y", "holds 100000 sectors; its backup", 0,
-     "new.rtv"},
+    {"BackupOfAShortSource", kBackup, kHuge, kNone, "Y", "100000 sectors; its backup", 0, "b.rtv"},
     {"RestoreDeclined", kRestore, kBlank, kNone, "N", "OVERWRITE the contents"},
     {"RestoreCancelled", kRestore, kBlank, kNone, "Y", ""},
     {"RestoreOntoAPcDisk", kRestore, kPc, kNone, "N", "Drive 2 contains non-ReplayTV"},
     {"RestoreOntoWideSectors", kRestore, kWide, kNone, "", kWideSays},
     {"RestoreEmptyFile", kRestore, kBlank, kNone, "Y", "holds no ReplayTV partition", 0, "e.rtv"},
     {"Restore511Bytes", kRestore, kBlank, kNone, "Y", "512-byte sectors (511 bytes)", 0, "o.rtv"},
-    {"RestoreTruncatedImage", kRestore, kBlank, kNone, "Y", "holds 14241 sectors; the system", 0,
-     "short.rtv"},
-    {"RestoreLargerThanTarget", kRestore, kTiny, kNone, "Y", "holds 14242 sectors; target", 0,
-     "good.rtv"},
-    {"VerifySameDrive", kVerifyPhoto, kRtv, kRtv, "", kSame},
-    {"VerifyWithoutPhotoPartition", kVerifyPhoto, kRec, kBlank, "", "Nothing to compare"},
+    {"RestoreTruncatedImage", kRestore, kBlank, kNone, "Y", "14241 sectors; the system", 0,
+     "s.rtv"},
+    {"RestoreLargerThanTarget", kRestore, kTiny, kNone, "Y", "14242 sectors; target", 0, "g.rtv"},
 };
 
 using RefusalTest = OpsTest;
@@ -140,9 +127,8 @@ TEST_F(RefusalTest, LeavesEveryImageAndFileAsItWas) {
   old_layout.stale_pair_block = true;
   ASSERT_TRUE(MakeReplayTvDisk(Image("old.img"), old_layout));
   const std::vector<std::string> drives = {
-      "rec.img",  "blank.img",        "pc.img",      "rtv.img",   "small.img",
-      "tiny.img", "huge\nsystem.img", "old.img",     "cut.img",   "wide.img",
-      "513.img",  "nosuper.img",      "root200.img", "nosig.img", "p1.img"};
+      "rec.img", "blank.img", "pc.img",   "rtv.img", "small.img",   "tiny.img",  "huge\nsystem.img",
+      "old.img", "cut.img",   "wide.img", "513.img", "nosuper.img", "nosig.img", "p1.img"};
   for (int i = kCut; i <= kP1Fills; ++i) {
     ASSERT_TRUE(CopyImage(Image("old.img"), Image(drives[i])));
     if (i >= k513) {
@@ -151,8 +137,8 @@ TEST_F(RefusalTest, LeavesEveryImageAndFileAsItWas) {
   }
   WriteFile(Image("e.rtv"), {});
   WriteFile(Image("o.rtv"), std::vector<uint8_t>(511, 0x4D));
-  WriteFile(Image("short.rtv"), ReadSectors(Image("rec.img"), 0, 14241));
-  WriteFile(Image("good.rtv"), ReadSectors(Image("rec.img"), 0, 14242));
+  WriteFile(Image("s.rtv"), ReadSectors(Image("rec.img"), 0, 14241));
+  WriteFile(Image("g.rtv"), ReadSectors(Image("rec.img"), 0, 14242));
   ASSERT_EQ(::mkfifo(Image("fifo.rtv").c_str(), 0644), 0);
   UseDrives(drives);
   ASSERT_EQ(::truncate(Image("cut.img").c_str(), off_t{1500000} * 512), 0);
@@ -174,7 +160,7 @@ TEST_F(RefusalTest, LeavesEveryImageAndFileAsItWas) {
     EXPECT_EQ(Folder(), folder);
     EXPECT_EQ(operation_starts, 0);
     EXPECT_FALSE(ClaimedDone());
-    EXPECT_THAT(ui().boxes().empty() ? LastQuestion() : LastBox(), HasSubstr(row.says))
+    EXPECT_THAT(ui().boxes().empty() ? LastAsked() : LastBox(), HasSubstr(row.says))
         << ui().Transcript();
   }
 }
@@ -197,7 +183,6 @@ TEST_F(RefusalTest, TwoNamesOfOneDiskAreNeverTwoDrivesOfAnOperation) {
     Snapshot(false);
     NewFrontEnd();
     if (!alias.overlapping) {
-      EXPECT_EQ(DriveAt(1).size_sectors, 0u) << "left out of the drive list";
       DriveAt(1) = DriveAt(0);
       DriveAt(1).device_path = b;
     }
