@@ -13,6 +13,7 @@ namespace quillmar::testing {
 namespace {
 
 using OperationTest = OpsTest;
+constexpr uint64_t kM = 1000000;
 
 // Each row patches a fresh disk whose partition block also holds a stale fourth entry.
 TEST_F(OperationTest, PatchFillsTheDiskAndItsFileSystemsVerify) {
@@ -32,12 +33,10 @@ TEST_F(OperationTest, PatchFillsTheDiskAndItsFileSystemsVerify) {
       {"Reset", old_layout, "YYN", 0, 0, 262144, 1995998},
       {"ReformatWithOverride", old_clusters, "YYY", 0, 1025, 1024, 1995998},
       {"ReformatLargerThanItsPartition", old_clusters, "YYY", 0, 2097152, 262144, 1995998},
-      {"ReformatAtTheLadderBound", Recorder(134221730, false, 1e8), "YYY", 0, 0, 1048576,
-       134217728},
-      {"StandardLimitedTo137Gb", Recorder(3e8, false, 1e8), "YN", 0, 0, 262144, 267382878},
-      {"Rtv4000NeverLimited", Recorder(3e8, true, 1e8), "YN", 0, 0, 262144, 299995998},
-      {"PhotoFormattedAsAsked", Recorder(2e6, true, 1.5e6, 409600), "YNY", 204800, 0, 262144,
-       1791198},
+      {"LadderBound", Recorder(134221730, false, 100 * kM), "YYY", 0, 0, 1048576, 134217728},
+      {"LimitedTo137Gb", Recorder(300 * kM, false, 100 * kM), "YN", 0, 0, 262144, 267382878},
+      {"Rtv4000NeverLimited", Recorder(300 * kM, true, 100 * kM), "YN", 0, 0, 262144, 299995998},
+      {"PhotoAsAsked", Recorder(2 * kM, true, 1500000, 409600), "YNY", 204800, 0, 262144, 1791198},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
