@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -37,23 +38,12 @@ using enum Op;
 // Runs the operation on drives a and b (-1: none); photo is the patch's or join's Photo request.
 inline int RunOp(Op op, int a, int b, uint32_t photo = 0) {
   auto started = [] { ++operation_starts; };
-  switch (op) {
-    case kMirror:
-      return MirrorSystemPartition(a, b);
-    case kMpeg:
-      return CopyMpegPartition(a, b);
-    case kPhoto:
-      return CopyPhotoPartition(a, b);
-    case kPatch:
-      return PatchSingleDrive(a, photo);
-    case kJoin:
-      return AddSecondDrive(a, b, photo);
-    case kBackup:
-      return BackupSourceDrive(a, started);
-    case kRestore:
-      return RestoreTargetDrive(a, started);
-  }
-  return -1;
+  const std::function<int()> runs[] = {
+      [=] { return MirrorSystemPartition(a, b); },   [=] { return CopyMpegPartition(a, b); },
+      [=] { return CopyPhotoPartition(a, b); },      [=] { return PatchSingleDrive(a, photo); },
+      [=] { return AddSecondDrive(a, b, photo); },   [=] { return BackupSourceDrive(a, started); },
+      [=] { return RestoreTargetDrive(a, started); }};
+  return runs[static_cast<int>(op)]();
 }
 
 // A recorder disk of the support builders with the fields the tests vary.
@@ -71,14 +61,11 @@ inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes
   std::ofstream(path, std::ios::binary) << std::string(bytes.begin(), bytes.end());
 }
 
-// For some drives, the sectors that an operation may change.
-using MayChange = std::map<int, std::vector<SectorRun>>;
+using MayChange = std::map<int, std::vector<SectorRun>>;  // drive: the sectors it may change
 
-// The sectors an in-place patch writes on a drive whose partition 2 starts at p2 with clusters
-// of cluster_sectors: sectors 0 and 1, the system block and both superblock copies.
-inline std::vector<SectorRun> PatchRuns(uint64_t p2, uint64_t cluster_sectors) {
-  return {{0, 2}, {p2, 1}, {p2 + cluster_sectors, 1}, {p2 + 2 * cluster_sectors, 1}};
-}
+// What an in-place patch writes on a drive whose partition 2 starts at sector 4002 with clusters
+// of 512 sectors: sectors 0 and 1, the system block and both superblock copies.
+const std::vector<SectorRun> kPatchRuns = {{0, 2}, {4002, 1}, {4514, 1}, {5026, 1}};
 
 class OpsTest : public ::testing::Test {
  protected:

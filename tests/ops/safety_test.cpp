@@ -97,9 +97,8 @@ TEST_F(SafetyTest, DeviceFaultsFailTheOperationAndTheUndoGivesEveryDiskBack) {
   struct Row {
     const char* name;
     Op op;
-    int a, b;
     const char* answers;
-    int faulty;
+    int a, b, faulty;
     Fault fault;
     uint64_t sector;
     const char* says = "";
@@ -108,30 +107,30 @@ TEST_F(SafetyTest, DeviceFaultsFailTheOperationAndTheUndoGivesEveryDiskBack) {
     bool verify = false;
   };
   const Row rows[] = {
-      {"PatchKeep", kPatch, 1, -1, "YN", 1, kNoFault, 0},
-      {"PatchReformat", kPatch, 1, -1, "YYY", 1, kNoFault, 0},
-      {"Join", kJoin, 1, 2, "YN", 1, kNoFault, 0},
-      {"Restore", kRestore, 1, -1, "YY", 1, kNoFault, 0},
-      {"Backup", kBackup, 0, -1, "", 0, kNoFault, 0},
-      {"MirrorReadFails", kMirror, 0, 1, "Y", 0, kReadFails, 700, "Failed to read block 512"},
-      {"MirrorWriteFails", kMirror, 0, 1, "Y", 1, kWriteFails, 700, "Failed to write block", 21},
-      {"MirrorDeviceFull", kMirror, 0, 1, "Y", 1, kFull, 700},
-      {"MirrorFlushFails", kMirror, 0, 1, "Y", 1, kFlushFails, 0},
-      {"MirrorDeviceVanishes", kMirror, 0, 1, "Y", 1, kVanishes, 0},
-      {"MirrorUndoCrashes", kMirror, 0, 1, "Y", 1, kNoFault, 0, "", 0, 700},
-      {"MirrorCannotBeReadBack", kMirror, 0, 1, "Y", 1, kReadFails, 700, "Verify could not read", 0,
+      {"PatchKeep", kPatch, "YN", 1, -1, 1, kNoFault, 0},
+      {"PatchReformat", kPatch, "YYY", 1, -1, 1, kNoFault, 0},
+      {"Join", kJoin, "YN", 1, 2, 1, kNoFault, 0},
+      {"Restore", kRestore, "YY", 1, -1, 1, kNoFault, 0},
+      {"Backup", kBackup, "", 0, -1, 0, kNoFault, 0},
+      {"MirrorReadFails", kMirror, "Y", 0, 1, 0, kReadFails, 700, "Failed to read block 512"},
+      {"MirrorWriteFails", kMirror, "Y", 0, 1, 1, kWriteFails, 700, "Failed to write block", 21},
+      {"MirrorDeviceFull", kMirror, "Y", 0, 1, 1, kFull, 700},
+      {"MirrorFlushFails", kMirror, "Y", 0, 1, 1, kFlushFails, 0},
+      {"MirrorDeviceVanishes", kMirror, "Y", 0, 1, 1, kVanishes, 0},
+      {"MirrorUndoCrashes", kMirror, "Y", 0, 1, 1, kNoFault, 0, "", 0, 700},
+      {"MirrorCannotBeReadBack", kMirror, "Y", 0, 1, 1, kReadFails, 700, "Verify could not read", 0,
        0, true},
-      {"BackupReadFails", kBackup, 0, -1, "", 0, kReadFails, 700, "Failed to read block 512"},
-      {"RestoreWriteFails", kRestore, 1, -1, "Y", 1, kWriteFails, 3},
-      {"PatchVolumeSequenceWriteFails", kPatch, 1, -1, "YN", 1, kWriteFails, 1,
+      {"BackupReadFails", kBackup, "", 0, -1, 0, kReadFails, 700, "Failed to read block 512"},
+      {"RestoreWriteFails", kRestore, "Y", 1, -1, 1, kWriteFails, 3},
+      {"PatchVolumeSequenceWriteFails", kPatch, "YN", 1, -1, 1, kWriteFails, 1,
        "Done: the partition table.\n           Not done: the volume sequence block cleared"},
-      {"PatchResetFails", kPatch, 1, -1, "YYN", 1, kWriteFails, 3002 + 3 * 512,
+      {"PatchResetFails", kPatch, "YYN", 1, -1, 1, kWriteFails, 3002 + 3 * 512,
        "system.\n           Not done: the MPEG partition reset."},
-      {"PatchReformatCrashes", kPatch, 1, -1, "YYY", 1, kWriteFails, 3002 + 512, "", 21},
-      {"PatchFlushFails", kPatch, 1, -1, "YN", 1, kFlushFails, 0, "made durable (flush failed)"},
-      {"PatchResetUndoCrashes", kPatch, 1, -1, "YYN", 1, kNoFault, 0, "", 0, 1},
-      {"JoinDrive1WriteFails", kJoin, 1, 2, "YN", 1, kWriteFails, 1},
-      {"JoinDrive2WriteFails", kJoin, 1, 2, "YN", 2, kWriteFails, 0},
+      {"PatchReformatCrashes", kPatch, "YYY", 1, -1, 1, kWriteFails, 3002 + 512, "", 21},
+      {"PatchFlushFails", kPatch, "YN", 1, -1, 1, kFlushFails, 0, "made durable (flush failed)"},
+      {"PatchResetUndoCrashes", kPatch, "YYN", 1, -1, 1, kNoFault, 0, "", 0, 1},
+      {"JoinDrive1WriteFails", kJoin, "YN", 1, 2, 1, kWriteFails, 1},
+      {"JoinDrive2WriteFails", kJoin, "YN", 1, 2, 2, kWriteFails, 0},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
