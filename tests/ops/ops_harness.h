@@ -1,0 +1,184 @@
+// The scenario driver of the operation tests: image files in a temporary folder listed as drives
+// 0, 1, ..., a scripted front-end, the operations by name, and the checks that every image is
+// byte-identical to its snapshot, or is except inside the sectors an operation may change.
+#pragma once
+
+#include <fcntl.h>
+#include <linux/falloc.h>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "base/log.h"
+#include "base/settings.h"
+#include "disk/drive_map.h"
+#include "drives/classify.h"
+#include "ops/operations.h"
+#include "ops/verify.h"
+#include "tests/support/disk_image.h"
+#include "tests/support/raw_file.h"
+#include "tests/support/scripted_front_end.h"
+#include "tests/support/temp_dir.h"
+
+namespace quillmar::testing {
+
+// How often a backup or restore got as far as starting its copy.
+inline int operation_starts = 0;
+
+enum class Op { kMirror, kMpeg, kPhoto, kPatch, kJoin, kBackup, kRestore };
+using enum Op;
+
+// Runs the operation on drives a and b (-1: none); photo is the patch's or join's Photo request.
+inline int RunOp(Op op, int a, int b, uint32_t photo = 0) {
+  auto started = [] { ++operation_starts; };
+  const std::function<int()> runs[] = {
+      [=] { return MirrorSystemPartition(a, b); },   [=] { return CopyMpegPartition(a, b); },
+      [=] { return CopyPhotoPartition(a, b); },      [=] { return PatchSingleDrive(a, photo); },
+      [=] { return AddSecondDrive(a, b, photo); },   [=] { return BackupSourceDrive(a, started); },
+      [=] { return RestoreTargetDrive(a, started); }};
+  return runs[static_cast<int>(op)]();
+}
+
+// A recorder disk of the support builders with the fields the tests vary.
+inline ReplayTvDisk Recorder(uint64_t sectors, bool rtv4000 = false, uint64_t layout = 0,
+                             uint32_t photo = 0) {
+  ReplayTvDisk disk;
+  disk.disk_sectors = sectors;
+  disk.rtv4000 = rtv4000;
+  disk.layout_sectors = layout;
+  disk.photo_sectors = photo;
+  return disk;
+}
+
+inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream(path, std::ios::binary) << std::string(bytes.begin(), bytes.end());
+}
+
+using MayChange = std::map<int, std::vector<SectorRun>>;  // drive: the sectors it may change
+
+// What an in-place patch writes on a drive whose partition 2 starts at sector 4002 with clusters
+// of 512 sectors: sectors 0 and 1, the system block and both superblock copies.
+const std::vector<SectorRun> kPatchRuns = {{0, 2}, {4002, 1}, {4514, 1}, {5026, 1}};
+
+class OpsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    TearDown();
+    operation_starts = 0;
+  }
+  void TearDown() override {
+    ui_.reset();
+    SetVerifyAfterCopy(false);
+    SetDrivePaths({});
+    ResetDriveTable();
+    ResetSettings();
+    ResetLogFacility();
+  }
+
+  std::string Image(const std::string& name) const { return dir_.File(name); }
+  // Lists the images (names in the folder, or paths) as drives 0, 1, ... and classifies them.
+  void UseDrives(const std::vector<std::string>& names) {
+    paths_.clear();
+    for (const std::string& name : names)
+      paths_.push_back(name[0] == '/' ? name : Image(name));
+    SetDrivePaths(paths_);
+    Refresh();
+  }
+  void Refresh() {
+    ResetDriveTable();
+    ClassifyDrives();
+  }
+
+  ScriptedFrontEnd& ui() {
+    if (!ui_)
+      ui_ = std::make_unique<ScriptedFrontEnd>(true, dir_.File("quillmar.log"));
+    return *ui_;
+  }
+  void NewFrontEnd() {
+    ui_.reset();
+    ui();
+  }
+  // Queues answers written as "Y" and "N".
+  void Answer(const std::string& answers) {
+    for (char yes : answers)
+      ui().Answer(yes == 'Y');
+  }
+  std::string LastBox() { return ui().boxes().empty() ? "" : ui().boxes().back().text; }
+  std::string LastAsked() { return ui().questions().empty() ? "" : ui().questions().back().text; }
+  // The operation said it finished.
+  bool ClaimedDone() {
+    return ui().LoggedContaining("Copy Complete") || ui().LoggedContaining("PATCH COMPLETE") ||
+           ui().LoggedContaining("Backup complete") || ui().LoggedContaining("Restore complete");
+  }
+
+  // Hashes every listed image and (with copies, for changes allowed) keeps a copy of it.
+  void Snapshot(bool copies = true) {
+    hashes_.clear();
+    for (const std::string& path : paths_) {
+      hashes_[path] = ImageHash(path);
+      EXPECT_TRUE(!copies || CopyImage(path, path + ".before"));
+    }
+  }
+  // An image whose hash changed, and the copy taken before it, with the allowed runs punched out
+  // of both (they then read as zeros), must be equal.
+  ::testing::AssertionResult ChangedOnly(const MayChange& allowed) {
+    for (int drive = 0; drive < static_cast<int>(paths_.size()); ++drive) {
+      if (ImageHash(paths_[drive]) == hashes_[paths_[drive]])
+        continue;
+      std::string before = paths_[drive] + ".before", after = paths_[drive] + ".after";
+      if (!CopyImage(paths_[drive], after))
+        return ::testing::AssertionFailure() << "cannot copy " << paths_[drive];
+      std::vector<SectorRun> runs =
+          allowed.contains(drive) ? allowed.at(drive) : std::vector<SectorRun>{};
+      for (const std::string& masked : {before, after}) {
+        RawFile file(masked, O_RDWR);
+        for (const SectorRun& run : runs) {
+          if (run.count != 0 &&
+              ::fallocate(file.fd(), FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE,
+                          static_cast<off_t>(run.first * 512), static_cast<off_t>(run.count * 512)))
+            return ::testing::AssertionFailure() << "cannot punch " << masked;
+        }
+      }
+      ::testing::AssertionResult same = ImagesEqual(before, after);
+      std::filesystem::remove(after);
+      if (!same)
+        return ::testing::AssertionFailure() << paths_[drive] << " changed: " << same.message();
+    }
+    return ::testing::AssertionSuccess();
+  }
+  // The files of the folder (but the log) with a hash of their contents.
+  std::map<std::string, uint64_t> Folder() const {
+    std::map<std::string, uint64_t> files;
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+      if (entry.path().filename() != "quillmar.log")
+        files[entry.path().filename()] = entry.is_regular_file() ? ImageHash(entry.path()) : 0;
+    }
+    return files;
+  }
+
+  // One successful step of a scenario: snapshot, answers, run, changes only where allowed, and
+  // the drives listed again.
+  void Step(Op op, int a, int b, uint32_t photo, const std::string& answers,
+            const MayChange& allowed) {
+    Snapshot();
+    Answer(answers);
+    EXPECT_EQ(RunOp(op, a, b, photo), 0) << ui().Transcript();
+    EXPECT_EQ(ui().unanswered(), 0u);
+    EXPECT_TRUE(ChangedOnly(allowed));
+    Refresh();
+  }
+
+  TempDir dir_;
+  std::vector<std::string> paths_;
+  std::unique_ptr<ScriptedFrontEnd> ui_;
+  std::map<std::string, uint64_t> hashes_;
+};
+
+}  // namespace quillmar::testing

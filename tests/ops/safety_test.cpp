@@ -1,0 +1,207 @@
+// Device faults during the operations, and the safety nets around them: the undo file that gives
+// every disk back, also after a crash, and the verification that reads a copy back.
+#include <unistd.h>
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+
+#include "ops/safety_nets.h"
+#include "ops/undo_replay.h"
+#include "tests/ops/ops_harness.h"
+#include "tests/support/fake_device.h"
+
+namespace quillmar::testing {
+namespace {
+
+using ::testing::HasSubstr;
+
+enum Fault { kNoFault, kReadFails, kWriteFails, kFull, kFlushFails, kVanishes };
+
+// Drive 0 an unpatched recorder disk, drive 1 one with another layout, drive 2 a blank disk;
+// the operations run on fake devices that hold their bytes.
+class SafetyTest : public OpsTest {
+ protected:
+  void SetUp() override {
+    OpsTest::SetUp();
+    ReplayTvDisk src = Recorder(30000, false, 20000), dst = Recorder(40000, false, 30000);
+    src.recordings = {{20000, 1000}};
+    dst.p1_length = 3000;
+    dst.recordings = {{9000, 3000}};
+    ASSERT_TRUE(MakeReplayTvDisk(Image("src.img"), src));
+    ASSERT_TRUE(MakeReplayTvDisk(Image("dst.img"), dst));
+    ASSERT_TRUE(MakeBlankImage(Image("two.img"), 40000));
+    WriteFile(Image("good.rtv"), ReadSectors(Image("src.img"), 0, 14242));
+    WriteFile(Image("backup.rtv"), {'o', 'l', 'd'});  // an older backup
+    UseDrives({"src.img", "dst.img", "two.img"});
+    for (const std::string& path : paths_)
+      original_.push_back(ReadBytes(path, 0, static_cast<size_t>(FileSize(path))));
+  }
+
+  // Runs body with the drives served from now_, drive `faulty` hurt at `sector`; keeps their
+  // bytes in now_ afterwards.
+  void OnFakes(int faulty, Fault fault, uint64_t sector, const std::function<void()>& body) {
+    FakeDeviceIo io;
+    std::vector<FakeDevice*> devices;
+    for (size_t i = 0; i < paths_.size(); ++i) {
+      devices.push_back(&io.Add(paths_[i], 0));
+      devices.back()->bytes() = now_[i];
+    }
+    FakeDevice& hurt = *devices[static_cast<size_t>(faulty)];
+    const std::function<void()> faults[] = {[] {},
+                                            [&] { hurt.FailReadAt(sector); },
+                                            [&] { hurt.FailWriteAt(sector); },
+                                            [&] { hurt.NoSpaceBeyond(sector * 512); },
+                                            [&] { hurt.FailFlush(); },
+                                            [&] { hurt.VanishAfter(30); }};
+    faults[fault]();
+    body();
+    EXPECT_EQ(io.open_descriptors(), 0);
+    for (size_t i = 0; i < paths_.size(); ++i)
+      now_[i] = devices[i]->bytes();
+  }
+
+  int Run(Op op, int a, int b, const std::string& answers, bool verify, bool undo) {
+    Answer(answers);
+    if (op == kBackup || op == kRestore)
+      ui().ChooseFileAnswer(Image(op == kBackup ? "backup.rtv" : "good.rtv"));
+    SafetyNets nets;
+    nets.verify = verify;
+    if (undo) {
+      nets.undo_path = [this](std::string* path) {
+        *path = undo_;
+        return true;
+      };
+    }
+    return RunWithSafetyNets(nets, [&] { return RunOp(op, a, b); });
+  }
+
+  int Undo(Fault fault, uint64_t sector, bool force) {
+    int result = 0;
+    OnFakes(1, fault, sector, [&] { result = UndoFromFile(undo_, force); });
+    return result;
+  }
+
+  std::string undo_ = Image("undo\n.qun");  // a name messages show escaped
+  std::vector<std::vector<uint8_t>> original_, now_;
+};
+
+// Each row runs an operation on the fake devices, with an undo file, drive `faulty` failing at
+// `sector` (a crash, when a write fails). A failed operation says so, claims nothing, closes every
+// descriptor and changes no file of the folder. Then the undo gives every disk back byte for
+// byte, also with the last record cut short and after a first undo that crashed. (A backup
+// writes no disk, and the verification reads what the undo file saves: no undo for those.)
+TEST_F(SafetyTest, DeviceFaultsFailTheOperationAndTheUndoGivesEveryDiskBack) {
+  struct Row {
+    const char* name;
+    Op op;
+    const char* answers;
+    int a, b, faulty;
+    Fault fault;
+    uint64_t sector;
+    const char* says = "";
+    off_t torn = 0;           // bytes cut from the end of the undo file
+    uint64_t undo_crash = 0;  // the sector of drive 1 whose write fails in a first undo
+    bool verify = false;
+  };
+  const Row rows[] = {
+      {"PatchKeep", kPatch, "YN", 1, -1, 1, kNoFault, 0},
+      {"PatchReformat", kPatch, "YYY", 1, -1, 1, kNoFault, 0},
+      {"Join", kJoin, "YN", 1, 2, 1, kNoFault, 0},
+      {"Restore", kRestore, "YY", 1, -1, 1, kNoFault, 0},
+      {"Backup", kBackup, "", 0, -1, 0, kNoFault, 0},
+      {"MirrorReadFails", kMirror, "Y", 0, 1, 0, kReadFails, 700, "Failed to read block 512"},
+      {"MirrorWriteFails", kMirror, "Y", 0, 1, 1, kWriteFails, 700, "Failed to write block", 21},
+      {"MirrorDeviceFull", kMirror, "Y", 0, 1, 1, kFull, 700},
+      {"MirrorFlushFails", kMirror, "Y", 0, 1, 1, kFlushFails, 0},
+      {"MirrorDeviceVanishes", kMirror, "Y", 0, 1, 1, kVanishes, 0},
+      {"MirrorUndoCrashes", kMirror, "Y", 0, 1, 1, kNoFault, 0, "", 0, 700},
+      {"MirrorCannotBeReadBack", kMirror, "Y", 0, 1, 1, kReadFails, 700, "Verify could not read", 0,
+       0, true},
+      {"BackupReadFails", kBackup, "", 0, -1, 0, kReadFails, 700, "Failed to read block 512"},
+      {"RestoreWriteFails", kRestore, "Y", 1, -1, 1, kWriteFails, 3},
+      {"PatchVolumeSequenceWriteFails", kPatch, "YN", 1, -1, 1, kWriteFails, 1,
+       "Done: the partition table.\n           Not done: the volume sequence block cleared"},
+      {"PatchResetFails", kPatch, "YYN", 1, -1, 1, kWriteFails, 3002 + 3 * 512,
+       "system.\n           Not done: the MPEG partition reset."},
+      {"PatchReformatCrashes", kPatch, "YYY", 1, -1, 1, kWriteFails, 3002 + 512, "", 21},
+      {"PatchFlushFails", kPatch, "YN", 1, -1, 1, kFlushFails, 0, "made durable (flush failed)"},
+      {"PatchResetUndoCrashes", kPatch, "YYN", 1, -1, 1, kNoFault, 0, "", 0, 1},
+      {"JoinDrive1WriteFails", kJoin, "YN", 1, 2, 1, kWriteFails, 1},
+      {"JoinDrive2WriteFails", kJoin, "YN", 1, 2, 2, kWriteFails, 0},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    std::map<std::string, uint64_t> folder = Folder();
+    NewFrontEnd();
+    now_ = original_;
+    bool undo = !row.verify && row.op != kBackup;
+    int result = 0;
+    OnFakes(row.faulty, row.fault, row.sector,
+            [&] { result = Run(row.op, row.a, row.b, row.answers, row.verify, undo); });
+    EXPECT_EQ(result, row.fault == kNoFault ? 0 : -1) << ui().Transcript();
+    EXPECT_THAT(ui().Transcript(), HasSubstr(row.says));
+    EXPECT_TRUE(row.fault == kNoFault || !ClaimedDone());
+    EXPECT_EQ(ui().progress_shown(), ui().progress_hidden());
+    EXPECT_TRUE(row.op != kMirror || now_[0] == original_[0]) << "the source was written";
+    std::map<std::string, uint64_t> files = Folder();
+    files.erase("undo\n.qun");
+    EXPECT_TRUE(row.fault == kNoFault || files == folder) << "a file of the folder was changed";
+    if (row.op == kBackup && row.fault == kNoFault) {
+      EXPECT_EQ(ImageHash(Image("backup.rtv")), ImageHash(Image("good.rtv"))) << "the system area";
+    }
+    if (!undo)
+      continue;
+    ASSERT_EQ(::truncate(undo_.c_str(), FileSize(undo_) - row.torn), 0);
+    ui().AlwaysYes();  // each undo's confirmation
+    if (row.undo_crash != 0) {
+      EXPECT_EQ(Undo(kWriteFails, row.undo_crash, false), -1);
+    }
+    EXPECT_EQ(Undo(kNoFault, 0, false), 0) << ui().Transcript();
+    EXPECT_TRUE(now_ == original_) << "a disk is not as it was";
+    std::filesystem::remove(undo_);
+  }
+}
+
+// An undo file does not go back onto a disk that was changed since or is another disk, nor from
+// a record damaged before others; forced, it still asks, naming the disk, and then does.
+TEST_F(SafetyTest, UndoRefusesAChangedDiskUnlessForced) {
+  const std::tuple<const char*, uint64_t, const char*> rows[] = {
+      {"ChangedSector", 4321, "block 4321 holds neither"},
+      {"AnotherDisk", 40000, "is not the disk the undo file was made"},
+      {"DamagedRecord", 0, "undo\\x0a.qun cannot be used to undo: it is damaged"}};
+  for (auto [name, sector, says] : rows) {
+    SCOPED_TRACE(name);
+    NewFrontEnd();
+    now_ = original_;
+    OnFakes(0, kNoFault, 0, [&] { EXPECT_EQ(Run(kMirror, 0, 1, "Y", false, true), 0); });
+    bool damaged = std::string(name) == "DamagedRecord";
+    if (damaged) {
+      std::vector<uint8_t> record = ReadBytes(undo_, 700, 1);
+      record[0] ^= 1;
+      ASSERT_TRUE(WriteBytes(undo_, 700, record));
+    } else {
+      now_[1].resize(std::max<size_t>(now_[1].size(), (sector + 1) * 512));
+      now_[1][sector * 512] ^= 0x5A;
+    }
+    std::vector<uint8_t> tampered = now_[1];
+    EXPECT_EQ(Undo(kNoFault, 0, false), -1);
+    EXPECT_THAT(LastBox(), HasSubstr(says));
+    EXPECT_TRUE(now_[1] == tampered);
+    if (!damaged) {
+      ui().AnswerAll({false, true});
+      EXPECT_EQ(Undo(kNoFault, 0, true), -1);
+      EXPECT_THAT(LastAsked(), HasSubstr(" blocks of disk " + Image("dst.img")));
+      EXPECT_TRUE(now_[1] == tampered);
+      EXPECT_EQ(Undo(kNoFault, 0, true), 0);
+      now_[1].resize(original_[1].size());  // every saved sector is back, the tampered one too
+      EXPECT_TRUE(now_ == original_) << "a disk is not as it was";
+    }
+    std::filesystem::remove(undo_);
+  }
+}
+
+}  // namespace
+}  // namespace quillmar::testing
