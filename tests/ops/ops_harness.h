@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <linux/falloc.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 
@@ -23,7 +24,6 @@
 #include "ops/operations.h"
 #include "ops/verify.h"
 #include "tests/support/disk_image.h"
-#include "tests/support/raw_file.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/temp_dir.h"
 
@@ -138,13 +138,18 @@ class OpsTest : public ::testing::Test {
       std::vector<SectorRun> runs =
           allowed.contains(drive) ? allowed.at(drive) : std::vector<SectorRun>{};
       for (const std::string& masked : {before, after}) {
-        RawFile file(masked, O_RDWR);
+        int fd = ::open(masked.c_str(), O_RDWR | O_CLOEXEC);
+        bool punched = fd >= 0;
         for (const SectorRun& run : runs) {
-          if (run.count != 0 &&
-              ::fallocate(file.fd(), FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE,
-                          static_cast<off_t>(run.first * 512), static_cast<off_t>(run.count * 512)))
-            return ::testing::AssertionFailure() << "cannot punch " << masked;
+          punched = punched && (run.count == 0 ||
+                                ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE,
+                                            static_cast<off_t>(run.first * 512),
+                                            static_cast<off_t>(run.count * 512)) == 0);
         }
+        if (fd >= 0)
+          ::close(fd);
+        if (!punched)
+          return ::testing::AssertionFailure() << "cannot punch " << masked;
       }
       ::testing::AssertionResult same = ImagesEqual(before, after);
       std::filesystem::remove(after);
