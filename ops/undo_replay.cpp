@@ -115,6 +115,16 @@ class Replay {
     return ConfirmProceed(text + "             THIS OVERWRITES WHAT THESE BLOCKS HOLD NOW!\n");
   }
 
+  // A sector saved ahead whose write left no record, in a file of an operation that did not
+  // finish: a crash may have lost the records not yet flushed, and the write may have happened.
+  bool Unrecorded(const WrittenHashes& hashes, uint32_t drive, uint64_t sector) const {
+    if (contents_.finished || hashes.count(sector) != 0)
+      return false;
+    return std::any_of(contents_.saved.begin(), contents_.saved.end(), [&](const UndoSaved& s) {
+      return s.drive == drive && s.first <= sector && sector - s.first < s.count;
+    });
+  }
+
   bool CheckDrive(const UndoDrive& drive, int undo_fd) {
     UniqueFd fd = UniqueFd::Open(drive.path, OpenMode::kReadOnly);
     if (!fd.valid()) {
@@ -126,7 +136,7 @@ class Replay {
     Sector sector0{};
     bool sector0_read = ReadAtQuietly(fd.get(), 0, sector0);
     WrittenHashes hashes = HashesOf(contents_, drive.id);
-    bool sector0_was_written = hashes.count(0) != 0;
+    bool sector0_was_written = hashes.count(0) != 0 || Unrecorded(hashes, drive.id, 0);
     if (length < 0 || static_cast<uint64_t>(length) / kBlockSize != drive.size_sectors ||
         (!model.empty() && !drive.model.empty() && model != drive.model) ||
         (!sector0_was_written && (!sector0_read || ContentHash(sector0) != drive.sector0_hash))) {
@@ -145,11 +155,8 @@ class Replay {
           for (size_t at = 0; at < old.size() && changed == UINT64_MAX; at += kBlockSize) {
             auto sector_now = std::span<const uint8_t>(now).subspan(at, kBlockSize);
             uint64_t sector = first + at / kBlockSize;
-            // A sector saved ahead whose write left no record: the operation stopped (a crash
-            // lost the records that were not yet flushed) and may have written it.
-            bool unrecorded = !contents_.finished && hashes.count(sector) == 0;
             if (!std::equal(sector_now.begin(), sector_now.end(), old.begin() + at) &&
-                !unrecorded && !Wrote(hashes, sector, sector_now)) {
+                !Wrote(hashes, sector, sector_now) && !Unrecorded(hashes, drive.id, sector)) {
               changed = sector;
             }
           }

@@ -1,5 +1,6 @@
 // Device faults during the operations, and the safety nets around them: the undo file that gives
 // every disk back, also after a crash, and the verification that reads a copy back.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gmock/gmock.h>
@@ -8,6 +9,7 @@
 #include <filesystem>
 #include <functional>
 
+#include "disk/forwarding_device_io.h"
 #include "ops/safety_nets.h"
 #include "ops/undo_replay.h"
 #include "tests/ops/ops_harness.h"
@@ -19,6 +21,24 @@ namespace {
 using ::testing::HasSubstr;
 
 enum Fault { kNoFault, kReadFails, kWriteFails, kFull, kFlushFails, kVanishes };
+
+// Installed for its lifetime: the size of a file (the undo file) at its last flush, what a power
+// loss would leave of it.
+class FlushWatch final : public ForwardingDeviceIo {
+ public:
+  FlushWatch() : ForwardingDeviceIo(Io()), previous_(&Io()) { SetDeviceIo(this); }
+  ~FlushWatch() override { SetDeviceIo(previous_); }
+  int Flush(int fd) override {
+    struct stat st {};
+    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+      flushed_size = st.st_size;
+    return inner().Flush(fd);
+  }
+  off_t flushed_size = 0;
+
+ private:
+  DeviceIo* previous_;
+};
 
 // Drive 0 an unpatched recorder disk, drive 1 one with another layout, drive 2 a blank disk;
 // the operations run on fake devices that hold their bytes.
@@ -102,7 +122,7 @@ TEST_F(SafetyTest, DeviceFaultsFailTheOperationAndTheUndoGivesEveryDiskBack) {
     Fault fault;
     uint64_t sector;
     const char* says = "";
-    off_t torn = 0;           // bytes cut from the end of the undo file
+    off_t torn = 0;           // bytes cut from the end of the undo file; -1: all not flushed
     uint64_t undo_crash = 0;  // the sector of drive 1 whose write fails in a first undo
     bool verify = false;
   };
@@ -129,6 +149,9 @@ TEST_F(SafetyTest, DeviceFaultsFailTheOperationAndTheUndoGivesEveryDiskBack) {
       {"PatchReformatCrashes", kPatch, "YYY", 1, -1, 1, kWriteFails, 3002 + 512, "", 21},
       {"PatchFlushFails", kPatch, "YN", 1, -1, 1, kFlushFails, 0, "made durable (flush failed)"},
       {"PatchResetUndoCrashes", kPatch, "YYN", 1, -1, 1, kNoFault, 0, "", 0, 1},
+      // A power loss after the operation: every write reached the disks, not every record.
+      {"PatchResetPowerLoss", kPatch, "YYN", 1, -1, 1, kNoFault, 0, "", -1},
+      {"JoinPowerLoss", kJoin, "YN", 1, 2, 1, kNoFault, 0, "", -1},
       {"JoinDrive1WriteFails", kJoin, "YN", 1, 2, 1, kWriteFails, 1},
       {"JoinDrive2WriteFails", kJoin, "YN", 1, 2, 2, kWriteFails, 0},
   };
@@ -139,8 +162,12 @@ TEST_F(SafetyTest, DeviceFaultsFailTheOperationAndTheUndoGivesEveryDiskBack) {
     now_ = original_;
     bool undo = !row.verify && row.op != kBackup;
     int result = 0;
-    OnFakes(row.faulty, row.fault, row.sector,
-            [&] { result = Run(row.op, row.a, row.b, row.answers, row.verify, undo); });
+    off_t flushed = 0;
+    OnFakes(row.faulty, row.fault, row.sector, [&] {
+      FlushWatch watch;
+      result = Run(row.op, row.a, row.b, row.answers, row.verify, undo);
+      flushed = watch.flushed_size;
+    });
     EXPECT_EQ(result, row.fault == kNoFault ? 0 : -1) << ui().Transcript();
     EXPECT_THAT(ui().Transcript(), HasSubstr(row.says));
     EXPECT_TRUE(row.fault == kNoFault || !ClaimedDone());
@@ -154,7 +181,8 @@ TEST_F(SafetyTest, DeviceFaultsFailTheOperationAndTheUndoGivesEveryDiskBack) {
     }
     if (!undo)
       continue;
-    ASSERT_EQ(::truncate(undo_.c_str(), FileSize(undo_) - row.torn), 0);
+    ASSERT_LT(row.torn < 0 ? flushed : 0, FileSize(undo_)) << "every record was flushed";
+    ASSERT_EQ(::truncate(undo_.c_str(), row.torn < 0 ? flushed : FileSize(undo_) - row.torn), 0);
     ui().AlwaysYes();  // each undo's confirmation
     if (row.undo_crash != 0) {
       EXPECT_EQ(Undo(kWriteFails, row.undo_crash, false), -1);
