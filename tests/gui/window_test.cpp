@@ -101,7 +101,7 @@ class Session {
 
   template <typename T = QWidget>
   T* Get(const char* id) {
-    return dlg->findChild<T*>(QString::fromLatin1(id));
+    return dlg->findChild<T*>(id);
   }
   QTreeWidget* List() { return Get<QTreeWidget>("IDC_DRIVE_LIST"); }
 
@@ -127,9 +127,7 @@ class Session {
   // nothing to cancel a file dialog. "" when the prompts were the script's, else what was shown.
   QString Run(const char* button, const QString& script) {
     script_ = script.split(';', Qt::SkipEmptyParts);
-    seen.clear();
-    at_prompts.clear();
-    during_copy.clear();
+    seen = at_prompts = during_copy = QStringList();
     Click(button);
     bool same = seen.size() == script_.size();
     for (qsizetype i = 0; same && i < seen.size(); ++i)
@@ -220,8 +218,6 @@ const char kNot[] = "NOT a ReplayTV Disk";
 const ActionRow kActions[] = {
     {"copy system, no", 0, kOld, kBlank, "IDC_COPY_SYSTEM", "Proceed?|You are about to mirror=no",
      0, kNot},
-    {"copy system, Esc", 0, kOld, kBlank, "IDC_COPY_SYSTEM", "Proceed?|You are about to mirror=esc",
-     0, kNot},
     {"copy MPEG, no", 0, kOld, kBlank, "IDC_COPY_MPEG", "Proceed?|Target disk does not seem=no", 0,
      kNot},
     {"copy Photo, no", 0, kRtv4000, kBlank, "IDC_COPY_PHOTO",
@@ -267,13 +263,12 @@ class WindowTest : public QObject {
     QVERIFY(s.OpenSamples(false));
     QCOMPARE(s.Enabled(), QString("00000000010010"));  // before the first tick: Exit, Copy log
     QVERIFY(QTest::qWaitFor([&] { return s.List()->topLevelItemCount() == kSamples; }));
-    const QString rows[kSamples] = {"0|20 GB|ReplayTV Disk, NEEDS TO BE PATCHED|2",
-                                    "||Empty|0",
-                                    "2|40 GB|RTV4000 Disk, NEEDS TO BE PATCHED|2",
-                                    "3|2 GB|May be PC Disk|1",
-                                    "4|20 GB|ReplayTV Disk 1 of 2|3",
-                                    "5|30 GB|ReplayTV Disk 2 of 2|4",
-                                    "6|51 GB|NOT a ReplayTV Disk|0"};
+    const QStringList rows =  // index, size, status, picture
+        QString(
+            "0|20 GB|ReplayTV Disk, NEEDS TO BE PATCHED|2;||Empty|0;2|40 GB|RTV4000 Disk, NEEDS "
+            "TO BE PATCHED|2;3|2 GB|May be PC Disk|1;4|20 GB|ReplayTV Disk 1 of 2|3;5|30 GB|"
+            "ReplayTV Disk 2 of 2|4;6|51 GB|NOT a ReplayTV Disk|0")
+            .split(';');
     for (int i = 0; i < kSamples; ++i) {
       QTreeWidgetItem* item = s.List()->topLevelItem(i);
       const QString status = item->text(i == kMissing ? 0 : 3);  // "Empty"
@@ -290,15 +285,16 @@ class WindowTest : public QObject {
       QCOMPARE(where + s.Enabled(), where + row.enabled + "1111111");
     }
 
-    // A drive with PC partitions is set only after a yes; a no clears even one set before.
+    // A drive with PC partitions is set only after a yes; a no (or Esc) clears even one set before.
     const QString pc = "3) " + QString::fromStdString(DriveTable[kPc].model) + " - ( 2GB ) - May";
-    for (int i = 0; i < 4; ++i) {  // source yes, target yes, source no, target no
-      const char* set = i % 2 ? "IDC_SET_TARGET" : "IDC_SET_SOURCE";
+    const char* answers[] = {"yes", "yes", "no", "esc"};  // source, target, source, target
+    for (int i = 0; i < 4; ++i) {
       const bool yes = i < 2;
       s.Set(nullptr, kPc);
-      const QString shown = s.Run(set, QString("Warning|*** WARNING: Drive 3 contains non-ReplayTV "
-                                               "partition information\n=") +
-                                           (yes ? "yes" : "no"));
+      const QString shown = s.Run(i % 2 ? "IDC_SET_TARGET" : "IDC_SET_SOURCE",
+                                  QString("Warning|*** WARNING: Drive 3 contains non-ReplayTV "
+                                          "partition information\n=") +
+                                      answers[i]);
       QVERIFY2(shown.isEmpty(), qPrintable(shown));
       QCOMPARE(i % 2 ? s.dlg->targetDrive() : s.dlg->sourceDrive(), yes ? kPc : -1);
       QCOMPARE(s.Get<QLabel>(i % 2 ? "IDC_TARGET_TEXT" : "IDC_SOURCE_TEXT")->text(),
