@@ -1,0 +1,481 @@
+// The main window clicked as a user would, image files as drives: which buttons each selection
+// enables; every action's frame (its questions in the window's own boxes, nothing enabled
+// meanwhile, a refusal writes nothing); undo and verify; Enter, Esc, the close box; start-up.
+#include <unistd.h>
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include "base/log.h"
+#include "base/settings.h"
+#include "disk/drive_map.h"
+#include "disk/drive_table.h"
+#include "gui/quillmar_app.h"
+#include "gui/quillmar_dlg.h"
+#include "tests/support/disk_aliases.h"
+#include "tests/support/disk_image.h"
+#include "tests/support/temp_dir.h"
+
+namespace quillmar::testing {
+namespace {
+
+// The controls an operation disables; the enabling rules decide the first seven.
+const char* const kControls[] = {
+    "IDC_BACKUP",       "IDC_RESTORE",    "IDC_PHOTO_SIZE", "IDC_COPY_PHOTO", "IDC_PATCH",
+    "IDC_COPY_SYSTEM",  "IDC_COPY_MPEG",  "IDC_SET_SOURCE", "IDC_SET_TARGET", "IDCANCEL",
+    "IDC_SINGLE_DRIVE", "IDC_DUAL_DRIVE", "IDC_COPY_LOG",   "IDC_UNDO"};
+const QString kAllDisabled(static_cast<int>(std::size(kControls)), '0');
+
+// The sample drives (sizes in sectors; sparse image files), and a missing one after the last.
+enum Sample {
+  kOld,      // ReplayTV, 40,000,000 with a 30,000,000 layout: needs patching
+  kMissing,  // no such file: "Empty"
+  kRtv4000,  // RTV4000 order, 80,000,000 with a 60,000,000 layout, Photo partition of 204,800
+  kPc,       // a PC disk with a Linux partition, 4,000,000
+  kPair1,    // disk 1 of a two-drive system, 40,000,000, and (kPair2) its disk 2, 60,000,000
+  kPair2,
+  kBlank,  // all zero, 100,000,000
+  kSamples
+};
+
+struct Session {
+  Session() {
+    poll_.callOnTimeout([this] { AnswerModal(); });
+  }
+  ~Session() {  // the window goes after these
+    ResetLogFacility();
+    ResetDriveTable();
+    ResetSettings();
+  }
+
+  TempDir dir;
+  std::vector<std::string> drives;
+  std::unique_ptr<CQuillmarDlg> dlg;
+  QStringList seen;         // every prompt shown: "Caption|text", or "Title (save) filters"
+  QStringList at_prompts;   // Enabled() at each of them
+  QStringList during_copy;  // Enabled() at each step of the progress bar
+
+  // Shows the window on the drives; waits for the first scan unless told not to.
+  bool Open(const std::vector<std::string>& paths, bool wait = true) {
+    SetDrivePaths(drives = paths);
+    SetLogFilePath(dir.File("quillmar.log"));
+    dlg = std::make_unique<CQuillmarDlg>();
+    QObject::connect(Get<QProgressBar>("IDC_PROGRESS"), &QProgressBar::valueChanged, dlg.get(),
+                     [this] { during_copy << Enabled(); });
+    dlg->show();
+    poll_.start(2);
+    return !wait || QTest::qWaitFor([this] { return List()->topLevelItemCount() > 0; }, 10000);
+  }
+
+  // The sample drives, made once and copied for each session.
+  bool OpenSamples(bool wait = true) {
+    static const TempDir at;
+    static const bool ok = [] {
+      ReplayTvDisk disk;
+      disk.disk_sectors = 40000000;
+      bool made = MakeReplayTvPair(at.File("pair1"), at.File("pair2"), disk, 60000000);
+      disk.layout_sectors = 30000000;
+      made = made && MakeReplayTvDisk(at.File("old"), disk);
+      disk.disk_sectors = 80000000;
+      disk.layout_sectors = 60000000;
+      disk.rtv4000 = true;
+      disk.photo_sectors = 204800;
+      return made && MakeReplayTvDisk(at.File("rtv4000"), disk) &&
+             MakePcDisk(at.File("pc"), 4000000, PcDisk::kLinux) &&
+             MakeBlankImage(at.File("blank"), 100000000);
+    }();
+    std::vector<std::string> paths;
+    for (const char* name :
+         {"old", "missing", "rtv4000", "pc", "pair1", "pair2", "blank", "gone"}) {
+      paths.push_back(dir.File(name));
+      if (FileSize(at.File(name)) >= 0 && !CopyImage(at.File(name), paths.back()))
+        return false;
+    }
+    return ok && Open(paths, wait);
+  }
+  template <typename T = QWidget>
+  T* Get(const char* id) {
+    return dlg->findChild<T*>(id);
+  }
+  QTreeWidget* List() { return Get<QTreeWidget>("IDC_DRIVE_LIST"); }
+  // "1" for each enabled control of kControls.
+  QString Enabled() {
+    QString pattern;
+    for (const char* id : kControls)
+      pattern += Get(id)->isEnabled() ? '1' : '0';
+    return pattern;
+  }
+  void Click(const char* id) { Get<QAbstractButton>(id)->click(); }  // nothing when disabled
+  // Selects a row of the drive list (-1: none), then runs the button (if any) as Run does.
+  QString Set(const char* button, int row, const QString& script = "") {
+    row < 0 ? List()->clearSelection() : List()->setCurrentItem(List()->topLevelItem(row));
+    return button != nullptr ? Run(button, script) : "";
+  }
+  void ChooseSystem(int type) { Click(type == 0 ? "IDC_SINGLE_DRIVE" : "IDC_DUAL_DRIVE"); }
+  // Clicks a button with the prompts to come scripted as "expected=answer;...": expected starts
+  // what a prompt shows; the answer is yes, no, ok, esc, a file name in the session's folder, or
+  // nothing to cancel a file dialog. "" when the prompts were the script's, else what was shown.
+  QString Run(const char* button, const QString& script) {
+    script_ = script.split(';', Qt::SkipEmptyParts);
+    seen = at_prompts = during_copy = QStringList();
+    Click(button);
+    bool same = seen.size() == script_.size();
+    for (qsizetype i = 0; same && i < seen.size(); ++i)
+      same = seen[i].startsWith(script_[i].section('=', 0, -2));
+    return same ? QString() : "shown:\n" + seen.join("\n");
+  }
+  // The log list, every line after a "\n".
+  QString Log() {
+    QString all;
+    for (QListWidgetItem* line : Get<QListWidget>("IDC_LOG")->findItems("*", Qt::MatchWildcard))
+      all += "\n" + line->text();
+    return all;
+  }
+  std::vector<uint64_t> Hashes() {
+    std::vector<uint64_t> hashes;
+    for (const std::string& path : drives)
+      hashes.push_back(FileSize(path) < 0 ? 0 : ImageHash(path));
+    return hashes;
+  }
+
+  // A box shows its text as it stands: plain, no icon, every line whole on one line. A prompt
+  // past the script is answered no (a box: ok; a file dialog: cancel).
+  void AnswerModal() {
+    auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+    auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+    if (box == nullptr && files == nullptr)
+      return;
+    const QString answer =
+        seen.size() < script_.size() ? script_[seen.size()].section('=', -1) : "";
+    at_prompts << Enabled();
+    if (files != nullptr) {
+      const bool save = files->acceptMode() == QFileDialog::AcceptSave;
+      seen << files->windowTitle() + (save ? " (save) " : " (open) ") +
+                  files->nameFilters().join(", ");
+      files->selectFile(QString::fromStdString(dir.File(answer.toStdString())));
+      return static_cast<void>(
+          QMetaObject::invokeMethod(files, answer.isEmpty() ? "reject" : "accept"));
+    }
+    bool plain = box->icon() == QMessageBox::NoIcon && box->textFormat() == Qt::PlainText;
+    auto* label = box->findChild<QLabel*>("qt_msgbox_label");
+    for (const QString& line : box->text().split('\n'))
+      plain =
+          plain && label->fontMetrics().horizontalAdvance(line) <= label->contentsRect().width();
+    seen << (plain ? "" : "NOT PLAIN ") + box->windowTitle() + "|" + box->text();
+    QAbstractButton* button = box->button(answer == "yes"  ? QMessageBox::Yes
+                                          : answer == "ok" ? QMessageBox::Ok
+                                                           : QMessageBox::No);
+    if (button != nullptr && answer != "esc")
+      return button->click();
+    QTest::keyClick(box, Qt::Key_Escape);
+  }
+
+  QTimer poll_;
+  QStringList script_;
+};
+
+// The rules: backup, restore, Photo size, copy Photo, patch, copy system, copy MPEG enabled.
+struct RuleRow {
+  int system, source, target;
+  const char* enabled;
+  const char* answer;  // to the warning a drive with PC partitions gets (kPc)
+};
+const RuleRow kRules[] = {
+    {0, -1, -1, "0000000", ""},           {0, kOld, kBlank, "1100111", ""},
+    {0, kOld, kOld, "1100100", ""},       {0, -1, kRtv4000, "0111100", ""},
+    {0, kRtv4000, kBlank, "1101111", ""}, {0, kOld, kRtv4000, "1110111", ""},
+    {0, kMissing, kBlank, "0100100", ""}, {0, kBlank, kMissing, "1000000", ""},
+    {0, kOld, -1, "1000000", ""},         {1, -1, -1, "0000000", ""},
+    {1, kOld, kBlank, "1100100", ""},     {1, kOld, kOld, "1100000", ""},
+    {1, -1, kRtv4000, "0111000", ""},     {1, kRtv4000, kBlank, "1101100", ""},
+    {1, kMissing, kBlank, "0100000", ""}, {1, -1, kBlank, "0100000", ""},
+    {0, kPc, kBlank, "1100111", "yes"},   {0, kOld, kPc, "1000000", "esc"},
+    {1, kPc, kOld, "0100000", "no"}};
+
+struct ActionRow {
+  const char* name;
+  int system, source, target;
+  const char* button;
+  const char* script;     // the prompts and their answers (Session::Run)
+  int changed;            // a bit for each drive that must change; the others stay identical
+  const char* status;     // the target's status afterwards (the source's without a target)
+  const char* log = "";   // logged by the run
+  const char* pick = "";  // a choice ticked first, or the Photo size chosen first
+  const char* undo = "";  // then "Undo from file..." with this script
+};
+const char kOldStatus[] = "ReplayTV Disk, NEEDS TO BE PATCHED";
+const char kNot[] = "NOT a ReplayTV Disk";
+const ActionRow kActions[] = {
+    {"copy system, no", 0, kOld, kBlank, "IDC_COPY_SYSTEM", "Proceed?|You are about to mirror=no",
+     0, kNot},
+    {"copy MPEG, no", 0, kOld, kBlank, "IDC_COPY_MPEG", "Proceed?|Target disk does not seem=no", 0,
+     kNot},
+    {"copy Photo, no", 0, kRtv4000, kBlank, "IDC_COPY_PHOTO",
+     "Proceed?|You are about to copy \nthe 3rd partition=no", 0, kNot},
+    {"patch, no", 0, -1, kOld, "IDC_PATCH", "Proceed?|You are about to patch=no", 0, kOldStatus},
+    {"join, no", 1, kOld, kBlank, "IDC_PATCH", "Proceed?|This will attempt to create a 2 drive=no",
+     0, kNot},
+    {"patch, undo file not chosen", 0, -1, kOld, "IDC_PATCH",
+     "Proceed?|=yes;Reset MPEG partition|=no;Save undo file (save) Quillmar undo files (*.qun), "
+     "All Files (*)=;*** ERROR ***|*** ERROR: No undo file was chosen=ok;*** ERROR ***|=ok;*** "
+     "ERROR ***|*** ERROR: The patch is not complete.\n           Done: nothing.=ok",
+     0, kOldStatus, "", "IDC_SAVE_UNDO"},
+    {"backup, file not chosen", 0, kOld, -1, "IDC_BACKUP", "Select backup file name (save) =", 0,
+     kOldStatus},
+    {"restore, overwrite declined", 0, -1, kBlank, "IDC_RESTORE",
+     "Warning|*** Warning: This will OVERWRITE=no", 0, kNot},
+    {"backup", 0, kOld, -1, "IDC_BACKUP",
+     "Select backup file name (save) ReplayTV backup files (*.rtv), All Files (*)=old", 0,
+     kOldStatus, "\n*** Backup complete\n"},
+    {"copy system, verified", 0, kOld, kBlank, "IDC_COPY_SYSTEM",
+     "Proceed?|=yes;Done|Copy Complete=ok", 1 << kBlank, kOldStatus, "\nVerified: ", "IDC_VERIFY"},
+    {"join", 1, kOld, kBlank, "IDC_PATCH",
+     "Proceed?|This will attempt=yes;Reset MPEG partition|=no;Done|Patch complete=ok",
+     1 << kOld | 1 << kBlank, "ReplayTV Disk 2 of 2"},
+    {"patch with a 4GB Photo partition", 0, -1, kRtv4000, "IDC_PATCH",
+     "Proceed?|=yes;Reset MPEG partition|=no;Reformat photo partition|=yes;Done|=ok", 1 << kRtv4000,
+     "RTV4000 Disk", "\n  Photo partition size will be 7812608 blocks (3814MB)\n", "4GB"},
+    {"patch with an undo file, undone", 0, -1, kOld, "IDC_PATCH",
+     "Proceed?|=yes;Reset MPEG partition|=no;Save undo file=patch;Done|Patch complete=ok", 0,
+     kOldStatus, "\nUndo complete\n", "IDC_SAVE_UNDO",
+     "Undo from file (open) =patch.qun;Proceed?|You are about to undo from file =yes;Save undo "
+     "file=undo;Done|Undo complete=ok"}};
+
+}  // namespace
+
+class WindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void driveListAndEnablingRules() {
+    Session s;
+    QVERIFY(s.OpenSamples(false));
+    QCOMPARE(s.Enabled(), QString("00000000010010"));  // before the first tick: Exit, Copy log
+    QVERIFY(QTest::qWaitFor([&] { return s.List()->topLevelItemCount() == kSamples; }));
+    const QStringList rows =  // index, size, status, picture
+        QString(
+            "0|20 GB|ReplayTV Disk, NEEDS TO BE PATCHED|2;||Empty|0;2|40 GB|RTV4000 Disk, NEEDS "
+            "TO BE PATCHED|2;3|2 GB|May be PC Disk|1;4|20 GB|ReplayTV Disk 1 of 2|3;5|30 GB|"
+            "ReplayTV Disk 2 of 2|4;6|51 GB|NOT a ReplayTV Disk|0")
+            .split(';');
+    for (int i = 0; i < kSamples; ++i) {
+      QTreeWidgetItem* item = s.List()->topLevelItem(i);
+      const QString status = item->text(i == kMissing ? 0 : 3);  // "Empty"
+      QCOMPARE(QStringList({item->text(1), item->text(2), status}).join('|'), rows[i].chopped(2));
+      QCOMPARE(item->icon(0).cacheKey(), s.dlg->driveImage(rows[i].back().digitValue()).cacheKey());
+      QCOMPARE(item->text(4), QString::fromStdString(s.drives[i]));
+    }
+
+    // A drive with PC partitions is set only after a yes; a no (or Esc) clears even one set before.
+    const QString warning =
+        "Warning|*** WARNING: Drive 3 contains non-ReplayTV partition information\n=";
+    for (const RuleRow& row : kRules) {
+      const QString where =
+          QString::asprintf("%d %d %d %s: ", row.system, row.source, row.target, row.answer);
+      s.ChooseSystem(row.system);
+      QString shown =
+          s.Set("IDC_SET_SOURCE", row.source, row.source == kPc ? warning + row.answer : "");
+      shown += s.Set("IDC_SET_TARGET", row.target, row.target == kPc ? warning + row.answer : "");
+      QCOMPARE(where + shown + s.Enabled(), where + row.enabled + "1111111");
+    }
+
+    // A rescan (F5 or the context menu) finds a grown disk anew: its selection is dropped, the
+    // unchanged disk's kept.
+    s.Set("IDC_SET_SOURCE", kOld);
+    s.Set("IDC_SET_TARGET", kBlank);
+    s.Set(nullptr, kOld);
+    QVERIFY(MakeBlankImage(s.drives[kBlank], 200000000));
+    s.Get<QAction>("IDM_RESCAN")->trigger();
+    QCOMPARE(s.dlg->sourceDrive(), int{kOld});
+    QCOMPARE(s.dlg->targetDrive(), -1);
+    QCOMPARE(s.List()->topLevelItem(kBlank)->text(2), QString("102 GB"));
+    QCOMPARE(s.List()->currentItem(), s.List()->topLevelItem(kOld));
+  }
+
+  void actions_data() {
+    QTest::addColumn<int>("row");
+    for (int i = 0; i < static_cast<int>(std::size(kActions)); ++i)
+      QTest::newRow(kActions[i].name) << i;
+  }
+
+  void actions() {
+    QFETCH(int, row);
+    const ActionRow& a = kActions[row];
+    Session s;
+    QVERIFY(s.OpenSamples());
+    s.ChooseSystem(a.system);
+    s.Set("IDC_SET_SOURCE", a.source);
+    s.Set("IDC_SET_TARGET", a.target);
+    if (QByteArray(a.pick).startsWith("IDC_"))
+      s.Click(a.pick);
+    else
+      s.Get<QComboBox>("IDC_PHOTO_SIZE")->setCurrentText(a.pick);
+    s.Set(nullptr, kPair1);  // kept unless the list is rebuilt
+    const QString enabled = s.Enabled();
+    const std::vector<uint64_t> before = s.Hashes();
+    QString shown = s.Run(a.button, a.script);
+    shown += *a.undo ? s.Run("IDC_UNDO", a.undo) : "";  // after the action
+    QVERIFY2(shown.isEmpty(), qPrintable(shown));
+    // Backup and restore ask before they disable the controls (and refresh nothing when refused
+    // then); every other action after.
+    const bool asks_first = QByteArray(a.button) == "IDC_BACKUP" || a.button[5] == 'E';
+    QCOMPARE(s.at_prompts.count(asks_first ? enabled : kAllDisabled), s.at_prompts.size());
+    QCOMPARE(s.during_copy.count(kAllDisabled), s.during_copy.size());
+    const std::vector<uint64_t> after = s.Hashes();
+    for (int i = 0; i < kSamples; ++i)
+      QVERIFY2((after[i] != before[i]) == (a.changed >> i & 1), qPrintable(QString::number(i)));
+    QVERIFY2((s.Log() + "\n").contains(a.log), qPrintable(s.Log()));
+    QCOMPARE(s.List()->selectedItems().isEmpty(), !asks_first || *a.log);
+    QCOMPARE(s.List()->topLevelItem(std::max(a.target, a.source))->text(3), QString(a.status));
+    QCOMPARE(s.Enabled(), enabled);
+  }
+
+  // Two names of one disk: listed once. Two that overlap: the copies and the join refuse them
+  // before any question, and nothing is written.
+  void twoNamesOfOneDisk_data() {
+    QTest::addColumn<int>("alias");
+    for (size_t i = 0; i < DiskAliases().size(); ++i)
+      QTest::newRow(DiskAliases()[i].name) << static_cast<int>(i);
+  }
+
+  void twoNamesOfOneDisk() {
+    QFETCH(int, alias);
+    const DiskAlias& kind = DiskAliases()[static_cast<size_t>(alias)];
+    if (kind.needs_root && ::geteuid() != 0)
+      QSKIP("attaching a loop device needs root");
+    Session s;
+    ReplayTvDisk recorder;
+    recorder.disk_sectors = 200000;
+    QVERIFY(MakeReplayTvDisk(s.dir.File("recorder.img"), recorder));
+    std::list<LoopDevice> loops;
+    auto [a, b] = kind.names(s.dir.File("recorder.img"), &loops);
+    if (a.empty() || b.empty())
+      QSKIP("could not make the loop device here");
+    const uint64_t before = ImageHash(s.dir.File("recorder.img"));
+    QVERIFY(s.Open({a, b}));
+    QCOMPARE(s.List()->topLevelItemCount(), kind.overlapping ? 2 : 1);
+    const std::vector<const char*> buttons = {"IDC_COPY_SYSTEM", "IDC_COPY_MPEG", "IDC_PATCH"};
+    for (const char* button : kind.overlapping ? buttons : std::vector<const char*>()) {
+      s.ChooseSystem(button[4] == 'P');  // the join
+      s.Set("IDC_SET_SOURCE", 0);
+      s.Set("IDC_SET_TARGET", 1);
+      const std::string refusal = a + " and " + b + " overlap: they share sectors of one disk.";
+      const QString shown = s.Run(
+          button, QString::fromStdString("*** ERROR ***|" + refusal + "\nNothing was written.=ok"));
+      QVERIFY2(shown.isEmpty(), qPrintable(shown));
+    }
+    QCOMPARE(ImageHash(s.dir.File("recorder.img")), before);
+  }
+
+  // A copy of some hundred MB: the window's timers keep running and the progress bar shows.
+  // Esc and Enter do nothing and the copy completes; or the close box waits until Cancel has
+  // stopped the copy and the refresh has run.
+  void longCopy() {
+    for (bool close : {false, true}) {
+      Session s;
+      ReplayTvDisk disk, copy;
+      disk.disk_sectors = copy.layout_sectors = 620000;
+      copy.disk_sectors = 700000;
+      QVERIFY(MakeReplayTvDisk(s.dir.File("source"), disk));
+      QVERIFY(MakeReplayTvDisk(s.dir.File("target"), copy));
+      QVERIFY(s.Open({s.dir.File("source"), s.dir.File("target")}));
+      s.Set("IDC_SET_SOURCE", 0);
+      s.Set("IDC_SET_TARGET", 1);
+      int ticks = 0;
+      bool open_meanwhile = true;
+      QTimer heartbeat;
+      QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+        if (!s.dlg->operationRunning() || QApplication::activeModalWidget() != nullptr)
+          return;
+        if (++ticks == 3) {
+          QTest::keyClick(s.dlg.get(), Qt::Key_Escape);
+          QTest::keyClick(s.dlg.get(), Qt::Key_Return);
+          if (close)
+            s.dlg->close();  // the close box
+        }
+        open_meanwhile = open_meanwhile && s.dlg->isVisible();
+        if (ticks == 10 && close)
+          QTest::mouseClick(s.Get("CancelCopy"), Qt::LeftButton);
+      });
+      heartbeat.start(5);
+      const QString shown = s.Run("IDC_COPY_MPEG", close ? "Proceed?|=yes"
+                                                         : "Proceed?|=yes;Copy Complete|NOTE: You "
+                                                           "MUST now apply the patch=ok");
+      QVERIFY2(shown.isEmpty() && ticks >= 10 && open_meanwhile && !s.during_copy.isEmpty(),
+               qPrintable(QString("%1 timer ticks; %2").arg(ticks).arg(shown)));
+      QCOMPARE(s.during_copy.count(kAllDisabled), s.during_copy.size());
+      QVERIFY(s.Get("IDC_PROGRESS")->isHidden() && s.Get("CancelCopy")->isHidden());
+      QCOMPARE(s.dlg->isVisible() ? -1 : s.dlg->result(), close ? int{QDialog::Rejected} : -1);
+      QCOMPARE(s.Log().count("\n*** Copy interrupted at block "), close ? 1 : 0);
+    }
+  }
+
+  // Start-up: the two numbers after the options reach the first scan (one left empty keeps its
+  // place, one out of range is clamped, with a note), and the window keeps its place for the next
+  // run. In the window Enter presses the push button that has the focus (Copy log) and otherwise
+  // closes it; it is saved to $QUILLMAR_SCREENSHOT_DIR/quillmar-window.png.
+  void startUp() {
+    const std::pair<QStringList, const char*> rows[] = {
+        // the size listed, the notes, the cluster size
+        {{"267386880", "66000"}, "136 GB|Drive size will be limited to 267386880 sectors|66000"},
+        {{"-5"},
+         "320 GB|Drive size limit -5 is out of range: taking the largest, 4294967295 "
+         "sectors|Drive size will be limited to 4294967295 sectors|0"},
+        {{"", "262144"}, "320 GB|262144"}};
+    for (const auto& [numbers, expected] : rows) {
+      Session s;
+      ReplayTvDisk disk;
+      disk.disk_sectors = 78165360;  // a 40 GB recorder disk
+      QVERIFY(MakeReplayTvDisk(s.dir.File("replaytv-5040.img"), disk));
+      QVERIFY(MakeBlankImage(s.dir.File("new-320gb.img"), 625142448));
+      QStringList found;
+      QString clipboard;
+      int result = -1;
+      QTimer poll;
+      QObject::connect(&poll, &QTimer::timeout, [&] {
+        auto* dlg = qobject_cast<CQuillmarDlg*>(QApplication::activeModalWidget());
+        auto* list = dlg ? dlg->findChild<QTreeWidget*>() : nullptr;
+        if (list == nullptr || list->topLevelItemCount() == 0)
+          return;  // the first scan has not come yet
+        found << list->topLevelItem(1)->text(2);
+        for (QListWidgetItem* line :
+             dlg->findChild<QListWidget*>()->findItems("*", Qt::MatchWildcard))
+          found << line->text();
+        const QString folder = qEnvironmentVariable("QUILLMAR_SCREENSHOT_DIR", ".");
+        found << (dlg->grab().save(QDir(folder).filePath("quillmar-window.png")) ? "" : "no PNG");
+        list->setCurrentItem(list->topLevelItem(0));
+        dlg->findChild<QPushButton*>("IDC_SET_SOURCE")->click();
+        dlg->findChild<QWidget*>("IDC_COPY_LOG")->setFocus();
+        QTest::keyClick(dlg->findChild<QWidget*>("IDC_COPY_LOG"), Qt::Key_Return);
+        clipboard = dlg->isVisible() ? QApplication::clipboard()->text() : "closed";
+        list->setFocus();
+        QTest::keyClick(list, Qt::Key_Return);
+        result = dlg->isVisible() ? -1 : dlg->result();
+        dlg->reject();
+      });
+      poll.start(20);
+      QSettings("Quillmar", "quillmar").remove("window/geometry");
+      const QString previous = QDir::currentPath();
+      QDir::setCurrent(QString::fromStdString(s.dir.path()));  // short names, as a user gives them
+      std::vector<std::string> args = {"--drive", "replaytv-5040.img", "--drive", "new-320gb.img"};
+      for (const QString& number : numbers)
+        args.push_back(number.toStdString());
+      QCOMPARE(CQuillmarApp().InitInstance(args), 0);
+      QDir::setCurrent(previous);
+      found << QString::number(g_mpegClusterOverride);
+      QCOMPARE(
+          found.filter(QRegularExpression("^(\\d+ GB|Drive size|MPEG|\\d+$|no PNG)")).join('|'),
+          expected);
+      QVERIFY2(clipboard.contains(") - NOT a ReplayTV Disk\r\n\r\nSource: 0) replaytv-5040.img - ( "
+                                  "40GB ) - ReplayTV Disk\r\nTarget: Select a drive from the list"),
+               qPrintable(clipboard));  // the list, the selection, then the log
+      QCOMPARE(result, int{QDialog::Accepted});
+      QVERIFY(!QSettings("Quillmar", "quillmar").value("window/geometry").isNull());
+    }
+  }
+};
+
+}  // namespace quillmar::testing
+
+QTEST_MAIN(quillmar::testing::WindowTest)
+#include "window_test.moc"
