@@ -32,9 +32,9 @@ enum Sample {
   kMissing,  // no such file: "Empty"
   kRtv4000,  // RTV4000 order, 80,000,000 with a 60,000,000 layout, Photo partition of 204,800
   kPc,       // a PC disk with a Linux partition, 4,000,000
-  kPair1,    // disk 1 of a two-drive system, 40,000,000, and (kPair2) its disk 2, 60,000,000
-  kPair2,
-  kBlank,  // all zero, 100,000,000
+  kPair1,    // disk 1 of a two-drive system, 40,000,000
+  kPair2,    // its disk 2, 60,000,000
+  kBlank,    // all zero, 100,000,000
   kSamples
 };
 
