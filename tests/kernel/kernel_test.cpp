@@ -59,15 +59,12 @@ uint64_t FirstListedByte(const std::set<uint64_t>& sectors, uint64_t offset, uin
 
 int GetAttr(const char* path, struct stat* st, fuse_file_info*) {
   std::memset(st, 0, sizeof *st);
-  if (std::strcmp(path, "/") == 0) {
-    st->st_mode = S_IFDIR | 0755;
-    return 0;
-  }
-  if (std::strcmp(path, kImage) != 0)
+  bool root = std::strcmp(path, "/") == 0;
+  if (!root && std::strcmp(path, kImage) != 0)
     return -ENOENT;
-  if (::fstat(backing, st) != 0)
+  if (!root && ::fstat(backing, st) != 0)
     return -errno;
-  st->st_mode = S_IFREG | 0644;
+  st->st_mode = root ? S_IFDIR | 0755 : S_IFREG | 0644;
   return 0;
 }
 
@@ -154,12 +151,8 @@ class KernelTest : public ::testing::Test {
     if (pid == 0) {  // fuse_main returns here once mounted, and serves on in a daemon
       served = faults;
       backing = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
-      fuse_operations ops{};
-      ops.getattr = GetAttr;
-      ops.open = Open;
-      ops.read = Read;
-      ops.write = Write;
-      ops.fsync = Fsync;
+      fuse_operations ops{
+          .getattr = GetAttr, .open = Open, .read = Read, .write = Write, .fsync = Fsync};
       std::string args[] = {"quillmar-fault-fs", dir, "-s", "-o", "fsname=quillmar-fault"};
       char* argv[] = {args[0].data(), args[1].data(), args[2].data(), args[3].data(),
                       args[4].data()};
@@ -223,7 +216,8 @@ TEST_P(FaultTest, CopyReportsOnlyWhatReachedTheDisk) {
   std::string source = dir_.File("source.img");
   std::string target = dir_.File("target.img");
   std::string data = target;  // the file that holds what reached the target drive
-  testing::WriteFile(source, Pattern(Bytes(row.blocks), 1));
+  const std::vector<uint8_t> expected = Pattern(Bytes(row.blocks), 1);
+  testing::WriteFile(source, expected);
   if (row.via == kLoopSource) {
     source = Loop(FaultFs(source, row.faults));
   } else if (row.via == kTmpfsTarget) {
@@ -241,7 +235,6 @@ TEST_P(FaultTest, CopyReportsOnlyWhatReachedTheDisk) {
 
   int copied = CopyBlocks(source, target, 0, 0, 0);
 
-  std::vector<uint8_t> expected = Pattern(Bytes(row.blocks), 1);
   std::vector<uint8_t> written = testing::ReadFile(data);
   if (row.ends == kComplete || row.ends == kVerifyFails) {
     ASSERT_EQ(copied, 0) << ui_.Transcript();
@@ -262,9 +255,8 @@ TEST_P(FaultTest, CopyReportsOnlyWhatReachedTheDisk) {
   EXPECT_EQ(block % kCopyChunkBlocks, 0u);
   ASSERT_GE(written.size(), Bytes(block));
   EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + Bytes(block), written.begin()));
-  if (read) {
+  if (read)
     EXPECT_EQ(written.size(), Bytes(block)) << "nothing after the failing chunk";
-  }
   EXPECT_EQ(ui_.boxes().size(), read ? 0u : 1u) << "the write error is shown, a read abort logged";
   EXPECT_FALSE(ui_.progress_visible());
 }
