@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <list>
 #include <set>
 #include <string>
 #include <utility>
@@ -26,6 +27,7 @@
 #include "disk/unique_fd.h"
 #include "ops/verify.h"
 #include "tests/support/copy_fixture.h"
+#include "tests/support/loop_device.h"
 
 namespace quillmar {
 namespace {
@@ -123,8 +125,10 @@ class KernelTest : public ::testing::Test {
         Sh("fusermount3 -V >/dev/null && losetup -f >/dev/null 2>&1") != 0)
       GTEST_SKIP() << "needs root, /dev/fuse, fusermount3 and a free loop device";
   }
-  // Undoes what the test made, last first, retrying while udev or blkid still hold it.
+  // Undoes what the test made, last first (the loop devices over the fault file system before
+  // it), retrying while udev or blkid still hold it.
   void TearDown() override {
+    loops_.clear();
     for (auto undo = undo_.rbegin(); undo != undo_.rend(); ++undo)
       Sh("for i in $(seq 50); do " + undo->first + " 2>/dev/null && exit; sleep 0.1; done; " +
          undo->second);
@@ -135,14 +139,7 @@ class KernelTest : public ::testing::Test {
     return dir_.File(name);
   }
   // A loop device over file ("" when none could be attached); detached, exactly it, at the end.
-  std::string Loop(const std::string& file) {
-    std::string device(64, '\0');
-    FILE* out = ::popen(("losetup --find --show " + file).c_str(), "r");
-    device.resize(out != nullptr && std::fgets(device.data(), 64, out) ? device.find('\n') : 0);
-    if (out != nullptr && ::pclose(out) == 0 && !device.empty())
-      undo_.push_back({"losetup -d " + device, "true"});
-    return device;
-  }
+  std::string Loop(const std::string& file) { return loops_.emplace_back(file).path(); }
   // The fault file system serving file with the faults, from a process of its own that ends when
   // unmounted: the path of the served image ("" when it did not come up).
   std::string FaultFs(const std::string& file, const Faults& faults) {
@@ -151,8 +148,12 @@ class KernelTest : public ::testing::Test {
     if (pid == 0) {  // fuse_main returns here once mounted, and serves on in a daemon
       served = faults;
       backing = ::open(file.c_str(), O_RDWR | O_CLOEXEC);
-      fuse_operations ops{
-          .getattr = GetAttr, .open = Open, .read = Read, .write = Write, .fsync = Fsync};
+      fuse_operations ops{};
+      ops.getattr = GetAttr;
+      ops.open = Open;
+      ops.read = Read;
+      ops.write = Write;
+      ops.fsync = Fsync;
       std::string args[] = {"quillmar-fault-fs", dir, "-s", "-o", "fsname=quillmar-fault"};
       char* argv[] = {args[0].data(), args[1].data(), args[2].data(), args[3].data(),
                       args[4].data()};
@@ -164,14 +165,9 @@ class KernelTest : public ::testing::Test {
     undo_.push_back({"fusermount3 -u " + dir, "fusermount3 -u -z " + dir});
     return dir + kImage;
   }
-  bool Mount(const std::string& what, const std::string& dir, const std::string& options) {
-    if (Sh("mount " + options + " " + what + " " + dir) != 0)
-      return false;
-    undo_.push_back({"umount " + dir, "umount -l " + dir});
-    return true;
-  }
 
   std::vector<std::pair<std::string, std::string>> undo_;
+  std::list<testing::LoopDevice> loops_;
   testing::TempDir dir_;
   testing::ScriptedFrontEnd ui_{true, dir_.File("quillmar.log")};
 };
@@ -221,7 +217,8 @@ TEST_P(FaultTest, CopyReportsOnlyWhatReachedTheDisk) {
   if (row.via == kLoopSource) {
     source = Loop(FaultFs(source, row.faults));
   } else if (row.via == kTmpfsTarget) {
-    ASSERT_TRUE(Mount("tmpfs", Folder("small"), "-t tmpfs -o size=1M"));
+    ASSERT_EQ(Sh("mount -t tmpfs -o size=1M tmpfs " + Folder("small")), 0);
+    undo_.push_back({"umount " + Folder("small"), "umount -l " + Folder("small")});
     target = data = dir_.File("small/target.img");
   } else {
     testing::WriteFile(data, std::vector<uint8_t>(Bytes(row.blocks)));
@@ -255,8 +252,9 @@ TEST_P(FaultTest, CopyReportsOnlyWhatReachedTheDisk) {
   EXPECT_EQ(block % kCopyChunkBlocks, 0u);
   ASSERT_GE(written.size(), Bytes(block));
   EXPECT_TRUE(std::equal(expected.begin(), expected.begin() + Bytes(block), written.begin()));
-  if (read)
+  if (read) {
     EXPECT_EQ(written.size(), Bytes(block)) << "nothing after the failing chunk";
+  }
   EXPECT_EQ(ui_.boxes().size(), read ? 0u : 1u) << "the write error is shown, a read abort logged";
   EXPECT_FALSE(ui_.progress_visible());
 }
@@ -265,10 +263,9 @@ INSTANTIATE_TEST_SUITE_P(Kernel, FaultTest, ::testing::ValuesIn(kFaultRows), tes
 
 // O_EXCL: the kernel refuses to open a disk with a mounted file system for writing.
 TEST_F(KernelTest, MountedDiskIsNeverWritten) {
-  std::string image = dir_.File("ext2.img");
-  ASSERT_EQ(Sh("truncate -s 16M " + image + " && mkfs.ext2 -q -F " + image), 0);
-  std::string loop = Loop(image);
-  ASSERT_TRUE(Mount(loop, Folder("mnt"), "-t ext2"));
+  ASSERT_EQ(Sh("truncate -s 16M " + dir_.File("ext4.img")), 0);
+  std::string loop = Loop(dir_.File("ext4.img"));
+  ASSERT_TRUE(loops_.back().MountNewFileSystem(Folder("files"), dir_.File("mnt")));
   std::vector<uint8_t> before = testing::ReadFile(loop);
   testing::WriteFile(dir_.File("source.img"), Pattern(Bytes(16), 1));
 
