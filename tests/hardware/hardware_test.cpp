@@ -1,7 +1,8 @@
 // The emulated-hardware tier: quillmar-cli in a small Linux guest under QEMU whose disks are real
 // kernel block devices (libata on AHCI and IDE, usb-storage, virtio-scsi) over the test's images.
-// A boot runs a script; see guest_init.sh for what the guest prints. make_guest.sh builds the
-// guest once into ~/.cache/quillmar-hardware; the tests skip, saying why, when it cannot.
+// One boot runs every case's commands; make_guest.sh builds the guest once into
+// ~/.cache/quillmar-hardware and boots it, guest_init.sh says what the guest prints. The tests
+// skip, saying why, when there can be no guest.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -56,49 +57,6 @@ std::string Lines(const std::string& text, const std::string& prefix) {
   return found;
 }
 
-// The guest's folder (make_guest.sh's last line), built or found once per process; or why not.
-std::string guest_output;
-const std::string& GuestDir() {
-  static const std::string dir = [] {
-    std::string cache = "\"${HOME:-/tmp}/.cache/quillmar-hardware\"";
-    bool built = Capture(Quote(kHere + "/make_guest.sh") + " guest " + cache, &guest_output);
-    size_t last = guest_output.find_last_of('\n', guest_output.size() - 2) + 1;
-    return built ? guest_output.substr(last, guest_output.size() - 1 - last) : "";
-  }();
-  return dir;
-}
-
-class GuestTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    if (GuestDir().empty())
-      GTEST_SKIP() << "the emulated-hardware guest cannot be built here: " << guest_output;
-  }
-};
-
-// Boots the guest with the disks and runs the script: the guest's console.
-std::string Boot(const std::vector<Disk>& disks, const std::string& script, const TempDir& dir) {
-  std::string initrd = dir.File("initrd.gz"), console;
-  std::ofstream(dir.File("case.sh")) << script;
-  std::string command =
-      Quote(kHere + "/make_guest.sh") + " initrd " + Quote(GuestDir()) + " " + Quote(initrd) + " " +
-      Quote(QUILLMAR_CLI_BINARY) + " " + Quote(kHere + "/guest_init.sh") + " " +
-      Quote(dir.File("case.sh")) +
-      " && timeout 600 qemu-system-x86_64 -machine pc -accel tcg -m 256 -nodefaults -display none"
-      " -serial stdio -no-reboot -monitor none -kernel " +
-      Quote(GuestDir() + "/vmlinux") + " -initrd " + Quote(initrd) +
-      " -append 'console=ttyS0 loglevel=1 panic=-1 quillmar.disks=" + std::to_string(disks.size()) +
-      "' -device ich9-ahci,id=ahci -device qemu-xhci,id=xhci -device virtio-scsi-pci,id=scsi";
-  for (size_t i = 0; i < disks.size(); ++i) {
-    std::string id = "d" + std::to_string(i);
-    command += " -drive if=none,id=" + id + ",format=raw,file=" + disks[i].image +
-               disks[i].options + " -device " +
-               Quote(disks[i].device + ",drive=" + id + ",serial=" + disks[i].serial);
-  }
-  Capture(command, &console);
-  return console;
-}
-
 // Each kind of disk, and how the probe lists it: by the ATA model (the one given to QEMU) where
 // IDENTIFY reaches it, else by the name the kernel's SCSI layer gives it.
 struct ProbeRow {
@@ -129,6 +87,8 @@ const std::pair<std::string, std::string> kRefusals[] = {
 
 constexpr uint64_t kNewSectors = 400000;
 constexpr uint32_t kJoinFirst = 300000, kJoinSecond = 200000;
+constexpr uint64_t kRate = uint64_t{4} << 20;  // bytes per second, well below the guest's pace
+constexpr uint64_t kMpegSectors = 65536;       // 32 MiB: 8 s at that rate
 ReplayTvDisk OldDisk() {
   ReplayTvDisk disk;
   disk.disk_sectors = 200000;
@@ -138,12 +98,16 @@ ReplayTvDisk OldDisk() {
 }
 
 // One boot for every disk kind: the probe as root, the disk group and an ordinary user; targets
-// refused; the upgrade of a recorder disk onto a larger one; a join with drive 2 on USB.
-class KernelDisks : public GuestTest {
+// refused; the upgrade of a recorder disk onto a larger one; a join with drive 2 on USB; a copy
+// between throttled disks. The test runs alone on the machine (the copy is timed).
+class KernelDisks : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    if (GuestDir().empty())
+    std::string guest =
+        Quote(kHere + "/make_guest.sh") + " \"${HOME:-/tmp}/.cache/quillmar-hardware\"";
+    if (!Capture(guest, &no_guest_))
       return;
+    no_guest_.clear();
     std::vector<Disk> disks;
     for (const ProbeRow& row : kProbeRows) {
       ASSERT_TRUE(MakeBlankImage(Image(row.serial), row.sectors));
@@ -172,24 +136,42 @@ class KernelDisks : public GuestTest {
     disks.push_back({"ide-hd,bus=ahci.3,model=JOIN DRIVE ONE", Image("QMONE"), "QMONE"});
     disks.push_back({"usb-storage,bus=xhci.0", Image("QMTWO"), "QMTWO"});
     disks.push_back({"ide-hd,bus=ahci.4,model=MOUNTED PC DISK", Image("QMMNT"), "QMMNT"});
+    ReplayTvDisk mpeg;
+    mpeg.disk_sectors = 4002 + kMpegSectors;
+    mpeg.p1_length = 4000;
+    ASSERT_TRUE(MakeReplayTvDisk(Image("QMDST"), mpeg));
+    mpeg.recordings = {{4002, kMpegSectors}};
+    ASSERT_TRUE(MakeReplayTvDisk(Image("QMSRC"), mpeg));
+    std::string throttle = ",throttling.bps-total=" + std::to_string(kRate);  // each disk one way
+    disks.push_back({"ide-hd,bus=ahci2.0,model=SLOW SOURCE", Image("QMSRC"), "QMSRC", throttle});
+    disks.push_back({"ide-hd,bus=ahci2.1,model=SLOW TARGET", Image("QMDST"), "QMDST", throttle});
     for (const auto& [serial, message] : kRefusals) {
       ASSERT_TRUE(CopyImage(Image(serial), dir_.File(serial + ".before")));
       script += "run onto_" + serial + " quillmar-cli --yes --drive /dev/by-serial/QMOLD --drive " +
                 "/dev/by-serial/" + serial + " mirror 0 1\n";
     }
-    console_ = Boot(disks,
-                    script +
-                        "set -- --yes --drive /dev/by-serial/QMOLD --drive /dev/by-serial/QMNEW\n"
-                        "run mirror quillmar-cli \"$@\" mirror 0 1\n"
-                        "run copy_mpeg quillmar-cli \"$@\" copy-mpeg 0 1\n"
-                        "run patch quillmar-cli \"$@\" patch 1 --mpeg keep\n"
-                        "run join quillmar-cli --yes --drive /dev/by-serial/QMONE --drive "
-                        "/dev/by-serial/QMTWO join 0 1 --mpeg keep\n",
-                    dir_);
+    std::ofstream(dir_.File("case.sh"))
+        << script << "set -- --yes --drive /dev/by-serial/QMOLD --drive /dev/by-serial/QMNEW\n"
+        << "run mirror quillmar-cli \"$@\" mirror 0 1\n"
+        << "run copy_mpeg quillmar-cli \"$@\" copy-mpeg 0 1\n"
+        << "run patch quillmar-cli \"$@\" patch 1 --mpeg keep\n"
+        << "run join quillmar-cli --yes --drive /dev/by-serial/QMONE --drive /dev/by-serial/QMTWO "
+        << "join 0 1 --mpeg keep\n"
+        << "run copy quillmar-cli --yes --drive /dev/by-serial/QMSRC --drive /dev/by-serial/QMDST "
+        << "copy-mpeg 0 1\n";
+    guest += " " + Quote(dir_.path()) + " " + Quote(QUILLMAR_CLI_BINARY);
+    for (size_t i = 0; i < disks.size(); ++i) {
+      std::string id = "d" + std::to_string(i);
+      guest += " -drive if=none,id=" + id + ",format=raw,file=" + disks[i].image +
+               disks[i].options + " -device " +
+               Quote(disks[i].device + ",drive=" + id + ",serial=" + disks[i].serial);
+    }
+    Capture(guest, &console_);
   }
   void SetUp() override {
-    GuestTest::SetUp();
-    ASSERT_TRUE(IsSkipped() || Has(console_, "\n@@@ done")) << console_;
+    if (!no_guest_.empty())
+      GTEST_SKIP() << "the emulated-hardware guest cannot be built here: " << no_guest_;
+    ASSERT_TRUE(Has(console_, "\n@@@ done")) << console_;
   }
   static std::string Image(const std::string& serial) { return dir_.File(serial + ".img"); }
   static std::string Output(const std::string& name) { return Lines(console_, name + "| "); }
@@ -199,7 +181,7 @@ class KernelDisks : public GuestTest {
   }
 
   static inline TempDir dir_;
-  static inline std::string console_;
+  static inline std::string no_guest_, console_;
 };
 
 // Root: ATA disks by their IDENTIFY model and size, the others by the kernel's name and length.
@@ -270,29 +252,11 @@ TEST_F(KernelDisks, JoinSpansTheUsbSecondDrive) {
 }
 
 // The MPEG partition copied between two AHCI disks that QEMU throttles to one rate: reads and
-// writes overlap, so copying N bytes takes close to N / rate, not twice that. Alone on the machine.
-class ThroughputOnKernelDisks : public GuestTest {};
-
-TEST_F(ThroughputOnKernelDisks, CopyOverlapsReadsAndWrites) {
-  constexpr uint64_t kRate = uint64_t{4} << 20;  // bytes per second, well below the guest's pace
-  constexpr uint64_t kMpegSectors = 65536;       // 32 MiB: 8 s at that rate
-  TempDir dir;
-  ReplayTvDisk disk;
-  disk.disk_sectors = 4002 + kMpegSectors;
-  disk.p1_length = 4000;
-  ASSERT_TRUE(MakeReplayTvDisk(dir.File("target.img"), disk));
-  disk.recordings = {{4002, kMpegSectors}};
-  ASSERT_TRUE(MakeReplayTvDisk(dir.File("source.img"), disk));
-  std::string throttle = ",throttling.bps-total=" + std::to_string(kRate);  // each disk one way
-  std::vector<Disk> disks = {
-      {"ide-hd,bus=ahci.0,model=THROTTLED SOURCE", dir.File("source.img"), "QMSRC", throttle},
-      {"ide-hd,bus=ahci.1,model=THROTTLED TARGET", dir.File("target.img"), "QMDST", throttle}};
-  std::string script =
-      "run copy quillmar-cli --yes --drive /dev/by-serial/QMSRC --drive "
-      "/dev/by-serial/QMDST copy-mpeg 0 1\n";
-  std::string copy = Lines(Boot(disks, script, dir), "copy| ");
+// writes overlap, so copying N bytes takes close to N / rate, not twice that.
+TEST_F(KernelDisks, ThrottledCopyOverlapsReadsAndWrites) {
+  std::string copy = Output("copy");
   ASSERT_TRUE(Has(copy, "@@@ exit 0 ")) << copy;
-  EXPECT_TRUE(HasPattern(dir.File("target.img"), 4002, kMpegSectors, Pattern::kRecording, 4002));
+  EXPECT_TRUE(HasPattern(Image("QMDST"), 4002, kMpegSectors, Pattern::kRecording, 4002));
   double seconds = std::stod(copy.substr(copy.find("@@@ exit 0 ") + 11));
   double ratio = static_cast<double>(kMpegSectors * 512) / static_cast<double>(kRate) / seconds;
   RecordProperty("ratio", std::to_string(ratio));
