@@ -8,8 +8,7 @@ mount -t devtmpfs dev /dev
 exec </dev/console >/dev/console 2>&1
 mount -t proc proc /proc
 mount -t sysfs sys /sys
-mount -t tmpfs tmp /tmp
-chmod 1777 /tmp
+mount -t tmpfs -o mode=1777 tmp /tmp
 mkdir -p /etc /mnt /dev/by-serial
 # An ordinary user, and one in the disk group who may read disks but not command them.
 printf 'root:x:0:0::/:/bin/sh\nquser:x:1000:1000::/tmp:/bin/sh\nqdisk:x:1001:1001::/tmp:/bin/sh\n' \
@@ -26,11 +25,10 @@ serial_of() {
     dir=${dir%/*}
   done
 }
-now() { cut -d' ' -f1 /proc/uptime; }
 run() {  # NAME COMMAND...: the command's output, then its exit status and seconds
-  name=$1 started=$(now)
+  name=$1 started=$(cut -d' ' -f1 /proc/uptime)
   shift
-  { "$@" </dev/null 2>&1; echo "@@@ exit $? $(awk "BEGIN {print $(now) - $started}")"; } |
+  { "$@" </dev/null 2>&1; echo "@@@ exit $? $(awk "{print \$1 - $started}" /proc/uptime)"; } |
     sed "s/^/$name| /"
 }
 
