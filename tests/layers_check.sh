@@ -9,6 +9,7 @@ declare -A RANK=([base]=0 [disk]=1 [format]=2 [drives]=3 [ops]=4 [bench]=4 [cli]
 declare -A TEST_BASE=([support]=ops [kernel]=ops [fuzz]=ops)
 
 failures=0
+flag() { echo "$file includes $target: $*"; failures=$((failures + 1)); }
 while IFS= read -r file; do
   owner=${file%%/*} folder=$owner
   if [ "$owner" = tests ]; then
@@ -24,12 +25,10 @@ while IFS= read -r file; do
       sub=${target#tests/}
       sub=tests/${sub%%/*}
       [ "$sub" = "$folder" ] || [ "$sub" = tests/support ] && continue
-      echo "$file includes $target: a test folder includes only tests/support and itself"
-      failures=$((failures + 1))
+      flag "a test folder includes only tests/support and itself"
     elif [ -n "${RANK[$top]:-}" ] && [ "$top" != "$owner" ] &&
       [ "${RANK[$top]}" -ge "$rank" ]; then
-      echo "$file includes $target: $top is not below $owner"
-      failures=$((failures + 1))
+      flag "$top is not below $owner"
     fi
   done < <(sed -n 's/^[[:space:]]*#[[:space:]]*include[[:space:]]*"\([^"]*\)".*/\1/p' "$file")
 done < <(find base disk format drives ops bench cli gui tests -name '*.h' -o -name '*.cpp' \

@@ -1,7 +1,6 @@
 #!/bin/busybox sh
 # The guest's init: loads the disk drivers, waits for the disks, prints each after its serial and
-# links it as /dev/by-serial/SERIAL, runs /case.sh and powers off. 'run NAME COMMAND...' prints the
-# command's output, exit status and seconds (guest's clock), each line after "NAME| ".
+# links it as /dev/by-serial/SERIAL, runs /case.sh (with run below) and powers off.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t devtmpfs dev /dev
@@ -25,7 +24,7 @@ serial_of() {
     dir=${dir%/*}
   done
 }
-run() {  # NAME COMMAND...: the command's output, then its exit status and seconds
+run() {  # NAME COMMAND...: its output, exit status and seconds (guest's clock), after "NAME| "
   name=$1 started=$(cut -d' ' -f1 /proc/uptime)
   shift
   { "$@" </dev/null 2>&1; echo "@@@ exit $? $(awk "{print \$1 - $started}" /proc/uptime)"; } |

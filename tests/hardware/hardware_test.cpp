@@ -18,8 +18,6 @@
 namespace quillmar::testing {
 namespace {
 
-const std::string kHere = QUILLMAR_HARDWARE_DIR;
-
 // For the shell (no path or model here holds a single quote).
 std::string Quote(const std::string& text) {
   return "'" + text + "'";
@@ -89,8 +87,8 @@ const ReplayTvDisk kOldDisk = {.disk_sectors = 200000,
 class KernelDisks : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
-    std::string guest =
-        Quote(kHere + "/make_guest.sh") + " \"${HOME:-/tmp}/.cache/quillmar-hardware\"";
+    std::string guest = Quote(QUILLMAR_HARDWARE_DIR "/make_guest.sh") +
+                        " \"${HOME:-/tmp}/.cache/quillmar-hardware\"";
     if (!Capture(guest, &no_guest_))
       return;
     no_guest_.clear();

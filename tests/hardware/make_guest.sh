@@ -24,8 +24,7 @@ build_guest() {  # cache_root
   dir="$1/${pkg}_${version}_$(echo "${MODULES[*]}" | md5sum | cut -c1-8)"
   if [ -f "$dir/ready" ]; then echo "$dir"; return 0; fi
   work=$(mktemp -d "$1/build.XXXXXX")
-  WORK=$work
-  trap 'rm -rf "$WORK"' EXIT
+  trap "rm -rf '$work'" EXIT
   (cd "$work" && apt-get download "$pkg" >/dev/null 2>&1) || die "apt-get download $pkg failed"
   dpkg -x "$work"/*.deb "$work/x"
   kver=$(ls "$work/x/lib/modules")
@@ -35,8 +34,7 @@ build_guest() {  # cache_root
   [ -n "$offset" ] || die "no xz stream in vmlinuz-$kver"
   (tail -c +$((offset + 1)) "$work/x/boot/vmlinuz-$kver" || true) | xz -dc --single-stream \
     > "$work/vmlinux"
-  tree="$work/x/lib/modules/$kver"
-  stage="$work/stage"
+  tree="$work/x/lib/modules/$kver" stage="$work/stage"
   busybox depmod -b "$work/x" "$kver"
   mkdir -p "$stage/bin" "$stage"/{proc,sys,dev,tmp}
   for m in "${MODULES[@]}"; do  # each module with the modules it depends on
@@ -80,9 +78,8 @@ mkdir -p "$1"
 guest=$(exec 9>"$1/.lock" && flock 9 && build_guest "$1")  # one build at a time
 [ $# -ge 3 ] || { echo "$guest"; exit 0; }
 build_initrd "$guest" "$2" "$3"
-initrd=$2/initrd.gz
-shift 3  # four words a disk
 timeout 600 qemu-system-x86_64 -machine pc -accel tcg -m 256 -nodefaults -display none \
-  -serial stdio -no-reboot -monitor none -kernel "$guest/vmlinux" -initrd "$initrd" \
-  -append "console=ttyS0 loglevel=1 panic=-1 quillmar.disks=$(($# / 4))" -device ich9-ahci,id=ahci \
-  -device ich9-ahci,id=ahci2 -device qemu-xhci,id=xhci -device virtio-scsi-pci,id=scsi "$@"
+  -serial stdio -no-reboot -monitor none -kernel "$guest/vmlinux" -initrd "$2/initrd.gz" \
+  -append "console=ttyS0 loglevel=1 panic=-1 quillmar.disks=$((($# - 3) / 4))" \
+  -device ich9-ahci,id=ahci -device ich9-ahci,id=ahci2 -device qemu-xhci,id=xhci \
+  -device virtio-scsi-pci,id=scsi "${@:4}"  # four words a disk

@@ -1,7 +1,6 @@
-// The copy engine against the kernel's own failure modes: sectors that fail to read or write,
-// failed flushes, short writes, full file systems, vanishing drives, writes dropped silently,
-// mounted disks. Every drive is a file in the test's temporary folder, a loop device over one, or
-// one served by the fault file system below, each undone by the test itself.
+// The copy engine against the kernel's own failure modes (the fault rows below) and mounted disks.
+// Every drive is a file in the test's temporary folder, a loop device over one, or one served by
+// the fault file system below, each undone by the test itself.
 #define FUSE_USE_VERSION 31
 
 #include <fcntl.h>
@@ -154,10 +153,8 @@ class KernelTest : public ::testing::Test {
       ops.read = Read;
       ops.write = Write;
       ops.fsync = Fsync;
-      std::string args[] = {"quillmar-fault-fs", dir, "-s", "-o", "fsname=quillmar-fault"};
-      char* argv[] = {args[0].data(), args[1].data(), args[2].data(), args[3].data(),
-                      args[4].data()};
-      ::_exit(backing < 0 ? 1 : fuse_main(5, argv, &ops, nullptr));
+      const char* argv[] = {"quillmar-fault-fs", dir.c_str(), "-s", "-o", "fsname=quillmar-fault"};
+      ::_exit(backing < 0 ? 1 : fuse_main(5, const_cast<char**>(argv), &ops, nullptr));
     }
     int status = 0;
     if (pid < 0 || ::waitpid(pid, &status, 0) != pid || status != 0)
@@ -209,8 +206,7 @@ class FaultTest : public KernelTest, public ::testing::WithParamInterface<FaultR
 // Nothing is reported copied that is not on the disk.
 TEST_P(FaultTest, CopyReportsOnlyWhatReachedTheDisk) {
   const FaultRow& row = GetParam();
-  std::string source = dir_.File("source.img");
-  std::string target = dir_.File("target.img");
+  std::string source = dir_.File("source.img"), target = dir_.File("target.img");
   std::string data = target;  // the file that holds what reached the target drive
   const std::vector<uint8_t> expected = Pattern(Bytes(row.blocks), 1);
   testing::WriteFile(source, expected);

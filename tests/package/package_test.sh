@@ -35,7 +35,6 @@ done <<LINES
 $DESKTOP|^Exec=/$LAUNCHER$
 $LAUNCHER|^QUILLMAR=/usr/bin/quillmar$
 $POLICY|exec.path">/$LAUNCHER<
-$POLICY|exec.allow_gui">true<
 LINES
 for size in 16 32 48 64 128 256; do
   file "$DEST/$ICONS/${size}x$size/apps/quillmar.png" | grep -q "PNG image data, $size x $size" ||
