@@ -29,13 +29,9 @@ diff <(echo "$EXPECTED") <(cd "$DEST" && find . -type f -o -type l | sorted) ||
   fail "installed files differ"
 desktop-file-validate "$DEST/$DESKTOP" || fail "desktop-file-validate"
 [ -x "$DEST/$LAUNCHER" ] && sh -n "$DEST/$LAUNCHER" || fail "the launcher is no executable script"
-while IFS='|' read -r file line; do
-  grep -q -- "$line" "$DEST/$file" || fail "$file lacks $line"
-done <<LINES
-$DESKTOP|^Exec=/$LAUNCHER$
-$LAUNCHER|^QUILLMAR=/usr/bin/quillmar$
-$POLICY|exec.path">/$LAUNCHER<
-LINES
+grep -q "^Exec=/$LAUNCHER$" "$DEST/$DESKTOP" || fail "the desktop entry starts no launcher"
+grep -q '^QUILLMAR=/usr/bin/quillmar$' "$DEST/$LAUNCHER" || fail "the launcher starts no window"
+grep -q "exec.path\">/$LAUNCHER<" "$DEST/$POLICY" || fail "polkit does not allow the launcher"
 for size in 16 32 48 64 128 256; do
   file "$DEST/$ICONS/${size}x$size/apps/quillmar.png" | grep -q "PNG image data, $size x $size" ||
     fail "icon $size"
