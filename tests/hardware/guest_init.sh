@@ -1,15 +1,13 @@
 #!/bin/busybox sh
 # The guest's init: loads the disk drivers, waits for the disks, prints each after its serial and
-# links it as /dev/by-serial/SERIAL, runs /case.sh and powers off. 'run NAME COMMAND...' prints the
-# command's output, exit status and seconds (guest's clock), each line after "NAME| ".
+# links it as /dev/by-serial/SERIAL, runs /case.sh (with run below) and powers off.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t devtmpfs dev /dev
 exec </dev/console >/dev/console 2>&1
 mount -t proc proc /proc
 mount -t sysfs sys /sys
-mount -t tmpfs tmp /tmp
-chmod 1777 /tmp
+mount -t tmpfs -o mode=1777 tmp /tmp
 mkdir -p /etc /mnt /dev/by-serial
 # An ordinary user, and one in the disk group who may read disks but not command them.
 printf 'root:x:0:0::/:/bin/sh\nquser:x:1000:1000::/tmp:/bin/sh\nqdisk:x:1001:1001::/tmp:/bin/sh\n' \
@@ -26,11 +24,10 @@ serial_of() {
     dir=${dir%/*}
   done
 }
-now() { cut -d' ' -f1 /proc/uptime; }
-run() {  # NAME COMMAND...: the command's output, then its exit status and seconds
-  name=$1 started=$(now)
+run() {  # NAME COMMAND...: its output, exit status and seconds (guest's clock), after "NAME| "
+  name=$1 started=$(cut -d' ' -f1 /proc/uptime)
   shift
-  { "$@" </dev/null 2>&1; echo "@@@ exit $? $(awk "BEGIN {print $(now) - $started}")"; } |
+  { "$@" </dev/null 2>&1; echo "@@@ exit $? $(awk "{print \$1 - $started}" /proc/uptime)"; } |
     sed "s/^/$name| /"
 }
 

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # The emulated-hardware tier's guest: a Debian kernel, the disk drivers' modules and busybox in an
 # initramfs, built once into a cache keyed by the kernel package's version and the module list.
-#   make_guest.sh guest CACHE_ROOT   prints the guest folder, building it when missing
-#   make_guest.sh initrd GUEST_DIR OUT CLI INIT CASE   writes OUT: the guest's archive, then one
-#       with quillmar-cli and its libraries, the init program and the case's script
+#   make_guest.sh CACHE_ROOT   prints the guest folder, building it when missing ("make_guest: WHY"
+#       and exit 1 when it cannot); with WORK CLI DISKS... it also boots the guest with quillmar-cli,
+#       guest_init.sh and WORK/case.sh, and the disks (-drive D -device D each): the guest's console
 set -euo pipefail
 # The disks' drivers and the FAT file system (their dependencies come along).
 MODULES=(libata ahci ata_piix sd_mod usb-storage xhci-pci virtio_pci virtio_scsi vfat nls_cp437
@@ -24,8 +24,7 @@ build_guest() {  # cache_root
   dir="$1/${pkg}_${version}_$(echo "${MODULES[*]}" | md5sum | cut -c1-8)"
   if [ -f "$dir/ready" ]; then echo "$dir"; return 0; fi
   work=$(mktemp -d "$1/build.XXXXXX")
-  WORK=$work
-  trap 'rm -rf "$WORK"' EXIT
+  trap "rm -rf '$work'" EXIT
   (cd "$work" && apt-get download "$pkg" >/dev/null 2>&1) || die "apt-get download $pkg failed"
   dpkg -x "$work"/*.deb "$work/x"
   kver=$(ls "$work/x/lib/modules")
@@ -35,8 +34,7 @@ build_guest() {  # cache_root
   [ -n "$offset" ] || die "no xz stream in vmlinuz-$kver"
   (tail -c +$((offset + 1)) "$work/x/boot/vmlinuz-$kver" || true) | xz -dc --single-stream \
     > "$work/vmlinux"
-  tree="$work/x/lib/modules/$kver"
-  stage="$work/stage"
+  tree="$work/x/lib/modules/$kver" stage="$work/stage"
   busybox depmod -b "$work/x" "$kver"
   mkdir -p "$stage/bin" "$stage"/{proc,sys,dev,tmp}
   for m in "${MODULES[@]}"; do  # each module with the modules it depends on
@@ -58,29 +56,30 @@ build_guest() {  # cache_root
   echo "$dir"
 }
 
-build_initrd() {  # guest_dir out cli init case
-  STAGE=$(mktemp -d)
-  trap 'rm -rf "$STAGE"' EXIT
-  mkdir -p "$STAGE/bin"
-  chmod 755 "$STAGE"  # the guest's root folder, open to its ordinary users
-  cp "$3" "$STAGE/bin/quillmar-cli"
+# WORK/initrd.gz: the guest's archive, then one with quillmar-cli and its libraries, the init
+# program and the case's script.
+build_initrd() {  # guest_dir work cli
+  local stage=$2/stage
+  mkdir -p "$stage/bin"
+  chmod 755 "$stage"  # the guest's root folder, open to its ordinary users
+  cp "$3" "$stage/bin/quillmar-cli"
   for lib in $(ldd "$3" | awk '/=> \// {print $3} /^[ \t]*\/.*ld-linux/ {print $1}'); do
-    mkdir -p "$STAGE$(dirname "$lib")"
-    cp -L "$lib" "$STAGE$lib"
+    mkdir -p "$stage$(dirname "$lib")"
+    cp -L "$lib" "$stage$lib"
   done
-  cp "$4" "$STAGE/init"
-  cp "$5" "$STAGE/case.sh"
-  cp "$1/modules.load" "$STAGE/modules.load"
-  chmod 755 "$STAGE/init"
-  { cat "$1/base.cpio.gz"; archive "$STAGE"; } > "$2"
+  cp "$(dirname "$0")/guest_init.sh" "$stage/init"
+  cp "$2/case.sh" "$1/modules.load" "$stage/"
+  chmod 755 "$stage/init"
+  { cat "$1/base.cpio.gz"; archive "$stage"; } > "$2/initrd.gz"
 }
 
-case "${1:-}" in
-  guest)  # one build at a time: tests that run in parallel share it
-    mkdir -p "$2"
-    exec 9>"$2/.lock"
-    flock 9
-    build_guest "$2" ;;
-  initrd) build_initrd "$2" "$3" "$4" "$5" "$6" ;;
-  *) sed -n '2,6p' "$0"; exit 2 ;;
-esac
+[ $# -ge 1 ] || { sed -n '2,6p' "$0"; exit 2; }
+mkdir -p "$1"
+guest=$(exec 9>"$1/.lock" && flock 9 && build_guest "$1")  # one build at a time
+[ $# -ge 3 ] || { echo "$guest"; exit 0; }
+build_initrd "$guest" "$2" "$3"
+timeout 600 qemu-system-x86_64 -machine pc -accel tcg -m 256 -nodefaults -display none \
+  -serial stdio -no-reboot -monitor none -kernel "$guest/vmlinux" -initrd "$2/initrd.gz" \
+  -append "console=ttyS0 loglevel=1 panic=-1 quillmar.disks=$((($# - 3) / 4))" \
+  -device ich9-ahci,id=ahci -device ich9-ahci,id=ahci2 -device qemu-xhci,id=xhci \
+  -device virtio-scsi-pci,id=scsi "${@:4}"  # four words a disk

@@ -1,7 +1,6 @@
-// The copy engine against the kernel's own failure modes: sectors that fail to read or write,
-// failed flushes, short writes, full file systems, vanishing drives, writes dropped silently,
-// mounted disks. Every drive is a file in the test's temporary folder, a loop device over one, or
-// one served by the fault file system below, each undone by the test itself.
+// The copy engine against the kernel's own failure modes (the fault rows below) and mounted disks.
+// Every drive is a file in the test's temporary folder, a loop device over one, or one served by
+// the fault file system below, each undone by the test itself.
 #define FUSE_USE_VERSION 31
 
 #include <fcntl.h>
@@ -17,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <list>
 #include <set>
 #include <string>
 #include <utility>
@@ -26,6 +26,7 @@
 #include "disk/unique_fd.h"
 #include "ops/verify.h"
 #include "tests/support/copy_fixture.h"
+#include "tests/support/loop_device.h"
 
 namespace quillmar {
 namespace {
@@ -59,15 +60,12 @@ uint64_t FirstListedByte(const std::set<uint64_t>& sectors, uint64_t offset, uin
 
 int GetAttr(const char* path, struct stat* st, fuse_file_info*) {
   std::memset(st, 0, sizeof *st);
-  if (std::strcmp(path, "/") == 0) {
-    st->st_mode = S_IFDIR | 0755;
-    return 0;
-  }
-  if (std::strcmp(path, kImage) != 0)
+  bool root = std::strcmp(path, "/") == 0;
+  if (!root && std::strcmp(path, kImage) != 0)
     return -ENOENT;
-  if (::fstat(backing, st) != 0)
+  if (!root && ::fstat(backing, st) != 0)
     return -errno;
-  st->st_mode = S_IFREG | 0644;
+  st->st_mode = root ? S_IFDIR | 0755 : S_IFREG | 0644;
   return 0;
 }
 
@@ -126,8 +124,10 @@ class KernelTest : public ::testing::Test {
         Sh("fusermount3 -V >/dev/null && losetup -f >/dev/null 2>&1") != 0)
       GTEST_SKIP() << "needs root, /dev/fuse, fusermount3 and a free loop device";
   }
-  // Undoes what the test made, last first, retrying while udev or blkid still hold it.
+  // Undoes what the test made, last first (the loop devices over the fault file system before
+  // it), retrying while udev or blkid still hold it.
   void TearDown() override {
+    loops_.clear();
     for (auto undo = undo_.rbegin(); undo != undo_.rend(); ++undo)
       Sh("for i in $(seq 50); do " + undo->first + " 2>/dev/null && exit; sleep 0.1; done; " +
          undo->second);
@@ -138,14 +138,7 @@ class KernelTest : public ::testing::Test {
     return dir_.File(name);
   }
   // A loop device over file ("" when none could be attached); detached, exactly it, at the end.
-  std::string Loop(const std::string& file) {
-    std::string device(64, '\0');
-    FILE* out = ::popen(("losetup --find --show " + file).c_str(), "r");
-    device.resize(out != nullptr && std::fgets(device.data(), 64, out) ? device.find('\n') : 0);
-    if (out != nullptr && ::pclose(out) == 0 && !device.empty())
-      undo_.push_back({"losetup -d " + device, "true"});
-    return device;
-  }
+  std::string Loop(const std::string& file) { return loops_.emplace_back(file).path(); }
   // The fault file system serving file with the faults, from a process of its own that ends when
   // unmounted: the path of the served image ("" when it did not come up).
   std::string FaultFs(const std::string& file, const Faults& faults) {
@@ -160,10 +153,8 @@ class KernelTest : public ::testing::Test {
       ops.read = Read;
       ops.write = Write;
       ops.fsync = Fsync;
-      std::string args[] = {"quillmar-fault-fs", dir, "-s", "-o", "fsname=quillmar-fault"};
-      char* argv[] = {args[0].data(), args[1].data(), args[2].data(), args[3].data(),
-                      args[4].data()};
-      ::_exit(backing < 0 ? 1 : fuse_main(5, argv, &ops, nullptr));
+      const char* argv[] = {"quillmar-fault-fs", dir.c_str(), "-s", "-o", "fsname=quillmar-fault"};
+      ::_exit(backing < 0 ? 1 : fuse_main(5, const_cast<char**>(argv), &ops, nullptr));
     }
     int status = 0;
     if (pid < 0 || ::waitpid(pid, &status, 0) != pid || status != 0)
@@ -171,14 +162,9 @@ class KernelTest : public ::testing::Test {
     undo_.push_back({"fusermount3 -u " + dir, "fusermount3 -u -z " + dir});
     return dir + kImage;
   }
-  bool Mount(const std::string& what, const std::string& dir, const std::string& options) {
-    if (Sh("mount " + options + " " + what + " " + dir) != 0)
-      return false;
-    undo_.push_back({"umount " + dir, "umount -l " + dir});
-    return true;
-  }
 
   std::vector<std::pair<std::string, std::string>> undo_;
+  std::list<testing::LoopDevice> loops_;
   testing::TempDir dir_;
   testing::ScriptedFrontEnd ui_{true, dir_.File("quillmar.log")};
 };
@@ -220,14 +206,15 @@ class FaultTest : public KernelTest, public ::testing::WithParamInterface<FaultR
 // Nothing is reported copied that is not on the disk.
 TEST_P(FaultTest, CopyReportsOnlyWhatReachedTheDisk) {
   const FaultRow& row = GetParam();
-  std::string source = dir_.File("source.img");
-  std::string target = dir_.File("target.img");
+  std::string source = dir_.File("source.img"), target = dir_.File("target.img");
   std::string data = target;  // the file that holds what reached the target drive
-  testing::WriteFile(source, Pattern(Bytes(row.blocks), 1));
+  const std::vector<uint8_t> expected = Pattern(Bytes(row.blocks), 1);
+  testing::WriteFile(source, expected);
   if (row.via == kLoopSource) {
     source = Loop(FaultFs(source, row.faults));
   } else if (row.via == kTmpfsTarget) {
-    ASSERT_TRUE(Mount("tmpfs", Folder("small"), "-t tmpfs -o size=1M"));
+    ASSERT_EQ(Sh("mount -t tmpfs -o size=1M tmpfs " + Folder("small")), 0);
+    undo_.push_back({"umount " + Folder("small"), "umount -l " + Folder("small")});
     target = data = dir_.File("small/target.img");
   } else {
     testing::WriteFile(data, std::vector<uint8_t>(Bytes(row.blocks)));
@@ -241,7 +228,6 @@ TEST_P(FaultTest, CopyReportsOnlyWhatReachedTheDisk) {
 
   int copied = CopyBlocks(source, target, 0, 0, 0);
 
-  std::vector<uint8_t> expected = Pattern(Bytes(row.blocks), 1);
   std::vector<uint8_t> written = testing::ReadFile(data);
   if (row.ends == kComplete || row.ends == kVerifyFails) {
     ASSERT_EQ(copied, 0) << ui_.Transcript();
@@ -273,10 +259,9 @@ INSTANTIATE_TEST_SUITE_P(Kernel, FaultTest, ::testing::ValuesIn(kFaultRows), tes
 
 // O_EXCL: the kernel refuses to open a disk with a mounted file system for writing.
 TEST_F(KernelTest, MountedDiskIsNeverWritten) {
-  std::string image = dir_.File("ext2.img");
-  ASSERT_EQ(Sh("truncate -s 16M " + image + " && mkfs.ext2 -q -F " + image), 0);
-  std::string loop = Loop(image);
-  ASSERT_TRUE(Mount(loop, Folder("mnt"), "-t ext2"));
+  ASSERT_EQ(Sh("truncate -s 16M " + dir_.File("ext4.img")), 0);
+  std::string loop = Loop(dir_.File("ext4.img"));
+  ASSERT_TRUE(loops_.back().MountNewFileSystem(Folder("files"), dir_.File("mnt")));
   std::vector<uint8_t> before = testing::ReadFile(loop);
   testing::WriteFile(dir_.File("source.img"), Pattern(Bytes(16), 1));
 

@@ -1,9 +1,8 @@
 #!/usr/bin/env bash
-# What a user installs: the files "cmake --install" puts under /usr, wired together (the desktop
-# entry starts the launcher, the launcher the window, polkit allows the launcher), the icons, the
-# manual pages, the bash completion, and the Debian package CPack makes from the same build, with
-# its dependencies and no lintian errors. Exit 77 (skipped) with the reason when a tool is missing.
-#   package_test.sh BUILD_DIR
+# What a user installs from BUILD_DIR: the files "cmake --install" puts under /usr, wired together
+# (the desktop entry starts the launcher, the launcher the window, polkit allows the launcher), the
+# icons, manual pages and bash completion, and CPack's Debian package of the same files, with its
+# dependencies and no lintian errors. Exit 77 (skipped) with the reason when a tool is missing.
 set -euo pipefail
 BUILD=$(realpath "$1")
 for tool in cpack dpkg-deb dpkg-shlibdeps lintian desktop-file-validate man help2man file; do
@@ -30,16 +29,9 @@ diff <(echo "$EXPECTED") <(cd "$DEST" && find . -type f -o -type l | sorted) ||
   fail "installed files differ"
 desktop-file-validate "$DEST/$DESKTOP" || fail "desktop-file-validate"
 [ -x "$DEST/$LAUNCHER" ] && sh -n "$DEST/$LAUNCHER" || fail "the launcher is no executable script"
-while IFS='|' read -r file line; do
-  grep -q -- "$line" "$DEST/$file" || fail "$file lacks $line"
-done <<LINES
-$DESKTOP|^Exec=/$LAUNCHER$
-$DESKTOP|^Categories=System;$
-$LAUNCHER|^QUILLMAR=/usr/bin/quillmar$
-$POLICY|<action id="org.quillmar.pkexec.run">
-$POLICY|exec.path">/$LAUNCHER<
-$POLICY|exec.allow_gui">true<
-LINES
+grep -q "^Exec=/$LAUNCHER$" "$DEST/$DESKTOP" || fail "the desktop entry starts no launcher"
+grep -q '^QUILLMAR=/usr/bin/quillmar$' "$DEST/$LAUNCHER" || fail "the launcher starts no window"
+grep -q "exec.path\">/$LAUNCHER<" "$DEST/$POLICY" || fail "polkit does not allow the launcher"
 for size in 16 32 48 64 128 256; do
   file "$DEST/$ICONS/${size}x$size/apps/quillmar.png" | grep -q "PNG image data, $size x $size" ||
     fail "icon $size"
@@ -71,7 +63,6 @@ for library in libc6 libstdc++6 libqt6widgets6; do
   grep -q "$library" <<<"$depends" || fail "Depends lacks $library: $depends"
 done
 report=$(lintian --tag-display-limit 0 "$deb" 2>&1 | grep -v 'root privileges' || true)
-[ -z "$report" ] || echo "lintian says:
-$report"
+[ -z "$report" ] || printf 'lintian says:\n%s\n' "$report"
 ! grep -q '^E: ' <<<"$report" || fail "lintian errors"
 echo "1 passed, 0 failed"
