@@ -6,7 +6,7 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
+#include <iterator>
 
 #include "base/byte_order.h"
 #include "base/command_line.h"
@@ -40,9 +40,6 @@ TEST(ByteOrder, EveryAccessorWithAKnownValueAndTheRtv4000Order) {
   EXPECT_EQ(be32, (Bytes{0xEE, 0x01, 0x23, 0x45, 0x67, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
   EXPECT_EQ(le32, be32);
   EXPECT_EQ(be64, known);
-  EXPECT_EQ(Swap16(0x0123), 0x2301);
-  EXPECT_EQ(Swap32(0x01234567u), 0x67452301u);
-  EXPECT_EQ(Swap64(0x0123456789ABCDEFu), 0xEFCDAB8967452301u);
   // RTV4000 order reverses every 4-byte group; it is told by the signature 55 AA stored reversed.
   Bytes block = {1, 2, 3, 4, 5, 6, 7, 8};
   Rtv4000Byteswap(block);
@@ -96,9 +93,8 @@ TEST(CommandLine, DriveOptions) {
 }
 
 std::string ReadFile(const std::string& path) {
-  std::stringstream s;
-  s << std::ifstream(path, std::ios::binary).rdbuf();
-  return s.str();
+  std::ifstream file(path);
+  return {std::istreambuf_iterator<char>(file), {}};
 }
 
 // What stands at the log file's path is refused: the list keeps every line, one warning says

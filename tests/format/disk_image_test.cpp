@@ -1,11 +1,9 @@
 // The image helpers every other folder trusts, where a fault of theirs would let tests pass for
-// nothing: images compared equal though they differ, patterns found where none were written, a
-// recorder disk without the data or the byte order it was asked for.
+// nothing: images compared equal though they differ, patterns found where none were written.
 #include "tests/support/disk_image.h"
 
 #include <gtest/gtest.h>
 
-#include "format/fs_blocks.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillmar::testing {
@@ -33,25 +31,6 @@ TEST(DiskImage, ComparisonsSeeEveryByteOfHugeSparseImages) {
   ASSERT_TRUE(WriteSectors(dir.File("c.img"), 299999998, data));
   EXPECT_FALSE(ImagesEqual(a, dir.File("c.img")));
   EXPECT_NE(ImageHash(a), ImageHash(dir.File("c.img")));
-}
-
-TEST(DiskImage, RecorderDiskHoldsWhatWasAskedInEitherOrder) {
-  for (bool rtv4000 : {false, true}) {
-    TempDir dir;
-    std::string path = dir.File("rtv.img");
-    ReplayTvDisk disk{.disk_sectors = 200000,
-                      .rtv4000 = rtv4000,
-                      .p1_length = 3000,
-                      .photo_sectors = 20480,
-                      .recordings = {{50000, 3}}};
-    ASSERT_TRUE(MakeReplayTvDisk(path, disk));
-    EXPECT_EQ(IsRtv4000Order(ReadSectors(path, 0, 1)), rtv4000);
-    EXPECT_TRUE(HasPattern(path, 2, 3000, Pattern::kSystem, 2));
-    EXPECT_TRUE(HasPattern(path, 50000, 3, Pattern::kRecording, 50000));
-    EXPECT_EQ(GetBe32(ReadFsBlock(path, 3002 * 512, rtv4000), kSystemClusterSize), 262144u);
-    FsBlock photo = ReadFsBlock(path, (200000 - 20480) * 512, rtv4000);  // at the layout's end
-    EXPECT_EQ(GetBe32(photo, kSystemClusterSize), 8192u) << rtv4000;
-  }
 }
 
 }  // namespace
