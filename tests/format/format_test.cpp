@@ -1,7 +1,8 @@
 // The format layer, the lowest that owns on-disk bytes: checksum known answers and every byte of
-// each block kind, checked here once in both byte orders; then its two writers on in-memory disks,
-// the formatter and the MPEG reset, where each row names the blocks that must land and nothing
-// else may change, every refusal leaves every byte as it was, and no fault passes as success.
+// each block kind, checked here once in both byte orders; the image helpers the tests trust; then
+// its two writers on in-memory disks, the formatter and the MPEG reset, where each row names the
+// blocks that must land and nothing else may change, every refusal leaves every byte as it was,
+// and no fault passes as success.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -208,6 +209,32 @@ TEST(VolumeSequence, PositionAndInvalidation) {
   EXPECT_BYTES_EQ(expected, block);
 }
 
+// The image helpers every other folder trusts, where a fault of theirs would let tests pass for
+// nothing: images compared equal though they differ, patterns found where none were written.
+TEST(DiskImage, ComparisonsSeeEveryByteOfHugeSparseImages) {
+  using testing::Pattern;
+  testing::TempDir dir;
+  const std::string a = dir.File("a.img"), b = dir.File("b.img"), c = dir.File("c.img");
+  const Sector data = testing::PatternSector(Pattern::kRecording, 299999999);
+  for (const std::string& path : {a, b}) {
+    ASSERT_TRUE(testing::MakeBlankImage(path, 300000000));
+    ASSERT_TRUE(testing::WriteSectors(path, 299999999, data));
+  }
+  ASSERT_TRUE(testing::WriteSectors(b, 1000, Bytes(65536, 0)));
+  EXPECT_TRUE(testing::ImagesEqual(a, b));  // zeros written are the same content as a hole
+  EXPECT_TRUE(testing::HasPattern(b, 299999999, 1, Pattern::kRecording, 299999999));
+  EXPECT_FALSE(testing::HasPattern(b, 299999999, 1, Pattern::kRecording, 299999998));
+  EXPECT_FALSE(testing::HasPattern(b, 299999999, 1, Pattern::kSystem, 299999999));
+  ASSERT_TRUE(testing::CopyImage(b, c));
+  ASSERT_TRUE(testing::WriteBytes(b, 12345 * 512 + 17, Bytes{1}));
+  EXPECT_NE(std::string(testing::ImagesEqual(a, b).message()).find("sector 12345 differs"),
+            std::string::npos);
+  // The same sector at another place is other content.
+  ASSERT_TRUE(testing::WriteSectors(c, 299999998, data));
+  EXPECT_FALSE(testing::ImagesEqual(a, c));
+  EXPECT_NE(testing::ImageHash(a), testing::ImageHash(c));
+}
+
 // ---- the writers -----------------------------------------------------------------------------
 
 using testing::FakeDevice;
@@ -255,7 +282,6 @@ void RunWriter(const Bytes& bytes, const Bytes& expected, const std::vector<uint
 }
 
 constexpr uint64_t kP = 4002 * 512;  // partition 2 after a 4,000-sector partition 1
-constexpr uint64_t kMpegK = 524288;
 constexpr const char* kNothing = "*** ERROR: Nothing was written: the ";
 
 struct FormatRow {
@@ -279,7 +305,7 @@ const FormatRow kFormatRows[] = {
     {.name = "Cluster4194304", .cluster = 4194304, .refusal = "*** ERROR: Cluster size 4194304"},
     {.name = "NineteenDirs", .dirs = 19, .refusal = "*** ERROR: A root directory holds at most 18"},
     {.name = "BlocksBeyondTheClusters", .count = 4, .refusal = kNothing},
-    {.name = "DeviceEndsInRoot", .refusal = kNothing, .device_bytes = kP + 3 * kMpegK + 512},
+    {.name = "DeviceEndsInRoot", .refusal = kNothing, .device_bytes = kP + 3 * 524288 + 512},
     {.name = "WriteFailsAtSuperblock",
      .fault = [](auto& d) { d.FailWriteAt(4002 + 1024); },
      .written = {0, 2, 3, 4}},
