@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <list>
+#include <tuple>
 
 #include "disk/block_io.h"
 #include "disk/copy_engine.h"
@@ -248,29 +249,26 @@ INSTANTIATE_TEST_SUITE_P(Rows, CopyFaults, ::testing::ValuesIn(CopyRows()), test
 // missing source, nor for a drive unplugged since the list (a path under /dev).
 TEST_F(CopyTest, BetweenImageFilesAndNoTargetMadeInVain) {
   const uint64_t far = (uint64_t{5} << 30) / 512;
-  const struct {
-    uint64_t source_bytes, target_bytes, from, to;
-    uint32_t count;
-    uint64_t copied;
-  } rows[] = {{5'243'000, 0, 0, 1, 0, 10240},
-              {Bytes(20), Bytes(50), 2, 10, 15, 15},
-              {Bytes(far + 8) + 7, 0, far, 2, 0, 8}};
+  const std::tuple<uint64_t, uint64_t, uint64_t, uint64_t, uint32_t, uint64_t> rows[] = {
+      {5'243'000, 0, 0, 1, 0, 10240},
+      {Bytes(20), Bytes(50), 2, 10, 15, 15},
+      {Bytes(far + 8) + 7, 0, far, 2, 0, 8}};
   const std::string source = dir_.File("source.img"), target = dir_.File("target.img");
-  for (const auto& r : rows) {
-    SCOPED_TRACE(r.from);
-    const Buffer data = Pattern(Bytes(r.copied), 3);
-    Buffer expected = Pattern(r.target_bytes, 7);
+  for (auto [source_bytes, target_bytes, from, to, count, copied] : rows) {
+    SCOPED_TRACE(from);
+    const Buffer data = Pattern(Bytes(copied), 3);
+    Buffer expected = Pattern(target_bytes, 7);
     UniqueFd fd = UniqueFd::Open(source, OpenMode::kWriteOnlyCreate);
-    ASSERT_EQ(::ftruncate(fd.get(), static_cast<off_t>(r.source_bytes)), 0);
-    ASSERT_TRUE(WriteAt(fd.get(), Bytes(r.from), data));
+    ASSERT_EQ(::ftruncate(fd.get(), static_cast<off_t>(source_bytes)), 0);
+    ASSERT_TRUE(WriteAt(fd.get(), Bytes(from), data));
     ::unlink(target.c_str());
-    if (r.target_bytes != 0)
+    if (target_bytes != 0)
       testing::WriteFile(target, expected);
-    ASSERT_EQ(CopyBlocks(source, target, r.from, r.to, r.count), 0);
-    EXPECT_EQ(ui_.lines().back(), "Copying " + std::to_string(r.copied) + " blocks (" +
-                                      std::to_string(r.copied / 2048) + "MB)");
-    expected.resize(std::max<uint64_t>(expected.size(), Bytes(r.to + r.copied)));
-    std::copy(data.begin(), data.end(), expected.begin() + static_cast<ptrdiff_t>(Bytes(r.to)));
+    ASSERT_EQ(CopyBlocks(source, target, from, to, count), 0);
+    EXPECT_EQ(ui_.lines().back(), "Copying " + std::to_string(copied) + " blocks (" +
+                                      std::to_string(copied / 2048) + "MB)");
+    expected.resize(std::max<uint64_t>(expected.size(), Bytes(to + copied)));
+    std::copy(data.begin(), data.end(), expected.begin() + static_cast<ptrdiff_t>(Bytes(to)));
     EXPECT_EQ(testing::ReadFile(target), expected);
   }
   ::unlink(target.c_str());

@@ -30,7 +30,6 @@ namespace {
 using Drives = testing::ProbeTestBase;
 
 constexpr const char* kNeedsPatch = "ReplayTV Disk, NEEDS TO BE PATCHED";
-constexpr const char* kPcDisk = "May be PC Disk";
 
 enum Kind { kBlank, kRecorder, kPair, kPc, kForeign, kLoop };
 
@@ -57,7 +56,7 @@ const KindRow kKinds[] = {
     {"ForcedTo2Gb", kRecorder, {"ReplayTV Disk"}, 5859375, false, 3906250, 0, 3906250},
     {"Pair", kPair, {"ReplayTV Disk 1 of 2", "ReplayTV Disk 2 of 2"}},
     {"Rtv4000Pair", kPair, {"RTV4000 Disk 1 of 2", "RTV4000 Disk 2 of 2"}, 100000, true},
-    {"PcMbr", kPc, {kPcDisk}},
+    {"PcMbr", kPc, {"May be PC Disk"}},
     {"ForeignSecondPartition", kForeign, {"NOT a ReplayTV Disk"}},
     {"LoopDevice", kLoop, {"ReplayTV Disk"}, 131072},
 };

@@ -235,10 +235,7 @@ TEST(DiskImage, ComparisonsSeeEveryByteOfHugeSparseImages) {
   EXPECT_NE(testing::ImageHash(a), testing::ImageHash(c));
 }
 
-// ---- the writers -----------------------------------------------------------------------------
-
 using testing::FakeDevice;
-
 using Fault = void (*)(FakeDevice&);
 
 // Copies block (converted to the disk's order) to offset, when it fits.
@@ -356,7 +353,6 @@ struct ResetRow {
   uint32_t cluster = 8192;
   uint64_t root = 3;
   const char* refusal = nullptr;
-  bool boxed = true;  // the refusal is shown, not only logged
   Fault fault = nullptr;
   int written = 3;  // the emptied root lands at the root (1) and its copy (2)
   uint32_t crc_length = 1000;
@@ -376,8 +372,8 @@ const ResetRow kResetRows[] = {
     {.name = "Root2", .root = 2, .refusal = kBadRoot},
     {.name = "Root101", .root = 101, .refusal = kBadRoot},
     {.name = "RootHighHalf", .root = 0x100000003, .refusal = kBadRoot},
-    {.name = "CrcLength999", .refusal = kSuspicious, .boxed = false, .crc_length = 999},
-    {.name = "CrcLength1001", .refusal = kSuspicious, .boxed = false, .crc_length = 1001},
+    {.name = "CrcLength999", .refusal = kSuspicious, .crc_length = 999},
+    {.name = "CrcLength1001", .refusal = kSuspicious, .crc_length = 1001},
     {.name = "GapAfterPartition1", .refusal = kNotAdjacent, .p2_start = 4003},
     {.name = "InsidePartition1", .refusal = kNotAdjacent, .p2_start = 4001},
     {.name = "P1LengthWraps", .refusal = kNotAdjacent, .p1 = 0xFFFFFFFF, .p2_start = 1},
@@ -428,10 +424,10 @@ TEST(Writers, MpegReset) {
         if (row.written & (1 << copy))
           Put(expected, root_at + copy * k, emptied, rtv4000);
       const auto reset = [] { return ResetMpegPartition("disk"); };
-      // A refusal logs the stored lengths, unsigned.
+      // A refusal logs the stored lengths, unsigned; a suspicious root is only logged.
       const std::string p1 = Format("  Partition 1 size is %u (0x%x) blocks.", row.p1, row.p1);
-      RunWriter(bytes, expected, {root_at, root_at + k}, row.fault, reset, row.refusal, row.boxed,
-                "*** MPEG partition reset is complete", p1);
+      RunWriter(bytes, expected, {root_at, root_at + k}, row.fault, reset, row.refusal,
+                row.refusal != kSuspicious, "*** MPEG partition reset is complete", p1);
     }
   }
 }
