@@ -295,7 +295,6 @@ FakeDrive Ata(uint32_t count, std::optional<uint64_t> length = {}, uint64_t read
   return drive;
 }
 constexpr uint32_t kMeasure = 268435455;  // the 28-bit maximum
-constexpr uint64_t k300Gb = 300000000000u;
 const char* const kSt = "ST3300622A";
 
 struct ProbeRow {
@@ -329,8 +328,8 @@ TEST_P(ProbeTable, FindsTheModelAndTheSize) {
 }
 
 const ProbeRow kProbeRows[] = {
-    {"CountBelow137Gb", Ata(267386879, k300Gb), 267386879, kSt},
-    {"CountOf137Gb", Ata(267386880, k300Gb), 585937500, "Used WinXP drive size"},
+    {"CountBelow137Gb", Ata(267386879, 300'000'000'000u), 267386879, kSt},
+    {"CountOf137Gb", Ata(267386880, 300'000'000'000u), 585937500, "Used WinXP drive size"},
     {"PacketDevice", Ata(0, {}, 0, [](auto& d) { d.packet_device = true; }), 0,
      "fake0 : ATAPI device"},
     {"IdentifyFails", Ata(9, {}, 0, [](auto& d) { d.identify_ok = false; }), 0,
