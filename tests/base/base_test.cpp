@@ -6,7 +6,8 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <sstream>
+#include <iterator>
+#include <tuple>
 
 #include "base/byte_order.h"
 #include "base/command_line.h"
@@ -40,9 +41,6 @@ TEST(ByteOrder, EveryAccessorWithAKnownValueAndTheRtv4000Order) {
   EXPECT_EQ(be32, (Bytes{0xEE, 0x01, 0x23, 0x45, 0x67, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE}));
   EXPECT_EQ(le32, be32);
   EXPECT_EQ(be64, known);
-  EXPECT_EQ(Swap16(0x0123), 0x2301);
-  EXPECT_EQ(Swap32(0x01234567u), 0x67452301u);
-  EXPECT_EQ(Swap64(0x0123456789ABCDEFu), 0xEFCDAB8967452301u);
   // RTV4000 order reverses every 4-byte group; it is told by the signature 55 AA stored reversed.
   Bytes block = {1, 2, 3, 4, 5, 6, 7, 8};
   Rtv4000Byteswap(block);
@@ -55,15 +53,17 @@ TEST(ByteOrder, EveryAccessorWithAKnownValueAndTheRtv4000Order) {
   EXPECT_FALSE(IsRtv4000Order(std::span(sector).first(509)));
 }
 
-// The tail of two numbers, read with atol's rules. A number that does not fit its setting is not
-// wrapped, and a note for the run's log says so.
-TEST(CommandLine, TailOfTwoNumbers) {
-  const struct {
-    const char* tail;
-    uint32_t limit;
-    int32_t cluster;
-    const char* note;
-  } rows[] = {
+// The --drive options are taken out before the numbers. The tail of two numbers is read with
+// atol's rules; a number that does not fit its setting is not wrapped, and a note for the run's
+// log says so.
+TEST(CommandLine, DriveOptionsThenATailOfTwoNumbers) {
+  StartupOptions o = SplitStartupArguments({"--drive", "a.img", "2673", "--drive=b.img", "", "-x"});
+  EXPECT_EQ(o.drive_paths, (Lines{"a.img", "b.img"}));
+  EXPECT_EQ(o.tail, "2673 \"\"");
+  EXPECT_EQ(o.other_options, Lines{"-x"});
+  EXPECT_FALSE(o.missing_drive_argument);
+  EXPECT_TRUE(SplitStartupArguments({"--drive"}).missing_drive_argument);
+  const std::tuple<const char*, uint32_t, int32_t, const char*> rows[] = {
       {"", kNoDriveSizeLimit, 0, ""},
       {"\"\" 262144", kNoDriveSizeLimit, 262144, ""},  // an empty argument keeps its place
       {"267386880\t1024 300", 267386880u, 1024, ""},
@@ -74,31 +74,20 @@ TEST(CommandLine, TailOfTwoNumbers) {
        "Drive size limit -1 is out of range: taking the largest, 4294967295 sectors"},
       {"0 2147483648", kNoDriveSizeLimit, 0,
        "MPEG cluster size 2147483648 is out of range: ignored, no cluster size override"}};
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.tail);
+  for (auto [tail, limit, cluster, note] : rows) {
+    SCOPED_TRACE(tail);
     ResetSettings();
-    ApplyCommandLineTail(row.tail);
-    EXPECT_EQ(g_maxDriveSectors, row.limit);
-    EXPECT_EQ(g_mpegClusterOverride, row.cluster);
-    EXPECT_EQ(g_settingNotes, *row.note ? Lines{row.note} : Lines{});
+    ApplyCommandLineTail(tail);
+    EXPECT_EQ(g_maxDriveSectors, limit);
+    EXPECT_EQ(g_mpegClusterOverride, cluster);
+    EXPECT_EQ(g_settingNotes, *note ? Lines{note} : Lines{});
   }
   ResetSettings();
 }
 
-// The --drive options are taken out before the numbers.
-TEST(CommandLine, DriveOptions) {
-  StartupOptions o = SplitStartupArguments({"--drive", "a.img", "2673", "--drive=b.img", "", "-x"});
-  EXPECT_EQ(o.drive_paths, (Lines{"a.img", "b.img"}));
-  EXPECT_EQ(o.tail, "2673 \"\"");
-  EXPECT_EQ(o.other_options, Lines{"-x"});
-  EXPECT_FALSE(o.missing_drive_argument);
-  EXPECT_TRUE(SplitStartupArguments({"--drive"}).missing_drive_argument);
-}
-
 std::string ReadFile(const std::string& path) {
-  std::stringstream s;
-  s << std::ifstream(path, std::ios::binary).rdbuf();
-  return s.str();
+  std::ifstream file(path);
+  return {std::istreambuf_iterator<char>(file), {}};
 }
 
 // What stands at the log file's path is refused: the list keeps every line, one warning says
@@ -162,10 +151,10 @@ TEST(LogFacility, OnlyAYesProceeds) {
   {
     ScriptedFrontEnd ui(false);
     ui.AnswerAll({true, false});
-    EXPECT_TRUE(ConfirmProceed("Source disk is BIGGER THAN Target disk."));
-    EXPECT_FALSE(ConfirmProceed("Source disk is BIGGER THAN Target disk."));
+    EXPECT_TRUE(ConfirmProceed("Target is smaller."));
+    EXPECT_FALSE(ConfirmProceed("Target is smaller."));
     EXPECT_EQ(ui.questions()[0].text + ui.questions()[0].caption,
-              "Source disk is BIGGER THAN Target disk.\nDo you really want to proceed?Proceed?");
+              "Target is smaller.\nDo you really want to proceed?Proceed?");
   }
   EXPECT_EQ(AskYesNo("Reset?", "Reset MPEG partition"), kIdNo);
   EXPECT_FALSE(ConfirmProceed("anything"));

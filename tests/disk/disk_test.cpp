@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <list>
+#include <tuple>
 
 #include "disk/block_io.h"
 #include "disk/copy_engine.h"
@@ -78,30 +79,25 @@ TEST_P(BlockIo, MovesOnlyWhatItReportsAndSaysWhy) {
 }
 
 constexpr const char* kWriteError = "*** ERROR writing block";
-
-INSTANTIATE_TEST_SUITE_P(
-    Rows, BlockIo,
-    ::testing::Values(
-        IoRow{"ReadEndsMidSector", [](FakeDevice& d) { d.bytes().resize(1000); }, kRead, 488, 488,
-              0, "*** ERROR: Unexpected EOF"},
-        IoRow{"ReadError", [](FakeDevice& d) { d.FailReadAt(2); }, kRead, -1, 512, 0,
-              "*** ERROR reading block"},
-        IoRow{"ReadInPieces", [](FakeDevice& d) { d.ShortTransfers(100); }, kRead, 1024, 1024, 0},
-        IoRow{"WriteInPieces", [](FakeDevice& d) { d.ShortTransfers(511); }, kWrite, 1024, 1024, 3},
-        IoRow{"WriteOnAFullDevice", [](FakeDevice& d) { d.NoSpaceBeyond(1024); }, kWrite, -1, 512,
-              2, kWriteError},
-        // A device that takes nothing is an error at once, never a loop.
-        IoRow{"WriteWithoutProgress",
-              [](FakeDevice& d) {
-                d.NoSpaceBeyond(1024, true);
-                d.VanishAfter(20);
-              },
-              kWrite, -1, 512, 2, kWriteError},
-        IoRow{"SeekLandsBefore", [](FakeDevice& d) { d.SeeksLandOffBy(-512); }, kSeek, 0, 0, 0,
-              "File seek error: wanted 1024 got 512"},
-        IoRow{"PlacedWriteNotPositioned", [](FakeDevice& d) { d.SeeksLandOffBy(512); }, kPlaced,
-              int(PlacedWrite::kNotPositioned), 0, 0, "File seek error: wanted 512 got 1024"}),
-    testing::ParamName());
+const IoRow kIoRows[] = {
+    {"ReadEndsMidSector", [](auto& d) { d.bytes().resize(1000); }, kRead, 488, 488, 0,
+     "*** ERROR: Unexpected EOF"},
+    {"ReadError", [](auto& d) { d.FailReadAt(2); }, kRead, -1, 512, 0, "*** ERROR reading block"},
+    {"ReadInPieces", [](auto& d) { d.ShortTransfers(100); }, kRead, 1024, 1024, 0},
+    {"WriteInPieces", [](auto& d) { d.ShortTransfers(511); }, kWrite, 1024, 1024, 3},
+    {"WriteOnAFullDevice", [](auto& d) { d.NoSpaceBeyond(1024); }, kWrite, -1, 512, 2, kWriteError},
+    // A device that takes nothing is an error at once, never a loop.
+    {"WriteWithoutProgress",
+     [](auto& d) {
+       d.NoSpaceBeyond(1024, true);
+       d.VanishAfter(20);
+     },
+     kWrite, -1, 512, 2, kWriteError},
+    {"SeekLandsBefore", [](auto& d) { d.SeeksLandOffBy(-512); }, kSeek, 0, 0, 0,
+     "File seek error: wanted 1024 got 512"},
+    {"PlacedWriteNotPositioned", [](auto& d) { d.SeeksLandOffBy(512); }, kPlaced,
+     int(PlacedWrite::kNotPositioned), 0, 0, "File seek error: wanted 512 got 1024"}};
+INSTANTIATE_TEST_SUITE_P(Rows, BlockIo, ::testing::ValuesIn(kIoRows), testing::ParamName());
 
 // Copies run from block 3 of the source to block 5 of the target, 10 spare blocks after both;
 // 1100 blocks are chunks of 512, 512 and 76. A long copy waits for write-behind three times.
@@ -249,49 +245,39 @@ INSTANTIATE_TEST_SUITE_P(Rows, CopyFaults, ::testing::ValuesIn(CopyRows()), test
 
 // Between image files: count 0 copies whole blocks to the end of the source; an existing target
 // keeps everything outside the range and is never truncated; a missing one is created. Block
-// offsets and the source's length are 64-bit (5 GiB, in a sparse file).
-TEST_F(CopyTest, BetweenImageFiles) {
+// offsets and the source's length are 64-bit (5 GiB, in a sparse file). No target is made for a
+// missing source, nor for a drive unplugged since the list (a path under /dev).
+TEST_F(CopyTest, BetweenImageFilesAndNoTargetMadeInVain) {
   const uint64_t far = (uint64_t{5} << 30) / 512;
-  const struct {
-    uint64_t source_bytes, target_bytes, from, to;
-    uint32_t count;
-    uint64_t copied;
-  } rows[] = {{5'243'000, 0, 0, 1, 0, 10240},
-              {Bytes(20), Bytes(50), 2, 10, 15, 15},
-              {Bytes(far + 8) + 7, 0, far, 2, 0, 8}};
+  const std::tuple<uint64_t, uint64_t, uint64_t, uint64_t, uint32_t, uint64_t> rows[] = {
+      {5'243'000, 0, 0, 1, 0, 10240},
+      {Bytes(20), Bytes(50), 2, 10, 15, 15},
+      {Bytes(far + 8) + 7, 0, far, 2, 0, 8}};
   const std::string source = dir_.File("source.img"), target = dir_.File("target.img");
-  for (const auto& r : rows) {
-    SCOPED_TRACE(r.from);
-    const Buffer data = Pattern(Bytes(r.copied), 3);
-    Buffer expected = Pattern(r.target_bytes, 7);
+  for (auto [source_bytes, target_bytes, from, to, count, copied] : rows) {
+    SCOPED_TRACE(from);
+    const Buffer data = Pattern(Bytes(copied), 3);
+    Buffer expected = Pattern(target_bytes, 7);
     UniqueFd fd = UniqueFd::Open(source, OpenMode::kWriteOnlyCreate);
-    ASSERT_EQ(::ftruncate(fd.get(), static_cast<off_t>(r.source_bytes)), 0);
-    ASSERT_EQ(::pwrite(fd.get(), data.data(), data.size(), static_cast<off_t>(Bytes(r.from))),
-              static_cast<ssize_t>(data.size()));
-    fd.Close();
+    ASSERT_EQ(::ftruncate(fd.get(), static_cast<off_t>(source_bytes)), 0);
+    ASSERT_TRUE(WriteAt(fd.get(), Bytes(from), data));
     ::unlink(target.c_str());
-    if (r.target_bytes != 0)
+    if (target_bytes != 0)
       testing::WriteFile(target, expected);
-    ASSERT_EQ(CopyBlocks(source, target, r.from, r.to, r.count), 0);
-    EXPECT_EQ(ui_.lines().back(), "Copying " + std::to_string(r.copied) + " blocks (" +
-                                      std::to_string(r.copied / 2048) + "MB)");
-    expected.resize(std::max<uint64_t>(expected.size(), Bytes(r.to + r.copied)));
-    std::copy(data.begin(), data.end(), expected.begin() + static_cast<ptrdiff_t>(Bytes(r.to)));
+    ASSERT_EQ(CopyBlocks(source, target, from, to, count), 0);
+    EXPECT_EQ(ui_.lines().back(), "Copying " + std::to_string(copied) + " blocks (" +
+                                      std::to_string(copied / 2048) + "MB)");
+    expected.resize(std::max<uint64_t>(expected.size(), Bytes(to + copied)));
+    std::copy(data.begin(), data.end(), expected.begin() + static_cast<ptrdiff_t>(Bytes(to)));
     EXPECT_EQ(testing::ReadFile(target), expected);
   }
-}
-
-// No target is made for a drive unplugged since the list (a file under /dev) or a missing source.
-TEST_F(CopyTest, NoTargetIsMadeForAGoneDriveOrAMissingSource) {
-  MakeDrives(10, 0);
-  {
-    Hooks gone_drive(-1);
-    EXPECT_EQ(CopyBlocks(kSource, "/dev/sdq", 0, 0, 10), -1);
-    EXPECT_EQ(gone_drive.modes, std::vector<OpenMode>{OpenMode::kWriteOnly});
-  }
-  const std::string target = dir_.File("target.img");
+  ::unlink(target.c_str());
   EXPECT_EQ(CopyBlocks(dir_.File("missing.img"), target, 0, 0, 10), -1);
   EXPECT_NE(::access(target.c_str(), F_OK), 0);
+  MakeDrives(10, 0);
+  Hooks gone_drive(-1);
+  EXPECT_EQ(CopyBlocks(kSource, "/dev/sdq", 0, 0, 10), -1);
+  EXPECT_EQ(gone_drive.modes, std::vector<OpenMode>{OpenMode::kWriteOnly});
   EXPECT_EQ(io_.open_descriptors(), 0);
 }
 
@@ -309,9 +295,7 @@ FakeDrive Ata(uint32_t count, std::optional<uint64_t> length = {}, uint64_t read
   return drive;
 }
 constexpr uint32_t kMeasure = 268435455;  // the 28-bit maximum
-constexpr uint64_t k300Gb = 300000000000u;
 const char* const kSt = "ST3300622A";
-const char* const kForced = "This is greater than 1024GB so I am forcing size to 1024GB!)";
 
 struct ProbeRow {
   const char* name;
@@ -343,38 +327,33 @@ TEST_P(ProbeTable, FindsTheModelAndTheSize) {
   EXPECT_EQ(platform_.open_handles, 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Rows, ProbeTable,
-    ::testing::Values(
-        ProbeRow{"CountBelow137Gb", Ata(267386879, k300Gb), 267386879, kSt},
-        ProbeRow{"CountOf137Gb", Ata(267386880, k300Gb), 585937500, "Used WinXP drive size"},
-        ProbeRow{"PacketDevice", Ata(0, {}, 0, [](FakeDrive& d) { d.packet_device = true; }), 0,
-                 "fake0 : ATAPI device"},
-        ProbeRow{"IdentifyFails", Ata(9, {}, 0, [](FakeDrive& d) { d.identify_ok = false; }), 0,
-                 "fake0 : Identify Command Failed", ""},
-        // Without pass-through: named from elsewhere (at most 40 characters) and measured.
-        ProbeRow{"NoPassThrough",
-                 Ata(0, {}, 1025,
-                     [](FakeDrive& d) {
-                       d.pass_through = false;
-                       d.fallback_model = "a-very-long-image-file-name-of-fifty-characters.img";
-                     }),
-                 1025, "Using binary search drive size detection",
-                 "a-very-long-image-file-name-of-fifty-cha"},
-        ProbeRow{"SearchOverflowIs137Gb", Ata(kMeasure, {}, 2000000002), 267386880,
-                 "There appears to be a seek overflow problem on this drive"},
-        // Beyond 32 bits of sectors: the largest size, not wrapped.
-        ProbeRow{"LengthBeyond2TiB", Ata(kMeasure, (uint64_t{1} << 41) + 5 * 512), 0xFFFFFFFF,
-                 kForced, kSt, kNoDriveSizeLimit},
-        ProbeRow{"OneSectorAboveTheLimit", Ata(kMeasure, 1000001 * 512), 1000001,
-                 "This is greater than 0.512GB so I am forcing size to 0.512GB!)", kSt, 1000000,
-                 1000000},
-        ProbeRow{"AtTheLimit", Ata(kMeasure, uint64_t{267386880} * 512), 267386880,
-                 "Used WinXP drive size", kSt, 0, 267386880},
-        ProbeRow{"Sectors4096",
-                 Ata(200, 200 * 4096, 0, [](FakeDrive& d) { d.logical_sector_size = 4096; }), 1600,
-                 "Logical sector size is 4096 bytes; the drive can be read, but nothing"}),
-    testing::ParamName());
+const ProbeRow kProbeRows[] = {
+    {"CountBelow137Gb", Ata(267386879, 300'000'000'000u), 267386879, kSt},
+    {"CountOf137Gb", Ata(267386880, 300'000'000'000u), 585937500, "Used WinXP drive size"},
+    {"PacketDevice", Ata(0, {}, 0, [](auto& d) { d.packet_device = true; }), 0,
+     "fake0 : ATAPI device"},
+    {"IdentifyFails", Ata(9, {}, 0, [](auto& d) { d.identify_ok = false; }), 0,
+     "fake0 : Identify Command Failed", ""},
+    // Without pass-through: named from elsewhere (at most 40 characters) and measured.
+    {"NoPassThrough",
+     Ata(0, {}, 1025,
+         [](auto& d) {
+           d.pass_through = false;
+           d.fallback_model = "a-very-long-image-file-name-of-fifty-characters.img";
+         }),
+     1025, "Using binary search drive size detection", "a-very-long-image-file-name-of-fifty-cha"},
+    {"SearchOverflowIs137Gb", Ata(kMeasure, {}, 2000000002), 267386880,
+     "There appears to be a seek overflow problem on this drive"},
+    // Beyond 32 bits of sectors: the largest size, not wrapped.
+    {"LengthBeyond2TiB", Ata(kMeasure, (uint64_t{1} << 41) + 5 * 512), 0xFFFFFFFF,
+     "This is greater than 1024GB so I am forcing size to 1024GB!)", kSt, kNoDriveSizeLimit},
+    {"OneSectorAboveTheLimit", Ata(kMeasure, 1000001 * 512), 1000001,
+     "This is greater than 0.512GB so I am forcing size to 0.512GB!)", kSt, 1000000, 1000000},
+    {"AtTheLimit", Ata(kMeasure, uint64_t{267386880} * 512), 267386880, "Used WinXP drive size",
+     kSt, 0, 267386880},
+    {"Sectors4096", Ata(200, 200 * 4096, 0, [](auto& d) { d.logical_sector_size = 4096; }), 1600,
+     "Logical sector size is 4096 bytes; the drive can be read, but nothing"}};
+INSTANTIATE_TEST_SUITE_P(Rows, ProbeTable, ::testing::ValuesIn(kProbeRows), testing::ParamName());
 
 // The ways two names reach one disk (with loop devices: root only).
 class DiskAliases : public ::testing::TestWithParam<testing::DiskAlias> {};
