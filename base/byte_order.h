@@ -17,17 +17,6 @@ inline constexpr size_t kFsBlockSize = 1024;  // one file-system metadata block
 using Sector = std::array<uint8_t, kBlockSize>;
 using FsBlock = std::array<uint8_t, kFsBlockSize>;
 
-constexpr uint16_t Swap16(uint16_t v) {
-  return static_cast<uint16_t>((v >> 8) | (v << 8));
-}
-constexpr uint32_t Swap32(uint32_t v) {
-  return (v >> 24) | ((v >> 8) & 0x0000FF00u) | ((v << 8) & 0x00FF0000u) | (v << 24);
-}
-constexpr uint64_t Swap64(uint64_t v) {
-  return (static_cast<uint64_t>(Swap32(static_cast<uint32_t>(v))) << 32) |
-         Swap32(static_cast<uint32_t>(v >> 32));
-}
-
 // Converts a block in place between standard and RTV4000 order by reversing each 4-byte group,
 // counted from the first byte. Its own inverse. The length is a multiple of 4.
 void Rtv4000Byteswap(std::span<uint8_t> block);
