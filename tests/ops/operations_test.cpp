@@ -1,10 +1,7 @@
 // The operations that finish, on image files: each step may change only its own sectors, and its
 // result is read back with the partition block reader and the inspector.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
-#include "base/settings.h"
-#include "format/fs_blocks.h"
 #include "format/partition_block.h"
 #include "ops/inspector.h"
 #include "tests/ops/ops_harness.h"
