@@ -79,11 +79,10 @@ class OpsTest : public ::testing::Test {
 
   std::string Image(const std::string& name) const { return dir_.File(name); }
   // Lists the images (names in the folder, or paths) as drives 0, 1, ... and classifies them.
-  void UseDrives(const std::vector<std::string>& names) {
-    std::vector<std::string> paths;
-    for (const std::string& name : names)
-      paths.push_back(name[0] == '/' ? name : Image(name));
-    paths_ = paths;
+  void UseDrives(std::vector<std::string> names) {
+    for (std::string& name : names)
+      name = name[0] == '/' ? name : Image(name);
+    paths_ = names;
     SetDrivePaths(paths_);
     ResetDriveTable();
     ClassifyDrives();
