@@ -1,10 +1,7 @@
 // The operations that finish, on image files: each step may change only its own sectors, and its
 // result is read back with the partition block reader and the inspector.
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
 
-#include "base/settings.h"
-#include "format/fs_blocks.h"
 #include "format/partition_block.h"
 #include "ops/inspector.h"
 #include "tests/ops/ops_harness.h"
@@ -78,30 +75,25 @@ TEST_F(OperationTest, PatchFillsTheDiskAndItsFileSystemsVerify) {
 // Two drives joined: partition 2 over both, the Photo partition formatted at the end of drive 2,
 // a standard-order drive 2 limited to 137 GB; the pair verifies and lists as disks 1 and 2 of 2.
 TEST_F(OperationTest, JoinedDrivesVerifyAsOnePair) {
-  struct Row {
-    ReplayTvDisk first;
-    uint64_t second_sectors;
-    uint32_t photo;  // asked for and formatted
-    uint32_t p2len;
-  };
-  const Row rows[] = {
+  // Drive 1, the sectors of drive 2, the Photo partition asked for (and formatted), partition 2.
+  const std::tuple<ReplayTvDisk, uint64_t, uint32_t, uint32_t> rows[] = {
       {Recorder(160086528, false, 1000000), 300000000, 0, 160086528 + 267386880 - 4004},
       {Recorder(2000000, true, 1000000, 20480), 1000000, 204800, 3000000 - 4004 - 204800}};
-  for (const Row& row : rows) {
-    SCOPED_TRACE(row.first.rtv4000 ? "RTV4000 with a Photo partition" : "standard");
-    ASSERT_TRUE(MakeReplayTvDisk(Image("one.img"), row.first));
-    ASSERT_TRUE(MakeBlankImage(Image("two.img"), row.second_sectors));
+  for (const auto& [first, second_sectors, photo, p2len] : rows) {
+    SCOPED_TRACE(first.rtv4000 ? "RTV4000 with a Photo partition" : "standard");
+    ASSERT_TRUE(MakeReplayTvDisk(Image("one.img"), first));
+    ASSERT_TRUE(MakeBlankImage(Image("two.img"), second_sectors));
     UseDrives({"one.img", "two.img"});
     NewFrontEnd();
-    uint64_t photo_start = row.second_sectors - row.photo;
-    Step(kJoin, 0, 1, row.photo, row.photo == 0 ? "YN" : "YNY",
-         {{0, kPatchRuns}, {1, {{0, 2}, {photo_start, row.photo}}}});
-    PartitionEntry p2 = ReadPartitionEntry(ReadSector(Image("one.img"), 0, row.first.rtv4000), 2);
-    EXPECT_EQ(p2.length, row.p2len);
+    uint64_t photo_start = second_sectors - photo;
+    Step(kJoin, 0, 1, photo, photo == 0 ? "YN" : "YNY",
+         {{0, kPatchRuns}, {1, {{0, 2}, {photo_start, photo}}}});
+    PartitionEntry p2 = ReadPartitionEntry(ReadSector(Image("one.img"), 0, first.rtv4000), 2);
+    EXPECT_EQ(p2.length, p2len);
     InspectionReport report = InspectDrive(Image("one.img"), Image("two.img"));
     EXPECT_TRUE(report.verified) << RenderInspection(report);
-    EXPECT_EQ(report.mpeg.cluster_count, row.p2len / 512);
-    EXPECT_EQ(report.photo.start_sector, row.photo == 0 ? 0 : photo_start);
+    EXPECT_EQ(report.mpeg.cluster_count, p2len / 512);
+    EXPECT_EQ(report.photo.start_sector, photo == 0 ? 0 : photo_start);
     EXPECT_EQ(DriveAt(0).dual_position, 1);
     EXPECT_EQ(DriveAt(1).dual_position, 2);
   }

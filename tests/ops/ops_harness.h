@@ -22,7 +22,6 @@
 #include "disk/drive_map.h"
 #include "drives/classify.h"
 #include "ops/operations.h"
-#include "ops/verify.h"
 #include "tests/support/disk_image.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/temp_dir.h"
@@ -65,17 +64,13 @@ using MayChange = std::map<int, std::vector<SectorRun>>;  // drive: the sectors 
 
 // What an in-place patch writes on a drive whose partition 2 starts at sector 4002 with clusters
 // of 512 sectors: sectors 0 and 1, the system block and both superblock copies.
-const std::vector<SectorRun> kPatchRuns = {{0, 2}, {4002, 1}, {4514, 1}, {5026, 1}};
+const std::vector<SectorRun> kPatchRuns = {{0, 2}, {4002, 1}, {4514, 1}, {5026, 1}}, kNoRuns;
 
 class OpsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    TearDown();
-    operation_starts = 0;
-  }
   void TearDown() override {
+    operation_starts = 0;
     ui_.reset();
-    SetVerifyAfterCopy(false);
     SetDrivePaths({});
     ResetDriveTable();
     ResetSettings();
@@ -84,26 +79,19 @@ class OpsTest : public ::testing::Test {
 
   std::string Image(const std::string& name) const { return dir_.File(name); }
   // Lists the images (names in the folder, or paths) as drives 0, 1, ... and classifies them.
-  void UseDrives(const std::vector<std::string>& names) {
-    paths_.clear();
-    for (const std::string& name : names)
-      paths_.push_back(name[0] == '/' ? name : Image(name));
+  void UseDrives(std::vector<std::string> names) {
+    for (std::string& name : names)
+      name = name[0] == '/' ? name : Image(name);
+    paths_ = names;
     SetDrivePaths(paths_);
-    Refresh();
-  }
-  void Refresh() {
     ResetDriveTable();
     ClassifyDrives();
   }
 
-  ScriptedFrontEnd& ui() {
-    if (!ui_)
-      ui_ = std::make_unique<ScriptedFrontEnd>(true, dir_.File("quillmar.log"));
-    return *ui_;
-  }
+  ScriptedFrontEnd& ui() { return *ui_; }
   void NewFrontEnd() {
-    ui_.reset();
-    ui();
+    ui_.reset();  // before the next one: its destructor resets the log facility
+    ui_ = std::make_unique<ScriptedFrontEnd>(true, dir_.File("quillmar.log"));
   }
   // Queues answers written as "Y" and "N".
   void Answer(const std::string& answers) {
@@ -117,73 +105,47 @@ class OpsTest : public ::testing::Test {
     return ui().LoggedContaining("Copy Complete") || ui().LoggedContaining("PATCH COMPLETE") ||
            ui().LoggedContaining("Backup complete") || ui().LoggedContaining("Restore complete");
   }
-
-  // Hashes every listed image and (with copies, for changes allowed) keeps a copy of it.
-  void Snapshot(bool copies = true) {
-    hashes_.clear();
-    for (const std::string& path : paths_) {
-      hashes_[path] = ImageHash(path);
-      EXPECT_TRUE(!copies || CopyImage(path, path + ".before"));
-    }
-  }
-  // An image whose hash changed, and the copy taken before it, with the allowed runs punched out
-  // of both (they then read as zeros), must be equal.
-  ::testing::AssertionResult ChangedOnly(const MayChange& allowed) {
-    for (int drive = 0; drive < static_cast<int>(paths_.size()); ++drive) {
-      if (ImageHash(paths_[drive]) == hashes_[paths_[drive]])
-        continue;
-      std::string before = paths_[drive] + ".before", after = paths_[drive] + ".after";
-      if (!CopyImage(paths_[drive], after))
-        return ::testing::AssertionFailure() << "cannot copy " << paths_[drive];
-      std::vector<SectorRun> runs =
-          allowed.contains(drive) ? allowed.at(drive) : std::vector<SectorRun>{};
-      for (const std::string& masked : {before, after}) {
-        int fd = ::open(masked.c_str(), O_RDWR | O_CLOEXEC);
-        bool punched = fd >= 0;
-        for (const SectorRun& run : runs) {
-          punched = punched && (run.count == 0 ||
-                                ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE,
-                                            static_cast<off_t>(run.first * 512),
-                                            static_cast<off_t>(run.count * 512)) == 0);
-        }
-        if (fd >= 0)
-          ::close(fd);
-        if (!punched)
-          return ::testing::AssertionFailure() << "cannot punch " << masked;
-      }
-      ::testing::AssertionResult same = ImagesEqual(before, after);
-      std::filesystem::remove(after);
-      if (!same)
-        return ::testing::AssertionFailure() << paths_[drive] << " changed: " << same.message();
-    }
-    return ::testing::AssertionSuccess();
-  }
-  // The files of the folder (but the log) with a hash of their contents.
+  // The files of the folder (but the log and undo files) with a hash of their contents.
   std::map<std::string, uint64_t> Folder() const {
     std::map<std::string, uint64_t> files;
-    for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
-      if (entry.path().filename() != "quillmar.log")
+    for (const auto& entry : std::filesystem::directory_iterator(dir_.path()))
+      if (entry.path().extension() != ".log" && entry.path().extension() != ".qun")
         files[entry.path().filename()] = entry.is_regular_file() ? ImageHash(entry.path()) : 0;
-    }
     return files;
   }
 
-  // One successful step of a scenario: snapshot, answers, run, changes only where allowed, and
-  // the drives listed again.
+  // One successful step of a scenario: answers, run, and the drives listed again. Each image,
+  // and its copy taken before, with the allowed runs punched out of both (they then read as
+  // zeros), must be equal.
   void Step(Op op, int a, int b, uint32_t photo, const std::string& answers,
             const MayChange& allowed) {
-    Snapshot();
+    for (const std::string& path : paths_)
+      ASSERT_TRUE(CopyImage(path, path + ".before"));
     Answer(answers);
     EXPECT_EQ(RunOp(op, a, b, photo), 0) << ui().Transcript();
     EXPECT_EQ(ui().unanswered(), 0u);
-    EXPECT_TRUE(ChangedOnly(allowed));
-    Refresh();
+    for (int drive = 0; drive < static_cast<int>(paths_.size()); ++drive) {
+      const std::string before = paths_[drive] + ".before", after = paths_[drive] + ".after";
+      ASSERT_TRUE(CopyImage(paths_[drive], after));
+      for (const std::string& masked : {before, after}) {
+        int fd = ::open(masked.c_str(), O_RDWR | O_CLOEXEC);
+        for (const SectorRun& run : allowed.contains(drive) ? allowed.at(drive) : kNoRuns) {
+          EXPECT_TRUE(run.count == 0 || ::fallocate(fd, FALLOC_FL_PUNCH_HOLE | FALLOC_FL_KEEP_SIZE,
+                                                    static_cast<off_t>(run.first * 512),
+                                                    static_cast<off_t>(run.count * 512)) == 0)
+              << "cannot punch " << masked;
+        }
+        ::close(fd);
+      }
+      EXPECT_TRUE(ImagesEqual(before, after)) << paths_[drive] << " changed outside its runs";
+      std::filesystem::remove(after);
+    }
+    UseDrives(paths_);
   }
 
   TempDir dir_;
   std::vector<std::string> paths_;
   std::unique_ptr<ScriptedFrontEnd> ui_;
-  std::map<std::string, uint64_t> hashes_;
 };
 
 }  // namespace quillmar::testing

@@ -1,13 +1,8 @@
 // Every refusal and every "no" of every operation leaves every image, and every file of its
 // folder, byte-identical, after exactly the questions of its path and the box that says why.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <gmock/gmock.h>
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <list>
 
 #include "format/checksum.h"
 #include "format/fs_blocks.h"
@@ -38,18 +33,16 @@ struct Refusal {
   Op op;
   int a, b;
   const char* answers;
-  std::string says;  // in the last box, or in the last question when no box was shown
+  const char* says;  // in the last box, or in the last question when no box was shown
   uint32_t photo = 0;
   const char* file = nullptr;  // chosen by a backup or restore (nullptr: the choice cancelled)
 };
 
-const char* const kMissing = "You must specify a source and a target disk.";
-const char* const kSame = "Source and Target disks MUST NOT be the same.";
 const char* const kWideSays = "has 4096-byte sectors.\nA ReplayTV recorder can only use";
 
 const Refusal kRefusals[] = {
-    {"MirrorNoTarget", kMirror, kRec, kNone, "", kMissing},
-    {"MirrorSameDrive", kMirror, kBlank, kBlank, "", kSame},
+    {"MirrorNoTarget", kMirror, kRec, kNone, "", "You must specify a source"},
+    {"MirrorSameDrive", kMirror, kBlank, kBlank, "", "Source and Target disks MUST NOT be the"},
     {"MirrorNotReplayTv", kMirror, kBlank, kRec, "N", "Source disk does not seem"},
     {"MirrorBigger", kMirror, kRec, kSmall, "N", "BIGGER THAN Target disk"},
     {"MirrorSystemDisk", kMirror, kSmall, kPc, "N", "appears to be a System Disk"},
@@ -143,7 +136,6 @@ TEST_F(RefusalTest, LeavesEveryImageAndFileAsItWas) {
   UseDrives(drives);
   ASSERT_EQ(::truncate(Image("cut.img").c_str(), off_t{1500000} * 512), 0);
   DriveAt(kWide).sector_bytes = 4096;
-  Snapshot(false);
   std::map<std::string, uint64_t> folder = Folder();
   for (const Refusal& row : kRefusals) {
     SCOPED_TRACE(row.name);
@@ -152,8 +144,7 @@ TEST_F(RefusalTest, LeavesEveryImageAndFileAsItWas) {
     row.file == nullptr ? ui().CancelFileChoice() : ui().ChooseFileAnswer(Image(row.file));
     EXPECT_EQ(RunOp(row.op, row.a, row.b, row.photo), -1);
     EXPECT_EQ(ui().unanswered(), 0u);
-    EXPECT_TRUE(ChangedOnly({}));
-    EXPECT_EQ(Folder(), folder);
+    EXPECT_EQ(Folder(), folder);  // every image and file byte-identical
     EXPECT_EQ(operation_starts, 0);
     EXPECT_FALSE(ClaimedDone());
     EXPECT_THAT(ui().boxes().empty() ? LastAsked() : LastBox(), HasSubstr(row.says))
@@ -177,8 +168,7 @@ TEST_F(RefusalTest, TwoNamesOfOneDiskAreNeverTwoDrivesOfAnOperation) {
       continue;
     }
     UseDrives({a, b});
-    paths_ = {Image("rec.img")};
-    Snapshot(false);
+    std::map<std::string, uint64_t> folder = Folder();
     NewFrontEnd();
     if (!alias.overlapping) {
       DriveAt(1) = DriveAt(0);
@@ -190,7 +180,7 @@ TEST_F(RefusalTest, TwoNamesOfOneDiskAreNeverTwoDrivesOfAnOperation) {
                                                          : " are the same disk under two names"));
     }
     EXPECT_TRUE(ui().questions().empty()) << ui().Transcript();
-    EXPECT_TRUE(ChangedOnly({}));
+    EXPECT_EQ(Folder(), folder);
   }
   if (!unmade.empty())
     GTEST_SKIP() << "could not make these names here: " << unmade;
