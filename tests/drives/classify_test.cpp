@@ -100,8 +100,6 @@ TEST_P(DiskKinds, ListedWithTheirStatus) {
       ASSERT_TRUE(testing::MakeReplayTvPair(paths[0], paths[1], disk, 200000));
       break;
     case kPc:
-      if (row.pc == Pc::kGpt)
-        QUILLMAR_REQUIRE_TOOL("sgdisk");
       ASSERT_TRUE(testing::MakePcDisk(paths[0], 100000, row.pc));
       break;
     case kForeign:
