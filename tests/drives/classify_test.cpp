@@ -17,9 +17,9 @@
 #include "drives/drive_status.h"
 #include "drives/rights_notice.h"
 #include "format/partition_block.h"
+#include "tests/support/disk_aliases.h"
 #include "tests/support/disk_image.h"
 #include "tests/support/fake_device.h"
-#include "tests/support/loop_device.h"
 #include "tests/support/param_names.h"
 #include "tests/support/probe_fake_platform.h"
 

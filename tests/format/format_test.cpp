@@ -131,13 +131,13 @@ TEST(Blocks, EveryByteOfEachKind) {
     for (const Field& f : row.fields)
       for (size_t i = 0; i < f.width; ++i)
         expected[f.at + i] = static_cast<uint8_t>(f.value >> (8 * (f.width - 1 - i)));
-    EXPECT_BYTES_EQ(expected, built);
+    EXPECT_EQ(expected, built);
     // In RTV4000 order every 32-bit word has its bytes reversed.
     Bytes swapped(expected.size());
     for (size_t i = 0; i < swapped.size(); ++i)
       swapped[i] = expected[i ^ 3];
     Rtv4000Byteswap(built);
-    EXPECT_BYTES_EQ(swapped, built);
+    EXPECT_EQ(swapped, built);
   }
   // A cluster count beyond 32 bits is stored whole.
   EXPECT_EQ(GetBe64(BuildSuperblock("mpeg", 65536, 0x100000002), kSuperClusterCount), 0x100000002u);
@@ -153,10 +153,10 @@ TEST(PartitionBlock, EntriesAtTheirOffsetsOnly) {
     expected[at + 4] = 0x4D;
     const Bytes start_length = {0x44, 0x33, 0x22, 0x11, 0xD4, 0xC3, 0xB2, 0xA1};
     std::copy(start_length.begin(), start_length.end(), expected.begin() + at + 8);
-    EXPECT_BYTES_EQ(expected, block);
+    EXPECT_EQ(expected, block);
     ClearPartitionEntry(block, n);
     std::fill_n(expected.begin() + at, 16, 0);
-    EXPECT_BYTES_EQ(expected, block);
+    EXPECT_EQ(expected, block);
   }
   EXPECT_EQ(RenderPartitionEntry(2, {0x4D, 4000000000u, 3000000000u}),
             "    Partition 2, type 0x4d, start: 4000000000, length: 3000000000");
@@ -206,7 +206,7 @@ TEST(VolumeSequence, PositionAndInvalidation) {
   Sector block = BuildVolumeSequenceBlock(1, 1000, 2000), expected = block;
   std::fill_n(expected.begin(), 4, 0);
   InvalidateVolumeSequence(block);
-  EXPECT_BYTES_EQ(expected, block);
+  EXPECT_EQ(expected, block);
 }
 
 // The image helpers every other folder trusts, where a fault of theirs would let tests pass for
@@ -262,7 +262,7 @@ void RunWriter(const Bytes& bytes, const Bytes& expected, const std::vector<uint
     fault(disk);
   const bool succeeds = refusal == nullptr && fault == nullptr;
   EXPECT_EQ(act(), succeeds ? 0 : -1) << ui.Transcript();
-  EXPECT_BYTES_EQ(refusal != nullptr ? bytes : expected, disk.bytes());
+  EXPECT_EQ(refusal != nullptr ? bytes : expected, disk.bytes());
   EXPECT_EQ(ui.lines().back() == done, succeeds);
   std::vector<uint64_t> landed;
   for (const testing::WriteCall& call : disk.writes())

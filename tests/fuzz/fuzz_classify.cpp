@@ -12,7 +12,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint64_t file_bytes = input.Byte() & 1 ? uint64_t{sectors} * kBlockSize : input.U32() % 2048;
   FakeDeviceIo io;
   FakeDevice& drive = AddInputDrive(io, "drive0", file_bytes, input);
-  FuzzFrontEnd front_end(&input);
+  ScriptedFrontEnd front_end(false);
+  front_end.AnswerWith([&input] { return (input.Byte() & 1) != 0; });
 
   ResetDriveTable();
   DriveTable[0].device_path = "drive0";

@@ -161,7 +161,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     drives[kPaths[i]] = &AddInputDrive(io, kPaths[i], s.sectors[i] * kBlockSize, input, 2);
   uint64_t image_bytes = s.operation == kRestore ? s.image_sectors * kBlockSize : uint64_t{1} << 40;
   drives[kImage] = &AddInputDrive(io, kImage, image_bytes, input);
-  FuzzFrontEnd front_end(nullptr, kImage);
+  ScriptedFrontEnd front_end(false);
+  front_end.AlwaysYes();
+  front_end.ChooseFileAnswer(kImage);
   for (size_t i = 0; s.format && i < 2; ++i)
     FormatFileSystems(kPaths[i], *drives[kPaths[i]], s.sectors[i], s.cluster_size);
   for (auto& [path, drive] : drives)

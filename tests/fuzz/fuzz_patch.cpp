@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FakeDeviceIo io;
   FakeDevice& drive1 = AddInputDrive(io, "drive1", first * kBlockSize, input);
   FakeDevice& drive2 = AddInputDrive(io, "drive2", second * kBlockSize, input);
-  FuzzFrontEnd front_end(&input);
+  ScriptedFrontEnd front_end(false);
+  front_end.AnswerWith([&input] { return (input.Byte() & 1) != 0; });
 
   PatchDisk("drive1", two_drives ? "drive2" : "", static_cast<uint32_t>(first),
             static_cast<uint32_t>(second), photo_request, two_drives ? 2 : 0);

@@ -14,7 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   uint64_t sectors = input.U32();
   FakeDeviceIo io;
   FakeDevice& drive = AddInputDrive(io, "drive0", sectors * kBlockSize, input);
-  FuzzFrontEnd front_end(&input);
+  ScriptedFrontEnd front_end(false);
+  front_end.AnswerWith([&input] { return (input.Byte() & 1) != 0; });
 
   int result = ResetMpegPartition("drive0");
 

@@ -1,6 +1,6 @@
 // What the fuzz targets share: the input handed out front to back, sparse drives (the suite's
-// FakeDevice) whose sectors come from the input when first read, a front-end that answers from
-// the input (or Yes throughout), and the check that stops the run with a finding.
+// FakeDevice) whose sectors come from the input when first read, the suite's scripted front-end
+// and the check that stops the run with a finding.
 #pragma once
 
 #include <algorithm>
@@ -12,14 +12,15 @@
 #include <vector>
 
 #include "base/byte_order.h"
-#include "base/log.h"
 #include "format/partition_block.h"
 #include "tests/support/fake_device.h"
+#include "tests/support/scripted_front_end.h"
 
 namespace quillmar::fuzzing {
 
 using testing::FakeDevice;
 using testing::FakeDeviceIo;
+using testing::ScriptedFrontEnd;
 using testing::WriteCall;
 
 // The fuzzer's bytes, handed out front to back; zeros once they are used up.
@@ -69,37 +70,6 @@ inline FakeDevice& AddInputDrive(FakeDeviceIo& io, const std::string& path, uint
   });
   return drive;
 }
-
-// Installed for its lifetime: answers from the input, or Yes throughout without one; chooses
-// file when asked for one (none when it is empty).
-class FuzzFrontEnd final : public FrontEnd {
- public:
-  explicit FuzzFrontEnd(InputStream* input, std::string file = "") : input_(input), file_(file) {
-    SetFrontEnd(this);
-  }
-  ~FuzzFrontEnd() override { SetFrontEnd(nullptr); }
-  void AddLogLine(const std::string&) override {}
-  void ShowMessage(const std::string&, const std::string&) override {}
-  int AskYesNo(const std::string&, const std::string&) override {
-    return input_ == nullptr || (input_->Byte() & 1) != 0 ? kIdYes : kIdNo;
-  }
-  int AskWindowYesNo(const std::string& text, const std::string& caption) override {
-    return AskYesNo(text, caption);
-  }
-  void ProgressShow() override {}
-  void ProgressSetPos(int) override {}
-  void ProgressHide() override {}
-  void DrainEvents() override {}
-  bool ChooseFile(const FileChoiceRequest&, std::string* path) override {
-    if (!file_.empty())
-      *path = file_;
-    return !file_.empty();
-  }
-
- private:
-  InputStream* input_;
-  std::string file_;
-};
 
 // Stops the process (a fuzzer finding) with the message when the condition does not hold.
 inline void Require(bool condition, const char* what) {

@@ -26,7 +26,7 @@
 #include "disk/unique_fd.h"
 #include "ops/verify.h"
 #include "tests/support/copy_fixture.h"
-#include "tests/support/loop_device.h"
+#include "tests/support/disk_aliases.h"
 
 namespace quillmar {
 namespace {

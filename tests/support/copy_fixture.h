@@ -71,14 +71,6 @@ class CopyTest : public ::testing::Test {
     }
   }
 
-  // No write call reached outside the target's bytes [begin, end).
-  void ExpectWritesWithin(uint64_t begin, uint64_t end) {
-    for (const WriteCall& call : target_->writes()) {
-      EXPECT_GE(call.offset, begin);
-      EXPECT_LE(call.offset + call.length, end) << "write at " << call.offset;
-    }
-  }
-
   // Whatever the outcome: no descriptor open, the bar hidden if shown, nothing written to the
   // source.
   void ExpectCleanedUp() {

@@ -1,4 +1,5 @@
-// The ways two drive paths reach one disk, listed once for the tests of every front-end.
+// Loop devices, and the ways two drive paths reach one disk, listed once for the tests of every
+// front-end.
 #pragma once
 
 #include <functional>
@@ -8,9 +9,30 @@
 #include <utility>
 #include <vector>
 
-#include "tests/support/loop_device.h"
-
 namespace quillmar::testing {
+
+// A loop device attached over an image file by losetup, for tests that need a real block device
+// (root only). It unmounts what it mounted and detaches exactly the device it attached, also
+// when the test fails.
+class LoopDevice {
+ public:
+  // losetup --find --show OPTIONS FILE; path() is "" when that failed.
+  LoopDevice(const std::string& file, const std::string& options = "");
+  ~LoopDevice();
+  LoopDevice(const LoopDevice&) = delete;
+  LoopDevice& operator=(const LoopDevice&) = delete;
+
+  const std::string& path() const { return path_; }
+  // Partition n of a device attached with -P ("" when neither the kernel nor partx lists it).
+  std::string Partition(int n) const;
+  // Puts an ext4 file system holding the files of folder on the device and mounts it read-only
+  // at mount_point (a new folder); false when that failed.
+  bool MountNewFileSystem(const std::string& folder, const std::string& mount_point);
+
+ private:
+  std::string path_;
+  std::string mount_point_;
+};
 
 struct DiskAlias {
   const char* name;

@@ -134,6 +134,17 @@ AssertionResult WriteRecordings(const std::string& path, const ReplayTvDisk& dis
   return AssertionSuccess();
 }
 
+// A block at a byte offset, in standard order.
+template <typename Block>
+Block ReadBlock(const std::string& path, uint64_t offset, bool rtv4000) {
+  Block block{};
+  std::vector<uint8_t> data = ReadBytes(path, offset, block.size());
+  std::copy(data.begin(), data.end(), block.begin());
+  if (rtv4000)
+    Rtv4000Byteswap(block);
+  return block;
+}
+
 }  // namespace
 
 AssertionResult MakeBlankImage(const std::string& path, uint64_t sectors) {
@@ -166,11 +177,10 @@ AssertionResult HasPattern(const std::string& path, uint64_t first, uint64_t cou
   for (uint64_t at = 0; at < count; at += 2048) {
     std::vector<uint8_t> data = ReadSectors(path, first + at, std::min<uint64_t>(2048, count - at));
     for (uint64_t s = 0; s < data.size() / kBlockSize; ++s) {
-      std::span<const uint8_t> got(data.data() + s * kBlockSize, kBlockSize);
-      if (AssertionResult same = BytesEqual(PatternSector(pattern, first_key + at + s), got); !same)
+      Sector want = PatternSector(pattern, first_key + at + s);
+      if (!std::equal(want.begin(), want.end(), data.begin() + s * kBlockSize))
         return AssertionFailure() << "sector " << first + at + s << " of " << path
-                                  << " is not pattern sector " << first_key + at + s << ": "
-                                  << same.message();
+                                  << " is not pattern sector " << first_key + at + s;
     }
   }
   return AssertionSuccess();
@@ -183,8 +193,6 @@ ReplayTvGeometry Geometry(const ReplayTvDisk& disk) {
   g.p3_length = disk.photo_sectors;
   g.p3_start = disk.photo_sectors != 0 ? static_cast<uint32_t>(layout - disk.photo_sectors) : 0;
   g.p2_length = static_cast<uint32_t>(layout - g.p2_start - disk.photo_sectors);
-  uint32_t per_cluster = disk.mpeg_cluster_size / kBlockSize;
-  g.mpeg_cluster_count = per_cluster == 0 ? 0 : g.p2_length / per_cluster;
   return g;
 }
 
@@ -240,10 +248,6 @@ std::optional<std::string> ShellOutput(const std::string& command) {
   return ::pclose(pipe) == 0 ? std::optional(out) : std::nullopt;
 }
 
-bool HaveTool(const std::string& name) {
-  return ShellOutput("command -v '" + name + "'").has_value();
-}
-
 AssertionResult MakePcDisk(const std::string& path, uint64_t sectors, PcDisk kind) {
   sectors = std::max<uint64_t>(sectors, 8192);
   if (AssertionResult r = MakeBlankImage(path, sectors); !r)
@@ -296,21 +300,11 @@ AssertionResult WriteSectors(const std::string& path, uint64_t first,
 }
 
 FsBlock ReadFsBlock(const std::string& path, uint64_t offset, bool rtv4000) {
-  FsBlock block{};
-  std::vector<uint8_t> data = ReadBytes(path, offset, kFsBlockSize);
-  std::copy(data.begin(), data.end(), block.begin());
-  if (rtv4000)
-    Rtv4000Byteswap(block);
-  return block;
+  return ReadBlock<FsBlock>(path, offset, rtv4000);
 }
 
 Sector ReadSector(const std::string& path, uint64_t sector, bool rtv4000) {
-  Sector block{};
-  std::vector<uint8_t> data = ReadSectors(path, sector, 1);
-  std::copy(data.begin(), data.end(), block.begin());
-  if (rtv4000)
-    Rtv4000Byteswap(block);
-  return block;
+  return ReadBlock<Sector>(path, sector * kBlockSize, rtv4000);
 }
 
 int64_t FileSize(const std::string& path) {
@@ -340,52 +334,24 @@ AssertionResult CopyImage(const std::string& from, const std::string& to) {
 }
 
 AssertionResult ImagesEqual(const std::string& expected, const std::string& actual) {
-  int64_t size = FileSize(expected);
-  if (size == FileSize(actual) && ImageHash(expected) == ImageHash(actual))
-    return AssertionSuccess();
-  if (size != FileSize(actual))
+  auto size = static_cast<uint64_t>(FileSize(expected));
+  if (FileSize(expected) != FileSize(actual))
     return AssertionFailure() << expected << " has " << size << " bytes, " << actual << " has "
                               << FileSize(actual);
-  std::set<uint64_t> blocks;  // every 4 KiB block that holds data in either image
-  for (const std::string* path : {&expected, &actual})
-    ForEachDataBlock(*path, [&](uint64_t offset, auto) { blocks.insert(offset); });
-  uint64_t differing = 0;
-  AssertionResult first = AssertionSuccess();
-  for (uint64_t offset : blocks) {
-    for (uint64_t at = offset; at < offset + kDataBlock && at < static_cast<uint64_t>(size);
-         at += kBlockSize) {
-      AssertionResult same =
-          BytesEqual(ReadBytes(expected, at, kBlockSize), ReadBytes(actual, at, kBlockSize));
-      if (!same && differing++ == 0)
-        first = AssertionFailure()
-                << "sector " << at / kBlockSize << " differs: " << same.message();
-    }
-  }
-  return AssertionFailure() << expected << " and " << actual << " differ in " << differing
-                            << " sector(s); " << first.message();
-}
-
-AssertionResult BytesEqual(std::span<const uint8_t> expected, std::span<const uint8_t> actual) {
-  if (std::equal(expected.begin(), expected.end(), actual.begin(), actual.end()))
+  if (ImageHash(expected) == ImageHash(actual))
     return AssertionSuccess();
-  size_t common = std::min(expected.size(), actual.size());
-  size_t first = std::mismatch(expected.begin(), expected.begin() + common, actual.begin()).first -
-                 expected.begin();
-  size_t differing = expected.size() + actual.size() - 2 * common;
-  for (size_t i = first; i < common; ++i)
-    differing += expected[i] != actual[i];
-  auto hex = [first](std::span<const uint8_t> bytes) {
-    std::string text;
-    char cell[4];
-    for (size_t i = first; i < std::min(bytes.size(), first + 16); ++i) {
-      std::snprintf(cell, sizeof cell, " %02x", bytes[i]);
-      text += cell;
-    }
-    return text;
-  };
-  return AssertionFailure() << "lengths " << expected.size() << " and " << actual.size() << ", "
-                            << differing << " byte(s) differ; from +" << first << " expected"
-                            << hex(expected) << ", actual" << hex(actual);
+  std::set<uint64_t> differing;  // sectors of the 4 KiB blocks that hold data in either image
+  for (const std::string* path : {&expected, &actual}) {
+    ForEachDataBlock(*path, [&](uint64_t offset, auto) {
+      for (uint64_t at = offset; at < std::min(offset + kDataBlock, size); at += kBlockSize) {
+        if (ReadBytes(expected, at, kBlockSize) != ReadBytes(actual, at, kBlockSize))
+          differing.insert(at / kBlockSize);
+      }
+    });
+  }
+  return AssertionFailure() << expected << " and " << actual << " differ in " << differing.size()
+                            << " sector(s); sector " << (differing.empty() ? 0 : *differing.begin())
+                            << " differs first";
 }
 
 }  // namespace quillmar::testing

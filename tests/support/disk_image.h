@@ -58,7 +58,6 @@ struct ReplayTvGeometry {
   uint32_t p2_length = 0;
   uint32_t p3_start = 0;  // 0 without a Photo partition
   uint32_t p3_length = 0;
-  uint64_t mpeg_cluster_count = 0;
 };
 ReplayTvGeometry Geometry(const ReplayTvDisk& disk);
 
@@ -83,14 +82,6 @@ enum class PcDisk {
 
 // Runs a shell command (/usr/sbin and /sbin added to PATH): its output, or nothing on failure.
 std::optional<std::string> ShellOutput(const std::string& command);
-// True when the external tool can be run; the macro skips the test when it cannot.
-bool HaveTool(const std::string& name);
-#define QUILLMAR_REQUIRE_TOOL(name)                  \
-  do {                                               \
-    if (!::quillmar::testing::HaveTool(name)) {      \
-      GTEST_SKIP() << (name) << " is not installed"; \
-    }                                                \
-  } while (0)
 
 // Reads add a test failure when short and return what could be read, zero-filled.
 std::vector<uint8_t> ReadSectors(const std::string& path, uint64_t first, uint64_t count);
@@ -112,10 +103,5 @@ uint64_t ImageHash(const std::string& path);
 ::testing::AssertionResult CopyImage(const std::string& from, const std::string& to);
 // Byte-identical images, or a failure showing the first differing sectors.
 ::testing::AssertionResult ImagesEqual(const std::string& expected, const std::string& actual);
-// Byte-identical ranges, or a failure with a hex dump of the differing bytes.
-::testing::AssertionResult BytesEqual(std::span<const uint8_t> expected,
-                                      std::span<const uint8_t> actual);
-#define EXPECT_BYTES_EQ(expected, actual) \
-  EXPECT_TRUE(::quillmar::testing::BytesEqual((expected), (actual)))
 
 }  // namespace quillmar::testing

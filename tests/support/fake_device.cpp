@@ -95,16 +95,14 @@ ssize_t FakeDevice::Write(uint64_t position, const uint8_t* buffer, size_t n, in
     count = position >= space_limit_ ? 0 : static_cast<size_t>(space_limit_ - position);
     error = count == 0 && n > 0 && !zero_write_when_full_ ? ENOSPC : 0;
   }
-  ssize_t result = error != 0 ? -1 : static_cast<ssize_t>(count);
-  writes_.push_back({position, n, result, serial, mode});
+  writes_.push_back({position, n, serial, mode});
   if (error != 0)
     return Fail(error);
   Move(position, const_cast<uint8_t*>(buffer), count, true);
-  return result;
+  return static_cast<ssize_t>(count);
 }
 
-int FakeDevice::Writeback(uint64_t offset, uint64_t length, bool wait) {
-  (wait ? waits_ : starts_).push_back({offset, length});
+int FakeDevice::Writeback(bool wait) {
   if (writeback_error_ != 0)
     return Fail(writeback_error_);
   if (wait && std::exchange(pending_write_error_, false))
@@ -199,7 +197,7 @@ int FakeDeviceIo::StartWriteback(int fd, uint64_t offset, uint64_t length) {
   Descriptor* d = Find(fd, &vanished);
   if (d == nullptr || vanished)
     return vanished ? -1 : PosixDeviceIo().StartWriteback(fd, offset, length);
-  return d->device->Writeback(offset, length, false);
+  return d->device->Writeback(false);
 }
 
 int FakeDeviceIo::WaitWriteback(int fd, uint64_t offset, uint64_t length) {
@@ -207,7 +205,7 @@ int FakeDeviceIo::WaitWriteback(int fd, uint64_t offset, uint64_t length) {
   Descriptor* d = Find(fd, &vanished);
   if (d == nullptr || vanished)
     return vanished ? -1 : PosixDeviceIo().WaitWriteback(fd, offset, length);
-  return d->device->Writeback(offset, length, true);
+  return d->device->Writeback(true);
 }
 
 int FakeDeviceIo::Close(int fd) {

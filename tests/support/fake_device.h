@@ -21,12 +21,11 @@
 
 namespace quillmar::testing {
 
-// One Write call as the device saw it: where, how much was asked, what it returned, and the
-// descriptor's open (0 for the first open through the FakeDeviceIo, 1 for the next, ...).
+// One Write call as the device saw it: where, how much was asked, and the descriptor's open (0
+// for the first open through the FakeDeviceIo, 1 for the next, ...) and mode.
 struct WriteCall {
   uint64_t offset;
   size_t length;
-  ssize_t result;
   int open_serial;
   OpenMode mode;
 };
@@ -75,9 +74,6 @@ class FakeDevice {
   const std::vector<WriteCall>& writes() const { return writes_; }
   void ClearWrites() { writes_.clear(); }
   int flushes() const { return flushes_; }
-  // Byte ranges named by StartWriteback and WaitWriteback, in call order.
-  const std::vector<std::pair<uint64_t, uint64_t>>& writeback_starts() const { return starts_; }
-  const std::vector<std::pair<uint64_t, uint64_t>>& writeback_waits() const { return waits_; }
 
  private:
   friend class FakeDeviceIo;
@@ -85,7 +81,7 @@ class FakeDevice {
   bool Vanished();
   ssize_t Read(uint64_t position, uint8_t* buffer, size_t n);
   ssize_t Write(uint64_t position, const uint8_t* buffer, size_t n, int serial, OpenMode mode);
-  int Writeback(uint64_t offset, uint64_t length, bool wait);
+  int Writeback(bool wait);
   void Move(uint64_t position, uint8_t* buffer, size_t n, bool write);
 
   std::vector<uint8_t> bytes_;
@@ -108,8 +104,6 @@ class FakeDevice {
   int writeback_error_ = 0;
   std::vector<WriteCall> writes_;
   int flushes_ = 0;
-  std::vector<std::pair<uint64_t, uint64_t>> starts_;
-  std::vector<std::pair<uint64_t, uint64_t>> waits_;
 };
 
 class FakeDeviceIo final : public DeviceIo {

@@ -24,16 +24,13 @@
 namespace quillmar::testing {
 
 struct FakeDrive {
-  int open_errno = 0;  // non-zero: the open fails with this errno
   bool pass_through = true;
   bool packet_device = false;
   bool identify_ok = true;
   std::string model_field;  // the 40 bytes of the model number as the drive means them
   uint32_t identify_sectors = 0;
-  IdentifyError identify_error;
   std::optional<uint64_t> length_bytes;  // nothing: the length request fails
   uint64_t readable_sectors = 0;         // sectors 0 .. n-1 can be read
-  bool readable_forever = false;         // every position reads, however far out
   std::string fallback_model;
   uint32_t logical_sector_size = 512;
 };
@@ -43,10 +40,9 @@ class FakeProbePlatform : public ProbePlatform {
   void Add(const std::string& path, const FakeDrive& drive) { drives_[path] = drive; }
 
   int Open(const std::string& path) override {
-    ++opens;
     auto it = drives_.find(path);
-    if (int error = it == drives_.end() ? ENOENT : it->second.open_errno; error != 0) {
-      errno = error;
+    if (it == drives_.end()) {
+      errno = ENOENT;
       return -1;
     }
     handles_.push_back(&it->second);
@@ -60,10 +56,9 @@ class FakeProbePlatform : public ProbePlatform {
   bool Identify(int handle, uint8_t command, Sector* data, IdentifyError* error) override {
     identify_commands.push_back(command);
     const FakeDrive& drive = At(handle);
-    if (!drive.identify_ok) {
-      *error = drive.identify_error;
+    *error = {};
+    if (!drive.identify_ok)
       return false;
-    }
     data->fill(0xEE);  // bytes the probe must not take
     // Words 27..46 hold the model with the first character of each pair in the high byte.
     for (size_t i = 0; i < 40; ++i) {
@@ -74,7 +69,6 @@ class FakeProbePlatform : public ProbePlatform {
     return true;
   }
   bool LengthBytes(int handle, uint64_t* bytes) override {
-    ++length_requests;
     if (!At(handle).length_bytes)
       return false;
     *bytes = *At(handle).length_bytes;
@@ -83,9 +77,7 @@ class FakeProbePlatform : public ProbePlatform {
   bool ReadSectorAt(int handle, uint64_t offset, Sector* buffer) override {
     ++sector_reads;
     buffer->fill(0);
-    const FakeDrive& drive = At(handle);
-    return offset % kBlockSize == 0 &&
-           (drive.readable_forever || offset / kBlockSize < drive.readable_sectors);
+    return offset % kBlockSize == 0 && offset / kBlockSize < At(handle).readable_sectors;
   }
   std::string FallbackModel(int handle, const std::string&) override {
     return At(handle).fallback_model;
@@ -96,9 +88,7 @@ class FakeProbePlatform : public ProbePlatform {
     --open_handles;
   }
 
-  int opens = 0;
   int open_handles = 0;
-  int length_requests = 0;
   int sector_reads = 0;
   std::vector<uint8_t> identify_commands;
 
@@ -122,17 +112,12 @@ class ProbeTestBase : public ::testing::Test {
     ResetSettings();
   }
 
-  // Maps the fake drives as drives 0, 1, ... and probes them.
-  void Probe(const std::vector<std::pair<std::string, FakeDrive>>& drives) {
-    std::vector<std::string> paths;
-    for (const auto& [path, drive] : drives) {
-      platform_.Add(path, drive);
-      paths.push_back(path);
-    }
-    SetDrivePaths(paths);
+  // Maps the fake drive as drive 0 and probes it.
+  void ProbeOne(const FakeDrive& drive) {
+    platform_.Add("fake0", drive);
+    SetDrivePaths({"fake0"});
     ProbeDrives(platform_);
   }
-  void ProbeOne(const FakeDrive& drive) { Probe({{"fake0", drive}}); }
 
   TempDir dir_;
   ScriptedFrontEnd ui_{true, dir_.File("quillmar.log")};

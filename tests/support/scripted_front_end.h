@@ -1,15 +1,17 @@
-// A front-end for tests: records every log line, box and progress call, and answers questions
-// and file choices from queues. A question with no queued answer fails the test and is answered
-// No, so an unexpected question never writes anything.
+// A front-end for tests and fuzz targets: records every log line, box and progress call, and
+// answers questions and file choices from queues. A question with no queued answer (and no
+// fallback) fails the test and is answered No, so an unexpected question never writes anything.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <deque>
+#include <functional>
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "base/front_end.h"
@@ -43,13 +45,15 @@ class ScriptedFrontEnd : public FrontEnd {
   void AnswerAll(std::initializer_list<bool> answers) { answers_.insert(answers_.end(), answers); }
   void ChooseFileAnswer(const std::string& path) { files_.emplace_back(path); }
   void CancelFileChoice() { files_.emplace_back(std::nullopt); }
-  // From here on every question without a queued answer is answered Yes.
-  void AlwaysYes() { always_yes_ = true; }
+  // From here on every question without a queued answer is answered by next() (or Yes).
+  void AnswerWith(std::function<bool()> next) { fallback_ = std::move(next); }
+  void AlwaysYes() {
+    AnswerWith([] { return true; });
+  }
 
   const std::vector<std::string>& lines() const { return lines_; }
   const std::vector<Box>& boxes() const { return boxes_; }
   const std::vector<Box>& questions() const { return questions_; }
-  const std::vector<FileChoiceRequest>& file_requests() const { return file_requests_; }
   const std::vector<int>& progress() const { return progress_; }
   int progress_shown() const { return progress_shown_; }
   int progress_hidden() const { return progress_hidden_; }
@@ -92,7 +96,6 @@ class ScriptedFrontEnd : public FrontEnd {
   }
   void DrainEvents() override {}
   bool ChooseFile(const FileChoiceRequest& request, std::string* path) override {
-    file_requests_.push_back(request);
     if (files_.empty())
       ADD_FAILURE() << "unexpected file choice: " << request.title;
     std::optional<std::string> choice = files_.empty() ? std::nullopt : files_.front();
@@ -106,9 +109,9 @@ class ScriptedFrontEnd : public FrontEnd {
  private:
   int NextAnswer(const std::string& text, const std::string& caption) {
     questions_.push_back({text, caption});
-    if (answers_.empty() && !always_yes_)
+    if (answers_.empty() && !fallback_)
       ADD_FAILURE() << "unexpected question [" << caption << "]: " << text;
-    bool yes = answers_.empty() ? always_yes_ : answers_.front();
+    bool yes = answers_.empty() ? fallback_ && fallback_() : answers_.front();
     if (!answers_.empty())
       answers_.pop_front();
     return yes ? kIdYes : kIdNo;
@@ -116,11 +119,10 @@ class ScriptedFrontEnd : public FrontEnd {
 
   std::deque<bool> answers_;
   std::deque<std::optional<std::string>> files_;
-  bool always_yes_ = false;
+  std::function<bool()> fallback_;
   std::vector<std::string> lines_;
   std::vector<Box> boxes_;
   std::vector<Box> questions_;
-  std::vector<FileChoiceRequest> file_requests_;
   std::vector<int> progress_;
   int progress_shown_ = 0;
   int progress_hidden_ = 0;

@@ -1,9 +1,8 @@
-// A temporary folder that a test owns and removes with everything in it.
+// A temporary folder ($TMPDIR or /tmp) that a test owns and removes with everything in it.
 #pragma once
 
 #include <stdlib.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <stdexcept>
 #include <string>
@@ -12,9 +11,7 @@ namespace quillmar::testing {
 
 class TempDir {
  public:
-  TempDir() {
-    const char* base = std::getenv("TMPDIR");
-    path_ = std::string(base != nullptr ? base : "/tmp") + "/quillmar-test-XXXXXX";
+  TempDir() : path_(std::filesystem::temp_directory_path() / "quillmar-test-XXXXXX") {
     if (::mkdtemp(path_.data()) == nullptr)
       throw std::runtime_error("mkdtemp failed");
   }
