@@ -5,6 +5,9 @@
 #include <gmock/gmock.h>
 
 #include "disk/forwarding_device_io.h"
+#include "disk/sector_io.h"
+#include "disk/undo_recorder.h"
+#include "disk/unique_fd.h"
 #include "ops/safety_nets.h"
 #include "ops/undo_replay.h"
 #include "tests/ops/ops_harness.h"
@@ -224,6 +227,23 @@ TEST_F(SafetyTest, UndoRefusesAChangedDiskUnlessForced) {
       EXPECT_TRUE(now_ == original_) << "a disk is not as it was";
     }
     std::filesystem::remove(undo_);
+  }
+}
+
+// Old contents saved ahead are flushed before the write they precede, also when announced after
+// the undo file's first record (a second copy of one operation).
+TEST_F(SafetyTest, ContentsSavedAheadAreFlushedBeforeTheWrite) {
+  NewFrontEnd();
+  FakeDeviceIo io;
+  io.Add("b", 4096);
+  FlushWatch watch;
+  UndoRecorder recorder(AskUndoFilePath(), kDefaultUndoLimitBytes);
+  ui().ChooseFileAnswer(undo_);
+  UniqueFd fd = UniqueFd::Open("b", OpenMode::kReadWrite);
+  for (uint64_t at : {512, 2048}) {
+    ExpectUndoableWrite("b", at, 512);
+    ASSERT_TRUE(WriteAt(fd.get(), at, Sector{1}));
+    EXPECT_EQ(watch.flushed_size, FileSize(undo_)) << at;
   }
 }
 
