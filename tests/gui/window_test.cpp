@@ -26,22 +26,19 @@ const char* const kControls[] = {
     "IDC_SINGLE_DRIVE", "IDC_DUAL_DRIVE", "IDC_COPY_LOG",   "IDC_UNDO"};
 const QString kAllDisabled(static_cast<int>(std::size(kControls)), '0');
 
-// The sample drives (sizes in sectors; sparse image files), and a missing one after the last.
-enum Sample {
-  kOld,      // ReplayTV, 40,000,000 with a 30,000,000 layout: needs patching
-  kMissing,  // no such file: "Empty"
-  kRtv4000,  // RTV4000 order, 80,000,000 with a 60,000,000 layout, Photo partition of 204,800
-  kPc,       // a PC disk with a Linux partition, 4,000,000
-  kPair1,    // disk 1 of a two-drive system, 40,000,000
-  kPair2,    // its disk 2, 60,000,000
-  kBlank,    // all zero, 100,000,000
-  kSamples
-};
+// The drives OpenSamples makes (kMissing: no such file), and a missing one after the last.
+enum Sample { kOld, kMissing, kRtv4000, kPc, kPair1, kPair2, kBlank, kSamples };
+
+// A recorder disk laid out for `layout` sectors (0: all); with a Photo partition: RTV4000 order.
+ReplayTvDisk Recorder(uint64_t sectors, uint64_t layout = 0, uint32_t photo = 0) {
+  return {.disk_sectors = sectors,
+          .rtv4000 = photo != 0,
+          .layout_sectors = layout,
+          .photo_sectors = photo,
+          .recordings = {}};
+}
 
 struct Session {
-  Session() {
-    poll_.callOnTimeout([this] { AnswerModal(); });
-  }
   ~Session() {  // the window goes after these
     ResetLogFacility();
     ResetDriveTable();
@@ -54,8 +51,9 @@ struct Session {
   QStringList seen;         // every prompt shown: "Caption|text", or "Title (save) filters"
   QStringList at_prompts;   // Enabled() at each of them
   QStringList during_copy;  // Enabled() at each step of the progress bar
+  QTimer poll_;
+  QStringList script_;
 
-  // Shows the window on the drives; waits for the first scan unless told not to.
   bool Open(const std::vector<std::string>& paths, bool wait = true) {
     SetDrivePaths(drives = paths);
     SetLogFilePath(dir.File("quillmar.log"));
@@ -63,6 +61,7 @@ struct Session {
     QObject::connect(Get<QProgressBar>("IDC_PROGRESS"), &QProgressBar::valueChanged, dlg.get(),
                      [this] { during_copy << Enabled(); });
     dlg->show();
+    poll_.callOnTimeout([this] { AnswerModal(); });
     poll_.start(2);
     return !wait || QTest::qWaitFor([this] { return List()->topLevelItemCount() > 0; }, 10000);
   }
@@ -70,23 +69,14 @@ struct Session {
   // The sample drives, made once and copied for each session.
   bool OpenSamples(bool wait = true) {
     static const TempDir at;
-    static const bool ok = [] {
-      ReplayTvDisk disk;
-      disk.disk_sectors = 40000000;
-      bool made = MakeReplayTvPair(at.File("pair1"), at.File("pair2"), disk, 60000000);
-      disk.layout_sectors = 30000000;
-      made = made && MakeReplayTvDisk(at.File("old"), disk);
-      disk.disk_sectors = 80000000;
-      disk.layout_sectors = 60000000;
-      disk.rtv4000 = true;
-      disk.photo_sectors = 204800;
-      return made && MakeReplayTvDisk(at.File("rtv4000"), disk) &&
-             MakePcDisk(at.File("pc"), 4000000, PcDisk::kLinux) &&
-             MakeBlankImage(at.File("blank"), 100000000);
-    }();
+    static const bool ok =  // sizes in sectors; sparse image files
+        MakeReplayTvPair(at.File("pair1"), at.File("pair2"), Recorder(40000000), 60000000) &&
+        MakeReplayTvDisk(at.File("old"), Recorder(40000000, 30000000)) &&
+        MakeReplayTvDisk(at.File("rtv4000"), Recorder(80000000, 60000000, 204800)) &&
+        MakePcDisk(at.File("pc"), 4000000, PcDisk::kLinux) &&
+        MakeBlankImage(at.File("blank"), 100000000);
     std::vector<std::string> paths;
-    for (const char* name :
-         {"old", "missing", "rtv4000", "pc", "pair1", "pair2", "blank", "gone"}) {
+    for (auto name : {"old", "missing", "rtv4000", "pc", "pair1", "pair2", "blank", "gone"}) {
       paths.push_back(dir.File(name));
       if (FileSize(at.File(name)) >= 0 && !CopyImage(at.File(name), paths.back()))
         return false;
@@ -111,7 +101,12 @@ struct Session {
     row < 0 ? List()->clearSelection() : List()->setCurrentItem(List()->topLevelItem(row));
     return button != nullptr ? Run(button, script) : "";
   }
-  void ChooseSystem(int type) { Click(type == 0 ? "IDC_SINGLE_DRIVE" : "IDC_DUAL_DRIVE"); }
+  // Chooses the system type (0: single drive), then the source and the target (-1: none).
+  void Choose(int system, int source, int target) {
+    Click(system == 0 ? "IDC_SINGLE_DRIVE" : "IDC_DUAL_DRIVE");
+    Set("IDC_SET_SOURCE", source);
+    Set("IDC_SET_TARGET", target);
+  }
   // Clicks a button with the prompts to come scripted as "expected=answer;...": expected starts
   // what a prompt shows; the answer is yes, no, ok, esc, a file name in the session's folder, or
   // nothing to cancel a file dialog. "" when the prompts were the script's, else what was shown.
@@ -159,8 +154,7 @@ struct Session {
     bool plain = box->icon() == QMessageBox::NoIcon && box->textFormat() == Qt::PlainText;
     auto* label = box->findChild<QLabel*>("qt_msgbox_label");
     for (const QString& line : box->text().split('\n'))
-      plain =
-          plain && label->fontMetrics().horizontalAdvance(line) <= label->contentsRect().width();
+      plain &= label->fontMetrics().horizontalAdvance(line) <= label->contentsRect().width();
     seen << (plain ? "" : "NOT PLAIN ") + box->windowTitle() + "|" + box->text();
     QAbstractButton* button = box->button(answer == "yes"  ? QMessageBox::Yes
                                           : answer == "ok" ? QMessageBox::Ok
@@ -169,9 +163,6 @@ struct Session {
       return button->click();
     QTest::keyClick(box, Qt::Key_Escape);
   }
-
-  QTimer poll_;
-  QStringList script_;
 };
 
 // The rules: backup, restore, Photo size, copy Photo, patch, copy system, copy MPEG enabled.
@@ -270,9 +261,8 @@ class WindowTest : public QObject {
     const QString warning =
         "Warning|*** WARNING: Drive 3 contains non-ReplayTV partition information\n=";
     for (const RuleRow& row : kRules) {
-      const QString where =
-          QString::asprintf("%d %d %d %s: ", row.system, row.source, row.target, row.answer);
-      s.ChooseSystem(row.system);
+      const QString where = QString::number(&row - kRules) + ": ";  // the row
+      s.Click(row.system == 0 ? "IDC_SINGLE_DRIVE" : "IDC_DUAL_DRIVE");
       QString shown =
           s.Set("IDC_SET_SOURCE", row.source, row.source == kPc ? warning + row.answer : "");
       shown += s.Set("IDC_SET_TARGET", row.target, row.target == kPc ? warning + row.answer : "");
@@ -281,8 +271,7 @@ class WindowTest : public QObject {
 
     // A rescan (F5 or the context menu) finds a grown disk anew: its selection is dropped, the
     // unchanged disk's kept.
-    s.Set("IDC_SET_SOURCE", kOld);
-    s.Set("IDC_SET_TARGET", kBlank);
+    s.Choose(1, kOld, kBlank);
     s.Set(nullptr, kOld);
     QVERIFY(MakeBlankImage(s.drives[kBlank], 200000000));
     s.Get<QAction>("IDM_RESCAN")->trigger();
@@ -303,13 +292,8 @@ class WindowTest : public QObject {
     const ActionRow& a = kActions[row];
     Session s;
     QVERIFY(s.OpenSamples());
-    s.ChooseSystem(a.system);
-    s.Set("IDC_SET_SOURCE", a.source);
-    s.Set("IDC_SET_TARGET", a.target);
-    if (QByteArray(a.pick).startsWith("IDC_"))
-      s.Click(a.pick);
-    else
-      s.Get<QComboBox>("IDC_PHOTO_SIZE")->setCurrentText(a.pick);
+    s.Choose(a.system, a.source, a.target);
+    *a.pick == 'I' ? s.Click(a.pick) : s.Get<QComboBox>("IDC_PHOTO_SIZE")->setCurrentText(a.pick);
     s.Set(nullptr, kPair1);  // kept unless the list is rebuilt
     const QString enabled = s.Enabled();
     const std::vector<uint64_t> before = s.Hashes();
@@ -344,9 +328,7 @@ class WindowTest : public QObject {
     if (kind.needs_root && ::geteuid() != 0)
       QSKIP("attaching a loop device needs root");
     Session s;
-    ReplayTvDisk recorder;
-    recorder.disk_sectors = 200000;
-    QVERIFY(MakeReplayTvDisk(s.dir.File("recorder.img"), recorder));
+    QVERIFY(MakeReplayTvDisk(s.dir.File("recorder.img"), Recorder(200000)));
     std::list<LoopDevice> loops;
     auto [a, b] = kind.names(s.dir.File("recorder.img"), &loops);
     if (a.empty() || b.empty())
@@ -356,9 +338,7 @@ class WindowTest : public QObject {
     QCOMPARE(s.List()->topLevelItemCount(), kind.overlapping ? 2 : 1);
     const std::vector<const char*> buttons = {"IDC_COPY_SYSTEM", "IDC_COPY_MPEG", "IDC_PATCH"};
     for (const char* button : kind.overlapping ? buttons : std::vector<const char*>()) {
-      s.ChooseSystem(button[4] == 'P');  // the join
-      s.Set("IDC_SET_SOURCE", 0);
-      s.Set("IDC_SET_TARGET", 1);
+      s.Choose(button[4] == 'P', 0, 1);  // a dual-drive system for the join
       const std::string refusal = a + " and " + b + " overlap: they share sectors of one disk.";
       const QString shown = s.Run(
           button, QString::fromStdString("*** ERROR ***|" + refusal + "\nNothing was written.=ok"));
@@ -373,14 +353,10 @@ class WindowTest : public QObject {
   void longCopy() {
     for (bool close : {false, true}) {
       Session s;
-      ReplayTvDisk disk, copy;
-      disk.disk_sectors = copy.layout_sectors = 620000;
-      copy.disk_sectors = 700000;
-      QVERIFY(MakeReplayTvDisk(s.dir.File("source"), disk));
-      QVERIFY(MakeReplayTvDisk(s.dir.File("target"), copy));
+      QVERIFY(MakeReplayTvDisk(s.dir.File("source"), Recorder(620000)));
+      QVERIFY(MakeReplayTvDisk(s.dir.File("target"), Recorder(700000, 620000)));
       QVERIFY(s.Open({s.dir.File("source"), s.dir.File("target")}));
-      s.Set("IDC_SET_SOURCE", 0);
-      s.Set("IDC_SET_TARGET", 1);
+      s.Choose(0, 0, 1);
       int ticks = 0;
       bool open_meanwhile = true;
       QTimer heartbeat;
@@ -410,68 +386,51 @@ class WindowTest : public QObject {
     }
   }
 
-  // Start-up: the two numbers after the options reach the first scan (one left empty keeps its
-  // place, one out of range is clamped, with a note), and the window keeps its place for the next
-  // run. In the window Enter presses the push button that has the focus (Copy log) and otherwise
-  // closes it; it is saved to $QUILLMAR_SCREENSHOT_DIR/quillmar-window.png.
+  // Start-up: the numbers after the options reach the first scan, a note on one out of range the
+  // log, and the window keeps its place. In the window Enter presses the push button that has the
+  // focus (Copy log), else closes it; it is saved to $QUILLMAR_SCREENSHOT_DIR/quillmar-window.png.
   void startUp() {
-    const std::pair<QStringList, const char*> rows[] = {
-        // the size listed, the notes, the cluster size
-        {{"267386880", "66000"}, "136 GB|Drive size will be limited to 267386880 sectors|66000"},
-        {{"-5"},
-         "320 GB|Drive size limit -5 is out of range: taking the largest, 4294967295 "
-         "sectors|Drive size will be limited to 4294967295 sectors|0"},
-        {{"", "262144"}, "320 GB|262144"}};
-    for (const auto& [numbers, expected] : rows) {
-      Session s;
-      ReplayTvDisk disk;
-      disk.disk_sectors = 78165360;  // a 40 GB recorder disk
-      QVERIFY(MakeReplayTvDisk(s.dir.File("replaytv-5040.img"), disk));
-      QVERIFY(MakeBlankImage(s.dir.File("new-320gb.img"), 625142448));
-      QStringList found;
-      QString clipboard;
-      int result = -1;
-      QTimer poll;
-      QObject::connect(&poll, &QTimer::timeout, [&] {
-        auto* dlg = qobject_cast<CQuillmarDlg*>(QApplication::activeModalWidget());
-        auto* list = dlg ? dlg->findChild<QTreeWidget*>() : nullptr;
-        if (list == nullptr || list->topLevelItemCount() == 0)
-          return;  // the first scan has not come yet
-        found << list->topLevelItem(1)->text(2);
-        for (QListWidgetItem* line :
-             dlg->findChild<QListWidget*>()->findItems("*", Qt::MatchWildcard))
-          found << line->text();
-        const QString folder = qEnvironmentVariable("QUILLMAR_SCREENSHOT_DIR", ".");
-        found << (dlg->grab().save(QDir(folder).filePath("quillmar-window.png")) ? "" : "no PNG");
-        list->setCurrentItem(list->topLevelItem(0));
-        dlg->findChild<QPushButton*>("IDC_SET_SOURCE")->click();
-        dlg->findChild<QWidget*>("IDC_COPY_LOG")->setFocus();
-        QTest::keyClick(dlg->findChild<QWidget*>("IDC_COPY_LOG"), Qt::Key_Return);
-        clipboard = dlg->isVisible() ? QApplication::clipboard()->text() : "closed";
-        list->setFocus();
-        QTest::keyClick(list, Qt::Key_Return);
-        result = dlg->isVisible() ? -1 : dlg->result();
-        dlg->reject();
-      });
-      poll.start(20);
-      QSettings("Quillmar", "quillmar").remove("window/geometry");
-      const QString previous = QDir::currentPath();
-      QDir::setCurrent(QString::fromStdString(s.dir.path()));  // short names, as a user gives them
-      std::vector<std::string> args = {"--drive", "replaytv-5040.img", "--drive", "new-320gb.img"};
-      for (const QString& number : numbers)
-        args.push_back(number.toStdString());
-      QCOMPARE(CQuillmarApp().InitInstance(args), 0);
-      QDir::setCurrent(previous);
-      found << QString::number(g_mpegClusterOverride);
-      QCOMPARE(
-          found.filter(QRegularExpression("^(\\d+ GB|Drive size|MPEG|\\d+$|no PNG)")).join('|'),
-          expected);
-      QVERIFY2(clipboard.contains(") - NOT a ReplayTV Disk\r\n\r\nSource: 0) replaytv-5040.img - ( "
-                                  "40GB ) - ReplayTV Disk\r\nTarget: Select a drive from the list"),
-               qPrintable(clipboard));  // the list, the selection, then the log
-      QCOMPARE(result, int{QDialog::Accepted});
-      QVERIFY(!QSettings("Quillmar", "quillmar").value("window/geometry").isNull());
-    }
+    Session s;
+    QVERIFY(MakeReplayTvDisk(s.dir.File("replaytv-5040.img"), Recorder(78165360)));  // 40 GB
+    QVERIFY(MakeBlankImage(s.dir.File("new-320gb.img"), 625142448));
+    QStringList found;
+    QString clipboard;
+    int result = -1;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+      auto* dlg = qobject_cast<CQuillmarDlg*>(QApplication::activeModalWidget());
+      auto* list = dlg ? dlg->findChild<QTreeWidget*>() : nullptr;
+      if (list == nullptr || list->topLevelItemCount() == 0)
+        return;  // the first scan has not come yet
+      found << list->topLevelItem(1)->text(2);
+      const QString folder = qEnvironmentVariable("QUILLMAR_SCREENSHOT_DIR", ".");
+      found << (dlg->grab().save(QDir(folder).filePath("quillmar-window.png")) ? "" : "no PNG");
+      list->setCurrentItem(list->topLevelItem(0));
+      dlg->findChild<QPushButton*>("IDC_SET_SOURCE")->click();
+      dlg->findChild<QWidget*>("IDC_COPY_LOG")->setFocus();
+      QTest::keyClick(dlg->findChild<QWidget*>("IDC_COPY_LOG"), Qt::Key_Return);
+      clipboard = dlg->isVisible() ? QApplication::clipboard()->text() : "closed";
+      list->setFocus();
+      QTest::keyClick(list, Qt::Key_Return);
+      result = dlg->isVisible() ? -1 : dlg->result();
+      dlg->reject();
+    });
+    poll.start(20);
+    QSettings("Quillmar", "quillmar").remove("window/geometry");
+    const QString previous = QDir::currentPath();
+    QDir::setCurrent(QString::fromStdString(s.dir.path()));  // short names, as a user gives them
+    QVERIFY(CQuillmarApp().InitInstance({"--drive", "replaytv-5040.img", "--drive", "new-320gb.img",
+                                         "267386880", "2147483648"}) == 0);
+    QDir::setCurrent(previous);
+    found << clipboard.split("\r\n");  // the list, the selection, then the log
+    QCOMPARE(found.filter(QRegularExpression("^(\\d+ GB|Drive size|MPEG|no PNG)")).join('|'),
+             "136 GB|MPEG cluster size 2147483648 is out of range: ignored, no cluster size "
+             "override|Drive size will be limited to 267386880 sectors");
+    QVERIFY2(clipboard.contains(") - NOT a ReplayTV Disk\r\n\r\nSource: 0) replaytv-5040.img - ( "
+                                "40GB ) - ReplayTV Disk\r\nTarget: Select a drive from the list"),
+             qPrintable(clipboard));
+    QCOMPARE(result, int{QDialog::Accepted});
+    QVERIFY(!QSettings("Quillmar", "quillmar").value("window/geometry").isNull());
   }
 };
 
