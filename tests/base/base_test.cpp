@@ -22,7 +22,6 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
-using testing::ScriptedFrontEnd;
 
 // Each accessor once, with the bytes 01 23 45 67 89 AB CD EF at offset 1 of bytes EE.
 TEST(ByteOrder, EveryAccessorWithAKnownValueAndTheRtv4000Order) {
@@ -53,15 +52,12 @@ TEST(ByteOrder, EveryAccessorWithAKnownValueAndTheRtv4000Order) {
   EXPECT_FALSE(IsRtv4000Order(std::span(sector).first(509)));
 }
 
-// The --drive options are taken out before the numbers. The tail of two numbers is read with
-// atol's rules; a number that does not fit its setting is not wrapped, and a note for the run's
-// log says so.
+// The --drive options are taken out before the numbers; the tail of two numbers is read with
+// atol's rules, and a number too big for its setting is not wrapped: a note in the log says so.
 TEST(CommandLine, DriveOptionsThenATailOfTwoNumbers) {
   StartupOptions o = SplitStartupArguments({"--drive", "a.img", "2673", "--drive=b.img", "", "-x"});
-  EXPECT_EQ(o.drive_paths, (Lines{"a.img", "b.img"}));
-  EXPECT_EQ(o.tail, "2673 \"\"");
-  EXPECT_EQ(o.other_options, Lines{"-x"});
-  EXPECT_FALSE(o.missing_drive_argument);
+  EXPECT_EQ(std::tuple(o.drive_paths, o.tail, o.other_options, o.missing_drive_argument),
+            std::tuple(Lines{"a.img", "b.img"}, "2673 \"\"", Lines{"-x"}, false));
   EXPECT_TRUE(SplitStartupArguments({"--drive"}).missing_drive_argument);
   const std::tuple<const char*, uint32_t, int32_t, const char*> rows[] = {
       {"", kNoDriveSizeLimit, 0, ""},
@@ -86,8 +82,7 @@ TEST(CommandLine, DriveOptionsThenATailOfTwoNumbers) {
 }
 
 std::string ReadFile(const std::string& path) {
-  std::ifstream file(path);
-  return {std::istreambuf_iterator<char>(file), {}};
+  return {std::istreambuf_iterator<char>(std::ifstream(path).rdbuf()), {}};
 }
 
 // What stands at the log file's path is refused: the list keeps every line, one warning says
@@ -98,26 +93,23 @@ TEST(LogFacility, UnwritableLogFileWarnsOnceAndTouchesNothing) {
   for (int kind = 0; kind < 4; ++kind) {
     SCOPED_TRACE(kind);
     testing::TempDir dir;
-    const std::string log = dir.File("quill\n\xc2\x9bmar.log"),
-                      link = kind == 0 ? "drive.img" : "gone";
+    const std::string log = dir.File("quill\n\xc2\x9bmar.log");
     std::ofstream(dir.File("drive.img")) << "image";
-    ASSERT_EQ(kind < 2    ? ::symlink(dir.File(link).c_str(), log.c_str())
+    ASSERT_EQ(kind < 2 ? ::symlink(dir.File(kind == 0 ? "drive.img" : "gone").c_str(), log.c_str())
               : kind == 2 ? ::mkdir(log.c_str(), 0755)
                           : ::close(::open(log.c_str(), O_CREAT | O_WRONLY, 0444)),
               0);
-    ScriptedFrontEnd ui(true, log);
+    testing::ScriptedFrontEnd ui(true, log);
     const bool drop_root = ::geteuid() == 0 && kind == 3;  // root writes any file; nobody cannot
     ASSERT_EQ(::chmod(dir.path().c_str(), 0755), 0);
     ASSERT_TRUE(!drop_root || ::seteuid(65534) == 0);
     LogLine("one");
     LogLine("two");
     ASSERT_TRUE(!drop_root || ::seteuid(0) == 0);
-    EXPECT_EQ(
-        ui.lines(),
-        (Lines{"one",
-               "*** WARNING: The log file " + dir.File("quill\\x0a\\xc2\\x9bmar.log") +
-                   " cannot be written (" + causes[kind] + "); this run's lines are not saved.",
-               "two"}));
+    const std::string warning = "*** WARNING: The log file " +
+                                dir.File("quill\\x0a\\xc2\\x9bmar.log") + " cannot be written (" +
+                                causes[kind] + "); this run's lines are not saved.";
+    EXPECT_EQ(ui.lines(), (Lines{"one", warning, "two"}));
     EXPECT_EQ(ReadFile(dir.File("drive.img")), "image");
   }
 }
@@ -132,7 +124,7 @@ TEST(LogFacility, TheDefaultPlaceIsNeverReachedThroughALink) {
     testing::TempDir dir;
     ASSERT_EQ(::mkdir(dir.File("elsewhere").c_str(), 0755), 0);
     ASSERT_TRUE(!planted || ::symlink("elsewhere", dir.File(".local").c_str()) == 0);
-    ScriptedFrontEnd ui(true);
+    testing::ScriptedFrontEnd ui(true);
     ASSERT_EQ(::setenv("HOME", dir.path().c_str(), 1), 0);
     ::unsetenv("XDG_STATE_HOME");
     ASSERT_EQ(::chdir("/"), 0);
@@ -148,18 +140,16 @@ TEST(LogFacility, TheDefaultPlaceIsNeverReachedThroughALink) {
 
 // Only Yes counts, and with nobody to ask (no front-end) the answer is No.
 TEST(LogFacility, OnlyAYesProceeds) {
-  {
-    ScriptedFrontEnd ui(false);
-    ui.AnswerAll({true, false});
-    EXPECT_TRUE(ConfirmProceed("Target is smaller."));
-    EXPECT_FALSE(ConfirmProceed("Target is smaller."));
-    EXPECT_EQ(ui.questions()[0].text + ui.questions()[0].caption,
-              "Target is smaller.\nDo you really want to proceed?Proceed?");
-  }
   EXPECT_EQ(AskYesNo("Reset?", "Reset MPEG partition"), kIdNo);
   EXPECT_FALSE(ConfirmProceed("anything"));
   std::string path;
   EXPECT_FALSE(ChooseFile(FileChoiceRequest{}, &path));
+  testing::ScriptedFrontEnd ui(false);
+  ui.AnswerAll({true, false});
+  EXPECT_TRUE(ConfirmProceed("Target is smaller."));
+  EXPECT_FALSE(ConfirmProceed("Target is smaller."));
+  EXPECT_EQ(ui.questions()[0].text + ui.questions()[0].caption,
+            "Target is smaller.\nDo you really want to proceed?Proceed?");
 }
 
 }  // namespace

@@ -25,9 +25,7 @@ using testing::Bytes;
 using testing::CopyTest;
 using testing::FakeDevice;
 using testing::FakeDrive;
-using testing::Pattern;
 using Buffer = std::vector<uint8_t>;
-using Paths = std::vector<std::string>;
 
 // Each operation works at byte 512 of a fake disk of 2048 bytes, with a buffer of 1024.
 using Op = int (*)(UniqueFd& fd, Buffer& buffer);
@@ -55,9 +53,9 @@ class BlockIo : public CopyTest, public ::testing::WithParamInterface<IoRow> {};
 TEST_P(BlockIo, MovesOnlyWhatItReportsAndSaysWhy) {
   const IoRow& row = GetParam();
   FakeDevice& disk = io_.Add("disk", 0);
-  disk.bytes() = Pattern(2048, 1);
+  disk.bytes() = testing::Pattern(2048, 1);
   row.setup(disk);
-  const Buffer before = disk.bytes(), data = Pattern(1024, 9);
+  const Buffer before = disk.bytes(), data = testing::Pattern(1024, 9);
   Buffer buffer = data, expected_disk = before, expected_buffer = data;
   UniqueFd fd = UniqueFd::Open("disk", OpenMode::kReadWrite);
 
@@ -72,7 +70,7 @@ TEST_P(BlockIo, MovesOnlyWhatItReportsAndSaysWhy) {
   EXPECT_EQ(disk.bytes(), expected_disk);
   EXPECT_EQ(buffer, expected_buffer);
   EXPECT_EQ(disk.writes().size(), row.writes);
-  EXPECT_EQ(ui_.lines(), *row.line ? Paths{row.line} : Paths{});
+  EXPECT_EQ(ui_.lines(), std::vector<std::string>(*row.line ? 1 : 0, row.line));
   EXPECT_EQ(ui_.boxes().empty(), !std::string(row.line).starts_with("***"));
   for (const testing::Box& box : ui_.boxes())
     EXPECT_EQ(box.text + box.caption, row.line + std::string("*** ERROR ***"));
@@ -145,7 +143,6 @@ struct CopyRow {
 };
 
 std::vector<CopyRow> CopyRows() {
-  const std::string no_open = "*** ERROR: Could not open device ";
   std::vector<CopyRow> rows = {
       {"Whole", kNone, 0, kCount, "Copying 1100 blocks (0MB)", kCount},
       {"ToTheEndOfTheSource", kNone, 0, 0, "Copying 1110 blocks (0MB)", kCount + kSpare},
@@ -154,7 +151,7 @@ std::vector<CopyRow> CopyRows() {
       {"LateErrorBeforeTheFirstWait", kLateError, 0, kLong, Write(0), kFirstWait},
       {"LateErrorAfterTheLastWait", kLateError, kLong - 1, kLong, Write(3 * kWindow), kLong},
       {"FlushFails", kFlushFails, 0, kCount, Write(0), kCount},
-      {"BusyTarget", kBusy, 0, kCount, no_open + "target-drive", 0},
+      {"BusyTarget", kBusy, 0, kCount, "*** ERROR: Could not open device target-drive", 0},
       {"SourceGoneAtChunk512", kSourceGone, 3, kCount, Read(512), 512},
       {"TargetGoneBeforeSeek", kTargetGone, 1, kCount, "File seek error", 0},
       {"TargetGoneAtChunk1024", kTargetGone, 4, kCount, Write(1024), 1024},
@@ -180,8 +177,7 @@ std::vector<CopyRow> CopyRows() {
 
 // Passes every call on, but requests a stop of the copy after a number of writes, and fails
 // every open under /dev/ as for a drive that has gone, recording the modes asked for.
-class Hooks : public ForwardingDeviceIo {
- public:
+struct Hooks : ForwardingDeviceIo {
   explicit Hooks(int stop_after_writes) : ForwardingDeviceIo(Io()), left_(stop_after_writes) {
     SetDeviceIo(this);
     if (left_ == 0)
@@ -204,8 +200,6 @@ class Hooks : public ForwardingDeviceIo {
     return -1;
   }
   std::vector<OpenMode> modes;
-
- private:
   int left_;
 };
 
@@ -256,8 +250,8 @@ TEST_F(CopyTest, BetweenImageFilesAndNoTargetMadeInVain) {
   const std::string source = dir_.File("source.img"), target = dir_.File("target.img");
   for (auto [source_bytes, target_bytes, from, to, count, copied] : rows) {
     SCOPED_TRACE(from);
-    const Buffer data = Pattern(Bytes(copied), 3);
-    Buffer expected = Pattern(target_bytes, 7);
+    const Buffer data = testing::Pattern(Bytes(copied), 3);
+    Buffer expected = testing::Pattern(target_bytes, 7);
     UniqueFd fd = UniqueFd::Open(source, OpenMode::kWriteOnlyCreate);
     ASSERT_EQ(::ftruncate(fd.get(), static_cast<off_t>(source_bytes)), 0);
     ASSERT_TRUE(WriteAt(fd.get(), Bytes(from), data));
