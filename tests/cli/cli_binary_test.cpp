@@ -233,7 +233,7 @@ const Row kRows[] = {
     {"CtrlCAtAQuestion", "patch 0 <<< y ^C y", 130, false, "  -> No (interrupted)"},
     {"CtrlCAtTheRestoresLastQuestion", "backup 0 @dir/s.rtv ; restore @dir/s.rtv 1 <<< y ^C", 0,
      true, "  -> No (interrupted)", "*** Restore complete"},
-    {"CtrlCStopsACopy", "-y copy-mpeg 0 1 <<< 1%=^C", 130, true,
+    {"CtrlCStopsACopy", "-y copy-mpeg 0 1 <<< 10%=^C", 130, true,
      "*** Copy interrupted at block ", "!Copy Complete"},
     // Commands that write, with what the command line adds to them; the progress lines once.
     {"MirrorWithYes", "--yes mirror 0 1 --verify", 0, true, "  -> Yes (--yes)\n", "\nprogress: 10%",
