@@ -11,20 +11,15 @@ declare -A TEST_BASE=([support]=ops [kernel]=ops [fuzz]=ops)
 failures=0
 flag() { echo "$file includes $target: $*"; failures=$((failures + 1)); }
 while IFS= read -r file; do
-  owner=${file%%/*} folder=$owner
-  if [ "$owner" = tests ]; then
-    folder=${file#tests/}
-    folder=tests/${folder%%/*}
-    owner=${TEST_BASE[${folder#tests/}]:-${folder#tests/}}
-  fi
+  IFS=/ read -r owner sub _ <<<"$file"
+  folder=$owner
+  [ "$owner" = tests ] && folder=tests/$sub && owner=${TEST_BASE[$sub]:-$sub}
   rank=${RANK[$owner]:-}
   [ -n "$rank" ] || continue
   while IFS= read -r target; do
-    top=${target%%/*}
+    IFS=/ read -r top sub _ <<<"$target"
     if [ "$top" = tests ]; then
-      sub=${target#tests/}
-      sub=tests/${sub%%/*}
-      [ "$sub" = "$folder" ] || [ "$sub" = tests/support ] && continue
+      [ "tests/$sub" = "$folder" ] || [ "$sub" = support ] && continue
       flag "a test folder includes only tests/support and itself"
     elif [ -n "${RANK[$top]:-}" ] && [ "$top" != "$owner" ] &&
       [ "${RANK[$top]}" -ge "$rank" ]; then
