@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Keeps the layers honest: every folder includes only itself and the folders below it (RANK; folders
-# of one rank must not include each other). A test folder tests/X stands on X (tests/support, kernel
-# and fuzz on ops), and includes no other test folder than tests/support.
+# Every folder includes only itself and the folders below it (RANK; not those of its own rank).
+# A test folder tests/X stands on X (tests/support, kernel and fuzz on ops), and includes no other
+# test folder than tests/support.
 # Usage: layers_check.sh [SOURCE_ROOT]   (exit 0: clean; 1: a list of the includes that reach up)
 set -euo pipefail
 cd "${1:-$(dirname "$0")/..}"

@@ -1,7 +1,7 @@
 // The emulated-hardware tier: quillmar-cli in a small Linux guest under QEMU whose disks are real
 // kernel block devices (libata on AHCI and IDE, usb-storage, virtio-scsi) over the test's images.
-// make_guest.sh builds the guest once into ~/.cache/quillmar-hardware and boots it; guest_init.sh
-// says what the guest prints. The tests skip, saying why, when there can be no guest.
+// make_guest.sh builds (once, into ~/.cache/quillmar-hardware) and boots the guest, guest_init.sh
+// runs in it. The tests skip, saying why, when there can be no guest.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -18,10 +18,6 @@
 namespace quillmar::testing {
 namespace {
 
-std::string Quote(const std::string& text) {
-  return "'" + text + "'";
-}
-
 // Runs a shell command, appending its output; true when it exited with 0.
 bool Capture(const std::string& command, std::string* output) {
   FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
@@ -29,10 +25,6 @@ bool Capture(const std::string& command, std::string* output) {
   for (size_t n; pipe != nullptr && (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
     output->append(buffer, n);
   return pipe != nullptr && ::pclose(pipe) == 0;
-}
-
-bool Has(const std::string& text, const std::string& fragment) {
-  return text.find(fragment) != std::string::npos;
 }
 
 // Each kind of disk, and how the probe lists it: by the ATA model (the one given to QEMU) where
@@ -69,9 +61,8 @@ constexpr uint64_t kMpegSectors = 65536;       // 32 MiB: 8 s at that rate
 const ReplayTvDisk kOldDisk = {.disk_sectors = 200000,
                                .recordings = {{30000, 2048}, {199000, 1000}}};
 
-// One boot for every disk kind: the probe as root, the disk group and an ordinary user; targets
-// refused; the upgrade of a recorder disk onto a larger one; a join with drive 2 on USB; a copy
-// between throttled disks. The test runs alone on the machine (the copy is timed).
+// One boot for all: the probe as root, the disk group and a user; refused targets; an upgrade; a
+// join with drive 2 on USB; a copy between throttled disks (timed: the test runs alone).
 class KernelDisks : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -81,8 +72,8 @@ class KernelDisks : public ::testing::Test {
       return;
     no_guest_.clear();
     guest += " " + Quote(dir_.path()) + " " + Quote(QUILLMAR_CLI_BINARY);
-    // A disk: QEMU's -device without the drive and the serial (the script finds the disk as
-    // /dev/by-serial/SERIAL) and more options of its -drive.
+    // A disk: QEMU's -device without drive and serial (seen as /dev/by-serial/SERIAL), -drive
+    // extras.
     auto add = [&](const std::string& device, const std::string& serial, std::string options = "") {
       std::string id = "d" + serial;
       guest += " -drive if=none,id=" + id + ",format=raw,file=" + Image(serial) + options +
@@ -142,6 +133,8 @@ class KernelDisks : public ::testing::Test {
     ASSERT_TRUE(Has(console_, "\n@@@ done")) << console_;
   }
   static std::string Image(const std::string& serial) { return dir_.File(serial + ".img"); }
+  static std::string Quote(const std::string& text) { return "'" + text + "'"; }
+  static bool Has(const std::string& s, const std::string& part) { return s.find(part) != s.npos; }
   static std::string Output(const std::string& name) {  // the lines after "name| "
     std::string found, line;
     for (std::istringstream lines(console_); std::getline(lines, line);)
@@ -180,13 +173,12 @@ TEST_F(KernelDisks, RootAndTheDiskGroupListEveryDiskKind) {
 
 // An ordinary user opens no disk: every drive "Empty", and the hint to run as root once.
 TEST_F(KernelDisks, OrdinaryUserSeesEmptyDrivesAndOneRootHint) {
-  std::string out = Output("ordinary");
+  std::string out = Output("ordinary"), hint = "Raw drive access needs root";
   std::regex table_row("(^|\n)[0-9]+ [^\n]*");
   size_t rows = 0;
   for (std::sregex_iterator it(out.begin(), out.end(), table_row), end; it != end; ++it, ++rows)
     EXPECT_TRUE(it->str().ends_with("Empty")) << it->str();
   EXPECT_GT(rows, 0u) << out;
-  const std::string hint = "Raw drive access needs root";
   EXPECT_TRUE(Has(out, hint) && out.find(hint) == out.rfind(hint)) << out;
 }
 

@@ -58,16 +58,13 @@ build_guest() {  # cache_root
 # WORK/initrd.gz: the guest's archive, then quillmar-cli with its libraries, init and case.sh.
 build_initrd() {  # guest_dir work cli
   local stage=$2/stage
-  mkdir -p "$stage/bin"
-  chmod 755 "$stage"  # the guest's root folder, open to its ordinary users
-  cp "$3" "$stage/bin/quillmar-cli"
+  mkdir -p -m 755 "$stage"  # the guest's root folder, open to its ordinary users
+  install -D "$3" "$stage/bin/quillmar-cli"
   for lib in $(ldd "$3" | awk '/=> \// {print $3} /^[ \t]*\/.*ld-linux/ {print $1}'); do
-    mkdir -p "$stage$(dirname "$lib")"
-    cp -L "$lib" "$stage$lib"
+    install -D "$lib" "$stage$lib"
   done
-  cp "$(dirname "$0")/guest_init.sh" "$stage/init"
+  install "$(dirname "$0")/guest_init.sh" "$stage/init"
   cp "$2/case.sh" "$1/modules.load" "$stage/"
-  chmod 755 "$stage/init"
   { cat "$1/base.cpio.gz"; archive "$stage"; } > "$2/initrd.gz"
 }
 

@@ -34,9 +34,8 @@ namespace {
 using testing::Bytes;
 using testing::Pattern;
 
-// The fault file system: a process forked from the test that serves one image file as /disk.img
-// and fails chosen sectors as a failing drive does, so that the file, or a loop device over it,
-// behaves like a bad disk. Its transfers bypass the page cache (direct I/O).
+// The fault file system: a process forked from the test serves one image file as /disk.img, with
+// direct I/O, and fails chosen sectors as a failing drive does (so does a loop device over it).
 struct Faults {
   std::set<uint64_t> bad_reads = {};     // a read stops short before one, and fails with EIO at it
   std::set<uint64_t> bad_writes = {};    // a write touching one fails with EIO
@@ -117,9 +116,8 @@ int Sh(const std::string& command) {
 enum Via { kLoopSource, kLoopTarget, kFileTarget, kTmpfsTarget };
 enum Ends { kComplete, kVerifyFails, kReadAbort, kWriteAbort };
 
-// One fault: which drive has it and how the copy reaches that drive, the fault file system's
-// options, the source's size, and how the copy of the whole source ends. An abort line names the
-// first block not known to be on the target; it lies in [first, last] and starts a chunk.
+// One fault: where it is and how the copy reaches it, the source's size and how its copy ends. An
+// abort names the first block not known to be on the target, in [first, last], starting a chunk.
 struct FaultRow {
   const char* name;
   Via via;
@@ -152,8 +150,7 @@ class FaultTest : public ::testing::TestWithParam<FaultRow> {
         Sh("fusermount3 -V >/dev/null && losetup -f >/dev/null 2>&1") != 0)
       GTEST_SKIP() << "needs root, /dev/fuse, fusermount3 and a free loop device";
   }
-  // Undoes what the test made, last first (loop devices before the file system under them),
-  // retrying while udev or blkid still hold it.
+  // Undoes what the test made, last first, retrying while udev or blkid still hold it.
   void TearDown() override {
     loops_.clear();
     for (auto undo = undo_.rbegin(); undo != undo_.rend(); ++undo)
