@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Keeps the layers honest: every folder includes only itself and the folders below it (RANK; folders
-# of one rank must not include each other). A test folder tests/X stands on X (tests/support, kernel
-# and fuzz on ops), and includes no other test folder than tests/support.
+# Every folder includes only itself and the folders below it (RANK; not those of its own rank).
+# A test folder tests/X stands on X (tests/support, kernel and fuzz on ops), and includes no other
+# test folder than tests/support.
 # Usage: layers_check.sh [SOURCE_ROOT]   (exit 0: clean; 1: a list of the includes that reach up)
 set -euo pipefail
 cd "${1:-$(dirname "$0")/..}"
@@ -11,20 +11,15 @@ declare -A TEST_BASE=([support]=ops [kernel]=ops [fuzz]=ops)
 failures=0
 flag() { echo "$file includes $target: $*"; failures=$((failures + 1)); }
 while IFS= read -r file; do
-  owner=${file%%/*} folder=$owner
-  if [ "$owner" = tests ]; then
-    folder=${file#tests/}
-    folder=tests/${folder%%/*}
-    owner=${TEST_BASE[${folder#tests/}]:-${folder#tests/}}
-  fi
+  IFS=/ read -r owner sub _ <<<"$file"
+  folder=$owner
+  [ "$owner" = tests ] && folder=tests/$sub && owner=${TEST_BASE[$sub]:-$sub}
   rank=${RANK[$owner]:-}
   [ -n "$rank" ] || continue
   while IFS= read -r target; do
-    top=${target%%/*}
+    IFS=/ read -r top sub _ <<<"$target"
     if [ "$top" = tests ]; then
-      sub=${target#tests/}
-      sub=tests/${sub%%/*}
-      [ "$sub" = "$folder" ] || [ "$sub" = tests/support ] && continue
+      [ "tests/$sub" = "$folder" ] || [ "$sub" = support ] && continue
       flag "a test folder includes only tests/support and itself"
     elif [ -n "${RANK[$top]:-}" ] && [ "$top" != "$owner" ] &&
       [ "${RANK[$top]}" -ge "$rank" ]; then

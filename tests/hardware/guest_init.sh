@@ -1,6 +1,6 @@
 #!/bin/busybox sh
-# The guest's init: loads the disk drivers, waits for the disks, prints each after its serial and
-# links it as /dev/by-serial/SERIAL, runs /case.sh (with run below) and powers off.
+# The guest's init: loads the drivers, prints each disk after its serial, links it as
+# /dev/by-serial/SERIAL, runs /case.sh (with run below) and powers off.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t devtmpfs dev /dev
@@ -9,14 +9,12 @@ mount -t proc proc /proc
 mount -t sysfs sys /sys
 mount -t tmpfs -o mode=1777 tmp /tmp
 mkdir -p /etc /mnt /dev/by-serial
-# An ordinary user, and one in the disk group who may read disks but not command them.
+# An ordinary user, and one in the disk group (reads disks, cannot command them).
 printf 'root:x:0:0::/:/bin/sh\nquser:x:1000:1000::/tmp:/bin/sh\nqdisk:x:1001:1001::/tmp:/bin/sh\n' \
   > /etc/passwd
 printf 'root:x:0:\ndisk:x:6:qdisk\n' > /etc/group
 
-# The serial number the host gave a disk: the SCSI unit serial page, else the nearest serial file
-# above the device (a USB device's).
-serial_of() {
+serial_of() {  # the SCSI unit serial page, else the nearest serial file above (USB's)
   dir=$(readlink -f "/sys/block/$1/device")
   [ -r "$dir/vpd_pg80" ] && { tr -cd 'A-Za-z0-9_-' < "$dir/vpd_pg80"; return; }
   while [ -n "$dir" ] && [ "$dir" != /sys/devices ]; do

@@ -1,11 +1,10 @@
 #!/usr/bin/env bash
 # The emulated-hardware tier's guest: a Debian kernel, the disk drivers' modules and busybox in an
 # initramfs, built once into a cache keyed by the kernel package's version and the module list.
-#   make_guest.sh CACHE_ROOT   prints the guest folder, building it when missing ("make_guest: WHY"
-#       and exit 1 when it cannot); with WORK CLI DISKS... it also boots the guest with quillmar-cli,
-#       guest_init.sh and WORK/case.sh, and the disks (-drive D -device D each): the guest's console
+# make_guest.sh CACHE_ROOT prints the guest folder, building it when missing ("make_guest: WHY",
+# exit 1, when it cannot); make_guest.sh CACHE_ROOT WORK CLI DISKS... boots it with quillmar-cli,
+# guest_init.sh, WORK/case.sh and the disks (-drive D -device D each): the guest's console.
 set -euo pipefail
-# The disks' drivers and the FAT file system (their dependencies come along).
 MODULES=(libata ahci ata_piix sd_mod usb-storage xhci-pci virtio_pci virtio_scsi vfat nls_cp437
          nls_ascii)
 
@@ -56,24 +55,19 @@ build_guest() {  # cache_root
   echo "$dir"
 }
 
-# WORK/initrd.gz: the guest's archive, then one with quillmar-cli and its libraries, the init
-# program and the case's script.
+# WORK/initrd.gz: the guest's archive, then quillmar-cli with its libraries, init and case.sh.
 build_initrd() {  # guest_dir work cli
   local stage=$2/stage
-  mkdir -p "$stage/bin"
-  chmod 755 "$stage"  # the guest's root folder, open to its ordinary users
-  cp "$3" "$stage/bin/quillmar-cli"
+  mkdir -p -m 755 "$stage"  # the guest's root folder, open to its ordinary users
+  install -D "$3" "$stage/bin/quillmar-cli"
   for lib in $(ldd "$3" | awk '/=> \// {print $3} /^[ \t]*\/.*ld-linux/ {print $1}'); do
-    mkdir -p "$stage$(dirname "$lib")"
-    cp -L "$lib" "$stage$lib"
+    install -D "$lib" "$stage$lib"
   done
-  cp "$(dirname "$0")/guest_init.sh" "$stage/init"
+  install "$(dirname "$0")/guest_init.sh" "$stage/init"
   cp "$2/case.sh" "$1/modules.load" "$stage/"
-  chmod 755 "$stage/init"
   { cat "$1/base.cpio.gz"; archive "$stage"; } > "$2/initrd.gz"
 }
 
-[ $# -ge 1 ] || { sed -n '2,6p' "$0"; exit 2; }
 mkdir -p "$1"
 guest=$(exec 9>"$1/.lock" && flock 9 && build_guest "$1")  # one build at a time
 [ $# -ge 3 ] || { echo "$guest"; exit 0; }
