@@ -85,7 +85,7 @@ AssertionResult WriteInOrder(const std::string& path, uint64_t sector, Sector bl
 // The MPEG or Photo file system at sector (none when its cluster size or count is 0).
 AssertionResult Format(const std::string& path, uint64_t sector, uint32_t length,
                        const ReplayTvDisk& disk, bool mpeg) {
-  uint32_t cluster_size = mpeg ? disk.mpeg_cluster_size : disk.photo_cluster_size;
+  uint32_t cluster_size = mpeg ? disk.mpeg_cluster_size : 8192;
   uint64_t clusters = cluster_size < kBlockSize ? 0 : length / (cluster_size / kBlockSize);
   std::vector<std::string> dirs;
   if (!mpeg)
@@ -132,17 +132,6 @@ AssertionResult WriteRecordings(const std::string& path, const ReplayTvDisk& dis
       return r;
   }
   return AssertionSuccess();
-}
-
-// A block at a byte offset, in standard order.
-template <typename Block>
-Block ReadBlock(const std::string& path, uint64_t offset, bool rtv4000) {
-  Block block{};
-  std::vector<uint8_t> data = ReadBytes(path, offset, block.size());
-  std::copy(data.begin(), data.end(), block.begin());
-  if (rtv4000)
-    Rtv4000Byteswap(block);
-  return block;
 }
 
 }  // namespace
@@ -252,18 +241,11 @@ AssertionResult MakePcDisk(const std::string& path, uint64_t sectors, PcDisk kin
   sectors = std::max<uint64_t>(sectors, 8192);
   if (AssertionResult r = MakeBlankImage(path, sectors); !r)
     return r;
-  if (kind == PcDisk::kGpt) {
-    if (!ShellOutput("sgdisk -o -U 51554c4c-4d41-5200-0000-000000000001 -n 1:2048:0 -t 1:8300 "
-                     "-u 1:51554c4c-4d41-5200-0000-000000000002 '" +
-                     path + "'"))
-      return AssertionFailure() << "sgdisk failed on " << path;
-    return AssertionSuccess();
-  }
-  uint8_t type = kind == PcDisk::kNtfs ? 0x07 : kind == PcDisk::kLinux ? 0x83 : 0x0B;
+  uint8_t type = kind == PcDisk::kNtfs ? 0x07 : 0x83;
   Sector mbr{};
   PutLe32(mbr, 440, 0x51554c4c);  // disk identifier
   auto length = static_cast<uint32_t>(std::min<uint64_t>(sectors, 0xFFFFFFFFull) - 2048);
-  WritePartitionEntry(mbr, kind == PcDisk::kFat32SecondEntry ? 2 : 1, {type, 2048, length});
+  WritePartitionEntry(mbr, 1, {type, 2048, length});
   mbr[510] = 0x55;
   mbr[511] = 0xAA;
   return WriteSectors(path, 0, mbr);
@@ -299,12 +281,13 @@ AssertionResult WriteSectors(const std::string& path, uint64_t first,
   return WriteBytes(path, first * kBlockSize, bytes);
 }
 
-FsBlock ReadFsBlock(const std::string& path, uint64_t offset, bool rtv4000) {
-  return ReadBlock<FsBlock>(path, offset, rtv4000);
-}
-
 Sector ReadSector(const std::string& path, uint64_t sector, bool rtv4000) {
-  return ReadBlock<Sector>(path, sector * kBlockSize, rtv4000);
+  Sector block{};
+  std::vector<uint8_t> data = ReadSectors(path, sector, 1);
+  std::copy(data.begin(), data.end(), block.begin());
+  if (rtv4000)
+    Rtv4000Byteswap(block);
+  return block;
 }
 
 int64_t FileSize(const std::string& path) {

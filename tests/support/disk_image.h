@@ -46,7 +46,6 @@ struct ReplayTvDisk {
   uint64_t layout_sectors = 0;
   uint32_t mpeg_cluster_size = 262144;  // of the "mpeg" file system; 0: partition 2 all zero
   uint32_t photo_sectors = 0;           // 0: no Photo partition (entry 3 zero)
-  uint32_t photo_cluster_size = 8192;   // of its "storage" file system; 0: unformatted
   // Runs of absolute sectors filled with Pattern::kRecording, written last (over metadata too).
   std::vector<SectorRun> recordings;
   bool stale_pair_block = false;  // sector 1: a first-drive volume sequence block left from a pair
@@ -72,10 +71,8 @@ ReplayTvGeometry Geometry(const ReplayTvDisk& disk);
                                             const ReplayTvDisk& first, uint64_t second_sectors);
 
 enum class PcDisk {
-  kNtfs,              // MBR, entry 1 type 0x07
-  kLinux,             // MBR, entry 1 type 0x83
-  kFat32SecondEntry,  // MBR, entry 1 empty, entry 2 type 0x0B
-  kGpt,               // made by sgdisk: one Linux partition behind a protective MBR (0xEE)
+  kNtfs,   // MBR, entry 1 type 0x07
+  kLinux,  // MBR, entry 1 type 0x83
 };
 // At least 8192 sectors; the partition starts at sector 2048.
 ::testing::AssertionResult MakePcDisk(const std::string& path, uint64_t sectors, PcDisk kind);
@@ -91,8 +88,7 @@ std::vector<uint8_t> ReadBytes(const std::string& path, uint64_t offset, size_t 
                                         std::span<const uint8_t> bytes);
 ::testing::AssertionResult WriteBytes(const std::string& path, uint64_t offset,
                                       std::span<const uint8_t> bytes);
-// A file-system block at a byte offset / one sector, in standard order.
-FsBlock ReadFsBlock(const std::string& path, uint64_t offset, bool rtv4000);
+// One sector, in standard order.
 Sector ReadSector(const std::string& path, uint64_t sector, bool rtv4000);
 int64_t FileSize(const std::string& path);  // -1 when there is no such file
 
