@@ -99,8 +99,7 @@ struct Session {
   // Chooses the system type (0: single drive), then the source and the target (-1: none); the
   // warning a drive with PC partitions (kPc) gets is answered `answer`. As Run returns.
   QString Choose(int system, int source, int target, const QString& answer = "") {
-    const QString warning =
-        "Warning|*** WARNING: Drive 3 contains non-ReplayTV partition information\n=" + answer;
+    const QString warning = "Warning|*** WARNING: Drive 3 contains non-ReplayTV=" + answer;
     Click(system == 0 ? "IDC_SINGLE_DRIVE" : "IDC_DUAL_DRIVE");
     Select(source);
     const QString shown = Run("IDC_SET_SOURCE", source == kPc ? warning : "");
@@ -195,34 +194,31 @@ struct ActionRow {
 const char kOldStatus[] = "ReplayTV Disk, NEEDS TO BE PATCHED";
 const char kNot[] = "NOT a ReplayTV Disk";
 const ActionRow kActions[] = {
-    {"copy system, no", 0, kOld, kBlank, "IDC_COPY_SYSTEM", "Proceed?|=no", 0, kNot},
-    {"copy MPEG, no", 0, kOld, kBlank, "IDC_COPY_MPEG", "Proceed?|=no", 0, kNot},
-    {"copy Photo, no", 0, kRtv4000, kBlank, "IDC_COPY_PHOTO", "Proceed?|=no", 0, kNot},
-    {"patch, no", 0, -1, kOld, "IDC_PATCH", "Proceed?|=no", 0, kOldStatus},
-    {"join, no", 1, kOld, kBlank, "IDC_PATCH", "Proceed?|=no", 0, kNot},
+    {"copy system, no", 0, kOld, kBlank, "IDC_COPY_SYSTEM", "Proceed?=no", 0, kNot},
+    {"copy MPEG, no", 0, kOld, kBlank, "IDC_COPY_MPEG", "Proceed?=no", 0, kNot},
+    {"copy Photo, no", 0, kRtv4000, kBlank, "IDC_COPY_PHOTO", "Proceed?=no", 0, kNot},
+    {"patch, no", 0, -1, kOld, "IDC_PATCH", "Proceed?=no", 0, kOldStatus},
+    {"join, no", 1, kOld, kBlank, "IDC_PATCH", "Proceed?=no", 0, kNot},
     {"patch, undo file not chosen", 0, -1, kOld, "IDC_PATCH",
-     "Proceed?|=yes;Reset MPEG partition|=no;Save undo file (save) Quillmar undo files (*.qun), "
-     "All Files (*)=;*** ERROR ***|*** ERROR: No undo file was chosen=ok;*** ERROR ***|=ok;*** "
-     "ERROR ***|*** ERROR: The patch is not complete.\n           Done: nothing.=ok",
+     "Proceed?=yes;Reset MPEG=no;Save undo file (save) Quillmar undo files (*.qun), All Files (*)=;"
+     "*** ERROR ***|*** ERROR: No undo file was chosen=ok;*** ERROR ***=ok;*** ERROR ***|*** "
+     "ERROR: The patch is not complete.\n           Done: nothing.=ok",
      0, kOldStatus, "", "IDC_SAVE_UNDO"},
     {"backup, file not chosen", 0, kOld, -1, "IDC_BACKUP", "Select backup file=", 0, kOldStatus},
-    {"restore, overwrite declined", 0, -1, kBlank, "IDC_RESTORE", "Warning|=no", 0, kNot},
+    {"restore, overwrite declined", 0, -1, kBlank, "IDC_RESTORE", "Warning=no", 0, kNot},
     {"backup", 0, kOld, -1, "IDC_BACKUP",
      "Select backup file name (save) ReplayTV backup files (*.rtv), All Files (*)=old", 0,
      kOldStatus, "*** Backup complete"},
-    {"copy system, verified", 0, kOld, kBlank, "IDC_COPY_SYSTEM",
-     "Proceed?|=yes;Done|Copy Complete=ok", 1 << kBlank, kOldStatus, "Verified: ", "IDC_VERIFY"},
-    {"join", 1, kOld, kBlank, "IDC_PATCH",
-     "Proceed?|This will attempt=yes;Reset MPEG partition|=no;Done|Patch complete=ok",
+    {"copy system, verified", 0, kOld, kBlank, "IDC_COPY_SYSTEM", "Proceed?=yes;Done=ok",
+     1 << kBlank, kOldStatus, "Verified: ", "IDC_VERIFY"},
+    {"join", 1, kOld, kBlank, "IDC_PATCH", "Proceed?=yes;Reset MPEG=no;Done=ok",
      1 << kOld | 1 << kBlank, "ReplayTV Disk 2 of 2"},
     {"patch with a 4GB Photo partition", 0, -1, kRtv4000, "IDC_PATCH",
-     "Proceed?|=yes;Reset MPEG partition|=no;Reformat photo partition|=yes;Done|=ok", 1 << kRtv4000,
-     "RTV4000 Disk", "  Photo partition size will be 7812608 blocks (3814MB)", "4GB"},
+     "Proceed?=yes;Reset MPEG=no;Reformat photo=yes;Done=ok", 1 << kRtv4000, "RTV4000 Disk",
+     "  Photo partition size will be 7812608 blocks (3814MB)", "4GB"},
     {"patch with an undo file, undone", 0, -1, kOld, "IDC_PATCH",
-     "Proceed?|=yes;Reset MPEG partition|=no;Save undo file=patch;Done|Patch complete=ok", 0,
-     kOldStatus, "Undo complete", "IDC_SAVE_UNDO",
-     "Undo from file (open) =patch.qun;Proceed?|You are about to undo from file =yes;Save undo "
-     "file=undo;Done|Undo complete=ok"}};
+     "Proceed?=yes;Reset MPEG=no;Save undo file=patch;Done=ok", 0, kOldStatus, "Undo complete",
+     "IDC_SAVE_UNDO", "Undo from file (open) =patch.qun;Proceed?=yes;Save undo file=undo;Done=ok"}};
 
 }  // namespace
 
@@ -263,37 +259,32 @@ class WindowTest : public QObject {
     QCOMPARE(s.List()->currentItem(), s.List()->topLevelItem(kOld));
   }
 
-  void actions_data() {
-    QTest::addColumn<int>("row");
-    for (int i = 0; i < static_cast<int>(std::size(kActions)); ++i)
-      QTest::newRow(kActions[i].name) << i;
-  }
-
   void actions() {
-    QFETCH(int, row);
-    const ActionRow& a = kActions[row];
-    Session s;
-    QVERIFY(s.OpenSamples());
-    s.Choose(a.system, a.source, a.target);
-    *a.pick == 'I' ? s.Click(a.pick) : s.Get<QComboBox>("IDC_PHOTO_SIZE")->setCurrentText(a.pick);
-    s.Select(kPair1);  // kept unless the list is rebuilt
-    const QString enabled = s.Enabled();
-    const std::vector<uint64_t> before = s.Hashes();
-    QString shown = s.Run(a.button, a.script);
-    shown += *a.undo ? s.Run("IDC_UNDO", a.undo) : "";  // after the action
-    QVERIFY2(shown.isEmpty(), qPrintable(shown));
-    // Backup and restore ask before they disable the controls (and refresh nothing when refused
-    // then); every other action after.
-    const bool asks_first = QByteArray(a.button) == "IDC_BACKUP" || a.button[5] == 'E';
-    QCOMPARE(s.at_prompts.count(asks_first ? enabled : kAllDisabled), s.at_prompts.size());
-    QCOMPARE(s.during_copy.count(kAllDisabled), s.during_copy.size());
-    const std::vector<uint64_t> after = s.Hashes();
-    for (int i = 0; i < kSamples; ++i)
-      QVERIFY2((after[i] != before[i]) == (a.changed >> i & 1), qPrintable(QString::number(i)));
-    QVERIFY2(s.Logged(a.log) > 0, a.log);
-    QCOMPARE(s.List()->selectedItems().isEmpty(), !asks_first || *a.log);
-    QCOMPARE(s.List()->topLevelItem(std::max(a.target, a.source))->text(3), QString(a.status));
-    QCOMPARE(s.Enabled(), enabled);
+    for (const ActionRow& a : kActions) {
+      qInfo("%s", a.name);  // the row the next failure is of
+      Session s;
+      QVERIFY(s.OpenSamples());
+      s.Choose(a.system, a.source, a.target);
+      *a.pick == 'I' ? s.Click(a.pick) : s.Get<QComboBox>("IDC_PHOTO_SIZE")->setCurrentText(a.pick);
+      s.Select(kPair1);  // kept unless the list is rebuilt
+      const QString enabled = s.Enabled();
+      const std::vector<uint64_t> before = s.Hashes();
+      QString shown = s.Run(a.button, a.script);
+      shown += *a.undo ? s.Run("IDC_UNDO", a.undo) : "";  // after the action
+      QVERIFY2(shown.isEmpty(), qPrintable(shown));
+      // Backup and restore ask before they disable the controls (and refresh nothing when refused
+      // then); every other action after.
+      const bool asks_first = QByteArray(a.button) == "IDC_BACKUP" || a.button[5] == 'E';
+      QCOMPARE(s.at_prompts.count(asks_first ? enabled : kAllDisabled), s.at_prompts.size());
+      QCOMPARE(s.during_copy.count(kAllDisabled), s.during_copy.size());
+      const std::vector<uint64_t> after = s.Hashes();
+      for (int i = 0; i < kSamples; ++i)
+        QVERIFY2((after[i] != before[i]) == (a.changed >> i & 1), qPrintable(QString::number(i)));
+      QVERIFY2(s.Logged(a.log) > 0, a.log);
+      QCOMPARE(s.List()->selectedItems().isEmpty(), !asks_first || *a.log);
+      QCOMPARE(s.List()->topLevelItem(std::max(a.target, a.source))->text(3), QString(a.status));
+      QCOMPARE(s.Enabled(), enabled);
+    }
   }
 
   // Two names of one disk: listed once. Two that overlap: the copies and the join refuse them
@@ -354,7 +345,6 @@ class WindowTest : public QObject {
           s.Run("IDC_COPY_MPEG", close ? "Proceed?|=yes" : "Proceed?|=yes;Copy Complete|=ok");
       QVERIFY2(shown.isEmpty() && ticks >= 10 && open_meanwhile && !s.during_copy.isEmpty(),
                qPrintable(QString("%1 timer ticks; %2").arg(ticks).arg(shown)));
-      QCOMPARE(s.during_copy.count(kAllDisabled), s.during_copy.size());
       QVERIFY(s.Get("IDC_PROGRESS")->isHidden() && s.Get("CancelCopy")->isHidden());
       QCOMPARE(s.dlg->isVisible() ? -1 : s.dlg->result(), close ? int{QDialog::Rejected} : -1);
       QCOMPARE(s.Logged("*** Copy interrupted at block "), close ? 1 : 0);
