@@ -1,8 +1,5 @@
-// The main window clicked as a user would, image files as drives: which buttons each selection
-// enables; every action's frame (its questions in the window's own boxes, nothing enabled
-// meanwhile, a refusal writes nothing); undo and verify; Enter, Esc, the close box; start-up.
-#include <unistd.h>
-
+// The main window clicked as a user would, image files as drives: the enabling rules; each action's
+// frame (its questions, nothing enabled meanwhile, a refusal writes nothing); keys; start-up.
 #include <QtTest>
 #include <QtWidgets>
 
@@ -88,28 +85,28 @@ struct Session {
     return dlg->findChild<T*>(id);
   }
   QTreeWidget* List() { return Get<QTreeWidget>("IDC_DRIVE_LIST"); }
-  // "1" for each enabled control of kControls.
-  QString Enabled() {
+  QString Enabled() {  // "1" for each enabled control of kControls
     QString pattern;
     for (const char* id : kControls)
       pattern += Get(id)->isEnabled() ? '1' : '0';
     return pattern;
   }
   void Click(const char* id) { Get<QAbstractButton>(id)->click(); }  // nothing when disabled
-  // Selects a row of the drive list (-1: none), then runs the button (if any) as Run does.
-  QString Set(const char* button, int row, const QString& script = "") {
+  void Select(int row) {  // a row of the drive list; -1: none
     row < 0 ? List()->clearSelection() : List()->setCurrentItem(List()->topLevelItem(row));
-    return button != nullptr ? Run(button, script) : "";
   }
-  // Chooses the system type (0: single drive), then the source and the target (-1: none).
-  void Choose(int system, int source, int target) {
+  // Chooses the system type (0: single drive), then the source and the target (-1: none); the
+  // warning a drive with PC partitions (kPc) gets is answered `answer`. As Run returns.
+  QString Choose(int system, int source, int target, const QString& answer = "") {
+    const QString warning = "Warning|*** WARNING: Drive 3 contains non-ReplayTV=" + answer;
     Click(system == 0 ? "IDC_SINGLE_DRIVE" : "IDC_DUAL_DRIVE");
-    Set("IDC_SET_SOURCE", source);
-    Set("IDC_SET_TARGET", target);
+    Select(source);
+    const QString shown = Run("IDC_SET_SOURCE", source == kPc ? warning : "");
+    Select(target);
+    return shown + Run("IDC_SET_TARGET", target == kPc ? warning : "");
   }
-  // Clicks a button with the prompts to come scripted as "expected=answer;...": expected starts
-  // what a prompt shows; the answer is yes, no, ok, esc, a file name in the session's folder, or
-  // nothing to cancel a file dialog. "" when the prompts were the script's, else what was shown.
+  // Clicks a button, the prompts scripted as "start=answer;...": yes, no, ok, esc, a file name in
+  // the session's folder, or none (cancel). "" when the prompts were the script's, else them.
   QString Run(const char* button, const QString& script) {
     script_ = script.split(';', Qt::SkipEmptyParts);
     seen = at_prompts = during_copy = QStringList();
@@ -119,12 +116,8 @@ struct Session {
       same = seen[i].startsWith(script_[i].section('=', 0, -2));
     return same ? QString() : "shown:\n" + seen.join("\n");
   }
-  // The log list, every line after a "\n".
-  QString Log() {
-    QString all;
-    for (QListWidgetItem* line : Get<QListWidget>("IDC_LOG")->findItems("*", Qt::MatchWildcard))
-      all += "\n" + line->text();
-    return all;
+  qsizetype Logged(const char* start) {  // log lines that start so
+    return Get<QListWidget>("IDC_LOG")->findItems(start, Qt::MatchStartsWith).size();
   }
   std::vector<uint64_t> Hashes() {
     std::vector<uint64_t> hashes;
@@ -176,10 +169,10 @@ const RuleRow kRules[] = {
     {0, kOld, kOld, "1100100", ""},       {0, -1, kRtv4000, "0111100", ""},
     {0, kRtv4000, kBlank, "1101111", ""}, {0, kOld, kRtv4000, "1110111", ""},
     {0, kMissing, kBlank, "0100100", ""}, {0, kBlank, kMissing, "1000000", ""},
-    {0, kOld, -1, "1000000", ""},         {1, -1, -1, "0000000", ""},
-    {1, kOld, kBlank, "1100100", ""},     {1, kOld, kOld, "1100000", ""},
-    {1, -1, kRtv4000, "0111000", ""},     {1, kRtv4000, kBlank, "1101100", ""},
-    {1, kMissing, kBlank, "0100000", ""}, {1, -1, kBlank, "0100000", ""},
+    {0, kOld, -1, "1000000", ""},         {1, kOld, kBlank, "1100100", ""},
+    {1, kOld, kOld, "1100000", ""},       {1, -1, kRtv4000, "0111000", ""},
+    {1, kRtv4000, kBlank, "1101100", ""},
+
     {0, kPc, kBlank, "1100111", "yes"},   {0, kOld, kPc, "1000000", "esc"},
     {1, kPc, kOld, "0100000", "no"}};
 
@@ -190,47 +183,38 @@ struct ActionRow {
   const char* script;     // the prompts and their answers (Session::Run)
   int changed;            // a bit for each drive that must change; the others stay identical
   const char* status;     // the target's status afterwards (the source's without a target)
-  const char* log = "";   // logged by the run
+  const char* log = "";   // the start of a line the run logs
   const char* pick = "";  // a choice ticked first, or the Photo size chosen first
   const char* undo = "";  // then "Undo from file..." with this script
 };
 const char kOldStatus[] = "ReplayTV Disk, NEEDS TO BE PATCHED";
 const char kNot[] = "NOT a ReplayTV Disk";
 const ActionRow kActions[] = {
-    {"copy system, no", 0, kOld, kBlank, "IDC_COPY_SYSTEM", "Proceed?|You are about to mirror=no",
-     0, kNot},
-    {"copy MPEG, no", 0, kOld, kBlank, "IDC_COPY_MPEG", "Proceed?|Target disk does not seem=no", 0,
-     kNot},
-    {"copy Photo, no", 0, kRtv4000, kBlank, "IDC_COPY_PHOTO",
-     "Proceed?|You are about to copy \nthe 3rd partition=no", 0, kNot},
-    {"patch, no", 0, -1, kOld, "IDC_PATCH", "Proceed?|You are about to patch=no", 0, kOldStatus},
-    {"join, no", 1, kOld, kBlank, "IDC_PATCH", "Proceed?|This will attempt to create a 2 drive=no",
-     0, kNot},
+    {"copy system, no", 0, kOld, kBlank, "IDC_COPY_SYSTEM", "Proceed?=no", 0, kNot},
+    {"copy MPEG, no", 0, kOld, kBlank, "IDC_COPY_MPEG", "Proceed?=no", 0, kNot},
+    {"copy Photo, no", 0, kRtv4000, kBlank, "IDC_COPY_PHOTO", "Proceed?=no", 0, kNot},
+    {"patch, no", 0, -1, kOld, "IDC_PATCH", "Proceed?=no", 0, kOldStatus},
+    {"join, no", 1, kOld, kBlank, "IDC_PATCH", "Proceed?=no", 0, kNot},
     {"patch, undo file not chosen", 0, -1, kOld, "IDC_PATCH",
-     "Proceed?|=yes;Reset MPEG partition|=no;Save undo file (save) Quillmar undo files (*.qun), "
-     "All Files (*)=;*** ERROR ***|*** ERROR: No undo file was chosen=ok;*** ERROR ***|=ok;*** "
-     "ERROR ***|*** ERROR: The patch is not complete.\n           Done: nothing.=ok",
+     "Proceed?=yes;Reset MPEG=no;Save undo file (save) Quillmar undo files (*.qun), All Files (*)=;"
+     "*** ERROR ***|*** ERROR: No undo file was chosen=ok;*** ERROR ***=ok;*** ERROR ***|*** "
+     "ERROR: The patch is not complete.\n           Done: nothing.=ok",
      0, kOldStatus, "", "IDC_SAVE_UNDO"},
-    {"backup, file not chosen", 0, kOld, -1, "IDC_BACKUP", "Select backup file name (save) =", 0,
-     kOldStatus},
-    {"restore, overwrite declined", 0, -1, kBlank, "IDC_RESTORE",
-     "Warning|*** Warning: This will OVERWRITE=no", 0, kNot},
+    {"backup, file not chosen", 0, kOld, -1, "IDC_BACKUP", "Select backup file=", 0, kOldStatus},
+    {"restore, overwrite declined", 0, -1, kBlank, "IDC_RESTORE", "Warning=no", 0, kNot},
     {"backup", 0, kOld, -1, "IDC_BACKUP",
      "Select backup file name (save) ReplayTV backup files (*.rtv), All Files (*)=old", 0,
-     kOldStatus, "\n*** Backup complete\n"},
-    {"copy system, verified", 0, kOld, kBlank, "IDC_COPY_SYSTEM",
-     "Proceed?|=yes;Done|Copy Complete=ok", 1 << kBlank, kOldStatus, "\nVerified: ", "IDC_VERIFY"},
-    {"join", 1, kOld, kBlank, "IDC_PATCH",
-     "Proceed?|This will attempt=yes;Reset MPEG partition|=no;Done|Patch complete=ok",
+     kOldStatus, "*** Backup complete"},
+    {"copy system, verified", 0, kOld, kBlank, "IDC_COPY_SYSTEM", "Proceed?=yes;Done=ok",
+     1 << kBlank, kOldStatus, "Verified: ", "IDC_VERIFY"},
+    {"join", 1, kOld, kBlank, "IDC_PATCH", "Proceed?=yes;Reset MPEG=no;Done=ok",
      1 << kOld | 1 << kBlank, "ReplayTV Disk 2 of 2"},
     {"patch with a 4GB Photo partition", 0, -1, kRtv4000, "IDC_PATCH",
-     "Proceed?|=yes;Reset MPEG partition|=no;Reformat photo partition|=yes;Done|=ok", 1 << kRtv4000,
-     "RTV4000 Disk", "\n  Photo partition size will be 7812608 blocks (3814MB)\n", "4GB"},
+     "Proceed?=yes;Reset MPEG=no;Reformat photo=yes;Done=ok", 1 << kRtv4000, "RTV4000 Disk",
+     "  Photo partition size will be 7812608 blocks (3814MB)", "4GB"},
     {"patch with an undo file, undone", 0, -1, kOld, "IDC_PATCH",
-     "Proceed?|=yes;Reset MPEG partition|=no;Save undo file=patch;Done|Patch complete=ok", 0,
-     kOldStatus, "\nUndo complete\n", "IDC_SAVE_UNDO",
-     "Undo from file (open) =patch.qun;Proceed?|You are about to undo from file =yes;Save undo "
-     "file=undo;Done|Undo complete=ok"}};
+     "Proceed?=yes;Reset MPEG=no;Save undo file=patch;Done=ok", 0, kOldStatus, "Undo complete",
+     "IDC_SAVE_UNDO", "Undo from file (open) =patch.qun;Proceed?=yes;Save undo file=undo;Done=ok"}};
 
 }  // namespace
 
@@ -243,113 +227,89 @@ class WindowTest : public QObject {
     QVERIFY(s.OpenSamples(false));
     QCOMPARE(s.Enabled(), QString("00000000010010"));  // before the first tick: Exit, Copy log
     QVERIFY(QTest::qWaitFor([&] { return s.List()->topLevelItemCount() == kSamples; }));
-    const QStringList rows =  // index, size, status, picture
-        QString(
-            "0|20 GB|ReplayTV Disk, NEEDS TO BE PATCHED|2;||Empty|0;2|40 GB|RTV4000 Disk, NEEDS "
-            "TO BE PATCHED|2;3|2 GB|May be PC Disk|1;4|20 GB|ReplayTV Disk 1 of 2|3;5|30 GB|"
-            "ReplayTV Disk 2 of 2|4;6|51 GB|NOT a ReplayTV Disk|0")
-            .split(';');
+    const QStringList rows =  // index, size (or "Empty"), picture
+        QString("0|20 GB|2;|Empty|0;2|40 GB|2;3|2 GB|1;4|20 GB|3;5|30 GB|4;6|51 GB|0").split(';');
     for (int i = 0; i < kSamples; ++i) {
       QTreeWidgetItem* item = s.List()->topLevelItem(i);
-      const QString status = item->text(i == kMissing ? 0 : 3);  // "Empty"
-      QCOMPARE(QStringList({item->text(1), item->text(2), status}).join('|'), rows[i].chopped(2));
+      QCOMPARE(item->text(1) + "|" + item->text(i == kMissing ? 0 : 2), rows[i].chopped(2));
       QCOMPARE(item->icon(0).cacheKey(), s.dlg->driveImage(rows[i].back().digitValue()).cacheKey());
       QCOMPARE(item->text(4), QString::fromStdString(s.drives[i]));
     }
 
     // A drive with PC partitions is set only after a yes; a no (or Esc) clears even one set before.
-    const QString warning =
-        "Warning|*** WARNING: Drive 3 contains non-ReplayTV partition information\n=";
     for (const RuleRow& row : kRules) {
-      const QString where = QString::number(&row - kRules) + ": ";  // the row
-      s.Click(row.system == 0 ? "IDC_SINGLE_DRIVE" : "IDC_DUAL_DRIVE");
-      QString shown =
-          s.Set("IDC_SET_SOURCE", row.source, row.source == kPc ? warning + row.answer : "");
-      shown += s.Set("IDC_SET_TARGET", row.target, row.target == kPc ? warning + row.answer : "");
+      const QString where = QString::number(&row - kRules) + ": ";
+      const QString shown = s.Choose(row.system, row.source, row.target, row.answer);
       QCOMPARE(where + shown + s.Enabled(), where + row.enabled + "1111111");
     }
 
-    // A rescan (F5 or the context menu) finds a grown disk anew: its selection is dropped, the
-    // unchanged disk's kept.
+    // A rescan finds a grown disk anew: its selection is dropped, the unchanged disk's kept.
     s.Choose(1, kOld, kBlank);
-    s.Set(nullptr, kOld);
+    s.Select(kOld);
     QVERIFY(MakeBlankImage(s.drives[kBlank], 200000000));
     s.Get<QAction>("IDM_RESCAN")->trigger();
-    QCOMPARE(s.dlg->sourceDrive(), int{kOld});
-    QCOMPARE(s.dlg->targetDrive(), -1);
+    QCOMPARE(QPoint(s.dlg->sourceDrive(), s.dlg->targetDrive()), QPoint(kOld, -1));
     QCOMPARE(s.List()->topLevelItem(kBlank)->text(2), QString("102 GB"));
     QCOMPARE(s.List()->currentItem(), s.List()->topLevelItem(kOld));
   }
 
-  void actions_data() {
-    QTest::addColumn<int>("row");
-    for (int i = 0; i < static_cast<int>(std::size(kActions)); ++i)
-      QTest::newRow(kActions[i].name) << i;
-  }
-
   void actions() {
-    QFETCH(int, row);
-    const ActionRow& a = kActions[row];
-    Session s;
-    QVERIFY(s.OpenSamples());
-    s.Choose(a.system, a.source, a.target);
-    *a.pick == 'I' ? s.Click(a.pick) : s.Get<QComboBox>("IDC_PHOTO_SIZE")->setCurrentText(a.pick);
-    s.Set(nullptr, kPair1);  // kept unless the list is rebuilt
-    const QString enabled = s.Enabled();
-    const std::vector<uint64_t> before = s.Hashes();
-    QString shown = s.Run(a.button, a.script);
-    shown += *a.undo ? s.Run("IDC_UNDO", a.undo) : "";  // after the action
-    QVERIFY2(shown.isEmpty(), qPrintable(shown));
-    // Backup and restore ask before they disable the controls (and refresh nothing when refused
-    // then); every other action after.
-    const bool asks_first = QByteArray(a.button) == "IDC_BACKUP" || a.button[5] == 'E';
-    QCOMPARE(s.at_prompts.count(asks_first ? enabled : kAllDisabled), s.at_prompts.size());
-    QCOMPARE(s.during_copy.count(kAllDisabled), s.during_copy.size());
-    const std::vector<uint64_t> after = s.Hashes();
-    for (int i = 0; i < kSamples; ++i)
-      QVERIFY2((after[i] != before[i]) == (a.changed >> i & 1), qPrintable(QString::number(i)));
-    QVERIFY2((s.Log() + "\n").contains(a.log), qPrintable(s.Log()));
-    QCOMPARE(s.List()->selectedItems().isEmpty(), !asks_first || *a.log);
-    QCOMPARE(s.List()->topLevelItem(std::max(a.target, a.source))->text(3), QString(a.status));
-    QCOMPARE(s.Enabled(), enabled);
+    for (const ActionRow& a : kActions) {
+      qInfo("%s", a.name);  // the row the next failure is of
+      Session s;
+      QVERIFY(s.OpenSamples());
+      s.Choose(a.system, a.source, a.target);
+      *a.pick == 'I' ? s.Click(a.pick) : s.Get<QComboBox>("IDC_PHOTO_SIZE")->setCurrentText(a.pick);
+      s.Select(kPair1);  // kept unless the list is rebuilt
+      const QString enabled = s.Enabled();
+      const std::vector<uint64_t> before = s.Hashes();
+      QString shown = s.Run(a.button, a.script);
+      shown += *a.undo ? s.Run("IDC_UNDO", a.undo) : "";  // after the action
+      QVERIFY2(shown.isEmpty(), qPrintable(shown));
+      // Backup and restore ask before they disable the controls (and refresh nothing when refused
+      // then); every other action after.
+      const bool asks_first = QByteArray(a.button) == "IDC_BACKUP" || a.button[5] == 'E';
+      QCOMPARE(s.at_prompts.count(asks_first ? enabled : kAllDisabled), s.at_prompts.size());
+      QCOMPARE(s.during_copy.count(kAllDisabled), s.during_copy.size());
+      const std::vector<uint64_t> after = s.Hashes();
+      for (int i = 0; i < kSamples; ++i)
+        QVERIFY2((after[i] != before[i]) == (a.changed >> i & 1), qPrintable(QString::number(i)));
+      QVERIFY2(s.Logged(a.log) > 0, a.log);
+      QCOMPARE(s.List()->selectedItems().isEmpty(), !asks_first || *a.log);
+      QCOMPARE(s.List()->topLevelItem(std::max(a.target, a.source))->text(3), QString(a.status));
+      QCOMPARE(s.Enabled(), enabled);
+    }
   }
 
   // Two names of one disk: listed once. Two that overlap: the copies and the join refuse them
   // before any question, and nothing is written.
-  void twoNamesOfOneDisk_data() {
-    QTest::addColumn<int>("alias");
-    for (size_t i = 0; i < DiskAliases().size(); ++i)
-      QTest::newRow(DiskAliases()[i].name) << static_cast<int>(i);
-  }
-
   void twoNamesOfOneDisk() {
-    QFETCH(int, alias);
-    const DiskAlias& kind = DiskAliases()[static_cast<size_t>(alias)];
-    if (kind.needs_root && ::geteuid() != 0)
-      QSKIP("attaching a loop device needs root");
-    Session s;
-    QVERIFY(MakeReplayTvDisk(s.dir.File("recorder.img"), Recorder(200000)));
-    std::list<LoopDevice> loops;
-    auto [a, b] = kind.names(s.dir.File("recorder.img"), &loops);
-    if (a.empty() || b.empty())
-      QSKIP("could not make the loop device here");
-    const uint64_t before = ImageHash(s.dir.File("recorder.img"));
-    QVERIFY(s.Open({a, b}));
-    QCOMPARE(s.List()->topLevelItemCount(), kind.overlapping ? 2 : 1);
-    const std::vector<const char*> buttons = {"IDC_COPY_SYSTEM", "IDC_COPY_MPEG", "IDC_PATCH"};
-    for (const char* button : kind.overlapping ? buttons : std::vector<const char*>()) {
-      s.Choose(button[4] == 'P', 0, 1);  // a dual-drive system for the join
-      const std::string refusal = a + " and " + b + " overlap: they share sectors of one disk.";
-      const QString shown = s.Run(
-          button, QString::fromStdString("*** ERROR ***|" + refusal + "\nNothing was written.=ok"));
-      QVERIFY2(shown.isEmpty(), qPrintable(shown));
+    for (const DiskAlias& kind : DiskAliases()) {
+      Session s;
+      QVERIFY(MakeReplayTvDisk(s.dir.File("recorder.img"), Recorder(200000)));
+      std::list<LoopDevice> loops;
+      auto [a, b] = kind.names(s.dir.File("recorder.img"), &loops);
+      if (a.empty() || b.empty()) {  // a loop device needs root
+        qWarning("%s: skipped, no loop device here", kind.name);
+        continue;
+      }
+      const uint64_t before = ImageHash(s.dir.File("recorder.img"));
+      QVERIFY2(s.Open({a, b}), kind.name);
+      QVERIFY2(s.List()->topLevelItemCount() == (kind.overlapping ? 2 : 1), kind.name);
+      for (const char* button : {"IDC_COPY_SYSTEM", "IDC_COPY_MPEG", "IDC_PATCH"}) {
+        if (!kind.overlapping)
+          break;
+        s.Choose(button[4] == 'P', 0, 1);  // a dual-drive system for the join
+        const std::string refusal = "*** ERROR ***|" + a + " and " + b + " overlap=ok";
+        const QString shown = s.Run(button, QString::fromStdString(refusal));
+        QVERIFY2(shown.isEmpty(), qPrintable(kind.name + shown));
+      }
+      QVERIFY2(ImageHash(s.dir.File("recorder.img")) == before, kind.name);
     }
-    QCOMPARE(ImageHash(s.dir.File("recorder.img")), before);
   }
 
-  // A copy of some hundred MB: the window's timers keep running and the progress bar shows.
-  // Esc and Enter do nothing and the copy completes; or the close box waits until Cancel has
-  // stopped the copy and the refresh has run.
+  // A copy of some hundred MB, the window alive and the progress bar shown: Esc and Enter do
+  // nothing; or the close box waits until Cancel has stopped the copy and the refresh has run.
   void longCopy() {
     for (bool close : {false, true}) {
       Session s;
@@ -374,26 +334,23 @@ class WindowTest : public QObject {
           QTest::mouseClick(s.Get("CancelCopy"), Qt::LeftButton);
       });
       heartbeat.start(5);
-      const QString shown = s.Run("IDC_COPY_MPEG", close ? "Proceed?|=yes"
-                                                         : "Proceed?|=yes;Copy Complete|NOTE: You "
-                                                           "MUST now apply the patch=ok");
-      QVERIFY2(shown.isEmpty() && ticks >= 10 && open_meanwhile && !s.during_copy.isEmpty(),
+      const QString shown =
+          s.Run("IDC_COPY_MPEG", close ? "Proceed?|=yes" : "Proceed?|=yes;Copy Complete|=ok");
+      QVERIFY2(shown.isEmpty() && ticks >= 10 && open_meanwhile && !s.during_copy.isEmpty() &&
+                   s.Get("IDC_PROGRESS")->isHidden() && s.Get("CancelCopy")->isHidden(),
                qPrintable(QString("%1 timer ticks; %2").arg(ticks).arg(shown)));
-      QCOMPARE(s.during_copy.count(kAllDisabled), s.during_copy.size());
-      QVERIFY(s.Get("IDC_PROGRESS")->isHidden() && s.Get("CancelCopy")->isHidden());
       QCOMPARE(s.dlg->isVisible() ? -1 : s.dlg->result(), close ? int{QDialog::Rejected} : -1);
-      QCOMPARE(s.Log().count("\n*** Copy interrupted at block "), close ? 1 : 0);
+      QCOMPARE(s.Logged("*** Copy interrupted at block "), close ? 1 : 0);
     }
   }
 
   // Start-up: the numbers after the options reach the first scan, a note on one out of range the
-  // log, and the window keeps its place. In the window Enter presses the push button that has the
-  // focus (Copy log), else closes it; it is saved to $QUILLMAR_SCREENSHOT_DIR/quillmar-window.png.
+  // log; the window keeps its place. Enter presses the focused push button (Copy log), else closes
+  // the window; saved to $QUILLMAR_SCREENSHOT_DIR/quillmar-window.png.
   void startUp() {
     Session s;
     QVERIFY(MakeReplayTvDisk(s.dir.File("replaytv-5040.img"), Recorder(78165360)));  // 40 GB
     QVERIFY(MakeBlankImage(s.dir.File("new-320gb.img"), 625142448));
-    QStringList found;
     QString clipboard;
     int result = -1;
     QTimer poll;
@@ -402,14 +359,13 @@ class WindowTest : public QObject {
       auto* list = dlg ? dlg->findChild<QTreeWidget*>() : nullptr;
       if (list == nullptr || list->topLevelItemCount() == 0)
         return;  // the first scan has not come yet
-      found << list->topLevelItem(1)->text(2);
       const QString folder = qEnvironmentVariable("QUILLMAR_SCREENSHOT_DIR", ".");
-      found << (dlg->grab().save(QDir(folder).filePath("quillmar-window.png")) ? "" : "no PNG");
+      clipboard = dlg->grab().save(QDir(folder).filePath("quillmar-window.png")) ? "" : "no PNG";
       list->setCurrentItem(list->topLevelItem(0));
       dlg->findChild<QPushButton*>("IDC_SET_SOURCE")->click();
       dlg->findChild<QWidget*>("IDC_COPY_LOG")->setFocus();
       QTest::keyClick(dlg->findChild<QWidget*>("IDC_COPY_LOG"), Qt::Key_Return);
-      clipboard = dlg->isVisible() ? QApplication::clipboard()->text() : "closed";
+      clipboard += dlg->isVisible() ? QApplication::clipboard()->text() : "closed";
       list->setFocus();
       QTest::keyClick(list, Qt::Key_Return);
       result = dlg->isVisible() ? -1 : dlg->result();
@@ -422,13 +378,14 @@ class WindowTest : public QObject {
     QVERIFY(CQuillmarApp().InitInstance({"--drive", "replaytv-5040.img", "--drive", "new-320gb.img",
                                          "267386880", "2147483648"}) == 0);
     QDir::setCurrent(previous);
-    found << clipboard.split("\r\n");  // the list, the selection, then the log
-    QCOMPARE(found.filter(QRegularExpression("^(\\d+ GB|Drive size|MPEG|no PNG)")).join('|'),
-             "136 GB|MPEG cluster size 2147483648 is out of range: ignored, no cluster size "
-             "override|Drive size will be limited to 267386880 sectors");
-    QVERIFY2(clipboard.contains(") - NOT a ReplayTV Disk\r\n\r\nSource: 0) replaytv-5040.img - ( "
-                                "40GB ) - ReplayTV Disk\r\nTarget: Select a drive from the list"),
-             qPrintable(clipboard));
+    const char* const copied[] = {
+        // the list, the selection, then the log
+        "\r\n1) new-320gb.img - (136 GB) - NOT a ReplayTV Disk\r\n\r\nSource: 0) replaytv-5040.img "
+        "- ( 40GB ) - ReplayTV Disk\r\nTarget: Select a drive from the list",
+        "\r\nMPEG cluster size 2147483648 is out of range: ignored, no cluster size override\r\n",
+        "\r\nDrive size will be limited to 267386880 sectors\r\n"};
+    for (const char* text : copied)
+      QVERIFY2(clipboard.startsWith("0) ") && clipboard.contains(text), qPrintable(clipboard));
     QCOMPARE(result, int{QDialog::Accepted});
     QVERIFY(!QSettings("Quillmar", "quillmar").value("window/geometry").isNull());
   }
