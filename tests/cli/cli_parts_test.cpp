@@ -1,14 +1,7 @@
-// The parts of quillmar-cli in the test's own process: the argument parser and the answers to
-// the questions.
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
-
+// The argument parser of quillmar-cli, in the test's own process.
 #include <gtest/gtest.h>
 
 #include "cli/cli_arguments.h"
-#include "cli/terminal_front_end.h"
-#include "disk/copy_stop.h"
 
 namespace quillmar {
 namespace {
@@ -67,58 +60,6 @@ TEST(CliArguments, AcceptedLinesFillTheRequest) {
   EXPECT_EQ(ParseCliArguments({"verify", "0", "1", "MPEG"}).request.ranges, "mpeg");
   r = ParseCliArguments({"patch", "--help"});  // the rest of the line may be missing
   EXPECT_TRUE(r.ok() && r.request.help && r.request.command == cli::Command::kPatch);
-}
-
-// Lines typed at the questions, and what the front-end writes on standard error.
-struct Streams {
-  explicit Streams(const char* typed = "")
-      : in(fmemopen(const_cast<char*>(typed), std::strlen(typed), "r")) {}
-  ~Streams() {
-    std::fclose(in);
-    std::fclose(err);
-    std::free(text);
-  }
-  std::string Err() { return std::fflush(err) == 0 ? std::string(text, size) : "?"; }
-  std::FILE* in;
-  char* text = nullptr;
-  size_t size = 0;
-  std::FILE* err = open_memstream(&text, &size);
-};
-
-// On a terminal each question reads one line, and only "y" or "yes" consents. A flag answers its
-// question, --yes a confirmation but not a choice; after a stop (Ctrl-C) or once a question has
-// no answer, every answer is No.
-TEST(TerminalFrontEnd, AnswersComeFromAFlagYesOrOneTypedLine) {
-  Streams s("  Yes \n\nyeah\nn\n");
-  cli::AnswerPolicy policy;
-  policy.yes_to_confirmations = policy.terminal = true;
-  policy.presets[cli::kResetCaption] = {true, "--mpeg reset"};
-  cli::TerminalFrontEnd front_end(policy, nullptr, s.err, s.in, nullptr);
-  for (int answer : {kIdYes, kIdNo, kIdNo, kIdNo, kIdNo})  // the last one meets the end of input
-    EXPECT_EQ(front_end.AskYesNo("choice", cli::kReformatCaption), answer);
-  EXPECT_EQ(front_end.AskYesNo("flag", cli::kResetCaption), kIdYes);
-  EXPECT_EQ(front_end.AskWindowYesNo("confirmation", "Warning"), kIdYes);
-  EXPECT_NE(s.Err().find("[Reformat MPEG partition] choice\n  Yes or No? [y/N] "),
-            std::string::npos);
-  EXPECT_FALSE(front_end.unanswered());
-  for (bool stop : {true, false}) {
-    stop ? RequestCopyStop() : front_end.DeclineEverything();
-    for (const char* caption : {"Warning", cli::kResetCaption, cli::kReformatCaption})
-      EXPECT_EQ(front_end.AskYesNo("x", caption), kIdNo) << caption;
-    EXPECT_EQ(front_end.unanswered(), !stop);
-    ClearCopyStop();
-  }
-}
-
-// --quiet keeps log lines but problems off the terminal; boxes still show.
-TEST(TerminalFrontEnd, QuietShowsOnlyProblemLinesAndBoxes) {
-  Streams s;
-  cli::TerminalFrontEnd front_end({}, nullptr, s.err, s.in, nullptr);
-  front_end.SetQuiet(true);
-  for (const char* line : {"*** ERROR: a", "progress", "ERROR: b", "*** Copy interrupted at 9"})
-    front_end.AddLogLine(line);
-  front_end.ShowMessage("one\ntwo", "Done");
-  EXPECT_EQ(s.Err(), "*** ERROR: a\nERROR: b\n*** Copy interrupted at 9\n[Done] one\n       two\n");
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
-// The scenario driver of the operation tests: image files in a temporary folder listed as drives
-// 0, 1, ..., a scripted front-end, the operations by name, and the checks that every image is
-// byte-identical to its snapshot, or is except inside the sectors an operation may change.
+// The scenario driver of the operation tests: image files listed as drives 0, 1, ..., a scripted
+// front-end, the operations by name, and images byte-identical but for the sectors allowed.
 #pragma once
 
 #include <fcntl.h>
@@ -100,7 +99,6 @@ class OpsTest : public ::testing::Test {
   }
   std::string LastBox() { return ui().boxes().empty() ? "" : ui().boxes().back().text; }
   std::string LastAsked() { return ui().questions().empty() ? "" : ui().questions().back().text; }
-  // The operation said it finished.
   bool ClaimedDone() {
     return ui().LoggedContaining("Copy Complete") || ui().LoggedContaining("PATCH COMPLETE") ||
            ui().LoggedContaining("Backup complete") || ui().LoggedContaining("Restore complete");
@@ -114,9 +112,8 @@ class OpsTest : public ::testing::Test {
     return files;
   }
 
-  // One successful step of a scenario: answers, run, and the drives listed again. Each image,
-  // and its copy taken before, with the allowed runs punched out of both (they then read as
-  // zeros), must be equal.
+  // One successful step: answers, run, drives listed again. Each image must equal its copy taken
+  // before once the allowed runs are punched out of both (they then read as zeros).
   void Step(Op op, int a, int b, uint32_t photo, const std::string& answers,
             const MayChange& allowed) {
     for (const std::string& path : paths_)
