@@ -1,5 +1,4 @@
-// The base layer: the byte orders of on-disk fields, the start-up command line, and the log
-// facility: where its file may be written, and the questions it passes on.
+// The base layer: byte orders, the start-up command line, the log file and the questions.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,5 +1,4 @@
-// The disk layer as tables over fake devices: block and sector I/O at their edges, the copy
-// engine's faults by class and position, the probe; then image files, and one disk's names.
+// The disk layer as tables over fake devices: block I/O, the copy engine's faults, the probe.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
