@@ -39,7 +39,6 @@ struct KindRow {
 
 const KindRow kKinds[] = {
     {"Blank", kBlank, {"NOT a ReplayTV Disk"}},
-    {"TooSmallForTwoSectors", kBlank, {""}, 1},
     {"Recorder", kRecorder, {"ReplayTV Disk"}},
     {"Rtv4000", kRecorder, {"RTV4000 Disk"}, 100000, true, 0, 4096},
     {"OldLayoutOnBiggerDisk", kRecorder, {kNeedsPatch}, 100000, false, 80000},

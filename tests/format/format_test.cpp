@@ -16,9 +16,6 @@
 #include "format/partition_block.h"
 #include "format/volume_sequence.h"
 #include "tests/support/copy_fixture.h"
-#include "tests/support/fake_device.h"
-#include "tests/support/scripted_front_end.h"
-#include "tests/support/temp_dir.h"
 
 namespace quillmar {
 namespace {
@@ -30,16 +27,14 @@ Bytes B(const Block& block) {
   return Bytes(block.begin(), block.end());
 }
 
-// The catalogue's check values: Crc16 is CRC-16/XMODEM; the engine gives CRC-8 and CRC-32 too.
+// Check values: Crc16, sealing every block, is CRC-16/XMODEM; CRC-8 shows the width mask.
 TEST(Checksum, KnownAnswers) {
   const Bytes input = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
   EXPECT_EQ(Crc16(input), 0x31C3);
-  for (auto [model, check] : {std::pair<CrcModel, uint32_t>{{8, 0x07, 0, false, false, 0, 0}, 0xF4},
-                              {{32, 0x04C11DB7, ~0u, true, true, ~0u, 0}, 0xCBF43926}}) {
-    model.Init();
-    model.NextBlock(input);
-    EXPECT_EQ(model.Result(), check) << model.width;
-  }
+  CrcModel crc8{8, 0x07, 0, false, false, 0, 0};
+  crc8.Init();
+  crc8.NextBlock(input);
+  EXPECT_EQ(crc8.Result(), 0xF4u);
 }
 
 // Fields of a block: each its offset, its width in bytes, and its value, big-endian.
