@@ -1,5 +1,4 @@
-// The base layer: the byte orders of on-disk fields, the start-up command line, and the log
-// facility: where its file may be written, and the questions it passes on.
+// The base layer: byte orders, the start-up command line, the log file and the questions.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -23,7 +22,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using Lines = std::vector<std::string>;
 
-// Each accessor once, with the bytes 01 23 45 67 89 AB CD EF at offset 1 of bytes EE.
 TEST(ByteOrder, EveryAccessorWithAKnownValueAndTheRtv4000Order) {
   const Bytes known = {0xEE, 0x01, 0x23, 0x45, 0x67, 0x89, 0xAB, 0xCD, 0xEF, 0xEE};
   EXPECT_EQ(GetBe16(known, 1), 0x0123);
@@ -60,7 +58,6 @@ TEST(CommandLine, DriveOptionsThenATailOfTwoNumbers) {
             std::tuple(Lines{"a.img", "b.img"}, "2673 \"\"", Lines{"-x"}, false));
   EXPECT_TRUE(SplitStartupArguments({"--drive"}).missing_drive_argument);
   const std::tuple<const char*, uint32_t, int32_t, const char*> rows[] = {
-      {"", kNoDriveSizeLimit, 0, ""},
       {"\"\" 262144", kNoDriveSizeLimit, 262144, ""},  // an empty argument keeps its place
       {"267386880\t1024 300", 267386880u, 1024, ""},
       {"4294967295 2147483647", 0xFFFFFFFFu, 2147483647, ""},

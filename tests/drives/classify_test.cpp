@@ -1,20 +1,15 @@
-// What the drive list says of each kind of disk, from images (and a loop device) made here and
-// classified from sectors 0 and 1; a drive is probed and logged once per run, read on every pass.
+// What the drive list says of each kind of disk; a drive is logged once per run, read every pass.
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <list>
 #include <string>
 #include <tuple>
 #include <vector>
 
-#include "base/settings.h"
-#include "disk/drive_map.h"
 #include "drives/classify.h"
 #include "drives/drive_status.h"
-#include "drives/rights_notice.h"
 #include "format/partition_block.h"
 #include "tests/support/disk_aliases.h"
 #include "tests/support/disk_image.h"
@@ -25,7 +20,6 @@
 namespace quillmar {
 namespace {
 
-// An empty drive table, default settings and a scripted front-end, put back afterwards.
 using Drives = testing::ProbeTestBase;
 
 constexpr const char* kNeedsPatch = "ReplayTV Disk, NEEDS TO BE PATCHED";
@@ -35,7 +29,7 @@ enum Kind { kBlank, kRecorder, kPair, kPc, kForeign, kLoop };
 struct KindRow {
   const char* name;
   Kind kind;
-  std::vector<std::string> status;  // of each drive; "": listed empty (no usable size)
+  std::vector<std::string> status;  // of each drive
   uint64_t sectors = 100000;
   bool rtv4000 = false;
   uint64_t layout = 0;  // sectors the partitions describe; 0: the whole disk
@@ -45,7 +39,6 @@ struct KindRow {
 
 const KindRow kKinds[] = {
     {"Blank", kBlank, {"NOT a ReplayTV Disk"}},
-    {"TooSmallForTwoSectors", kBlank, {""}, 1},
     {"Recorder", kRecorder, {"ReplayTV Disk"}},
     {"Rtv4000", kRecorder, {"RTV4000 Disk"}, 100000, true, 0, 4096},
     {"OldLayoutOnBiggerDisk", kRecorder, {kNeedsPatch}, 100000, false, 80000},
@@ -66,11 +59,10 @@ TEST_P(DiskKinds, ListedWithTheirStatus) {
   const KindRow& row = GetParam();
   std::vector<std::string> paths = {dir_.File("d0.img"), dir_.File("d1.img")};
   paths.resize(row.status.size());
-  testing::ReplayTvDisk disk;
-  disk.disk_sectors = row.sectors;
-  disk.rtv4000 = row.rtv4000;
-  disk.layout_sectors = row.layout;
-  disk.photo_sectors = row.photo;
+  const testing::ReplayTvDisk disk{.disk_sectors = row.sectors,
+                                   .rtv4000 = row.rtv4000,
+                                   .layout_sectors = row.layout,
+                                   .photo_sectors = row.photo};
   Sector s0 = EmptyPartitionBlock();
   std::list<testing::LoopDevice> loop;
   switch (row.kind) {
@@ -101,10 +93,8 @@ TEST_P(DiskKinds, ListedWithTheirStatus) {
   g_maxDriveSectors = row.forced != 0 ? row.forced : g_maxDriveSectors;
   SetDrivePaths(paths);
   ClassifyDrives();
-  for (size_t i = 0; i < paths.size(); ++i) {
-    const DriveInfo& d = DriveTable[i];
-    EXPECT_EQ(d.size_sectors == 0 ? "" : DriveListStatus(d).text, row.status[i]) << i;
-  }
+  for (size_t i = 0; i < paths.size(); ++i)
+    EXPECT_EQ(DriveListStatus(DriveTable[i]).text, row.status[i]) << i;
   if (row.kind == kRecorder || row.kind == kLoop) {
     testing::ReplayTvGeometry g = testing::Geometry(disk);
     const DriveInfo& d = DriveTable[0];
@@ -119,8 +109,7 @@ INSTANTIATE_TEST_SUITE_P(Classify, DiskKinds, ::testing::ValuesIn(kKinds), testi
 // drives again, except one found unreadable, which stays skipped for the run.
 TEST_F(Drives, LoggedOnceAndReadAgainEveryPass) {
   std::vector<std::string> p = {dir_.File("d0.img"), dir_.File("d1.img"), dir_.File("d2.img")};
-  testing::ReplayTvDisk disk;
-  disk.disk_sectors = 20000;
+  const testing::ReplayTvDisk disk{.disk_sectors = 20000};
   ASSERT_TRUE(testing::MakeReplayTvDisk(p[0], disk));  // refused at first
   ASSERT_TRUE(testing::MakeBlankImage(p[1], 1));       // too short to read
   ASSERT_TRUE(testing::MakeReplayTvDisk(p[2], disk));
@@ -151,20 +140,6 @@ TEST_F(Drives, LoggedOnceAndReadAgainEveryPass) {
   EXPECT_EQ(DriveListStatus(DriveTable[0]).text, "ReplayTV Disk");
   EXPECT_EQ(DriveTable[1].is_replaytv, 0);
   EXPECT_EQ(DriveListStatus(DriveTable[2]).text, kNeedsPatch);
-}
-
-// Without root the machine's disks would only list as "Empty": one box says how to get rights.
-TEST_F(Drives, RightsNoticeWithoutRootUnlessDrivesWereNamed) {
-  const bool root = ::geteuid() == 0;
-  ASSERT_TRUE(!root || ::seteuid(65534) == 0);
-  SetDrivePaths({"old.img"});
-  ExplainMissingRights();
-  EXPECT_TRUE(ui_.boxes().empty());
-  SetDrivePaths({});
-  ExplainMissingRights();
-  ASSERT_TRUE(!root || ::seteuid(0) == 0);
-  ASSERT_EQ(ui_.boxes().size(), 1u);
-  EXPECT_EQ(ui_.boxes()[0].caption, "Administrator rights needed");
 }
 
 }  // namespace
