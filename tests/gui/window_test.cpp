@@ -197,7 +197,7 @@ const ActionRow kActions[] = {
     {"join, no", 1, kOld, kBlank, "IDC_PATCH", "Proceed?=no", 0, kNot},
     {"patch, undo file not chosen", 0, -1, kOld, "IDC_PATCH",
      "Proceed?=yes;Reset MPEG=no;Save undo file (save) Quillmar undo files (*.qun), All Files (*)=;"
-     "*** ERROR ***|*** ERROR: No undo file was chosen=ok;*** ERROR ***=ok;*** ERROR ***|*** "
+     "*** ERROR ***|*** ERROR: No undo file was chosen=ok;*** ERROR ***|*** "
      "ERROR: The patch is not complete.\n           Done: nothing.=ok",
      0, kOldStatus, "", "IDC_SAVE_UNDO"},
     {"backup, file not chosen", 0, kOld, -1, "IDC_BACKUP", "Select backup file=", 0, kOldStatus},
