@@ -11,11 +11,16 @@
 //   patch/join sectors 0 and 1 and partitions 2 and 3 as the new partition block records them
 //   backup     the backup file's first partition 1 length + 10,242 sectors
 //   restore    the target's first image-length sectors, and its partition 2 (the reset)
+//   reset      the root directory block and its copy, 1,024 bytes each, in partition 2 (found
+//              through the superblock alone), on a drive of any size
+//   classify   nothing: a second pass, drive 0 of any size and its file of any length
+// Every drive classified gets flags of 0 or 1 and, when readable, the size it was given.
 #include <map>
 
 #include "drives/classify.h"
 #include "format/formatter.h"
 #include "format/fs_blocks.h"
+#include "format/mpeg_reset.h"
 #include "ops/inspector.h"
 #include "ops/operations.h"
 #include "ops/photo_sizes.h"
@@ -31,21 +36,22 @@ constexpr uint64_t kSystemAreaExtra = 2 + 10240;
 constexpr const char* kPaths[] = {"drive0", "drive1"};
 constexpr const char* kImage = "/nonexistent-quillmar-fuzz/backup.rtv";
 
-enum Operation { kMirror, kCopyMpeg, kCopyPhoto, kPatch, kJoin, kBackup, kRestore, kCount };
+enum Op { kMirror, kCopyMpeg, kCopyPhoto, kPatch, kJoin, kBackup, kRestore, kReset, kClassify };
 
 struct Setup {
-  Operation operation;
+  Op operation;
   bool format;  // file systems where the partition blocks say
   bool photo_same_drive;
   uint32_t cluster_size;
   uint32_t photo_request;
-  uint64_t sectors[2];
+  uint64_t sectors[2];  // the drives' sizes as detected
+  uint64_t bytes[2];    // and as their files hold them
   uint64_t image_sectors;
 };
 
 Setup ReadSetup(InputStream& input) {
   Setup s{};
-  s.operation = static_cast<Operation>(input.Byte() % kCount);
+  s.operation = static_cast<Op>(input.Byte() % (kClassify + 1));
   uint8_t flags = input.Byte();
   s.format = flags & 1;
   s.photo_same_drive = flags & 2;
@@ -54,6 +60,14 @@ Setup ReadSetup(InputStream& input) {
   for (uint64_t& n : s.sectors)
     n = input.U32() % kMaxSectors;
   s.image_sectors = input.U32() % kMaxSectors;
+  if (s.operation == kReset)
+    s.sectors[1] = input.U32();
+  for (size_t i = 0; i < 2; ++i)
+    s.bytes[i] = s.sectors[i] * kBlockSize;
+  if (s.operation == kClassify) {
+    s.sectors[0] = input.U32();
+    s.bytes[0] = flags & 4 ? s.sectors[0] * kBlockSize : input.U32() % 2048;
+  }
   return s;
 }
 
@@ -106,8 +120,8 @@ void PlanAfter(const Setup& s, FakeDevice& first, Plan& plan) {
   if (s.operation == kPatch) {
     plan["drive1"] = PartitionRanges(s0, UINT64_MAX, false);
     plan["drive1"].push_back({0, 2});
-  } else if (s.operation == kRestore) {
-    // The reset finds the root directory through the restored superblock alone.
+  } else if (s.operation == kRestore || s.operation == kReset) {
+    // The reset finds the root directory through the (restored) superblock alone.
     plan["drive1"].push_back({ReadPartitionEntry(s0, 2).start, s.sectors[1]});
   } else if (s.operation == kJoin) {
     plan["drive0"] = PartitionRanges(s0, s.sectors[0], false);
@@ -145,8 +159,13 @@ int Run(const Setup& s) {
       return AddSecondDrive(0, 1, s.photo_request);
     case kBackup:
       return BackupSourceDrive(0, nullptr);
-    default:
+    case kRestore:
       return RestoreTargetDrive(1, nullptr);
+    case kReset:
+      return ResetMpegPartition("drive1");
+    default:
+      ClassifyDrives();
+      return 0;
   }
 }
 
@@ -158,14 +177,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   FakeDeviceIo io;
   std::map<std::string, FakeDevice*> drives;
   for (size_t i = 0; i < 2; ++i)
-    drives[kPaths[i]] = &AddInputDrive(io, kPaths[i], s.sectors[i] * kBlockSize, input, 2);
+    drives[kPaths[i]] = &AddInputDrive(io, kPaths[i], s.bytes[i], input, 2);
   uint64_t image_bytes = s.operation == kRestore ? s.image_sectors * kBlockSize : uint64_t{1} << 40;
   drives[kImage] = &AddInputDrive(io, kImage, image_bytes, input);
   ScriptedFrontEnd front_end(false);
   front_end.AlwaysYes();
   front_end.ChooseFileAnswer(kImage);
   for (size_t i = 0; s.format && i < 2; ++i)
-    FormatFileSystems(kPaths[i], *drives[kPaths[i]], s.sectors[i], s.cluster_size);
+    FormatFileSystems(kPaths[i], *drives[kPaths[i]], s.bytes[i] / kBlockSize, s.cluster_size);
   for (auto& [path, drive] : drives)
     drive->ClearWrites();
   ResetDriveTable();
@@ -178,11 +197,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   ClassifyDrives();
   bool was_recorder = DriveTable[s.operation == kJoin ? 0 : 1].is_replaytv != 0;
   for (size_t i = 0; i < 2; ++i) {
+    const DriveInfo& d = DriveTable[i];
     Sector raw = drives[kPaths[i]]->Peek(0);
     bool signed_standard = raw[510] == 0x55 && raw[511] == 0xAA;
-    Require(DriveTable[i].unreadable || !signed_standard || !IsPcDiskLayout(raw) ||
-                DriveTable[i].system_disk,
+    Require(d.unreadable || !signed_standard || !IsPcDiskLayout(raw) || d.system_disk,
             "a disk that reads as a PC disk is not flagged as one");
+    for (int flag : {d.is_replaytv, d.rtv4000, d.patched, d.system_disk, d.unreadable})
+      Require(flag == 0 || flag == 1, "a flag that is neither 0 nor 1");
+    Require(d.unreadable || (d.size_sectors == s.sectors[i] && d.dual_position >= 0 &&
+                             d.dual_position <= 2 && d.size_gb == d.size_sectors / kSectorsPerGb),
+            "a size or drive position out of place");
   }
   Plan plan = PlanBefore(s);
 
@@ -193,8 +217,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   for (auto& [path, drive] : drives) {
     Require(result == 0 || drive->writes().empty(), "an operation that did not finish wrote");
     for (const WriteCall& write : drive->writes()) {
-      Require(path == kImage || write.offset + write.length <= s.sectors[path == "drive1"] * 512,
+      Require(path == kImage || write.offset + write.length <= s.bytes[path == "drive1"],
               "a write past a drive's end");
+      Require(
+          s.operation != kReset || (write.length == kFsBlockSize && drive->writes().size() <= 2),
+          "a reset that writes more than the root directory and its copy");
       Require(Inside(write, plan[path]), "a write outside the operation's plan");
     }
   }
@@ -205,7 +232,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::fprintf(stderr, "%s", RenderInspection(report).c_str());
     Require(report.verified, "a patched disk does not verify");
   }
-  CheckInspection("drive0", s.sectors[0]);
+  CheckInspection("drive0", s.bytes[0] / kBlockSize);
   ResetDriveTable();
   return 0;
 }
