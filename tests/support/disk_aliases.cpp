@@ -1,16 +1,29 @@
-// The loop devices and the ways two drive paths reach one disk.
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <thread>
 
 #include "tests/support/disk_aliases.h"
-#include "tests/support/disk_image.h"
 
 namespace quillmar::testing {
+
+std::optional<std::string> ShellOutput(const std::string& command) {
+  std::string full = "PATH=\"$PATH:/usr/sbin:/sbin\"; " + command + " 2>/dev/null";
+  FILE* pipe = ::popen(full.c_str(), "r");
+  if (pipe == nullptr)
+    return std::nullopt;
+  std::string out;
+  char buffer[256];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+    out.append(buffer, n);
+  return ::pclose(pipe) == 0 ? std::optional(out) : std::nullopt;
+}
+
 namespace {
 
 // Another test process may hold the device for a moment: tries for a few seconds.

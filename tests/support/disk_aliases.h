@@ -1,15 +1,19 @@
-// Loop devices, and the ways two drive paths reach one disk, listed once for the tests of every
-// front-end.
+// Shell commands, loop devices, and the ways two drive paths reach one disk, listed once for the
+// tests of every front-end.
 #pragma once
 
 #include <functional>
 #include <list>
+#include <optional>
 #include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace quillmar::testing {
+
+// Runs a shell command (/usr/sbin and /sbin added to PATH): its output, or nothing on failure.
+std::optional<std::string> ShellOutput(const std::string& command);
 
 // A loop device attached over an image file by losetup, for tests that need a real block device
 // (root only). It unmounts what it mounted and detaches exactly the device it attached, also

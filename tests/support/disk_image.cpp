@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -15,6 +14,7 @@
 #include "format/formatter.h"
 #include "format/partition_block.h"
 #include "format/volume_sequence.h"
+#include "tests/support/disk_aliases.h"
 
 namespace quillmar::testing {
 namespace {
@@ -59,6 +59,22 @@ uint64_t Mix(uint64_t h, uint64_t v) {
   h ^= v + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
   h *= 0xBF58476D1CE4E5B9ull;
   return h ^ (h >> 31);
+}
+
+Sector PatternSector(Pattern pattern, uint64_t key) {
+  Sector sector{};
+  std::copy_n(pattern == Pattern::kSystem ? "QSYSPART" : "QRECORD!", 8, sector.begin());
+  uint64_t state = (key + 1) * 0x9E3779B97F4A7C15ull ^ (pattern == Pattern::kSystem ? 0x5A : 0xA5);
+  for (size_t i = 8; i < kBlockSize; i += 8) {
+    if (i > 8) {  // xorshift
+      state ^= state << 13;
+      state ^= state >> 7;
+      state ^= state << 17;
+    }
+    for (size_t j = 0; j < 8; ++j)
+      sector[i + j] = static_cast<uint8_t>((i == 8 ? key : state) >> (8 * j));
+  }
+  return sector;
 }
 
 AssertionResult FillPattern(const std::string& path, uint64_t first, uint64_t count,
@@ -145,22 +161,6 @@ AssertionResult MakeBlankImage(const std::string& path, uint64_t sectors) {
   return AssertionSuccess();
 }
 
-Sector PatternSector(Pattern pattern, uint64_t key) {
-  Sector sector{};
-  std::copy_n(pattern == Pattern::kSystem ? "QSYSPART" : "QRECORD!", 8, sector.begin());
-  uint64_t state = (key + 1) * 0x9E3779B97F4A7C15ull ^ (pattern == Pattern::kSystem ? 0x5A : 0xA5);
-  for (size_t i = 8; i < kBlockSize; i += 8) {
-    if (i > 8) {  // xorshift
-      state ^= state << 13;
-      state ^= state >> 7;
-      state ^= state << 17;
-    }
-    for (size_t j = 0; j < 8; ++j)
-      sector[i + j] = static_cast<uint8_t>((i == 8 ? key : state) >> (8 * j));
-  }
-  return sector;
-}
-
 AssertionResult HasPattern(const std::string& path, uint64_t first, uint64_t count, Pattern pattern,
                            uint64_t first_key) {
   for (uint64_t at = 0; at < count; at += 2048) {
@@ -223,18 +223,6 @@ AssertionResult MakeReplayTvPair(const std::string& path1, const std::string& pa
   if (r)
     r = WriteInOrder(path2, 1, block(1), disk.rtv4000);
   return r ? Format(path2, g.p3_start - s1 + 2, g.p3_length, disk, false) : r;
-}
-
-std::optional<std::string> ShellOutput(const std::string& command) {
-  std::string full = "PATH=\"$PATH:/usr/sbin:/sbin\"; " + command + " 2>/dev/null";
-  FILE* pipe = ::popen(full.c_str(), "r");
-  if (pipe == nullptr)
-    return std::nullopt;
-  std::string out;
-  char buffer[256];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
-    out.append(buffer, n);
-  return ::pclose(pipe) == 0 ? std::optional(out) : std::nullopt;
 }
 
 AssertionResult MakePcDisk(const std::string& path, uint64_t sectors, PcDisk kind) {

@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -24,7 +23,6 @@ namespace quillmar::testing {
 // A pattern sector: an 8-byte tag ("QSYSPART", "QRECORD!"), the 64-bit key (little-endian),
 // then bytes derived from both. The builders key each sector by its own sector number.
 enum class Pattern { kSystem, kRecording };
-Sector PatternSector(Pattern pattern, uint64_t key);
 // Sectors first .. first+count-1 hold the pattern with keys first_key, first_key+1, ...
 ::testing::AssertionResult HasPattern(const std::string& path, uint64_t first, uint64_t count,
                                       Pattern pattern, uint64_t first_key);
@@ -76,9 +74,6 @@ enum class PcDisk {
 };
 // At least 8192 sectors; the partition starts at sector 2048.
 ::testing::AssertionResult MakePcDisk(const std::string& path, uint64_t sectors, PcDisk kind);
-
-// Runs a shell command (/usr/sbin and /sbin added to PATH): its output, or nothing on failure.
-std::optional<std::string> ShellOutput(const std::string& command);
 
 // Reads add a test failure when short and return what could be read, zero-filled.
 std::vector<uint8_t> ReadSectors(const std::string& path, uint64_t first, uint64_t count);

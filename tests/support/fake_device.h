@@ -1,4 +1,4 @@
-// In-memory drives behind the descriptor seam, for the fault tests and the fuzz targets (no gtest
+// In-memory drives behind the descriptor seam, for the fault tests and the fuzz target (no gtest
 // here): FakeDeviceIo is the process's DeviceIo for its lifetime, and paths it does not serve go
 // to the real files. A transfer that reaches a failing sector stops just before it (a short
 // transfer); the next call starting at the sector fails, as a real disk's reads and writes do.

@@ -1,4 +1,4 @@
-// A front-end for tests and fuzz targets: records every log line, box and progress call, and
+// A front-end for tests and the fuzz target: records every log line, box and progress call, and
 // answers questions and file choices from queues. A question with no queued answer (and no
 // fallback) fails the test and is answered No, so an unexpected question never writes anything.
 #pragma once
