@@ -95,8 +95,11 @@ class CopyProgress {
 // window of kWriteBehindWindowBytes is waited for as soon as more than
 // kWriteBehindWindowsInFlight windows are on their way. So the device always has work queued,
 // the progress follows data that is really going to the device, and a device error surfaces
-// within a few windows instead of at the final flush. Steps and windows count from the first
-// target byte. Where the target has no write-behind, the final flush does it all.
+// within a few windows instead of at the final flush. A window known to be on the device leaves
+// the page cache at once: the writes then reuse a few windows' worth of pages instead of taking
+// fresh ones for every byte of a partition that may be larger than the machine's memory (and
+// pushing everything else out of the cache). Steps and windows count from the first target byte.
+// Where the target has no write-behind, the final flush does it all.
 class WriteBehind {
  public:
   WriteBehind(int fd, uint64_t start) : fd_(fd), started_end_(start), durable_end_(start) {}
@@ -113,6 +116,7 @@ class WriteBehind {
       int waited = AwaitWriteBehind(fd_, durable_end_, kWriteBehindWindowBytes);
       if (waited != 0)
         return Stop(waited);
+      Io().AdviseDontNeed(fd_, durable_end_, kWriteBehindWindowBytes);  // clean now: a hint
       durable_end_ += kWriteBehindWindowBytes;
     }
     return 0;
