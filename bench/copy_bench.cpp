@@ -8,10 +8,12 @@
 // cannot decide), the CPU seconds per GiB, and the engine's peak resident memory, and it checks
 // that every copy put the source's bytes in place and left the target's tail alone.
 //
-//   quillmar-bench [--rounds N] [--gib G] [--dir DIR] [--warm-only]
+//   quillmar-bench [--rounds N] [--gib G] [--dir DIR] [--warm-only] [--loop]
 //
 // The files live in a temporary folder under DIR (default: the current folder, which must be on
-// a disk, not tmpfs) and are removed at the end. Cold runs need root (drop_caches).
+// a disk, not tmpfs) and are removed at the end. Cold runs need root (drop_caches). With --loop
+// (root) every copy runs between two loop devices attached to the files, as between two drives;
+// they are detached at the end.
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/statfs.h>
@@ -327,8 +329,12 @@ long PeakKib(const std::vector<Sample>& samples) {
 }
 
 std::string g_workdir;
+std::vector<std::string> g_loops;  // attached by this run
 
 void RemoveWorkdir() {
+  for (const std::string& loop : g_loops)
+    std::system(("losetup -d " + loop).c_str());
+  g_loops.clear();
   if (g_workdir.empty())
     return;
   std::error_code ignored;
@@ -341,13 +347,28 @@ struct Options {
   uint64_t bytes = 2 * kGiB;
   std::string dir = ".";
   bool warm_only = false;
+  bool loop = false;
 };
+
+// Attaches a loop device to the file and returns its path. It reads and writes the file past the
+// page cache, so only the device's own cache is in play, as for a drive.
+std::string AttachLoop(const std::string& file) {
+  FILE* out = ::popen(("losetup --find --show --direct-io=on " + file).c_str(), "r");
+  char path[64] = "";
+  bool read = out != nullptr && std::fgets(path, sizeof path, out) != nullptr;
+  if (out == nullptr || ::pclose(out) != 0 || !read)
+    Die("losetup " + file);
+  std::string device(path);
+  device.erase(device.find_last_not_of('\n') + 1);
+  g_loops.push_back(device);
+  return device;
+}
 
 bool ParseOptions(int argc, char** argv, Options* options) {
   for (int i = 1; i < argc; ++i) {
     std::string name = argv[i];
-    if (name == "--warm-only") {
-      options->warm_only = true;
+    if (name == "--warm-only" || name == "--loop") {
+      (name == "--loop" ? options->loop : options->warm_only) = true;
       continue;
     }
     if (i + 1 == argc)
@@ -385,7 +406,8 @@ int main(int argc, char** argv) {
   }
   Options options;
   if (!ParseOptions(argc, argv, &options)) {
-    std::fprintf(stderr, "usage: %s [--rounds N] [--gib G] [--dir DIR] [--warm-only]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [--rounds N] [--gib G] [--dir DIR] [--warm-only] [--loop]\n",
+                 argv[0]);
     return 2;
   }
   g_self = std::filesystem::read_symlink("/proc/self/exe");
@@ -410,12 +432,21 @@ int main(int argc, char** argv) {
   std::fflush(stdout);
   MakeFile(files.source, files.bytes, files.bytes, 1, 1);
   MakeFile(files.target, files.bytes + kTailBytes, files.bytes, 2, 3);
+  bool root = ::geteuid() == 0;
+  if (options.loop && !root) {
+    std::fprintf(stderr, "quillmar-bench: --loop needs root\n");
+    return 2;
+  }
+  if (options.loop) {
+    files.source = AttachLoop(files.source);
+    files.target = AttachLoop(files.target);
+    std::printf("between loop devices %s and %s\n", files.source.c_str(), files.target.c_str());
+  }
 
   std::random_device seed;
   std::mt19937 random(seed());
-  bool root = ::geteuid() == 0;
   Rounds cold;
-  if (root)
+  if (root && !options.warm_only)
     cold = Measure(files, true, options.rounds, random);
   Rounds warm = Measure(files, false, options.rounds, random);
   if (!Verify(files, true)) {
