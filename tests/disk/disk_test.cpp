@@ -1,5 +1,7 @@
 // The disk layer as tables over fake devices: block I/O, the copy engine's faults, the probe.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <sys/vfs.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -272,6 +274,28 @@ TEST_F(CopyTest, BetweenImageFilesAndNoTargetMadeInVain) {
   EXPECT_EQ(CopyBlocks(kSource, "/dev/sdq", 0, 0, 10), -1);
   EXPECT_EQ(gone_drive.modes, std::vector<OpenMode>{OpenMode::kWriteOnly});
   EXPECT_EQ(io_.open_descriptors(), 0);
+}
+
+// A long copy leaves in the page cache only the target windows still on their way, never the
+// whole range: a partition larger than the machine's memory would push everything else out.
+TEST_F(CopyTest, LongCopyLeavesMostOfTheTargetOutOfThePageCache) {
+  struct statfs fs {};
+  if (::statfs(dir_.path().c_str(), &fs) != 0 || fs.f_type == 0x01021994)
+    GTEST_SKIP() << "the temporary folder keeps every page in memory (tmpfs)";
+  SetDeviceIo(nullptr);  // the kernel's own calls, page-cache hints included
+  const uint64_t bytes = 6 * kWriteBehindWindowBytes;
+  const std::string source = dir_.File("source.img"), target = dir_.File("target.img");
+  testing::WriteFile(source, {});
+  fs::resize_file(source, bytes);
+  ASSERT_EQ(CopyBlocks(source, target, 0, 0, 0), 0);
+  UniqueFd fd = UniqueFd::Open(target, OpenMode::kReadOnly);
+  void* map = ::mmap(nullptr, bytes, PROT_READ, MAP_SHARED, fd.get(), 0);
+  std::vector<unsigned char> pages(bytes / 4096);
+  ASSERT_EQ(::mincore(map, bytes, pages.data()), 0);
+  ::munmap(map, bytes);
+  const auto cached = static_cast<uint64_t>(std::count_if(
+      pages.begin(), pages.end(), [](unsigned char page) { return (page & 1) != 0; }));
+  EXPECT_LE(cached * 4096, (kWriteBehindWindowsInFlight + 1) * kWriteBehindWindowBytes);
 }
 
 // The probe. A drive answers IDENTIFY with a model and a count; one whose count is missing,
