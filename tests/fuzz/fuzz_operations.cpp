@@ -2,22 +2,9 @@
 // sectors 0 and 1 of two image drives come from the input, their MPEG and Photo file systems are
 // formatted where their partition blocks say (when the input asks), and every other sector (of the
 // backup image too) comes from the input when first read. The property: an operation either
-// finishes, with every write inside its plan and the drive it patched verified by the inspector, or
-// it refuses with every drive byte-identical; no drive ever grows. The plan is what the operation
-// may write:
-//   mirror     the target's sectors 0 .. partition 1 length + 10,241
-//   copy MPEG  the target from the source's partition 2 start on, provided that start lies after
-//              the source's system partition and, on a recorder target, is the target's own
-//   copy Photo the last partition 3 length sectors of the target, behind its system partition
-//   patch/join sectors 0 and 1 and partitions 2 and 3 as the new partition block records them
-//   backup     the backup file's first partition 1 length + 10,242 sectors
-//   restore    the target's first image-length sectors, and its partition 2 (the reset)
-//   reset      the root directory block and its copy, 1,024 bytes each, in partition 2 (found
-//              through the superblock alone), on a drive of any size
-//   classify   nothing: a second pass, drive 0 of any size and its file of any length
-//   PatchDisk  on one or two drives of any size, with any Photo request and cluster size:
-//              partitions 2 and 3, sector 0 and (on a single drive) sector 1
-// Every drive classified gets flags of 0 or 1 and, when readable, the size it was given.
+// finishes, with every write inside what it may write (PlanBefore, PlanAfter) and the drive it
+// patched verified by the inspector, or it refuses with every drive byte-identical; no drive ever
+// grows. Every drive classified gets flags of 0 or 1 and, when readable, the size it was given.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
