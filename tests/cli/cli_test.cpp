@@ -86,11 +86,6 @@ struct Ran {
   std::string out, err;
 };
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // With answers, standard input is a pseudo-terminal: each answer is typed at the next "[y/N]" in
 // standard error, "CUE=ANSWER" at the next CUE instead; "^C" sends SIGINT, "-" is Enter
 // alone. Otherwise it is /dev/null. A child that hangs is killed.
@@ -128,7 +123,8 @@ Ran RunCli(const std::string& dir, const std::vector<std::string>& args,
     const std::string answer = answered < answers.size() ? answers[answered] : "";
     const size_t eq = answer.find('=');
     const std::string cue = eq == std::string::npos ? "[y/N]" : answer.substr(0, eq);
-    const size_t at = answer.empty() ? std::string::npos : ReadText(err).find(cue, searched);
+    const size_t at = answer.empty() ? std::string::npos
+                                     : testing::ReadFile<std::string>(err).find(cue, searched);
     if (at != std::string::npos) {
       searched = at + 1;
       ++answered;
@@ -143,8 +139,8 @@ Ran RunCli(const std::string& dir, const std::vector<std::string>& args,
   }
   if (terminal)
     ::close(master);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), ReadText(out),
-          ReadText(err)};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+          testing::ReadFile<std::string>(out), testing::ReadFile<std::string>(err)};
 }
 
 // Every file under the folder but logs (the captured output too), with a hash of its contents.

@@ -1,11 +1,16 @@
-// A temporary folder ($TMPDIR or /tmp) that a test owns and removes with everything in it.
+// A temporary folder ($TMPDIR or /tmp) that a test owns and removes with everything in it, and
+// whole files read back.
 #pragma once
 
 #include <stdlib.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace quillmar::testing {
 
@@ -28,5 +33,12 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// A whole file as bytes or text (empty when it cannot be read).
+template <typename Contents = std::vector<uint8_t>>
+Contents ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
 
 }  // namespace quillmar::testing
