@@ -197,11 +197,8 @@ TEST_P(Cli, Runs) {
   const bool photo = command.rfind("@photo ", 0) == 0, pc = command.rfind("@pc ", 0) == 0;
   cli::DemoDrives demo;
   if (photo || pc) {
-    testing::ReplayTvDisk disk;
-    disk.disk_sectors = 400000;
-    disk.rtv4000 = photo;
-    disk.photo_sectors = photo ? 20480 : 0;
-    ASSERT_TRUE(testing::MakeReplayTvDisk(old_img, disk));
+    ASSERT_TRUE(testing::MakeReplayTvDisk(
+        old_img, {.disk_sectors = 400000, .rtv4000 = photo, .photo_sectors = photo ? 20480u : 0}));
     ASSERT_TRUE(photo ? testing::MakeBlankImage(new_img, 600000)
                       : testing::MakePcDisk(new_img, 900000, testing::PcDisk::kLinux));
     command.erase(0, photo ? 7 : 4);

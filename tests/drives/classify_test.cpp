@@ -64,8 +64,7 @@ TEST_P(DiskKinds, ListedWithTheirStatus) {
   const testing::ReplayTvDisk disk{.disk_sectors = row.sectors,
                                    .rtv4000 = row.rtv4000,
                                    .layout_sectors = row.layout,
-                                   .photo_sectors = row.photo,
-                                   .recordings = {}};
+                                   .photo_sectors = row.photo};
   Sector s0 = EmptyPartitionBlock();
   std::list<testing::LoopDevice> loop;
   switch (row.kind) {
@@ -115,7 +114,7 @@ INSTANTIATE_TEST_SUITE_P(Classify, DiskKinds, ::testing::ValuesIn(kKinds), testi
 // drives again, except one found unreadable, which stays skipped for the run.
 TEST_F(Drives, LoggedOnceAndReadAgainEveryPass) {
   std::vector<std::string> p = {dir_.File("d0.img"), dir_.File("d1.img"), dir_.File("d2.img")};
-  const testing::ReplayTvDisk disk{.disk_sectors = 20000, .recordings = {}};
+  const testing::ReplayTvDisk disk{.disk_sectors = 20000};
   ASSERT_TRUE(testing::MakeReplayTvDisk(p[0], disk));  // refused at first
   ASSERT_TRUE(testing::MakeBlankImage(p[1], 1));       // too short to read
   ASSERT_TRUE(testing::MakeReplayTvDisk(p[2], disk));

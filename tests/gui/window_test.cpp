@@ -31,8 +31,7 @@ ReplayTvDisk Recorder(uint64_t sectors, uint64_t layout = 0, uint32_t photo = 0)
   return {.disk_sectors = sectors,
           .rtv4000 = photo != 0,
           .layout_sectors = layout,
-          .photo_sectors = photo,
-          .recordings = {}};
+          .photo_sectors = photo};
 }
 
 struct Session {

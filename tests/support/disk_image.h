@@ -45,7 +45,7 @@ struct ReplayTvDisk {
   uint32_t mpeg_cluster_size = 262144;  // of the "mpeg" file system; 0: partition 2 all zero
   uint32_t photo_sectors = 0;           // 0: no Photo partition (entry 3 zero)
   // Runs of absolute sectors filled with Pattern::kRecording, written last (over metadata too).
-  std::vector<SectorRun> recordings;
+  std::vector<SectorRun> recordings = {};
   bool stale_pair_block = false;  // sector 1: a first-drive volume sequence block left from a pair
 };
 
