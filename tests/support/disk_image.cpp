@@ -9,7 +9,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <set>
 
 #include "format/formatter.h"
 #include "format/partition_block.h"
@@ -311,18 +310,16 @@ AssertionResult ImagesEqual(const std::string& expected, const std::string& actu
                               << FileSize(actual);
   if (ImageHash(expected) == ImageHash(actual))
     return AssertionSuccess();
-  std::set<uint64_t> differing;  // sectors of the 4 KiB blocks that hold data in either image
+  uint64_t first = UINT64_MAX;  // the first differing sector among the data blocks of either
   for (const std::string* path : {&expected, &actual}) {
     ForEachDataBlock(*path, [&](uint64_t offset, auto) {
       for (uint64_t at = offset; at < std::min(offset + kDataBlock, size); at += kBlockSize) {
         if (ReadBytes(expected, at, kBlockSize) != ReadBytes(actual, at, kBlockSize))
-          differing.insert(at / kBlockSize);
+          first = std::min(first, at / kBlockSize);
       }
     });
   }
-  return AssertionFailure() << expected << " and " << actual << " differ in " << differing.size()
-                            << " sector(s); sector " << (differing.empty() ? 0 : *differing.begin())
-                            << " differs first";
+  return AssertionFailure() << expected << " and " << actual << " differ from sector " << first;
 }
 
 }  // namespace quillmar::testing

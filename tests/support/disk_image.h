@@ -92,7 +92,7 @@ int64_t FileSize(const std::string& path);  // -1 when there is no such file
 uint64_t ImageHash(const std::string& path);
 // Copies an image keeping it sparse.
 ::testing::AssertionResult CopyImage(const std::string& from, const std::string& to);
-// Byte-identical images, or a failure showing the first differing sectors.
+// Byte-identical images, or a failure naming the first differing sector.
 ::testing::AssertionResult ImagesEqual(const std::string& expected, const std::string& actual);
 
 }  // namespace quillmar::testing
