@@ -251,33 +251,26 @@ void CheckInspection(const std::string& path, uint64_t sectors) {
   }
 }
 
-int Run(const Setup& s) {
-  switch (s.operation) {
-    case kMirror:
-      return MirrorSystemPartition(0, 1);
-    case kMpeg:
-      return CopyMpegPartition(0, 1);
-    case kPhoto:
-      return CopyPhotoPartition(0, s.photo_same_drive ? 0 : 1);
-    case kPatch:
-      return PatchSingleDrive(1, s.photo_request);
-    case kJoin:
-      return AddSecondDrive(0, 1, s.photo_request);
-    case kBackup:
-      return BackupSourceDrive(0, nullptr);
-    case kRestore:
-      return RestoreTargetDrive(1, nullptr);
-    case kReset:
-      return ResetMpegPartition("drive1");
-    case kPatchDisk:
+// What each operation runs, in the order of Op.
+int (*const kRun[])(const Setup&) = {
+    [](const Setup&) { return MirrorSystemPartition(0, 1); },
+    [](const Setup&) { return CopyMpegPartition(0, 1); },
+    [](const Setup& s) { return CopyPhotoPartition(0, s.photo_same_drive ? 0 : 1); },
+    [](const Setup& s) { return PatchSingleDrive(1, s.photo_request); },
+    [](const Setup& s) { return AddSecondDrive(0, 1, s.photo_request); },
+    [](const Setup&) { return BackupSourceDrive(0, nullptr); },
+    [](const Setup&) { return RestoreTargetDrive(1, nullptr); },
+    [](const Setup&) { return ResetMpegPartition("drive1"); },
+    [](const Setup&) {
+      ClassifyDrives();
+      return 0;
+    },
+    [](const Setup& s) {
       return PatchDisk("drive0", s.second_drive ? "drive1" : "",
                        static_cast<uint32_t>(s.sectors[0]), static_cast<uint32_t>(s.sectors[1]),
                        s.photo_request, s.second_drive ? 2 : 0);
-    default:
-      ClassifyDrives();
-      return 0;
-  }
-}
+    },
+};
 
 }  // namespace
 
@@ -321,7 +314,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Plan plan = PlanBefore(s);
   g_mpegClusterOverride = s.cluster_override;
 
-  int result = Run(s);
+  int result = kRun[s.operation](s);
 
   Require(io.open_descriptors() == 0, "a descriptor stayed open");
   PlanAfter(s, *drives[s.operation == kJoin || s.operation == kPatchDisk ? "drive0" : "drive1"],
