@@ -18,7 +18,6 @@
 #include "cli/cli_arguments.h"
 #include "cli/demo_drives.h"
 #include "tests/support/disk_image.h"
-#include "tests/support/param_names.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillmar {

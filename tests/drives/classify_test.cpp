@@ -14,8 +14,8 @@
 #include "tests/support/disk_aliases.h"
 #include "tests/support/disk_image.h"
 #include "tests/support/fake_device.h"
-#include "tests/support/param_names.h"
 #include "tests/support/probe_fake_platform.h"
+#include "tests/support/temp_dir.h"
 
 namespace quillmar {
 namespace {

@@ -12,7 +12,6 @@
 
 #include "base/byte_order.h"
 #include "tests/support/fake_device.h"
-#include "tests/support/param_names.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/temp_dir.h"
 

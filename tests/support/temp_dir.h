@@ -1,5 +1,5 @@
-// A temporary folder ($TMPDIR or /tmp) that a test owns and removes with everything in it, and
-// whole files read back.
+// What every test folder uses: a temporary folder ($TMPDIR or /tmp) that a test owns and removes
+// with everything in it, whole files read back, and readable names for parameterised cases.
 #pragma once
 
 #include <stdlib.h>
@@ -40,5 +40,13 @@ Contents ReadFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
+
+// The parameter's name field, not its bytes: the last argument of INSTANTIATE_TEST_SUITE_P.
+struct ParamName {
+  template <typename Info>
+  std::string operator()(const Info& info) const {
+    return info.param.name;
+  }
+};
 
 }  // namespace quillmar::testing
