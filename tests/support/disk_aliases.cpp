@@ -58,13 +58,6 @@ LoopDevice::~LoopDevice() {
     Patiently("losetup -d " + path_);
 }
 
-std::string LoopDevice::Partition(int n) const {
-  std::string partition = path_ + "p" + std::to_string(n);
-  if (!IsBlockDevice(partition))  // a kernel without the partition-table parser leaves it to partx
-    ShellOutput("partx -a " + path_);
-  return IsBlockDevice(partition) ? partition : "";
-}
-
 bool LoopDevice::MountNewFileSystem(const std::string& folder, const std::string& mount_point) {
   if (!ShellOutput("mkfs.ext4 -q -F -d '" + folder + "' " + path_ + " && mkdir '" + mount_point +
                    "' && mount -o ro,noload " + path_ + " '" + mount_point + "'"))
@@ -99,8 +92,10 @@ const std::vector<DiskAlias>& DiskAliases() {
        }},
       {"PartitionAndItsDisk", true, true,
        [](auto& image, Loops* loops) -> Names {
-         const LoopDevice& disk = loops->emplace_back(image, "-P");
-         return {disk.path(), disk.path().empty() ? "" : disk.Partition(1)};
+         const std::string disk = loops->emplace_back(image, "-P").path(), part = disk + "p1";
+         if (!disk.empty() && !IsBlockDevice(part))  // no partition-table parser: partx adds it
+           ShellOutput("partx -a " + disk);
+         return {disk, !disk.empty() && IsBlockDevice(part) ? part : ""};
        }},
       {"ImageOnAFileSystemOfTheDisk", true, true,
        [](auto& image, Loops* loops) -> Names {
