@@ -1,5 +1,5 @@
 // Shell commands, loop devices, and the ways two drive paths reach one disk, listed once for the
-// tests of every front-end.
+// tests of every front-end; defined in disk_image.cpp.
 #pragma once
 
 #include <functional>
