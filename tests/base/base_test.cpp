@@ -5,7 +5,6 @@
 #include <unistd.h>
 
 #include <fstream>
-#include <iterator>
 #include <tuple>
 
 #include "base/byte_order.h"
@@ -78,10 +77,6 @@ TEST(CommandLine, DriveOptionsThenATailOfTwoNumbers) {
   ResetSettings();
 }
 
-std::string ReadFile(const std::string& path) {
-  return {std::istreambuf_iterator<char>(std::ifstream(path).rdbuf()), {}};
-}
-
 // What stands at the log file's path is refused: the list keeps every line, one warning says
 // why (the name's control characters escaped), and a file that a link points to is left alone.
 TEST(LogFacility, UnwritableLogFileWarnsOnceAndTouchesNothing) {
@@ -107,7 +102,7 @@ TEST(LogFacility, UnwritableLogFileWarnsOnceAndTouchesNothing) {
                                 dir.File("quill\\x0a\\xc2\\x9bmar.log") + " cannot be written (" +
                                 causes[kind] + "); this run's lines are not saved.";
     EXPECT_EQ(ui.lines(), (Lines{"one", warning, "two"}));
-    EXPECT_EQ(ReadFile(dir.File("drive.img")), "image");
+    EXPECT_EQ(testing::ReadFile<std::string>(dir.File("drive.img")), "image");
   }
 }
 
@@ -130,7 +125,7 @@ TEST(LogFacility, TheDefaultPlaceIsNeverReachedThroughALink) {
     ::setenv("HOME", home.c_str(), 1);
     EXPECT_EQ(path, dir.File(".local/state/quillmar/quillmar.log"));
     LogLine("from the menu");
-    EXPECT_EQ(ReadFile(path), planted ? "" : "from the menu\n");
+    EXPECT_EQ(testing::ReadFile<std::string>(path), planted ? "" : "from the menu\n");
     EXPECT_EQ(ui.lines().back().find("(it is a symbolic link)") != std::string::npos, planted);
   }
 }

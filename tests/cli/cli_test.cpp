@@ -18,7 +18,6 @@
 #include "cli/cli_arguments.h"
 #include "cli/demo_drives.h"
 #include "tests/support/disk_image.h"
-#include "tests/support/param_names.h"
 #include "tests/support/temp_dir.h"
 
 namespace quillmar {
@@ -86,11 +85,6 @@ struct Ran {
   std::string out, err;
 };
 
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 // With answers, standard input is a pseudo-terminal: each answer is typed at the next "[y/N]" in
 // standard error, "CUE=ANSWER" at the next CUE instead; "^C" sends SIGINT, "-" is Enter
 // alone. Otherwise it is /dev/null. A child that hangs is killed.
@@ -128,7 +122,8 @@ Ran RunCli(const std::string& dir, const std::vector<std::string>& args,
     const std::string answer = answered < answers.size() ? answers[answered] : "";
     const size_t eq = answer.find('=');
     const std::string cue = eq == std::string::npos ? "[y/N]" : answer.substr(0, eq);
-    const size_t at = answer.empty() ? std::string::npos : ReadText(err).find(cue, searched);
+    const size_t at = answer.empty() ? std::string::npos
+                                     : testing::ReadFile<std::string>(err).find(cue, searched);
     if (at != std::string::npos) {
       searched = at + 1;
       ++answered;
@@ -143,8 +138,8 @@ Ran RunCli(const std::string& dir, const std::vector<std::string>& args,
   }
   if (terminal)
     ::close(master);
-  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status), ReadText(out),
-          ReadText(err)};
+  return {WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status),
+          testing::ReadFile<std::string>(out), testing::ReadFile<std::string>(err)};
 }
 
 // Every file under the folder but logs (the captured output too), with a hash of its contents.
@@ -201,11 +196,8 @@ TEST_P(Cli, Runs) {
   const bool photo = command.rfind("@photo ", 0) == 0, pc = command.rfind("@pc ", 0) == 0;
   cli::DemoDrives demo;
   if (photo || pc) {
-    testing::ReplayTvDisk disk;
-    disk.disk_sectors = 400000;
-    disk.rtv4000 = photo;
-    disk.photo_sectors = photo ? 20480 : 0;
-    ASSERT_TRUE(testing::MakeReplayTvDisk(old_img, disk));
+    ASSERT_TRUE(testing::MakeReplayTvDisk(
+        old_img, {.disk_sectors = 400000, .rtv4000 = photo, .photo_sectors = photo ? 20480u : 0}));
     ASSERT_TRUE(photo ? testing::MakeBlankImage(new_img, 600000)
                       : testing::MakePcDisk(new_img, 900000, testing::PcDisk::kLinux));
     command.erase(0, photo ? 7 : 4);

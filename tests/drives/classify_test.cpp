@@ -14,8 +14,8 @@
 #include "tests/support/disk_aliases.h"
 #include "tests/support/disk_image.h"
 #include "tests/support/fake_device.h"
-#include "tests/support/param_names.h"
 #include "tests/support/probe_fake_platform.h"
+#include "tests/support/temp_dir.h"
 
 namespace quillmar {
 namespace {
@@ -24,12 +24,12 @@ using Drives = testing::ProbeTestBase;
 
 constexpr const char* kNeedsPatch = "ReplayTV Disk, NEEDS TO BE PATCHED";
 
-enum Kind { kBlank, kRecorder, kPair, kPc, kForeign, kLoop };
+enum Kind { kBlank, kPair, kPc, kForeign, kRecorder, kLoop, kSecondName };
 
 struct KindRow {
   const char* name;
   Kind kind;
-  std::vector<std::string> status;  // of each drive
+  std::vector<std::string> status;  // of each drive; "Empty": left out of the list
   uint64_t sectors = 100000;
   bool rtv4000 = false;
   uint64_t layout = 0;  // sectors the partitions describe; 0: the whole disk
@@ -50,7 +50,9 @@ const KindRow kKinds[] = {
     {"Rtv4000Pair", kPair, {"RTV4000 Disk 1 of 2", "RTV4000 Disk 2 of 2"}, 100000, true},
     {"PcMbr", kPc, {"May be PC Disk"}},
     {"ForeignSecondPartition", kForeign, {"NOT a ReplayTV Disk"}},
-    {"LoopDevice", kLoop, {"ReplayTV Disk"}, 131072},
+    // A loop device over an image, then the image: one disk, listed once.
+    {"LoopDeviceThenItsImage", kLoop, {"ReplayTV Disk", "Empty"}, 131072},
+    {"SymbolicLinkToAListedImage", kSecondName, {"ReplayTV Disk", "Empty"}},
 };
 
 class DiskKinds : public Drives, public ::testing::WithParamInterface<KindRow> {};
@@ -62,8 +64,7 @@ TEST_P(DiskKinds, ListedWithTheirStatus) {
   const testing::ReplayTvDisk disk{.disk_sectors = row.sectors,
                                    .rtv4000 = row.rtv4000,
                                    .layout_sectors = row.layout,
-                                   .photo_sectors = row.photo,
-                                   .recordings = {}};
+                                   .photo_sectors = row.photo};
   Sector s0 = EmptyPartitionBlock();
   std::list<testing::LoopDevice> loop;
   switch (row.kind) {
@@ -82,21 +83,24 @@ TEST_P(DiskKinds, ListedWithTheirStatus) {
       ASSERT_TRUE(testing::MakeBlankImage(paths[0], 4096));
       ASSERT_TRUE(testing::WriteSectors(paths[0], 0, s0));
       break;
-    case kRecorder:
-    case kLoop:
+    default:
       ASSERT_TRUE(testing::MakeReplayTvDisk(paths[0], disk));
       if (row.kind == kLoop && ::geteuid() != 0)
         GTEST_SKIP() << "attaching a loop device needs root";
-      if (row.kind == kLoop && (paths[0] = loop.emplace_back(paths[0]).path()).empty())
+      if (row.kind == kLoop && (paths[0] = loop.emplace_back(paths[1] = paths[0]).path()).empty())
         GTEST_SKIP() << "losetup could not attach a loop device here";
+      ASSERT_TRUE(row.kind != kSecondName || ::symlink(paths[0].c_str(), paths[1].c_str()) == 0);
       break;
   }
   g_maxDriveSectors = row.forced != 0 ? row.forced : g_maxDriveSectors;
   SetDrivePaths(paths);
   ClassifyDrives();
-  for (size_t i = 0; i < paths.size(); ++i)
-    EXPECT_EQ(DriveListStatus(DriveTable[i]).text, row.status[i]) << i;
-  if (row.kind == kRecorder || row.kind == kLoop) {
+  for (size_t i = 0; i < paths.size(); ++i) {
+    const DriveInfo& d = DriveTable[i];
+    EXPECT_EQ(d.size_sectors == 0 ? "Empty" : DriveListStatus(d).text, row.status[i]) << i;
+  }
+  EXPECT_EQ(ui_.LoggedContaining("is the same disk as"), row.status.back() == "Empty");
+  if (row.kind >= kRecorder) {
     testing::ReplayTvGeometry g = testing::Geometry(disk);
     const DriveInfo& d = DriveTable[0];
     EXPECT_EQ(std::tuple(d.p1_length + 2, d.p2_start, d.p2_length, d.p3_start, d.p3_length),
@@ -110,7 +114,7 @@ INSTANTIATE_TEST_SUITE_P(Classify, DiskKinds, ::testing::ValuesIn(kKinds), testi
 // drives again, except one found unreadable, which stays skipped for the run.
 TEST_F(Drives, LoggedOnceAndReadAgainEveryPass) {
   std::vector<std::string> p = {dir_.File("d0.img"), dir_.File("d1.img"), dir_.File("d2.img")};
-  const testing::ReplayTvDisk disk{.disk_sectors = 20000, .recordings = {}};
+  const testing::ReplayTvDisk disk{.disk_sectors = 20000};
   ASSERT_TRUE(testing::MakeReplayTvDisk(p[0], disk));  // refused at first
   ASSERT_TRUE(testing::MakeBlankImage(p[1], 1));       // too short to read
   ASSERT_TRUE(testing::MakeReplayTvDisk(p[2], disk));

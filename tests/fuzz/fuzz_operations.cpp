@@ -2,22 +2,9 @@
 // sectors 0 and 1 of two image drives come from the input, their MPEG and Photo file systems are
 // formatted where their partition blocks say (when the input asks), and every other sector (of the
 // backup image too) comes from the input when first read. The property: an operation either
-// finishes, with every write inside its plan and the drive it patched verified by the inspector, or
-// it refuses with every drive byte-identical; no drive ever grows. The plan is what the operation
-// may write:
-//   mirror     the target's sectors 0 .. partition 1 length + 10,241
-//   copy MPEG  the target from the source's partition 2 start on, provided that start lies after
-//              the source's system partition and, on a recorder target, is the target's own
-//   copy Photo the last partition 3 length sectors of the target, behind its system partition
-//   patch/join sectors 0 and 1 and partitions 2 and 3 as the new partition block records them
-//   backup     the backup file's first partition 1 length + 10,242 sectors
-//   restore    the target's first image-length sectors, and its partition 2 (the reset)
-//   reset      the root directory block and its copy, 1,024 bytes each, in partition 2 (found
-//              through the superblock alone), on a drive of any size
-//   classify   nothing: a second pass, drive 0 of any size and its file of any length
-//   PatchDisk  on one or two drives of any size, with any Photo request and cluster size:
-//              partitions 2 and 3, sector 0 and (on a single drive) sector 1
-// Every drive classified gets flags of 0 or 1 and, when readable, the size it was given.
+// finishes, with every write inside what it may write (PlanBefore, PlanAfter) and the drive it
+// patched verified by the inspector, or it refuses with every drive byte-identical; no drive ever
+// grows. Every drive classified gets flags of 0 or 1 and, when readable, the size it was given.
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -264,33 +251,26 @@ void CheckInspection(const std::string& path, uint64_t sectors) {
   }
 }
 
-int Run(const Setup& s) {
-  switch (s.operation) {
-    case kMirror:
-      return MirrorSystemPartition(0, 1);
-    case kMpeg:
-      return CopyMpegPartition(0, 1);
-    case kPhoto:
-      return CopyPhotoPartition(0, s.photo_same_drive ? 0 : 1);
-    case kPatch:
-      return PatchSingleDrive(1, s.photo_request);
-    case kJoin:
-      return AddSecondDrive(0, 1, s.photo_request);
-    case kBackup:
-      return BackupSourceDrive(0, nullptr);
-    case kRestore:
-      return RestoreTargetDrive(1, nullptr);
-    case kReset:
-      return ResetMpegPartition("drive1");
-    case kPatchDisk:
+// What each operation runs, in the order of Op.
+int (*const kRun[])(const Setup&) = {
+    [](const Setup&) { return MirrorSystemPartition(0, 1); },
+    [](const Setup&) { return CopyMpegPartition(0, 1); },
+    [](const Setup& s) { return CopyPhotoPartition(0, s.photo_same_drive ? 0 : 1); },
+    [](const Setup& s) { return PatchSingleDrive(1, s.photo_request); },
+    [](const Setup& s) { return AddSecondDrive(0, 1, s.photo_request); },
+    [](const Setup&) { return BackupSourceDrive(0, nullptr); },
+    [](const Setup&) { return RestoreTargetDrive(1, nullptr); },
+    [](const Setup&) { return ResetMpegPartition("drive1"); },
+    [](const Setup&) {
+      ClassifyDrives();
+      return 0;
+    },
+    [](const Setup& s) {
       return PatchDisk("drive0", s.second_drive ? "drive1" : "",
                        static_cast<uint32_t>(s.sectors[0]), static_cast<uint32_t>(s.sectors[1]),
                        s.photo_request, s.second_drive ? 2 : 0);
-    default:
-      ClassifyDrives();
-      return 0;
-  }
-}
+    },
+};
 
 }  // namespace
 
@@ -334,7 +314,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   Plan plan = PlanBefore(s);
   g_mpegClusterOverride = s.cluster_override;
 
-  int result = Run(s);
+  int result = kRun[s.operation](s);
 
   Require(io.open_descriptors() == 0, "a descriptor stayed open");
   PlanAfter(s, *drives[s.operation == kJoin || s.operation == kPatchDisk ? "drive0" : "drive1"],

@@ -31,8 +31,7 @@ ReplayTvDisk Recorder(uint64_t sectors, uint64_t layout = 0, uint32_t photo = 0)
   return {.disk_sectors = sectors,
           .rtv4000 = photo != 0,
           .layout_sectors = layout,
-          .photo_sectors = photo,
-          .recordings = {}};
+          .photo_sectors = photo};
 }
 
 struct Session {
@@ -281,10 +280,12 @@ class WindowTest : public QObject {
     }
   }
 
-  // Two names of one disk: listed once. Two that overlap: the copies and the join refuse them
-  // before any question, and nothing is written.
+  // Two names that overlap (a second name of the very same disk is left out of the list, as the
+  // drives tests check): the copies and the join refuse them before any question, writing nothing.
   void twoNamesOfOneDisk() {
     for (const DiskAlias& kind : DiskAliases()) {
+      if (!kind.overlapping)
+        continue;
       Session s;
       QVERIFY(MakeReplayTvDisk(s.dir.File("recorder.img"), Recorder(200000)));
       std::list<LoopDevice> loops;
@@ -295,10 +296,8 @@ class WindowTest : public QObject {
       }
       const uint64_t before = ImageHash(s.dir.File("recorder.img"));
       QVERIFY2(s.Open({a, b}), kind.name);
-      QVERIFY2(s.List()->topLevelItemCount() == (kind.overlapping ? 2 : 1), kind.name);
+      QVERIFY2(s.List()->topLevelItemCount() == 2, kind.name);
       for (const char* button : {"IDC_COPY_SYSTEM", "IDC_COPY_MPEG", "IDC_PATCH"}) {
-        if (!kind.overlapping)
-          break;
         s.Choose(button[4] == 'P', 0, 1);  // a dual-drive system for the join
         const std::string refusal = "*** ERROR ***|" + a + " and " + b + " overlap=ok";
         const QString shown = s.Run(button, QString::fromStdString(refusal));

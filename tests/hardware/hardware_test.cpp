@@ -90,8 +90,8 @@ class KernelDisks : public ::testing::Test {
                          "run mount mount -o ro -t vfat $(readlink /dev/by-serial/QMMNT)1 /mnt\n";
     ASSERT_TRUE(MakeReplayTvDisk(Image("QMOLD"), kOldDisk));
     ASSERT_TRUE(MakeBlankImage(Image("QMNEW"), kNewSectors));
-    ASSERT_TRUE(MakeReplayTvDisk(
-        Image("QMONE"), {.disk_sectors = kJoinFirst, .layout_sectors = 250000, .recordings = {}}));
+    ASSERT_TRUE(
+        MakeReplayTvDisk(Image("QMONE"), {.disk_sectors = kJoinFirst, .layout_sectors = 250000}));
     ASSERT_TRUE(MakeBlankImage(Image("QMTWO"), kJoinSecond));
     ASSERT_TRUE(MakePcDisk(Image("QMMNT"), 16384, PcDisk::kLinux));
     ASSERT_TRUE(Capture("cd " + Quote(dir_.path()) +
@@ -104,8 +104,7 @@ class KernelDisks : public ::testing::Test {
     add("ide-hd,bus=ahci.3,model=JOIN DRIVE ONE", "QMONE");
     add("usb-storage,bus=xhci.0", "QMTWO");
     add("ide-hd,bus=ahci.4,model=MOUNTED PC DISK", "QMMNT");
-    ASSERT_TRUE(
-        MakeReplayTvDisk(Image("QMDST"), {.disk_sectors = 4002 + kMpegSectors, .recordings = {}}));
+    ASSERT_TRUE(MakeReplayTvDisk(Image("QMDST"), {.disk_sectors = 4002 + kMpegSectors}));
     ASSERT_TRUE(MakeReplayTvDisk(Image("QMSRC"), {.disk_sectors = 4002 + kMpegSectors,
                                                   .recordings = {{4002, kMpegSectors}}}));
     std::string throttle = ",throttling.bps-total=" + std::to_string(kRate);  // each disk one way

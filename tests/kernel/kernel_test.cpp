@@ -48,13 +48,6 @@ Faults served;  // in the file system process
 int backing = -1;
 long long transferred = 0;
 constexpr const char* kImage = "/disk.img";
-// The first byte within [offset, offset + size) that lies in a listed sector, or offset + size.
-uint64_t FirstListedByte(const std::set<uint64_t>& sectors, uint64_t offset, uint64_t size) {
-  auto first = sectors.lower_bound(offset / kBlockSize);
-  if (first == sectors.end() || *first * kBlockSize >= offset + size)
-    return offset + size;
-  return std::max(*first * kBlockSize, offset);
-}
 
 int GetAttr(const char* path, struct stat* st, fuse_file_info*) {
   std::memset(st, 0, sizeof *st);
@@ -77,7 +70,7 @@ void Count(size_t size) {
 
 int Read(const char*, char* buffer, size_t size, off_t offset, fuse_file_info*) {
   Count(size);
-  uint64_t good = FirstListedByte(served.bad_reads, offset, size) - offset;
+  size_t good = testing::BytesBeforeListedSector(served.bad_reads, offset, size);
   if (good == 0 && size > 0)
     return -EIO;
   ssize_t n = ::pread(backing, buffer, good, offset);
@@ -86,15 +79,14 @@ int Read(const char*, char* buffer, size_t size, off_t offset, fuse_file_info*) 
 
 int Write(const char*, const char* buffer, size_t size, off_t offset, fuse_file_info*) {
   Count(size);
-  uint64_t start = offset;
-  if (FirstListedByte(served.bad_writes, start, size) < start + size)
+  if (testing::BytesBeforeListedSector(served.bad_writes, offset, size) < size)
     return -EIO;
-  size_t accepted = FirstListedByte(served.short_writes, start, size) - start;
+  size_t accepted = testing::BytesBeforeListedSector(served.short_writes, offset, size);
   if (accepted == 0 && size > 0) {
-    served.short_writes.erase(start / kBlockSize);
+    served.short_writes.erase(offset / kBlockSize);
     return 0;
   }
-  if (FirstListedByte(served.lost_writes, start, accepted) < start + accepted)
+  if (testing::BytesBeforeListedSector(served.lost_writes, offset, accepted) < accepted)
     return static_cast<int>(accepted);  // dropped, and success reported
   ssize_t n = ::pwrite(backing, buffer, accepted, offset);
   return n < 0 ? -errno : static_cast<int>(n);

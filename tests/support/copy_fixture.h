@@ -7,13 +7,11 @@
 #include <cstdint>
 #include <cstring>
 #include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
 #include "base/byte_order.h"
 #include "tests/support/fake_device.h"
-#include "tests/support/param_names.h"
 #include "tests/support/scripted_front_end.h"
 #include "tests/support/temp_dir.h"
 
@@ -31,17 +29,13 @@ inline uint64_t Bytes(uint64_t blocks) {
   return blocks * kBlockSize;
 }
 
-// A whole file, written (created or replaced) or read back (empty when it cannot be read).
+// A whole file, written (created or replaced).
 inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream file(path, std::ios::binary | std::ios::trunc);
   file.write(reinterpret_cast<const char*>(bytes.data()),
              static_cast<std::streamsize>(bytes.size()));
   file.close();
   ASSERT_TRUE(file) << "cannot write " << path;
-}
-inline std::vector<uint8_t> ReadFile(const std::string& path) {
-  std::ifstream file(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
 }
 
 class CopyTest : public ::testing::Test {

@@ -1,5 +1,5 @@
 // Shell commands, loop devices, and the ways two drive paths reach one disk, listed once for the
-// tests of every front-end.
+// tests of every front-end; defined in disk_image.cpp.
 #pragma once
 
 #include <functional>
@@ -27,8 +27,6 @@ class LoopDevice {
   LoopDevice& operator=(const LoopDevice&) = delete;
 
   const std::string& path() const { return path_; }
-  // Partition n of a device attached with -P ("" when neither the kernel nor partx lists it).
-  std::string Partition(int n) const;
   // Puts an ext4 file system holding the files of folder on the device and mounts it read-only
   // at mount_point (a new folder); false when that failed.
   bool MountNewFileSystem(const std::string& folder, const std::string& mount_point);

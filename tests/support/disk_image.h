@@ -45,7 +45,7 @@ struct ReplayTvDisk {
   uint32_t mpeg_cluster_size = 262144;  // of the "mpeg" file system; 0: partition 2 all zero
   uint32_t photo_sectors = 0;           // 0: no Photo partition (entry 3 zero)
   // Runs of absolute sectors filled with Pattern::kRecording, written last (over metadata too).
-  std::vector<SectorRun> recordings;
+  std::vector<SectorRun> recordings = {};
   bool stale_pair_block = false;  // sector 1: a first-drive volume sequence block left from a pair
 };
 
@@ -92,7 +92,7 @@ int64_t FileSize(const std::string& path);  // -1 when there is no such file
 uint64_t ImageHash(const std::string& path);
 // Copies an image keeping it sparse.
 ::testing::AssertionResult CopyImage(const std::string& from, const std::string& to);
-// Byte-identical images, or a failure showing the first differing sectors.
+// Byte-identical images, or a failure naming the first differing sector.
 ::testing::AssertionResult ImagesEqual(const std::string& expected, const std::string& actual);
 
 }  // namespace quillmar::testing

@@ -14,15 +14,14 @@ int Fail(int error) {
   return -1;
 }
 
-// How many of n bytes from position come before the first sector of bad.
-size_t UntilBadSector(const std::set<uint64_t>& bad, uint64_t position, size_t n) {
-  auto first = bad.lower_bound(position / kBlockSize);
-  if (first == bad.end() || *first * kBlockSize >= position + n)
+}  // namespace
+
+size_t BytesBeforeListedSector(const std::set<uint64_t>& sectors, uint64_t position, size_t n) {
+  auto first = sectors.lower_bound(position / kBlockSize);
+  if (first == sectors.end() || *first * kBlockSize >= position + n)
     return n;
   return static_cast<size_t>(std::max(*first * kBlockSize, position) - position);
 }
-
-}  // namespace
 
 void FakeDevice::Sparse(uint64_t size, std::function<bool(uint64_t, Sector&)> fill) {
   sparse_size_ = size;
@@ -70,7 +69,7 @@ bool FakeDevice::Vanished() {
 
 ssize_t FakeDevice::Read(uint64_t position, uint8_t* buffer, size_t n) {
   n = std::min(n, most_per_transfer_);
-  size_t good = UntilBadSector(bad_reads_, position, n);
+  size_t good = BytesBeforeListedSector(bad_reads_, position, n);
   if (good == 0 && n > 0)
     return Fail(EIO);
   if (position >= Size())
@@ -80,22 +79,21 @@ ssize_t FakeDevice::Read(uint64_t position, uint8_t* buffer, size_t n) {
   return static_cast<ssize_t>(count);
 }
 
-ssize_t FakeDevice::Write(uint64_t position, const uint8_t* buffer, size_t n, int serial,
-                          OpenMode mode) {
+ssize_t FakeDevice::Write(uint64_t position, const uint8_t* buffer, size_t n) {
   n = std::min(n, most_per_transfer_);
   size_t count = n;
   int error = 0;
   if (!defer_write_errors_) {
-    count = UntilBadSector(bad_writes_, position, n);
+    count = BytesBeforeListedSector(bad_writes_, position, n);
     error = count == 0 && n > 0 ? EIO : 0;
-  } else if (UntilBadSector(bad_writes_, position, n) < n) {
+  } else if (BytesBeforeListedSector(bad_writes_, position, n) < n) {
     pending_write_error_ = true;
   }
   if (error == 0 && position + count > space_limit_) {
     count = position >= space_limit_ ? 0 : static_cast<size_t>(space_limit_ - position);
     error = count == 0 && n > 0 && !zero_write_when_full_ ? ENOSPC : 0;
   }
-  writes_.push_back({position, n, serial, mode});
+  writes_.push_back({position, n});
   if (error != 0)
     return Fail(error);
   Move(position, const_cast<uint8_t*>(buffer), count, true);
@@ -114,12 +112,13 @@ FakeDevice& FakeDeviceIo::Add(const std::string& path, uint64_t size) {
   return *(devices_[path] = std::make_unique<FakeDevice>(size));
 }
 
-FakeDeviceIo::Descriptor* FakeDeviceIo::Find(int fd, bool* vanished) {
+FakeDeviceIo::Descriptor* FakeDeviceIo::Live(int fd) {
   auto it = open_.find(fd);
-  *vanished = it != open_.end() && it->second.device->Vanished();
-  if (*vanished)
-    errno = it->second.device->vanish_error_;
-  return it == open_.end() ? nullptr : &it->second;
+  if (it == open_.end() || it->second.device->Vanished()) {
+    errno = it == open_.end() ? EBADF : it->second.device->vanish_error_;
+    return nullptr;
+  }
+  return &it->second;
 }
 
 int FakeDeviceIo::Open(const std::string& path, OpenMode mode) {
@@ -131,15 +130,14 @@ int FakeDeviceIo::Open(const std::string& path, OpenMode mode) {
     return Fail(device.vanish_error_);
   if (mode != OpenMode::kReadOnly && device.refuse_writers_)
     return Fail(EBUSY);
-  open_[kFirstFakeFd + opens_] = {&device, mode, 0, opens_};
+  open_[kFirstFakeFd + opens_] = {&device, mode, 0};
   return kFirstFakeFd + opens_++;
 }
 
 int64_t FakeDeviceIo::Seek(int fd, uint64_t offset) {
-  bool vanished;
-  Descriptor* d = Find(fd, &vanished);
-  if (d == nullptr || vanished)
-    return vanished ? -1 : PosixDeviceIo().Seek(fd, offset);
+  Descriptor* d = Live(fd);
+  if (d == nullptr)
+    return fd < kFirstFakeFd ? PosixDeviceIo().Seek(fd, offset) : -1;
   if (d->device->fail_seeks_ || offset > static_cast<uint64_t>(INT64_MAX))
     return Fail(EINVAL);
   d->position = offset + static_cast<uint64_t>(d->device->seek_delta_);
@@ -147,10 +145,9 @@ int64_t FakeDeviceIo::Seek(int fd, uint64_t offset) {
 }
 
 int64_t FakeDeviceIo::Length(int fd) {
-  bool vanished;
-  Descriptor* d = Find(fd, &vanished);
-  if (d == nullptr || vanished)
-    return vanished ? -1 : PosixDeviceIo().Length(fd);
+  Descriptor* d = Live(fd);
+  if (d == nullptr)
+    return fd < kFirstFakeFd ? PosixDeviceIo().Length(fd) : -1;
   if (d->device->fail_seeks_)
     return Fail(EINVAL);
   d->position = d->device->Size();
@@ -158,10 +155,9 @@ int64_t FakeDeviceIo::Length(int fd) {
 }
 
 ssize_t FakeDeviceIo::Read(int fd, void* buffer, size_t n) {
-  bool vanished;
-  Descriptor* d = Find(fd, &vanished);
-  if (d == nullptr || vanished)
-    return vanished ? -1 : PosixDeviceIo().Read(fd, buffer, n);
+  Descriptor* d = Live(fd);
+  if (d == nullptr)
+    return fd < kFirstFakeFd ? PosixDeviceIo().Read(fd, buffer, n) : -1;
   if (d->mode == OpenMode::kWriteOnly || d->mode == OpenMode::kWriteOnlyCreate)
     return Fail(EBADF);
   ssize_t r = d->device->Read(d->position, static_cast<uint8_t*>(buffer), n);
@@ -170,41 +166,36 @@ ssize_t FakeDeviceIo::Read(int fd, void* buffer, size_t n) {
 }
 
 ssize_t FakeDeviceIo::Write(int fd, const void* buffer, size_t n) {
-  bool vanished;
-  Descriptor* d = Find(fd, &vanished);
-  if (d == nullptr || vanished)
-    return vanished ? -1 : PosixDeviceIo().Write(fd, buffer, n);
+  Descriptor* d = Live(fd);
+  if (d == nullptr)
+    return fd < kFirstFakeFd ? PosixDeviceIo().Write(fd, buffer, n) : -1;
   if (d->mode == OpenMode::kReadOnly)
     return Fail(EBADF);
-  auto bytes = static_cast<const uint8_t*>(buffer);
-  ssize_t r = d->device->Write(d->position, bytes, n, d->serial, d->mode);
+  ssize_t r = d->device->Write(d->position, static_cast<const uint8_t*>(buffer), n);
   d->position += r > 0 ? static_cast<uint64_t>(r) : 0;
   return r;
 }
 
 int FakeDeviceIo::Flush(int fd) {
-  bool vanished;
-  Descriptor* d = Find(fd, &vanished);
-  if (d == nullptr || vanished)
-    return vanished ? -1 : PosixDeviceIo().Flush(fd);
+  Descriptor* d = Live(fd);
+  if (d == nullptr)
+    return fd < kFirstFakeFd ? PosixDeviceIo().Flush(fd) : -1;
   ++d->device->flushes_;
   bool failed = std::exchange(d->device->fail_flush_, false);
   return std::exchange(d->device->pending_write_error_, false) || failed ? Fail(EIO) : 0;
 }
 
 int FakeDeviceIo::StartWriteback(int fd, uint64_t offset, uint64_t length) {
-  bool vanished;
-  Descriptor* d = Find(fd, &vanished);
-  if (d == nullptr || vanished)
-    return vanished ? -1 : PosixDeviceIo().StartWriteback(fd, offset, length);
+  Descriptor* d = Live(fd);
+  if (d == nullptr)
+    return fd < kFirstFakeFd ? PosixDeviceIo().StartWriteback(fd, offset, length) : -1;
   return d->device->Writeback(false);
 }
 
 int FakeDeviceIo::WaitWriteback(int fd, uint64_t offset, uint64_t length) {
-  bool vanished;
-  Descriptor* d = Find(fd, &vanished);
-  if (d == nullptr || vanished)
-    return vanished ? -1 : PosixDeviceIo().WaitWriteback(fd, offset, length);
+  Descriptor* d = Live(fd);
+  if (d == nullptr)
+    return fd < kFirstFakeFd ? PosixDeviceIo().WaitWriteback(fd, offset, length) : -1;
   return d->device->Writeback(true);
 }
 

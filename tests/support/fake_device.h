@@ -21,13 +21,13 @@
 
 namespace quillmar::testing {
 
-// One Write call as the device saw it: where, how much was asked, and the descriptor's open (0
-// for the first open through the FakeDeviceIo, 1 for the next, ...) and mode.
+// How many of the n bytes from position come before the first of the sectors.
+size_t BytesBeforeListedSector(const std::set<uint64_t>& sectors, uint64_t position, size_t n);
+
+// One Write call as the device saw it: where, and how much was asked.
 struct WriteCall {
   uint64_t offset;
   size_t length;
-  int open_serial;
-  OpenMode mode;
 };
 
 class FakeDevice {
@@ -80,7 +80,7 @@ class FakeDevice {
   uint64_t Size() const { return fill_ ? sparse_size_ : bytes_.size(); }
   bool Vanished();
   ssize_t Read(uint64_t position, uint8_t* buffer, size_t n);
-  ssize_t Write(uint64_t position, const uint8_t* buffer, size_t n, int serial, OpenMode mode);
+  ssize_t Write(uint64_t position, const uint8_t* buffer, size_t n);
   int Writeback(bool wait);
   void Move(uint64_t position, uint8_t* buffer, size_t n, bool write);
 
@@ -133,10 +133,10 @@ class FakeDeviceIo final : public DeviceIo {
     FakeDevice* device;
     OpenMode mode;
     uint64_t position;
-    int serial;
   };
-  // The descriptor of a fake device (nullptr for others); *vanished (errno set) when it is gone.
-  Descriptor* Find(int fd, bool* vanished);
+  // The open descriptor fd of a fake device; nullptr (errno set) for any other, and when the
+  // device has vanished.
+  Descriptor* Live(int fd);
 
   std::map<std::string, std::unique_ptr<FakeDevice>> devices_;
   std::map<int, Descriptor> open_;

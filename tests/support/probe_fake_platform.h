@@ -69,10 +69,8 @@ class FakeProbePlatform : public ProbePlatform {
     return true;
   }
   bool LengthBytes(int handle, uint64_t* bytes) override {
-    if (!At(handle).length_bytes)
-      return false;
-    *bytes = *At(handle).length_bytes;
-    return true;
+    *bytes = At(handle).length_bytes.value_or(0);
+    return At(handle).length_bytes.has_value();
   }
   bool ReadSectorAt(int handle, uint64_t offset, Sector* buffer) override {
     ++sector_reads;

@@ -1,11 +1,16 @@
-// A temporary folder ($TMPDIR or /tmp) that a test owns and removes with everything in it.
+// What every test folder uses: a temporary folder ($TMPDIR or /tmp) that a test owns and removes
+// with everything in it, whole files read back, and readable names for parameterised cases.
 #pragma once
 
 #include <stdlib.h>
 
+#include <cstdint>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 namespace quillmar::testing {
 
@@ -27,6 +32,21 @@ class TempDir {
 
  private:
   std::string path_;
+};
+
+// A whole file as bytes or text (empty when it cannot be read).
+template <typename Contents = std::vector<uint8_t>>
+Contents ReadFile(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// The parameter's name field, not its bytes: the last argument of INSTANTIATE_TEST_SUITE_P.
+struct ParamName {
+  template <typename Info>
+  std::string operator()(const Info& info) const {
+    return info.param.name;
+  }
 };
 
 }  // namespace quillmar::testing
