@@ -18,7 +18,9 @@ cp --sparse=always new.img copied.img
 
 now() { date +%s%N; }
 median() { sort -n | awk '{a[NR]=$1} END {print a[int((NR+1)/2)]}'; }
-drop_caches() { sync; [ "$(id -u)" -eq 0 ] && echo 3 >/proc/sys/vm/drop_caches || true; }
+# Cold: caches dropped, then a pause, so that memory freed by the drop has settled (a virtual
+# machine hands it back to its host after a few seconds) before the next measured step.
+drop_caches() { sync; [ "$(id -u)" -eq 0 ] && echo 3 >/proc/sys/vm/drop_caches && sleep 5 || true; }
 
 # Patches drive 1 of the given drives, with and without --undo, ROUNDS times each, alternating;
 # before each patch, RESTORE puts the target back as it was and the cache is written out (that
