@@ -353,7 +353,7 @@ struct Options {
 // Attaches a loop device to the file and returns its path. It reads and writes the file past the
 // page cache, so only the device's own cache is in play, as for a drive.
 std::string AttachLoop(const std::string& file) {
-  FILE* out = ::popen(("losetup --find --show --direct-io=on " + file).c_str(), "r");
+  FILE* out = ::popen(("losetup --find --show --direct-io=on '" + file + "'").c_str(), "r");
   char path[64] = "";
   bool read = out != nullptr && std::fgets(path, sizeof path, out) != nullptr;
   if (out == nullptr || ::pclose(out) != 0 || !read)
@@ -368,7 +368,8 @@ bool ParseOptions(int argc, char** argv, Options* options) {
   for (int i = 1; i < argc; ++i) {
     std::string name = argv[i];
     if (name == "--warm-only" || name == "--loop") {
-      (name == "--loop" ? options->loop : options->warm_only) = true;
+      options->warm_only |= name == "--warm-only";
+      options->loop |= name == "--loop";
       continue;
     }
     if (i + 1 == argc)
@@ -459,7 +460,7 @@ int main(int argc, char** argv) {
   if (!cold.empty()) {
     Report(cold, "cold", files.bytes);
   } else {
-    std::printf("cold: skipped (dropping the caches needs root)\n");
+    std::printf("cold: skipped (%s)\n", root ? "--warm-only" : "dropping the caches needs root");
   }
   Report(warm, "warm", files.bytes);
   long engine_peak = std::max(PeakKib(warm["engine"]), cold.empty() ? 0 : PeakKib(cold["engine"]));
