@@ -279,8 +279,8 @@ TEST_F(CopyTest, BetweenImageFilesAndNoTargetMadeInVain) {
 // A long copy leaves in the page cache only the target windows still on their way, never the
 // whole range: a partition larger than the machine's memory would push everything else out.
 TEST_F(CopyTest, LongCopyLeavesMostOfTheTargetOutOfThePageCache) {
-  struct statfs fs {};
-  if (::statfs(dir_.path().c_str(), &fs) != 0 || fs.f_type == 0x01021994)
+  struct statfs folder {};
+  if (::statfs(dir_.path().c_str(), &folder) != 0 || folder.f_type == 0x01021994)
     GTEST_SKIP() << "the temporary folder keeps every page in memory (tmpfs)";
   SetDeviceIo(nullptr);  // the kernel's own calls, page-cache hints included
   const uint64_t bytes = 6 * kWriteBehindWindowBytes;
