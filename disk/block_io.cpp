@@ -71,8 +71,8 @@ int WriteBlocks(int fd, const uint8_t* buffer, size_t n) {
   while (done < n) {
     ssize_t r = Io().Write(fd, buffer + done, n - done);
     if (r <= 0) {  // an error, or no progress (a full device): never loop without progress
-      if (r < 0 && errno == ECANCELED)
-        return -1;  // held back before it started (no undo file): the reason is shown already
+      if (r < 0 && errno == kWriteHeldBack)
+        return -1;  // never reached the drive, and the reason is shown already
       ReportWriteError();
       return -1;
     }

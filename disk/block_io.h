@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <string>
 
-#include "disk/unique_fd.h"
 #include "base/byte_order.h"
+#include "disk/unique_fd.h"
 
 namespace quillmar {
 
@@ -20,7 +20,7 @@ int SeekExact(int fd, uint64_t offset);
 int ReadBlocks(int fd, uint8_t* buffer, size_t n, bool quiet);
 
 // Writes exactly n bytes. n, or -1 on a write error or a write that makes no progress (logged
-// and shown in a box), or on a write held back by the undo recorder (ECANCELED: it has shown why).
+// and shown in a box), or on a write a DeviceIo layer held back (kWriteHeldBack: already shown).
 int WriteBlocks(int fd, const uint8_t* buffer, size_t n);
 
 // Makes everything written through fd durable (fsync). 0, or -1 reported as a write error: the

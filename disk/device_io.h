@@ -5,6 +5,7 @@
 
 #include <sys/types.h>
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -18,6 +19,10 @@ enum class OpenMode {
   kWriteOnlyCreate,  // copy target when the write-only open fails: a new image file
   kReadWrite,        // reset and patch
 };
+
+// The errno of a write that a DeviceIo layer (the undo recorder) held back before it reached the
+// drive, having shown why itself: callers fail the write without a second report.
+inline constexpr int kWriteHeldBack = ECANCELED;
 
 class DeviceIo {
  public:

@@ -349,7 +349,7 @@ ssize_t UndoRecorder::Write(int fd, const void* buffer, size_t n) {
                  "*** ERROR ***");
     }
     failed_ = true;
-    errno = ECANCELED;  // held back, and the reason shown: not a fault of the drive
+    errno = kWriteHeldBack;  // the reason is shown: not a fault of the drive
     return -1;
   }
   ssize_t r = inner().Write(fd, buffer, n);
