@@ -61,10 +61,8 @@ TEST_P(DiskKinds, ListedWithTheirStatus) {
   const KindRow& row = GetParam();
   std::vector<std::string> paths = {dir_.File("d0.img"), dir_.File("d1.img")};
   paths.resize(row.status.size());
-  const testing::ReplayTvDisk disk{.disk_sectors = row.sectors,
-                                   .rtv4000 = row.rtv4000,
-                                   .layout_sectors = row.layout,
-                                   .photo_sectors = row.photo};
+  const testing::ReplayTvDisk disk =
+      testing::Recorder(row.sectors, row.rtv4000, row.layout, row.photo);
   Sector s0 = EmptyPartitionBlock();
   std::list<testing::LoopDevice> loop;
   switch (row.kind) {

@@ -26,14 +26,6 @@ const QString kAllDisabled(static_cast<int>(std::size(kControls)), '0');
 // The drives OpenSamples makes (kMissing: no such file), and a missing one after the last.
 enum Sample { kOld, kMissing, kRtv4000, kPc, kPair1, kPair2, kBlank, kSamples };
 
-// A recorder disk laid out for `layout` sectors (0: all); with a Photo partition: RTV4000 order.
-ReplayTvDisk Recorder(uint64_t sectors, uint64_t layout = 0, uint32_t photo = 0) {
-  return {.disk_sectors = sectors,
-          .rtv4000 = photo != 0,
-          .layout_sectors = layout,
-          .photo_sectors = photo};
-}
-
 struct Session {
   ~Session() {  // the window goes after these
     ResetLogFacility();
@@ -67,8 +59,8 @@ struct Session {
     static const TempDir at;
     static const bool ok =  // sizes in sectors; sparse image files
         MakeReplayTvPair(at.File("pair1"), at.File("pair2"), Recorder(40000000), 60000000) &&
-        MakeReplayTvDisk(at.File("old"), Recorder(40000000, 30000000)) &&
-        MakeReplayTvDisk(at.File("rtv4000"), Recorder(80000000, 60000000, 204800)) &&
+        MakeReplayTvDisk(at.File("old"), Recorder(40000000, false, 30000000)) &&
+        MakeReplayTvDisk(at.File("rtv4000"), Recorder(80000000, true, 60000000, 204800)) &&
         MakePcDisk(at.File("pc"), 4000000, PcDisk::kLinux) &&
         MakeBlankImage(at.File("blank"), 100000000);
     std::vector<std::string> paths;
@@ -313,7 +305,7 @@ class WindowTest : public QObject {
     for (bool close : {false, true}) {
       Session s;
       QVERIFY(MakeReplayTvDisk(s.dir.File("source"), Recorder(620000)));
-      QVERIFY(MakeReplayTvDisk(s.dir.File("target"), Recorder(700000, 620000)));
+      QVERIFY(MakeReplayTvDisk(s.dir.File("target"), Recorder(700000, false, 620000)));
       QVERIFY(s.Open({s.dir.File("source"), s.dir.File("target")}));
       s.Choose(0, 0, 1);
       int ticks = 0;

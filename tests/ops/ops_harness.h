@@ -44,17 +44,6 @@ inline int RunOp(Op op, int a, int b, uint32_t photo = 0) {
   return runs[static_cast<int>(op)]();
 }
 
-// A recorder disk of the support builders with the fields the tests vary.
-inline ReplayTvDisk Recorder(uint64_t sectors, bool rtv4000 = false, uint64_t layout = 0,
-                             uint32_t photo = 0) {
-  ReplayTvDisk disk;
-  disk.disk_sectors = sectors;
-  disk.rtv4000 = rtv4000;
-  disk.layout_sectors = layout;
-  disk.photo_sectors = photo;
-  return disk;
-}
-
 inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
   std::ofstream(path, std::ios::binary) << std::string(bytes.begin(), bytes.end());
 }

@@ -58,6 +58,15 @@ struct ReplayTvGeometry {
 };
 ReplayTvGeometry Geometry(const ReplayTvDisk& disk);
 
+// A recorder disk with the fields tests vary most.
+inline ReplayTvDisk Recorder(uint64_t sectors, bool rtv4000 = false, uint64_t layout = 0,
+                             uint32_t photo = 0) {
+  return {.disk_sectors = sectors,
+          .rtv4000 = rtv4000,
+          .layout_sectors = layout,
+          .photo_sectors = photo};
+}
+
 ::testing::AssertionResult MakeReplayTvDisk(const std::string& path, const ReplayTvDisk& disk);
 
 // A two-drive system as the joining leaves it, in drive 1's byte order. Drive 1 holds the
