@@ -9,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -42,10 +41,6 @@ inline int RunOp(Op op, int a, int b, uint32_t photo = 0) {
       [=] { return AddSecondDrive(a, b, photo); },   [=] { return BackupSourceDrive(a, started); },
       [=] { return RestoreTargetDrive(a, started); }};
   return runs[static_cast<int>(op)]();
-}
-
-inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream(path, std::ios::binary) << std::string(bytes.begin(), bytes.end());
 }
 
 using MayChange = std::map<int, std::vector<SectorRun>>;  // drive: the sectors it may change

@@ -6,7 +6,6 @@
 
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -27,15 +26,6 @@ inline std::vector<uint8_t> Pattern(size_t size, uint8_t seed) {
 
 inline uint64_t Bytes(uint64_t blocks) {
   return blocks * kBlockSize;
-}
-
-// A whole file, written (created or replaced).
-inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-  std::ofstream file(path, std::ios::binary | std::ios::trunc);
-  file.write(reinterpret_cast<const char*>(bytes.data()),
-             static_cast<std::streamsize>(bytes.size()));
-  file.close();
-  ASSERT_TRUE(file) << "cannot write " << path;
 }
 
 class CopyTest : public ::testing::Test {

@@ -1,5 +1,6 @@
 // What every test folder uses: a temporary folder ($TMPDIR or /tmp) that a test owns and removes
-// with everything in it, whole files read back, and readable names for parameterised cases.
+// with everything in it, whole files written and read back, and readable names for parameterised
+// cases.
 #pragma once
 
 #include <stdlib.h>
@@ -39,6 +40,15 @@ template <typename Contents = std::vector<uint8_t>>
 Contents ReadFile(const std::string& path) {
   std::ifstream file(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+// A whole file, written (created or replaced); throws when it cannot be.
+inline void WriteFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+  std::ofstream file(path, std::ios::binary | std::ios::trunc);
+  file << std::string(bytes.begin(), bytes.end());
+  file.close();
+  if (!file)
+    throw std::runtime_error("cannot write " + path);
 }
 
 // The parameter's name field, not its bytes: the last argument of INSTANTIATE_TEST_SUITE_P.
