@@ -12,12 +12,13 @@
 
 namespace quillmar {
 
-// The four ways the program opens a drive or file.
+// The ways the program opens a drive or file.
 enum class OpenMode {
   kReadOnly,         // classification, copy source
   kWriteOnly,        // copy target, formatter, two-drive writer
   kWriteOnlyCreate,  // copy target when the write-only open fails: a new image file
   kReadWrite,        // reset and patch
+  kCreateNew,        // the undo file: a new file, never one that exists
 };
 
 // The errno of a write that a DeviceIo layer (the undo recorder) held back before it reached the

@@ -44,6 +44,8 @@ int FlagsFor(OpenMode mode) {
       return O_WRONLY;
     case OpenMode::kWriteOnlyCreate:
       return O_WRONLY | O_CREAT;
+    case OpenMode::kCreateNew:
+      return O_WRONLY | O_CREAT | O_EXCL;
     case OpenMode::kReadWrite:
       return O_RDWR;
   }

@@ -172,7 +172,8 @@ bool UndoRecorder::OpenUndoFile() {
     LogAndShow(problem, "*** ERROR ***");
     return false;
   }
-  file_fd_ = inner().Open(file_path_, OpenMode::kWriteOnlyCreate);
+  // Created here, not only checked above: a file made meanwhile by someone else is not written.
+  file_fd_ = inner().Open(file_path_, OpenMode::kCreateNew);
   if (file_fd_ < 0)
     return false;
   LogLine(Format("Undo file: %s", ShownPath(file_path_).c_str()));

@@ -241,7 +241,8 @@ INSTANTIATE_TEST_SUITE_P(Rows, CopyFaults, ::testing::ValuesIn(CopyRows()), test
 // Between image files: count 0 copies whole blocks to the end of the source; an existing target
 // keeps everything outside the range and is never truncated; a missing one is created. Block
 // offsets and the source's length are 64-bit (5 GiB, in a sparse file). No target is made for a
-// missing source, nor for a drive unplugged since the list (a path under /dev).
+// missing source, nor for a drive unplugged since the list (a path under /dev). A file opened as
+// new (the undo file) is never one that exists.
 TEST_F(CopyTest, BetweenImageFilesAndNoTargetMadeInVain) {
   const uint64_t far = (uint64_t{5} << 30) / 512;
   const std::tuple<uint64_t, uint64_t, uint64_t, uint64_t, uint32_t, uint64_t> rows[] = {
@@ -266,6 +267,7 @@ TEST_F(CopyTest, BetweenImageFilesAndNoTargetMadeInVain) {
     std::copy(data.begin(), data.end(), expected.begin() + static_cast<ptrdiff_t>(Bytes(to)));
     EXPECT_EQ(testing::ReadFile(target), expected);
   }
+  EXPECT_FALSE(UniqueFd::Open(target, OpenMode::kCreateNew).valid());
   ::unlink(target.c_str());
   EXPECT_EQ(CopyBlocks(dir_.File("missing.img"), target, 0, 0, 10), -1);
   EXPECT_NE(::access(target.c_str(), F_OK), 0);
