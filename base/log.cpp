@@ -12,9 +12,6 @@
 namespace quillmar {
 namespace {
 
-constexpr size_t kFormatBufferSize = 1000;
-constexpr size_t kConfirmBufferSize = 2000;
-
 struct LogState {
   FrontEnd* front_end = nullptr;
   bool window_registered = false;
@@ -116,9 +113,8 @@ int AskYesNo(const std::string& text, const std::string& caption) {
 }
 
 bool ConfirmProceed(const std::string& text) {
-  std::string question = text + "\nDo you really want to proceed?";
-  if (question.size() >= kConfirmBufferSize) question.resize(kConfirmBufferSize - 1);
-  return AskYesNo(question, "Proceed?") == kIdYes;
+  // Whole, however long its paths: a question cut short could leave out the disk it destroys.
+  return AskYesNo(text + "\nDo you really want to proceed?", "Proceed?") == kIdYes;
 }
 
 void ProgressBegin() {
@@ -155,12 +151,16 @@ bool ChooseFile(const FileChoiceRequest& request, std::string* path) {
 }
 
 std::string Format(const char* format, ...) {
-  char buffer[kFormatBufferSize];
-  va_list args;
+  va_list args, again;
   va_start(args, format);
-  std::vsnprintf(buffer, sizeof buffer, format, args);
+  va_copy(again, args);
+  int length = std::vsnprintf(nullptr, 0, format, args);
   va_end(args);
-  return buffer;
+  std::string text(length > 0 ? static_cast<size_t>(length) : 0, '\0');
+  if (length > 0)
+    std::vsnprintf(text.data(), text.size() + 1, format, again);
+  va_end(again);
+  return text;
 }
 
 }  // namespace quillmar

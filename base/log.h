@@ -47,7 +47,7 @@ int AskWindowYesNo(const std::string& text, const std::string& caption);
 // An open or save file choice through the front-end; false when cancelled or nobody can answer.
 bool ChooseFile(const FileChoiceRequest& request, std::string* path);
 
-// printf-style formatting into a std::string, bounded like the program's 1000-byte buffers.
+// printf-style formatting into a std::string of any length.
 std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 }  // namespace quillmar

@@ -130,18 +130,22 @@ TEST(LogFacility, TheDefaultPlaceIsNeverReachedThroughALink) {
   }
 }
 
-// Only Yes counts, and with nobody to ask (no front-end) the answer is No.
+// Only Yes counts, and with nobody to ask (no front-end) the answer is No. A question is whole,
+// however long the paths in it.
 TEST(LogFacility, OnlyAYesProceeds) {
   EXPECT_EQ(AskYesNo("Reset?", "Reset MPEG partition"), kIdNo);
   EXPECT_FALSE(ConfirmProceed("anything"));
   std::string path;
   EXPECT_FALSE(ChooseFile(FileChoiceRequest{}, &path));
   testing::ScriptedFrontEnd ui(false);
-  ui.AnswerAll({true, false});
+  ui.AnswerAll({true, false, false});
   EXPECT_TRUE(ConfirmProceed("Target is smaller."));
   EXPECT_FALSE(ConfirmProceed("Target is smaller."));
   EXPECT_EQ(ui.questions()[0].text + ui.questions()[0].caption,
             "Target is smaller.\nDo you really want to proceed?Proceed?");
+  ConfirmProceed(Format("%s to disk %s", std::string(3000, 'x').c_str(), "new.img"));
+  EXPECT_EQ(ui.questions().back().text.substr(3000),
+            " to disk new.img\nDo you really want to proceed?");
 }
 
 }  // namespace
