@@ -7,11 +7,11 @@
 #include "base/shown_path.h"
 #include "disk/device_io.h"
 #include "disk/drive_table.h"
+#include "disk/sector_io.h"
 #include "disk/unique_fd.h"
 #include "format/checksum.h"
 #include "format/fs_blocks.h"
 #include "format/volume_sequence.h"
-#include "disk/sector_io.h"
 
 namespace quillmar {
 namespace {
@@ -37,12 +37,14 @@ constexpr size_t kLabelWidth = 8;
 // The second drive's part of the joined space begins at its sector 2.
 constexpr uint64_t kSecondDriveReserve = 2;
 
+// Text stored on the disk, as shown: a crafted name holding a line break or a terminal escape
+// must not print lines or commands of its own.
 std::string TextField(std::span<const uint8_t> block, size_t offset, size_t width) {
   std::string text;
   for (size_t i = 0; i < width && block[offset + i] != 0; ++i) {
     text += static_cast<char>(block[offset + i]);
   }
-  return text;
+  return ShownPath(text);
 }
 
 // An open drive with its byte order, through which a file system is read.
@@ -289,9 +291,9 @@ void CheckPairSizes(const InspectedVolumeSequence& vs, uint64_t drive_sectors,
                     const std::string& path, std::vector<std::string>& problems) {
   if (vs.drive_bytes == 0 || vs.drive_bytes % kSectorBytes != 0 ||
       vs.drive_bytes / kSectorBytes > drive_sectors) {
-    problems.push_back(Format("the volume sequence block of %s gives the drive %" PRIu64
-                              " bytes; it holds %" PRIu64,
-                              ShownPath(path).c_str(), vs.drive_bytes, drive_sectors * kSectorBytes));
+    problems.push_back(Format(
+        "the volume sequence block of %s gives the drive %" PRIu64 " bytes; it holds %" PRIu64,
+        ShownPath(path).c_str(), vs.drive_bytes, drive_sectors * kSectorBytes));
   }
   uint64_t part_offset = vs.position == 1 ? kFirstDrivePartOffset : kSecondDrivePartOffset;
   if (vs.drive_offset != part_offset) {

@@ -127,18 +127,20 @@ TEST_F(OperationTest, UpgradeMovesADiskToALargerOneKeepingItsRecordings) {
     EXPECT_TRUE(HasPattern(Image("new.img"), 196000, 4000, Pattern::kRecording, 196000));
   }
   // The inspector finds one changed byte of each metadata block of the RTV4000 disk (groups of
-  // four bytes stored reversed; partition 2 in clusters of 512 sectors, partition 3 in 16).
-  const std::tuple<uint64_t, size_t, const char*> damages[] = {
-      {4002 + 512, 100, "superblock (cluster 1) has CRC"},
-      {4002 + 1024, 100, "superblock (cluster 1) differs"},
-      {4002 + 1536, 19, "root directory (cluster 3) has XOR byte"},
-      {4002, 272, "no file-system magic"},
-      {379520 + 80, 200, "directory 'tmp' (cluster 5) has CRC"}};
-  for (auto [sector, offset, finds] : damages) {
+  // four bytes stored reversed; partition 2 in clusters of 512 sectors, partition 3 in 16), and
+  // shows a name turned into a line break escaped.
+  const std::tuple<uint64_t, size_t, const char*, uint8_t> damages[] = {
+      {4002 + 512, 100, "superblock (cluster 1) has CRC", 1},
+      {4002 + 1024, 100, "superblock (cluster 1) differs", 1},
+      {4002 + 1536, 19, "root directory (cluster 3) has XOR byte", 1},
+      {4002, 272, "no file-system magic", 1},
+      {379520 + 80, 200, "directory 'tmp' (cluster 5) has CRC", 1},
+      {379520 + 80, 152, "directory '\\x0amp'", 't' ^ '\n'}};
+  for (auto [sector, offset, finds, flip] : damages) {
     ASSERT_TRUE(CopyImage(Image("new.img"), Image("hurt.img")));
     uint64_t at = sector * 512 + (offset & ~size_t{3}) + 3 - (offset & 3);
     std::vector<uint8_t> byte = ReadBytes(Image("hurt.img"), at, 1);
-    byte[0] ^= 1;
+    byte[0] ^= flip;
     ASSERT_TRUE(WriteBytes(Image("hurt.img"), at, byte));
     EXPECT_THAT(RenderInspection(InspectDrive(Image("hurt.img"))), ::testing::HasSubstr(finds));
   }
