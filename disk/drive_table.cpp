@@ -1,5 +1,6 @@
 #include "disk/drive_table.h"
 
+#include "disk/drive_identity.h"
 #include "disk/drive_probe.h"
 
 namespace quillmar {
@@ -15,6 +16,16 @@ void ResetDriveTable() {
   g_forcedSectors.fill(0);
   g_probePending = true;
   ResetRawAccessNotice();
+}
+
+int ListedDriveSharingSectorsWith(const std::string& path) {
+  for (int i = 0; i < kMaxDrives; ++i) {
+    if (DriveAt(i).size_sectors != 0 &&
+        DiskRelationOf(path, DriveAt(i).device_path) != DiskRelation::kSeparate) {
+      return i;
+    }
+  }
+  return -1;
 }
 
 }  // namespace quillmar

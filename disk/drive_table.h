@@ -47,4 +47,8 @@ inline DriveInfo& DriveAt(int index) {
 // Clears the table, both size tables and sets g_probePending again (tests start clean).
 void ResetDriveTable();
 
+// The index of the first listed drive that path is, or shares sectors with (its image behind a
+// loop device, a partition of it, a file on one of its file systems); -1 when none.
+int ListedDriveSharingSectorsWith(const std::string& path);
+
 }  // namespace quillmar

@@ -14,7 +14,6 @@
 #include "base/byte_order.h"
 #include "base/log.h"
 #include "base/shown_path.h"
-#include "disk/drive_identity.h"
 #include "disk/drive_table.h"
 #include "disk/write_plan.h"
 
@@ -365,15 +364,11 @@ int UndoRecorder::Close(int fd) {
 }
 
 std::string NewUndoFileProblem(const std::string& path) {
-  for (int i = 0; i < kMaxDrives; ++i) {
-    const DriveInfo& drive = DriveAt(i);
-    if (drive.size_sectors != 0 &&
-        DiskRelationOf(path, drive.device_path) != DiskRelation::kSeparate) {
-      return Format(
-          "*** ERROR: %s is drive %d or shares sectors with it:\n"
-          "           it cannot be the undo file; choose a new name.",
-          ShownPath(path).c_str(), i);
-    }
+  if (int drive = ListedDriveSharingSectorsWith(path); drive >= 0) {
+    return Format(
+        "*** ERROR: %s is drive %d or shares sectors with it:\n"
+        "           it cannot be the undo file; choose a new name.",
+        ShownPath(path).c_str(), drive);
   }
   std::error_code error;
   if (std::filesystem::symlink_status(path, error).type() !=

@@ -8,7 +8,6 @@
 #include "base/log.h"
 #include "base/shown_path.h"
 #include "disk/copy_engine.h"
-#include "disk/drive_identity.h"
 #include "disk/drive_table.h"
 #include "disk/file_replacement.h"
 #include "format/mpeg_reset.h"
@@ -38,11 +37,17 @@ bool ChooseBackupFile(bool save, const char* title, std::string* path) {
   return ChooseFile(request, path);
 }
 
-// A backup onto the source's own image would replace the very disk being backed up.
-bool IsSourceItself(const std::string& path, const std::string& source_path) {
-  if (DiskRelationOf(path, source_path) == DiskRelation::kSeparate)
+// A backup onto the source's own image would replace the very disk being backed up, one onto
+// another listed drive (its image, or a file linked to it) that disk.
+bool IsAListedDrive(const std::string& path, int source_index) {
+  int drive = ListedDriveSharingSectorsWith(path);
+  if (drive < 0)
     return false;
-  ShowError(Format("*** ERROR: %s is the source disk itself.", ShownPath(path).c_str()));
+  ShowError(drive == source_index
+                ? Format("*** ERROR: %s is the source disk itself.", ShownPath(path).c_str())
+                : Format("*** ERROR: %s is drive %d or shares sectors with it:\n"
+                         "           it cannot be the backup file; choose a new name.",
+                         ShownPath(path).c_str(), drive));
   return true;
 }
 
@@ -69,7 +74,7 @@ int BackupSourceDrive(int source_index, const OperationStart& on_start) {
   std::string path;
   if (!ChooseBackupFile(true, "Select backup file name", &path))
     return -1;
-  if (!CheckBackupFile(path) || IsSourceItself(path, source.device_path) ||
+  if (!CheckBackupFile(path) || IsAListedDrive(path, source_index) ||
       !CheckSourceHoldsImage(source, blocks)) {
     return -1;
   }
