@@ -4,7 +4,9 @@
 #include <array>
 #include <cctype>
 #include <cstdio>
+#include <iterator>
 #include <limits>
+#include <string_view>
 
 #include "disk/drive_table.h"
 #include "ops/photo_sizes.h"
@@ -179,6 +181,14 @@ class Parser {
     if (size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string::npos) {
       name = arg.substr(0, eq);
       inline_value = arg.substr(eq + 1);
+    }
+    // "--yes=no" must not say yes: a switch given a value is refused, whatever the value.
+    constexpr std::string_view kSwitches[] = {"--help", "--yes",   "--version", "--quiet",
+                                              "--json", "--force", "--verify"};
+    if (inline_value &&
+        std::find(std::begin(kSwitches), std::end(kSwitches), name) != std::end(kSwitches)) {
+      Fail("option " + name + " takes no value");
+      return;
     }
     CliRequest& r = result_.request;
     if (name == "--help" || name == "-h") {

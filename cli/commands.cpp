@@ -20,6 +20,7 @@
 #include "cli/transfer_meter.h"
 #include "cli/usage_text.h"
 #include "disk/copy_stop.h"
+#include "disk/drive_identity.h"
 #include "disk/drive_map.h"
 #include "disk/drive_table.h"
 #include "drives/classify.h"
@@ -274,6 +275,18 @@ int OperateWithUndo(const CliRequest& request) {
   return RunWithSafetyNets(nets, [&request] { return Operate(request); });
 }
 
+// A log file that is one of the --drive images, or shares sectors with one, would write to that
+// disk without a question: refused.
+std::string LogPathProblem(const CliRequest& request) {
+  for (const std::string& drive : request.drive_paths) {
+    if (!request.log_path.empty() &&
+        DiskRelationOf(request.log_path, drive) != DiskRelation::kSeparate) {
+      return "--log " + request.log_path + " is the drive " + drive + " or shares sectors with it";
+    }
+  }
+  return "";
+}
+
 // The start of a run as the window's first tick does it: version line, limit line, probe and
 // classification with their log lines.
 void StartRun(const CliRequest& request) {
@@ -336,9 +349,7 @@ int RunCommand(const CliRequest& request) {
   return result == 0 && !front_end.unanswered() ? kExitDone : kExitFailed;
 }
 
-}  // namespace
-
-int RunCli(const std::vector<std::string>& args) {
+int RunCommandLine(const std::vector<std::string>& args) {
   ParseResult parsed = ParseCliArguments(args);
   if (!parsed.ok()) {
     Complain(parsed.error);
@@ -356,12 +367,28 @@ int RunCli(const std::vector<std::string>& args) {
         stdout);
     return kExitDone;
   }
-  if (std::string problem = DrivePathsProblem(request.drive_paths); !problem.empty()) {
+  std::string problem = DrivePathsProblem(request.drive_paths);
+  if (problem.empty())
+    problem = LogPathProblem(request);
+  if (!problem.empty()) {
     Complain(problem);
     std::fputs(ShortUsage(request.command).c_str(), stderr);
     return kExitUsage;
   }
   return RunCommand(request);
+}
+
+}  // namespace
+
+int RunCli(const std::vector<std::string>& args) {
+  IgnoreBrokenPipes();
+  int result = RunCommandLine(args);
+  // Results that did not reach standard output (a full disk, a reader gone) are no success.
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) != 0) {
+    Complain("the results could not be written to standard output");
+    return result == kExitDone ? kExitFailed : result;
+  }
+  return result;
 }
 
 }  // namespace quillmar::cli

@@ -26,6 +26,11 @@ void CatchStopSignals() {
   action.sa_flags = 0;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  sigaction(SIGHUP, &action, nullptr);  // the terminal closed, or the ssh session ended
+}
+
+void IgnoreBrokenPipes() {
+  ::signal(SIGPIPE, SIG_IGN);
 }
 
 }  // namespace quillmar::cli

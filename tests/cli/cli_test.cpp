@@ -47,6 +47,7 @@ TEST(CliArguments, RefusedLinesNameTheirCause) {
       {{"backup", "0", ""}, "must not be empty"},
       {{"join", "2", "2"}, "two different drives"},
       {{"list", "--log="}, "--log needs a file"},
+      {{"--yes=no", "mirror", "0", "1"}, "--yes takes no value"},
   };
   for (const auto& [args, cause] : rows) {
     SCOPED_TRACE(::testing::PrintToString(args));
@@ -86,10 +87,12 @@ struct Ran {
 };
 
 // With answers, standard input is a pseudo-terminal: each answer is typed at the next "[y/N]" in
-// standard error, "CUE=ANSWER" at the next CUE instead; "^C" sends SIGINT, "-" is Enter
-// alone. Otherwise it is /dev/null. A child that hangs is killed.
-Ran RunCli(const std::string& dir, const std::vector<std::string>& args,
+// standard error, "CUE=ANSWER" at the next CUE instead; "^C" sends SIGINT ("^H" SIGHUP), "-" is
+// Enter alone. Otherwise it is /dev/null. The argument ">&-" makes standard output a pipe nobody
+// reads. A child that hangs is killed.
+Ran RunCli(const std::string& dir, std::vector<std::string> args,
            const std::vector<std::string>& answers = {}) {
+  const bool reader_gone = std::erase(args, ">&-") != 0;
   const std::string out = dir + "/stdout.log", err = dir + "/stderr.log";
   fs::remove(err);  // watched for cues before the child empties it
   const bool terminal = !answers.empty();
@@ -102,7 +105,10 @@ Ran RunCli(const std::string& dir, const std::vector<std::string>& args,
     if (terminal)
       ::ioctl(slave, TIOCSCTTY, 0);
     ::dup2(terminal ? slave : ::open("/dev/null", O_RDONLY), 0);
-    ::dup2(::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 1);
+    int pipe_ends[2], out_fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    if (reader_gone && ::pipe(pipe_ends) == 0 && ::close(pipe_ends[0]) == 0)
+      out_fd = pipe_ends[1];
+    ::dup2(out_fd, 1);
     ::dup2(::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600), 2);
     std::vector<char*> argv = {const_cast<char*>(QUILLMAR_CLI_BINARY)};
     for (const std::string& arg : args)
@@ -129,8 +135,8 @@ Ran RunCli(const std::string& dir, const std::vector<std::string>& args,
       ++answered;
       const std::string action = eq == std::string::npos ? answer : answer.substr(eq + 1);
       const std::string typed = action == "-" ? "\n" : action + "\n";
-      if (action == "^C")
-        ::kill(pid, SIGINT);
+      if (action == "^C" || action == "^H")
+        ::kill(pid, action == "^C" ? SIGINT : SIGHUP);
       else
         EXPECT_EQ(::write(master, typed.data(), typed.size()), ssize_t(typed.size()));
     }
@@ -240,10 +246,12 @@ const Row kRows[] = {
     {"UnknownCommand", "erase\nX 0", 2, false, "unknown command 'erase\\x0aX'\nUsage: "},
     {"BadPhotoSize", "patch 0 --photo 7MB", 2, false, "--photo takes", "Usage: "},
     {"MissingDriveFile", "--drive @dir/none.img list", 2, false, "Usage: quillmar-cli"},
+    {"LogIntoADrive", "--log @new list", 2, false, "--log @new is the drive @new or shares"},
     // Results alone on standard output, the log on standard error.
     {"List", "list", 0, false, "Log file: @dir/quillmar.log\nQuillmar version 2.4, built on ",
      ">Index  Device", ">  ReplayTV Disk\n1      @new "},
     {"QuietJson", "-q --json list", 0, false, R"(>"index": 1, "device": "@new")"},
+    {"ResultsNotRead", "-q --json list >&-", 1, false, "could not be written to standard output"},
     {"Limit", "--limit 1000000 list", 0, false, "Drive size will be limited to 1000000 sectors\n",
      ">  0 GB  "},
     {"Demo", "demo @dir/d", 0, true,
@@ -269,6 +277,7 @@ const Row kRows[] = {
     {"ExistingUndoFile", "-y mirror 0 1 --undo @file", 1, false,
      "undo file @file exists already; nothing is written"},
     {"BackupToAFolder", "-y backup 0 @dir", 1, false, "is a folder, not a file."},
+    {"BackupOntoAnotherDrive", "-y backup 0 @new", 1, false, "@new is drive 1 or shares sectors"},
     {"RestoreFromNoFile", "-y restore @dir/no.rtv 1 --reset no", 1, false, "File not found."},
     {"PcDiskWithoutYes", "@pc mirror 0 1", 1, false,
      "[Warning] *** WARNING: Drive 1 contains non-ReplayTV partition", "![Proceed?]"},
@@ -281,6 +290,8 @@ const Row kRows[] = {
      true, "  -> No (interrupted)", "*** Restore complete"},
     {"CtrlCStopsACopy", "-y copy-mpeg 0 1 <<< 10%=^C", 130, true, "*** Copy interrupted at block ",
      "!Copy Complete"},
+    {"HangUpStopsACopy", "-y copy-mpeg 0 1 <<< 10%=^H", 130, true,
+     "*** Copy interrupted at block "},
     // Commands that write, with what the command line adds to them; the progress lines once.
     {"MirrorWithYes", "--yes mirror 0 1 --verify", 0, true, "  -> Yes (--yes)\n", "\nprogress: 10%",
      "\nprogress: 90%", "\nwrote 25 MB in ", "\nread 25 MB in "},
