@@ -1,7 +1,7 @@
 #include "format/fs_checks.h"
 
-#include "base/log.h"
 #include "base/byte_order.h"
+#include "base/log.h"
 #include "format/checksum.h"
 #include "format/fs_blocks.h"
 
@@ -32,6 +32,26 @@ bool CheckSuperblock(WritePlan& plan, const std::string& device,
          plan.Check({device, "its marker", superblock[kHeaderMarker],
                      superblock[kHeaderMarker] == kBlockMarker, rule, headline}) &&
          plan.Check({device, "its cluster number", cluster, cluster == 1, rule, headline});
+}
+
+bool CheckCountPatchable(WritePlan& plan, const std::string& device,
+                         std::span<const uint8_t> system_block, std::span<const uint8_t> superblock,
+                         uint32_t cluster_size) {
+  const char* headline = "*** ERROR: The file system of partition 2 cannot be patched in place";
+  uint32_t high =
+      GetBe32(system_block, kSystemClusterCount) | GetBe32(superblock, kSuperClusterCount);
+  uint32_t super_cluster_size = GetBe32(superblock, kSuperClusterSize);
+  uint32_t crc_length = GetBe32(superblock, kHeaderCrcLength);
+  return plan.Check({device, "the high half of its cluster count", high, high == 0,
+                     "a cluster count below 2^32 in the system block and the superblock",
+                     headline}) &&
+         plan.Check({device, "the superblock's cluster size", super_cluster_size,
+                     super_cluster_size == cluster_size,
+                     Format("the system block's, %u bytes", cluster_size), headline}) &&
+         plan.Check({device, "the superblock's CRC length", crc_length,
+                     crc_length < kMaxPatchedCrcLength,
+                     Format("below %u bytes", kMaxPatchedCrcLength),
+                     "*** ERROR: Suspicious FAT block, not patching CRC checksum..."});
 }
 
 }  // namespace quillmar

@@ -31,4 +31,15 @@ bool CheckClusterSize(WritePlan& plan, const std::string& device, uint32_t clust
 bool CheckSuperblock(WritePlan& plan, const std::string& device,
                      std::span<const uint8_t> superblock);
 
+// The longest CRC the patch recomputes over a superblock.
+inline constexpr uint32_t kMaxPatchedCrcLength = 488;
+
+// What the patch rewrites in place, in the system block and the superblock (standard order),
+// must be what it can rewrite: a cluster count below 2^32 in both (it writes the low half), the
+// superblock's cluster size the system block's (the new count is computed with that), and a CRC
+// it can recompute. False when not: a file system patched otherwise would not match its disk.
+bool CheckCountPatchable(WritePlan& plan, const std::string& device,
+                         std::span<const uint8_t> system_block, std::span<const uint8_t> superblock,
+                         uint32_t cluster_size);
+
 }  // namespace quillmar

@@ -2,6 +2,7 @@
 // of a two-drive system) up to an optional Photo partition at the very end, then brings the MPEG
 // file system in line by patching its cluster count, resetting its root directory or
 // reformatting it, and formats the Photo partition when asked to.
+#include <algorithm>
 #include <cinttypes>
 #include <vector>
 
@@ -18,6 +19,7 @@
 #include "format/checksum.h"
 #include "format/formatter.h"
 #include "format/fs_blocks.h"
+#include "format/fs_checks.h"
 #include "format/mpeg_reset.h"
 #include "format/partition_block.h"
 #include "format/volume_sequence.h"
@@ -31,7 +33,6 @@ namespace quillmar {
 namespace {
 
 // Superblock header fields beyond this length would leave the first half of the block.
-constexpr uint16_t kMaxPatchedCrcLength = 488;
 
 uint64_t ByteOffset(int64_t sector) {
   return static_cast<uint64_t>(sector) * kBlockSize;
@@ -162,14 +163,11 @@ int PatchClusterCountInPlace(int fd, const PatchLayout& layout, bool rtv4000,
     return -1;
 
   PutBe32(superblock, kSuperClusterCount + 4, clusters);
-  uint16_t crc_length = GetBe16(superblock, kHeaderCrcLength + 2);
-  if (crc_length >= kMaxPatchedCrcLength) {
-    LogLine("*** ERROR: Suspicious FAT block, not patching CRC checksum...");
-  } else {
-    uint16_t crc = Crc16(std::span<const uint8_t>(superblock).subspan(kHeaderSize, crc_length));
-    LogLine(Format("  CRC is 0x%04x", crc));
-    PutBe16(superblock, kHeaderCrc, crc);
-  }
+  // The plan refused a CRC length the patch cannot recompute; the block's end bounds it anyway.
+  uint32_t crc_length = std::min(GetBe32(superblock, kHeaderCrcLength), kMaxPatchedCrcLength);
+  uint16_t crc = Crc16(std::span<const uint8_t>(superblock).subspan(kHeaderSize, crc_length));
+  LogLine(Format("  CRC is 0x%04x", crc));
+  PutBe16(superblock, kHeaderCrc, crc);
   uint8_t xor_byte = HeaderXor(superblock);
   LogLine(Format("  XOR byte is 0x%02x", xor_byte));
   superblock[kHeaderXor] = xor_byte;

@@ -27,12 +27,17 @@ void PlanInPlacePatch(int fd, PatchPlan& plan, uint64_t partition, uint64_t part
   if (!CheckClusterSize(writes, device, plan.old_cluster_size))
     return;
   uint64_t cluster = plan.old_cluster_size;
-  Sector superblock{};
+  Sector system_block{}, superblock{};
+  ReadAtQuietly(fd, partition, system_block);
   ReadAtQuietly(fd, partition + cluster, superblock);
-  if (plan.rtv4000)
+  if (plan.rtv4000) {
+    Rtv4000Byteswap(system_block);
     Rtv4000Byteswap(superblock);
-  if (!CheckSuperblock(writes, device, superblock))
+  }
+  if (!CheckSuperblock(writes, device, superblock) ||
+      !CheckCountPatchable(writes, device, system_block, superblock, plan.old_cluster_size)) {
     return;
+  }
   writes.AddWrite(
       {device, partition, kBlockSize, "the system block", "partition 2", partition_end});
   writes.AddWrite(

@@ -20,13 +20,16 @@ using ::testing::HasSubstr;
 // kWide one of 4096-byte sectors; the others after kWide are kOld with one value changed.
 constexpr int kRec = 0, kBlank = 1, kPc = 2, kRtv = 3, kSmall = 4, kTiny = 5, kHuge = 6, kOld = 7,
               kCut = 8, kWide = 9, k513 = 10, kNoSuper = 11, kNoSignature = 12, kP1Fills = 13,
-              kNone = -1;
+              kHighCount = 14, kOtherSize = 15, kNone = -1;
 constexpr uint64_t kP2 = 4002 * 512, kCluster = 262144;  // partition 2 of kOld, in bytes
 const std::pair<uint64_t, std::vector<uint8_t>> kPokes[] = {
     {kP2 + kSystemClusterSize, {0, 0, 2, 1}},
     {kP2 + kCluster + kHeaderKind, {0, 0, 0, 0}},
     {510, {0, 0}},
-    {458, {0x98, 0x80, 0x1E, 0}}};  // entry 1: 1,999,000 sectors
+    {458, {0x98, 0x80, 0x1E, 0}},  // entry 1: 1,999,000 sectors
+    {kP2 + kCluster + kSuperClusterCount, {0, 0, 0, 1}},
+    {kP2 + kCluster + kSuperClusterSize, {0, 8, 0, 0}},
+    {kP2 + kCluster + kHeaderCrcLength, {0, 0, 2, 0x58}}};  // kOld's, once copied to the others
 
 struct Refusal {
   const char* name;
@@ -71,6 +74,9 @@ const Refusal kRefusals[] = {
     {"PatchInvalidClusterSize", kPatch, k513, kNone, "YN", "cluster size of partition 2 is 513"},
     {"PatchNoSuperblock", kPatch, kNoSuper, kNone, "YN", "no superblock at cluster 1"},
     {"PatchNoSignature", kPatch, kNoSignature, kNone, "Y", "has no signature"},
+    {"PatchClusterCountPast2To32", kPatch, kHighCount, kNone, "YN", "high half of its cluster c"},
+    {"PatchSuperblockOfOtherClusters", kPatch, kOtherSize, kNone, "YN", "cluster size is 524288"},
+    {"PatchUnsealableSuperblock", kPatch, kOld, kNone, "YN", "Suspicious FAT block"},
     {"PatchSystemPartitionFillsTheDisk", kPatch, kP1Fills, kNone, "YN", "disk is too small"},
     {"PatchDriveSmallerThanListed", kPatch, kCut, kNone, "YN", "smaller than the new layout"},
     {"PatchPhotoLargerThanDrive", kPatch, kRtv, kNone, "YYNY", "and its Photo", 39062528},
@@ -120,14 +126,16 @@ TEST_F(RefusalTest, LeavesEveryImageAndFileAsItWas) {
   old_layout.stale_pair_block = true;
   ASSERT_TRUE(MakeReplayTvDisk(Image("old.img"), old_layout));
   const std::vector<std::string> drives = {
-      "rec.img", "blank.img", "pc.img",   "rtv.img", "small.img",   "tiny.img",  "huge\nsystem.img",
-      "old.img", "cut.img",   "wide.img", "513.img", "nosuper.img", "nosig.img", "p1.img"};
-  for (int i = kCut; i <= kP1Fills; ++i) {
+      "rec.img",          "blank.img", "pc.img",   "rtv.img",  "small.img", "tiny.img",
+      "huge\nsystem.img", "old.img",   "cut.img",  "wide.img", "513.img",   "nosuper.img",
+      "nosig.img",        "p1.img",    "high.img", "size.img"};
+  for (int i = kCut; i <= kOtherSize; ++i) {
     ASSERT_TRUE(CopyImage(Image("old.img"), Image(drives[i])));
     if (i >= k513) {
       ASSERT_TRUE(WriteBytes(Image(drives[i]), kPokes[i - k513].first, kPokes[i - k513].second));
     }
   }
+  ASSERT_TRUE(WriteBytes(Image("old.img"), kPokes[6].first, kPokes[6].second));
   WriteFile(Image("e.rtv"), {});
   WriteFile(Image("o.rtv"), std::vector<uint8_t>(511, 0x4D));
   WriteFile(Image("s.rtv"), ReadSectors(Image("rec.img"), 0, 14241));
