@@ -21,7 +21,9 @@ constexpr uint32_t kLeadingSectors = 2;
 // Whether the partitions fill the drive. A drive in standard order of 137 GB or more is used
 // only up to 137 GB, so its partitions must end there.
 bool PartitionsFillDrive(const DriveInfo& d) {
-  uint32_t total = d.p1_length + d.p2_length + d.p3_length + d.p4_length + kLeadingSectors;
+  // In 64 bits: lengths that wrap around 2^32 do not fill a drive.
+  uint64_t total =
+      uint64_t{d.p1_length} + d.p2_length + d.p3_length + d.p4_length + kLeadingSectors;
   if (d.rtv4000 || d.size_sectors < k137GbSectors)
     return d.size_sectors == total;
   return total == k137GbSectors;

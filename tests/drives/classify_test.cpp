@@ -24,7 +24,7 @@ using Drives = testing::ProbeTestBase;
 
 constexpr const char* kNeedsPatch = "ReplayTV Disk, NEEDS TO BE PATCHED";
 
-enum Kind { kBlank, kPair, kPc, kForeign, kRecorder, kLoop, kSecondName };
+enum Kind { kBlank, kPair, kPc, kForeign, kRecorder, kLoop, kSecondName, kWrapped };
 
 struct KindRow {
   const char* name;
@@ -42,6 +42,7 @@ const KindRow kKinds[] = {
     {"Recorder", kRecorder, {"ReplayTV Disk"}},
     {"Rtv4000", kRecorder, {"RTV4000 Disk"}, 100000, true, 0, 4096},
     {"OldLayoutOnBiggerDisk", kRecorder, {kNeedsPatch}, 100000, false, 80000},
+    {"LengthsAddingUpPast2To32", kWrapped, {kNeedsPatch}, 100000, false, 80000},
     {"PatchedTo137Gb", kRecorder, {"ReplayTV Disk"}, 300000000, false, 267386880},
     {"Past137GbUnpatched", kRecorder, {kNeedsPatch}, 300000000},
     {"Rtv4000Past137Gb", kRecorder, {"RTV4000 Disk"}, 300000000, true},
@@ -79,6 +80,13 @@ TEST_P(DiskKinds, ListedWithTheirStatus) {
       WritePartitionEntry(s0, 1, {kRecorderPartitionType, 2, 1000});
       WritePartitionEntry(s0, 2, {0x07, 1002, 3094});
       ASSERT_TRUE(testing::MakeBlankImage(paths[0], 4096));
+      ASSERT_TRUE(testing::WriteSectors(paths[0], 0, s0));
+      break;
+    case kWrapped:  // unused entries 3 and 4 whose lengths add up to 2^32 + what the disk lacks
+      ASSERT_TRUE(testing::MakeReplayTvDisk(paths[0], disk));
+      std::copy_n(testing::ReadSectors(paths[0], 0, 1).begin(), kBlockSize, s0.begin());
+      WritePartitionEntry(s0, 3, {0, 0, 0x80000000u});
+      WritePartitionEntry(s0, 4, {0, 0, 0x80000000u + 20000});
       ASSERT_TRUE(testing::WriteSectors(paths[0], 0, s0));
       break;
     case kRecorder:
