@@ -47,9 +47,10 @@ constexpr const char* kSafetyOptions =
     "  --undo FILE         before each write, save the old contents of the sectors about to\n"
     "                      be written to the new file FILE (mirror, copy-mpeg, copy-photo,\n"
     "                      patch, join, restore, undo); 'quillmar-cli undo FILE' puts them back\n"
-    "  --undo-limit BYTES  old contents saved per drive at most (default 67108864, 64 MiB);\n"
-    "                      a bulk copy larger than that is recorded as overwritten and\n"
-    "                      cannot be undone (the confirmation says so)\n"
+    "  --undo-limit BYTES  the largest copy of recordings or photos (copy-mpeg, copy-photo)\n"
+    "                      whose old contents are saved, per drive (default 67108864, 64 MiB);\n"
+    "                      a larger one is recorded as overwritten and cannot be undone (the\n"
+    "                      confirmation says so)\n"
     "  --verify            read back what a copy wrote, past the cache, and compare it with\n"
     "                      the source (mirror, copy-mpeg, copy-photo, backup, restore); a\n"
     "                      difference fails the command\n";

@@ -57,6 +57,9 @@ class SectorSet {
     return missing;
   }
   bool Covers(uint64_t first, uint64_t end) const { return Missing(first, end).empty(); }
+  bool Meets(uint64_t first, uint64_t end) const {
+    return Missing(first, end) != std::vector<Run>{{first, end}};
+  }
 
  private:
   std::map<uint64_t, uint64_t> runs_;
@@ -97,6 +100,7 @@ struct UndoRecorder::Drive {
   bool identity_written = false;
   SectorSet covered;  // saved, or given up as lost
   SectorSet lost;
+  SectorSet written;          // with a record of their new contents
   std::vector<Run> bulk;      // announced bulk copies too large to save
   std::vector<Run> expected;  // announced writes, saved together at the drive's first write
   uint64_t saved_bytes = 0;
@@ -190,20 +194,20 @@ bool UndoRecorder::Append(std::vector<uint8_t>& bytes, bool durable) {
   return !durable || inner().Flush(file_fd_) == 0;
 }
 
-// The old contents of the announced writes not saved yet, while they fit in what is left of the
-// limit (the rest is recorded write by write). Appended in pieces; made durable with the write
-// that follows (*saved: anything was). False when a read or an append fails.
+// The old contents of the announced writes not saved yet, but for the bulk copies too large to
+// save. Appended in pieces; made durable with the write that follows (*saved: anything was).
+// False when a read or an append fails.
 bool UndoRecorder::SaveExpected(Drive& drive, std::vector<uint8_t>& out, bool* saved) {
   constexpr uint64_t kPieceSectors = 2048;
   std::vector<Run> expected = std::move(drive.expected);
+  SectorSet unsaved = drive.covered;
+  for (const Run& bulk : drive.bulk)
+    unsaved.Add(bulk.first, bulk.second);
   std::vector<uint8_t> sectors;
   for (const Run& run : expected) {
     uint64_t end = std::min(run.second, drive.identity.size_sectors);
     for (const Run& missing :
-         run.first < end ? drive.covered.Missing(run.first, end) : std::vector<Run>()) {
-      uint64_t bytes = (missing.second - missing.first) * kBlockSize;
-      if (drive.saved_bytes + bytes > limit_bytes_)
-        continue;
+         run.first < end ? unsaved.Missing(run.first, end) : std::vector<Run>()) {
       for (uint64_t first = missing.first; first < missing.second; first += kPieceSectors) {
         sectors.resize(std::min(kPieceSectors, missing.second - first) * kBlockSize);
         if (!ReadOrZero(inner(), drive.read_fd, first * kBlockSize, sectors.data(),
@@ -215,7 +219,8 @@ bool UndoRecorder::SaveExpected(Drive& drive, std::vector<uint8_t>& out, bool* s
           return false;
       }
       drive.covered.Add(missing.first, missing.second);
-      drive.saved_bytes += bytes;
+      unsaved.Add(missing.first, missing.second);
+      drive.saved_bytes += (missing.second - missing.first) * kBlockSize;
       *saved = true;
     }
   }
@@ -230,28 +235,20 @@ void UndoRecorder::GiveUp(Drive& drive, uint64_t from, uint64_t to, std::vector<
 }
 
 // The records of one write of sectors [first, end) whose current contents are in sectors: the
-// old contents of the sectors not saved before (or, past the limit, that they are lost), then the
-// hashes of the new contents. True when there were such old contents.
+// old contents of the sectors not saved before, then the hashes of the new contents. True when
+// there were such old contents.
 bool UndoRecorder::RecordSectors(Drive& drive, uint64_t first, std::vector<uint8_t>& sectors,
                                  uint64_t position, std::span<const uint8_t> buffer,
                                  std::vector<uint8_t>& out) {
   uint64_t end = first + sectors.size() / kBlockSize;
   std::vector<Run> missing = drive.covered.Missing(first, end);
-  uint64_t missing_bytes = 0;
-  for (const Run& run : missing)
-    missing_bytes += (run.second - run.first) * kBlockSize;
-  bool over_limit = drive.saved_bytes + missing_bytes > limit_bytes_;
   for (const Run& run : missing) {
-    if (over_limit) {
-      GiveUp(drive, run.first, run.second, out);
-      continue;
-    }
     AppendSavedRecord(out, drive.identity.id, run.first,
                       std::span<const uint8_t>(sectors).subspan(
                           (run.first - first) * kBlockSize, (run.second - run.first) * kBlockSize));
     drive.covered.Add(run.first, run.second);
+    drive.saved_bytes += (run.second - run.first) * kBlockSize;
   }
-  drive.saved_bytes += over_limit ? 0 : missing_bytes;
   size_t offset = static_cast<size_t>(position - first * kBlockSize);
   std::memcpy(sectors.data() + offset, buffer.data(),
               std::min(buffer.size(), sectors.size() - offset));
@@ -294,8 +291,13 @@ bool UndoRecorder::Record(Drive& drive, uint64_t position, std::span<const uint8
     std::vector<uint8_t> sectors((end - first) * kBlockSize);
     if (!ReadOrZero(inner(), drive.read_fd, first * kBlockSize, sectors.data(), sectors.size()))
       return false;
-    if (RecordSectors(drive, first, sectors, position, buffer, out))
+    // A sector written again: the new hash is on the disk before the new contents, for the
+    // recorded one of the first write no longer tells what the operation left there.
+    if (RecordSectors(drive, first, sectors, position, buffer, out) ||
+        drive.written.Meets(first, end)) {
       durable = true;
+    }
+    drive.written.Add(first, end);
   }
   if (!Append(out, durable))
     return false;

@@ -4,10 +4,10 @@
 // then lets the write through. When a record cannot be made durable the write is refused, so no
 // sector is ever overwritten without its record.
 //
-// Old contents are kept up to a limit per drive; a bulk copy larger than what is left of it is
-// recorded as overwritten without a saved copy (it cannot be undone), and so is any write beyond
-// the limit. Writes beyond the old end of an image file had no old contents and are not recorded
-// (an undo does not shorten the file).
+// Old contents are always kept, but for a bulk copy (of recordings or photos) larger than what is
+// left of a limit per drive: it is recorded as overwritten without a saved copy (it cannot be
+// undone, and its confirmation says so). Writes beyond the old end of an image file had no old
+// contents and are not recorded (an undo does not shorten the file).
 #pragma once
 
 #include <cstdint>

@@ -51,20 +51,28 @@ bool CheckMpegRange(const DriveInfo& source, const DriveInfo& target) {
         Format("*** ERROR: The 2nd partition of disk %s starts at sector %u,\n"
                "           that of disk %s at sector %u: the copy would overwrite\n"
                "           its system partition or its file system.",
-               ShownPath(target.device_path).c_str(), target.p2_start, ShownPath(source.device_path).c_str(), start));
+               ShownPath(target.device_path).c_str(), target.p2_start,
+               ShownPath(source.device_path).c_str(), start));
     return false;
   }
   // A start at or beyond the end of either drive leaves no range to copy; the unsigned lengths
   // would wrap and the copy would write past the end of the target.
   if (start >= source.size_sectors || start >= target.size_sectors) {
     const DriveInfo& shorter = start >= source.size_sectors ? source : target;
-    ShowError(Format(
-        "*** ERROR: The 2nd partition of disk %s starts at sector %u,\n"
-        "           beyond the end of disk %s (%u blocks).",
-        ShownPath(source.device_path).c_str(), start, ShownPath(shorter.device_path).c_str(), shorter.size_sectors));
+    ShowError(
+        Format("*** ERROR: The 2nd partition of disk %s starts at sector %u,\n"
+               "           beyond the end of disk %s (%u blocks).",
+               ShownPath(source.device_path).c_str(), start, ShownPath(shorter.device_path).c_str(),
+               shorter.size_sectors));
     return false;
   }
   return true;
+}
+
+// What the copy takes: partition 2 of the source to its end, as far as the target reaches.
+uint32_t CopiedBlocks(const DriveInfo& source, const DriveInfo& target) {
+  uint32_t end = std::min(source.size_sectors, target.size_sectors);
+  return source.p2_start < end ? end - source.p2_start : 0;
 }
 
 bool ConfirmMpegCopy(const DriveInfo& source, const DriveInfo& target) {
@@ -74,9 +82,7 @@ bool ConfirmMpegCopy(const DriveInfo& source, const DriveInfo& target) {
              ShownPath(source.device_path).c_str(), source.model.c_str(),
              ShownPath(target.device_path).c_str(), target.model.c_str(),
              ShownPath(target.device_path).c_str()) +
-      UndoBulkCopyNote(target.device_path, source.p2_start,
-                       source.p2_start < target.size_sectors ? target.size_sectors - source.p2_start
-                                                             : 0));
+      UndoBulkCopyNote(target.device_path, source.p2_start, CopiedBlocks(source, target)));
 }
 
 void LogRangeLength(const char* which, const std::string& path, uint32_t blocks) {
@@ -109,7 +115,7 @@ int CopyMpegPartition(int source_index, int target_index) {
                                "unlikely that shows can be copied properly.")) {
     return -1;
   }
-  uint32_t count = std::min(n, m);
+  uint32_t count = CopiedBlocks(source, target);
   if (CopyBlocks(source.device_path, target.device_path, start, start, count) != 0 ||
       VerifyCopyIfAsked(source.device_path, target.device_path, start, start, count) != 0) {
     return -1;

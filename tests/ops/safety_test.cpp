@@ -59,6 +59,9 @@ class SafetyTest : public OpsTest {
     ASSERT_TRUE(MakeReplayTvDisk(Image("src.img"), src));
     ASSERT_TRUE(MakeReplayTvDisk(Image("dst.img"), dst));
     ASSERT_TRUE(MakeBlankImage(Image("two.img"), 40000));
+    // The source's root directory (cluster 3 of partition 2) differs from the one a reset writes.
+    ASSERT_TRUE(
+        WriteBytes(Image("src.img"), (4002 + 3 * 512) * 512 + 300, std::vector<uint8_t>{9}));
     WriteFile(Image("good.rtv"), ReadSectors(Image("src.img"), 0, 14242));
     WriteFile(Image("backup.rtv"), {'o', 'l', 'd'});  // an older backup
     UseDrives({"src.img", "dst.img", "two.img"});
@@ -90,13 +93,16 @@ class SafetyTest : public OpsTest {
     return result;
   }
 
-  int Run(Op op, int a, int b, const std::string& answers, bool verify, bool undo) {
+  int Run(Op op, int a, int b, const std::string& answers, bool verify, bool undo,
+          uint64_t undo_limit = kDefaultUndoLimitBytes) {
     Answer(answers);
     if (op == kBackup || op == kRestore)
       ui().ChooseFileAnswer(Image(op == kBackup ? "backup.rtv" : "good.rtv"));
     if (undo)
       ui().ChooseFileAnswer(undo_);  // asked for before the first write
-    SafetyNets nets{.verify = verify, .undo_path = undo ? AskUndoFilePath() : nullptr};
+    SafetyNets nets{.verify = verify,
+                    .undo_path = undo ? AskUndoFilePath() : nullptr,
+                    .undo_limit = undo_limit};
     return RunWithSafetyNets(nets, [&] { return RunOp(op, a, b); });
   }
 
@@ -120,9 +126,10 @@ TEST_F(SafetyTest, DeviceFaultsFailTheOperationAndTheUndoGivesEveryDiskBack) {
     Fault fault;
     uint64_t sector;
     const char* says = "";
-    off_t torn = 0;           // bytes cut from the end of the undo file; -1: all not flushed
+    off_t torn = 0;  // bytes of the undo file not flushed that a power loss takes; -1: all of them
     uint64_t undo_crash = 0;  // the sector of drive 1 whose write fails in a first undo
     bool verify = false;
+    uint64_t undo_limit = kDefaultUndoLimitBytes;
   };
   const Row rows[] = {
       {"PatchKeep", kPatch, "YN", 1, -1, 1, kNoFault, 0},
@@ -150,8 +157,13 @@ TEST_F(SafetyTest, DeviceFaultsFailTheOperationAndTheUndoGivesEveryDiskBack) {
       {"PatchResetUndoCrashes", kPatch, "YYN", 1, -1, 1, kNoFault, 0, "", 0, 1},
       {"PatchResetPowerLoss", kPatch, "YYN", 1, -1, 1, kNoFault, 0, "", -1},
       {"JoinPowerLoss", kJoin, "YN", 1, 2, 1, kNoFault, 0, "", -1},
+      // The copy's records reached the disk, the reset's two (44 bytes each) and the end not.
+      {"RestoreResetPowerLoss", kRestore, "YY", 1, -1, 1, kNoFault, 0, "", 2 * 44 + 16},
       {"JoinDrive1WriteFails", kJoin, "YN", 1, 2, 1, kWriteFails, 1},
       {"JoinDrive2WriteFails", kJoin, "YN", 1, 2, 2, kWriteFails, 0},
+      {"MirrorPastTheLimit", kMirror, "Y", 0, 1, 1, kNoFault, 0, "", 0, 0, false, 1 << 20},
+      // The 13 MB copied fit the limit: saved, though the target reaches 18 MB past their start.
+      {"CopyMpegWithinTheLimit", kMpeg, "YY", 0, 2, 2, kNoFault, 0, "", 0, 0, false, 16 << 20},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -162,7 +174,7 @@ TEST_F(SafetyTest, DeviceFaultsFailTheOperationAndTheUndoGivesEveryDiskBack) {
     off_t flushed = 0;
     int result = OnFakes(row.faulty, row.fault, row.sector, [&] {
       FlushWatch watch(flushed, row.fault == kReadsBackOther);
-      return Run(row.op, row.a, row.b, row.answers, row.verify, undo);
+      return Run(row.op, row.a, row.b, row.answers, row.verify, undo, row.undo_limit);
     });
     EXPECT_EQ(result, row.fault == kNoFault ? 0 : -1) << ui().Transcript();
     EXPECT_THAT(ui().Transcript(), HasSubstr(row.says));
@@ -175,7 +187,8 @@ TEST_F(SafetyTest, DeviceFaultsFailTheOperationAndTheUndoGivesEveryDiskBack) {
     }
     if (!undo)
       continue;
-    ASSERT_EQ(::truncate(undo_.c_str(), row.torn < 0 ? flushed : FileSize(undo_) - row.torn), 0);
+    off_t kept = row.torn < 0 ? flushed : std::max(flushed, FileSize(undo_) - row.torn);
+    ASSERT_EQ(::truncate(undo_.c_str(), kept), 0);
     ui().AlwaysYes();  // each undo's confirmation
     EXPECT_EQ(row.undo_crash == 0 ? -1 : Undo(kWriteFails, row.undo_crash, false), -1);
     EXPECT_EQ(Undo(kNoFault, 0, false), 0) << ui().Transcript();
