@@ -1,7 +1,7 @@
 #include "disk/undo_file.h"
 
-#include <filesystem>
 #include <cstring>
+#include <filesystem>
 
 #include "disk/block_io.h"
 #include "disk/drive_table.h"
@@ -208,8 +208,12 @@ std::string ReadUndoFile(const std::string& path, UndoContents* contents) {
   *contents = UndoContents{};
   std::error_code error;
   uint64_t file_length = std::filesystem::file_size(path, error);
+  if (error)  // not a regular file (a FIFO would wait for a writer), or none
+    return "it cannot be opened";
+  if (file_length == 0)
+    return "it is empty (the operation that made it stopped before its first write)";
   UniqueFd fd = UniqueFd::Open(path, OpenMode::kReadOnly);
-  if (!fd.valid() || error)
+  if (!fd.valid())
     return "it cannot be opened";
   std::vector<uint8_t> header(kHeaderBytes);
   if (ReadBlocks(fd.get(), header.data(), header.size(), true) != static_cast<int>(kHeaderBytes) ||

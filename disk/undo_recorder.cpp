@@ -132,7 +132,13 @@ int UndoRecorder::Finish() {
   std::vector<uint8_t> out;
   AppendFinishedRecord(out);
   // Not flushed: a crash that loses it leaves an unfinished file, which undoes all the same.
-  return Append(out, false) ? 0 : -1;
+  if (Append(out, false))
+    return 0;
+  LogAndShow(Format("*** ERROR: Could not write the end of the undo file %s:\n"
+                    "           it undoes what was written all the same, as after a crash.",
+                    ShownPath(file_path_).c_str()),
+             "*** ERROR ***");
+  return -1;
 }
 
 UndoRecorder::Drive* UndoRecorder::DriveFor(const std::string& path) {
@@ -194,20 +200,17 @@ bool UndoRecorder::Append(std::vector<uint8_t>& bytes, bool durable) {
   return !durable || inner().Flush(file_fd_) == 0;
 }
 
-// The old contents of the announced writes not saved yet, but for the bulk copies too large to
-// save. Appended in pieces; made durable with the write that follows (*saved: anything was).
-// False when a read or an append fails.
+// The old contents of the announced writes (a patch's, not a bulk copy's) not saved yet.
+// Appended in pieces; made durable with the write that follows (*saved: anything was). False
+// when a read or an append fails.
 bool UndoRecorder::SaveExpected(Drive& drive, std::vector<uint8_t>& out, bool* saved) {
   constexpr uint64_t kPieceSectors = 2048;
   std::vector<Run> expected = std::move(drive.expected);
-  SectorSet unsaved = drive.covered;
-  for (const Run& bulk : drive.bulk)
-    unsaved.Add(bulk.first, bulk.second);
   std::vector<uint8_t> sectors;
   for (const Run& run : expected) {
     uint64_t end = std::min(run.second, drive.identity.size_sectors);
     for (const Run& missing :
-         run.first < end ? unsaved.Missing(run.first, end) : std::vector<Run>()) {
+         run.first < end ? drive.covered.Missing(run.first, end) : std::vector<Run>()) {
       for (uint64_t first = missing.first; first < missing.second; first += kPieceSectors) {
         sectors.resize(std::min(kPieceSectors, missing.second - first) * kBlockSize);
         if (!ReadOrZero(inner(), drive.read_fd, first * kBlockSize, sectors.data(),
@@ -219,7 +222,6 @@ bool UndoRecorder::SaveExpected(Drive& drive, std::vector<uint8_t>& out, bool* s
           return false;
       }
       drive.covered.Add(missing.first, missing.second);
-      unsaved.Add(missing.first, missing.second);
       drive.saved_bytes += (missing.second - missing.first) * kBlockSize;
       *saved = true;
     }

@@ -228,12 +228,19 @@ int UndoFromFile(const std::string& undo_path, bool force) {
     lost += Format("\n  blocks %" PRIu64 " to %" PRIu64 " of disk %s", run.first,
                    run.first + run.count - 1, ShownPath(PathOf(contents, run.drive)).c_str());
   }
+  // A crash while the last record was written leaves it cut short, and its write never started;
+  // a file cut or damaged since may have lost what that record saved.
+  std::string torn = contents.torn_tail
+                         ? "\nThe undo file ends in a record cut short: after a crash "
+                           "that is all; if the file was\ncut or damaged since, "
+                           "what that record saved is not put back."
+                         : "";
   if (!lost.empty()) {
-    LogAndShow("Undo complete, except what was overwritten without a saved copy:" + lost,
+    LogAndShow("Undo complete, except what was overwritten without a saved copy:" + lost + torn,
                "Undo Complete");
     return 0;
   }
-  LogAndShow("Undo complete", "Done");
+  LogAndShow("Undo complete" + torn, torn.empty() ? "Done" : "Undo Complete");
   return 0;
 }
 

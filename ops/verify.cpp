@@ -51,7 +51,7 @@ Comparison CompareOpen(int source, int target, uint64_t source_offset, uint64_t 
   Comparison result;
   result.blocks = count;
   if (SeekExact(source, source_offset) != 1 || SeekExact(target, target_offset) != 1) {
-    result.status = -1;
+    result = {-1, 0, kNoDifference, false};
     return result;
   }
   // Each side read is asked ahead for a window, so that it does not wait for its device at every
@@ -79,7 +79,7 @@ Comparison CompareOpen(int source, int target, uint64_t source_offset, uint64_t 
     }
     actual.resize(bytes);
     if (!ReadPiece(target, target_offset / kBlockSize + done, actual, target_path)) {
-      result.status = -1;
+      result = {-1, done, kNoDifference, false};  // compared up to the piece not read
       break;
     }
     // Read once and done with: its pages go again, so a long verify reuses a few pieces' worth of
@@ -92,7 +92,7 @@ Comparison CompareOpen(int source, int target, uint64_t source_offset, uint64_t 
     expected.resize(bytes);
     if ((digest != nullptr && SeekExact(source, source_offset + done * kBlockSize) != 1) ||
         !ReadPiece(source, source_offset / kBlockSize + done, expected, source_path)) {
-      result.status = -1;
+      result = {-1, done, kNoDifference, false};
       break;
     }
     uint64_t differs = FirstDifferentBlock(expected, actual);
@@ -169,7 +169,8 @@ int VerifyCopyIfAsked(const std::string& source_path, const std::string& target_
                "*** ERROR ***");
     return -1;
   }
-  LogLine(Format("Verified: %" PRIu64 " blocks (%" PRIu64 "MB) read back, identical to the source",
+  LogLine(Format("Verified: %" PRIu64 " blocks (%" PRIu64
+                 "MB) read back, identical to what the copy read from the source",
                  result.blocks, result.blocks / 2048));
   return 0;
 }

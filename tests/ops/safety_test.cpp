@@ -232,6 +232,12 @@ TEST_F(SafetyTest, UndoRefusesAChangedDiskUnlessForced) {
     }
     std::filesystem::remove(undo_);
   }
+  // Nor from a FIFO (without waiting for a writer) or an empty file (a run stopped early).
+  ASSERT_EQ(::mkfifo(Image("fifo.qun").c_str(), 0644), 0);
+  WriteFile(Image("empty.qun"), {});
+  EXPECT_EQ(UndoFromFile(Image("fifo.qun"), false), -1);
+  EXPECT_EQ(UndoFromFile(Image("empty.qun"), false), -1);
+  EXPECT_THAT(LastBox(), HasSubstr("it is empty (the operation that made it stopped"));
 }
 
 // Contents saved ahead are flushed before their write, also when announced after the first record.
