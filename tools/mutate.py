@@ -136,7 +136,7 @@ def main():
     parser.add_argument("--own", action="store_true",
                         help="run only the mutated folder's own test program")
     parser.add_argument("--list", action="store_true", help="only check that every line is found")
-    parser.add_argument("--timeout", type=int, default=300, help="seconds per test executable")
+    parser.add_argument("--timeout", type=int, default=120, help="seconds per test executable")
     args = parser.parse_args()
 
     mutants = read_mutants(args.mutants)
