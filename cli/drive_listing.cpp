@@ -4,8 +4,8 @@
 #include <vector>
 
 #include "base/log.h"
-#include "drives/drive_status.h"
 #include "base/shown_path.h"
+#include "drives/drive_status.h"
 
 namespace quillmar::cli {
 namespace {
@@ -23,18 +23,48 @@ std::string Padded(const std::string& text, size_t width) {
   return text.size() >= width ? text : text + std::string(width - text.size(), ' ');
 }
 
-// A JSON string: quotes, backslashes and control characters escaped.
+// The length of the UTF-8 character that starts at text[at], 0 when none does (a stray byte, a
+// character cut short, an overlong form, a surrogate, a code point past U+10FFFF).
+size_t Utf8Length(const std::string& text, size_t at) {
+  auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  unsigned char lead = byte(at);
+  size_t length = lead < 0x80   ? 1
+                  : lead < 0xC2 ? 0
+                  : lead < 0xE0 ? 2
+                  : lead < 0xF0 ? 3
+                  : lead < 0xF5 ? 4
+                                : 0;
+  if (length == 0 || at + length > text.size())
+    return 0;
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(at + i) & 0xC0) != 0x80)
+      return 0;
+  }
+  unsigned char second = length > 1 ? byte(at + 1) : 0x80;
+  bool out_of_range = (lead == 0xE0 && second < 0xA0) || (lead == 0xED && second > 0x9F) ||
+                      (lead == 0xF0 && second < 0x90) || (lead == 0xF4 && second > 0x8F);
+  return out_of_range ? 0 : length;
+}
+
+// A JSON string: quotes, backslashes and control characters escaped, and every byte that is not
+// part of a UTF-8 character (a file name in another encoding, a model cut at 40 bytes) replaced
+// by U+FFFD, so that the output stays JSON.
 std::string JsonString(const std::string& text) {
   std::string json = "\"";
-  for (char c : text) {
+  for (size_t at = 0; at < text.size();) {
+    char c = text[at];
+    size_t length = Utf8Length(text, at);
     if (c == '"' || c == '\\') {
       json += '\\';
       json += c;
     } else if (static_cast<unsigned char>(c) < 0x20) {
       json += Format("\\u%04x", static_cast<unsigned>(c));
+    } else if (length == 0) {
+      json += "\\ufffd";
     } else {
-      json += c;
+      json.append(text, at, length);
     }
+    at += length == 0 ? 1 : length;
   }
   return json + "\"";
 }

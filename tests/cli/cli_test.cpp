@@ -251,6 +251,10 @@ const Row kRows[] = {
     {"List", "list", 0, false, "Log file: @dir/quillmar.log\nQuillmar version 2.4, built on ",
      ">Index  Device", ">  ReplayTV Disk\n1      @new "},
     {"QuietJson", "-q --json list", 0, false, R"(>"index": 1, "device": "@new")"},
+    {"JsonOfANameInAnotherEncoding",
+     "backup 0 @dir/\xe9t\xc3\xa9.img ; -q --json --drive @dir/\xe9t\xc3\xa9.img list", 0, false,
+     R"(>"device": "@dir/\ufffdt)"
+     "\xc3\xa9.img\""},
     {"ResultsNotRead", "-q --json list >&-", 1, false, "could not be written to standard output"},
     {"Limit", "--limit 1000000 list", 0, false, "Drive size will be limited to 1000000 sectors\n",
      ">  0 GB  "},
@@ -306,8 +310,8 @@ const Row kRows[] = {
     {"Undo", "-y mirror 0 1 --undo @dir/m.qun ; -y undo @dir/m.qun", 0, true, "put back"},
     {"Verify", "-y mirror 0 1 ; verify 0 1 system", 0, false, "Log file: ",
      ">Comparing drive 0 (@old) with drive 1 (@new)\n", ">\n1 ranges, 25723904 bytes compared"},
-    {"VerifyOntoAShortTarget", "--drive @file verify 0 2 system", 1, false, "Log file: ",
-     ">could not be read", ">1 ranges, 0 bytes compared"},
+    {"VerifyOntoAShortTarget", "--drive @file verify 0 2 system", 1, false,
+     "Log file: ", ">could not be read", ">1 ranges, 0 bytes compared"},
     {"InspectAJoinedPair", "@photo -y join 0 1 --mpeg keep --format-photo yes ; inspect 0", 0,
      false, "Log file: ", ">partition 3 on drive 2 (@new)"},
 };
