@@ -232,6 +232,14 @@ TEST_F(SafetyTest, UndoRefusesAChangedDiskUnlessForced) {
     }
     std::filesystem::remove(undo_);
   }
+  // A last record cut short is undone all the same, and the undo says what that can mean.
+  NewFrontEnd();
+  now_ = original_;
+  EXPECT_EQ(OnFakes(0, kNoFault, 0, [&] { return Run(kMirror, 0, 1, "Y", false, true); }), 0);
+  ASSERT_EQ(::truncate(undo_.c_str(), FileSize(undo_) - 9), 0);
+  ui().AlwaysYes();
+  EXPECT_EQ(Undo(kNoFault, 0, false), 0);
+  EXPECT_THAT(LastBox(), HasSubstr("ends in a record cut short: after a crash that is all"));
   // Nor from a FIFO (without waiting for a writer) or an empty file (a run stopped early).
   ASSERT_EQ(::mkfifo(Image("fifo.qun").c_str(), 0644), 0);
   WriteFile(Image("empty.qun"), {});
