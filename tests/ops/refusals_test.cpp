@@ -16,8 +16,9 @@ namespace {
 using ::testing::HasSubstr;
 
 // kHuge claims a partition 1 of 4 billion sectors and a partition 3 one sector past its end;
-// kOld is an unpatched recorder disk, kCut one listed at 2,000,000 sectors that holds 1,500,000,
-// kWide one of 4096-byte sectors; the others after kWide are kOld with one value changed.
+// kOld is an unpatched recorder disk (whose superblock gets a CRC length the patch cannot reseal
+// once it is copied), kCut one listed at 2,000,000 sectors that holds 1,500,000, kWide one of
+// 4096-byte sectors; the others after kWide are kOld with one value changed.
 constexpr int kRec = 0, kBlank = 1, kPc = 2, kRtv = 3, kSmall = 4, kTiny = 5, kHuge = 6, kOld = 7,
               kCut = 8, kWide = 9, k513 = 10, kNoSuper = 11, kNoSignature = 12, kP1Fills = 13,
               kHighCount = 14, kOtherSize = 15, kNone = -1;
@@ -29,7 +30,7 @@ const std::pair<uint64_t, std::vector<uint8_t>> kPokes[] = {
     {458, {0x98, 0x80, 0x1E, 0}},  // entry 1: 1,999,000 sectors
     {kP2 + kCluster + kSuperClusterCount, {0, 0, 0, 1}},
     {kP2 + kCluster + kSuperClusterSize, {0, 8, 0, 0}},
-    {kP2 + kCluster + kHeaderCrcLength, {0, 0, 2, 0x58}}};  // kOld's, once copied to the others
+    {kP2 + kCluster + kHeaderCrcLength, {0, 0, 2, 0x58}}};  // kOld's
 
 struct Refusal {
   const char* name;
