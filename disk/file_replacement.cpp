@@ -1,6 +1,7 @@
 #include "disk/file_replacement.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,17 +26,18 @@ std::string LinkTarget(const std::string& path) {
   return target;
 }
 
-// Gives the new file the old file's owner and permissions, or those a new file gets under the
-// umask. 0, or -1 when the permissions cannot be set (an owner that cannot be kept is no error).
-int TakeOverOwnerAndPermissions(int fd, const std::string& old_path) {
+// Gives the new file the old file's owner (when it can be kept) and returns the old file's
+// permissions, or those a new file gets under the umask. They are set once the file is written:
+// an old file that is read-only would make the new one unwritable.
+mode_t TakeOverOwner(int fd, const std::string& old_path) {
   struct stat st {};
   if (::stat(old_path.c_str(), &st) == 0) {
     [[maybe_unused]] int owned = ::fchown(fd, st.st_uid, st.st_gid);
-    return ::fchmod(fd, st.st_mode & 07777);
+    return st.st_mode & 07777;
   }
   mode_t mask = ::umask(0);
   ::umask(mask);
-  return ::fchmod(fd, 0644 & ~mask);
+  return 0644 & ~mask;
 }
 
 void ShowFileError(const char* what, const std::string& path, int error) {
@@ -68,9 +70,20 @@ FileReplacement::FileReplacement(const std::string& path) : final_(LinkTarget(pa
 FileReplacement::~FileReplacement() {
   if (!temporary_.empty() && !committed_)
     ::unlink(temporary_.c_str());
+  if (held_ >= 0)
+    ::close(held_);
 }
 
 int FileReplacement::Create() {
+  // The old file is locked as an image file being written is: a run writing it (it may be one of
+  // that run's drives) makes this one refuse, and a run that starts meanwhile refuses to write it.
+  held_ = ::open(final_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (held_ >= 0 && ::flock(held_, LOCK_EX | LOCK_NB) != 0) {
+    LogAndShow(Format("*** ERROR: %s is being written by another program: it is not replaced.",
+                      ShownPath(final_).c_str()),
+               "*** ERROR ***");
+    return -1;
+  }
   std::string name = FolderOf(final_) + "/.quillmar-XXXXXX";
   std::vector<char> buffer(name.begin(), name.end());
   buffer.push_back('\0');
@@ -80,17 +93,16 @@ int FileReplacement::Create() {
     return -1;
   }
   temporary_ = buffer.data();
-  int changed = TakeOverOwnerAndPermissions(fd, final_);
-  int error = errno;
+  mode_ = TakeOverOwner(fd, final_);
   ::close(fd);
-  if (changed != 0) {
-    ShowFileError("Could not create a file in folder", FolderOf(final_), error);
-    return -1;
-  }
   return 0;
 }
 
 int FileReplacement::Commit() {
+  if (::chmod(temporary_.c_str(), mode_) != 0) {
+    ShowFileError("Could not set the permissions of", final_, errno);
+    return -1;
+  }
   if (::rename(temporary_.c_str(), final_.c_str()) != 0) {
     ShowFileError("Could not replace", final_, errno);
     return -1;

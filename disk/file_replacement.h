@@ -3,6 +3,8 @@
 // partial file behind (a backup image that a later restore would accept).
 #pragma once
 
+#include <sys/types.h>
+
 #include <string>
 
 namespace quillmar {
@@ -19,19 +21,23 @@ class FileReplacement {
   FileReplacement(const FileReplacement&) = delete;
   FileReplacement& operator=(const FileReplacement&) = delete;
 
-  // Creates the empty temporary file beside the final one, with the final file's owner and
-  // permissions (or those of a new file). 0, or -1 (shown in an error box).
+  // Creates the empty temporary file beside the final one, with the final file's owner, once the
+  // final file (when it exists) is locked against other writers. 0, or -1 (shown in an error box;
+  // also when another program writes the final file).
   int Create();
   // Where the writer writes; it flushes what it wrote before Commit.
   const std::string& temporary_path() const { return temporary_; }
-  // Moves the temporary file over the final name and flushes the folder, so that the new name
-  // is durable too. 0, or -1 (shown in an error box; when the move failed, the old file stays
-  // and the temporary file is removed).
+  // Gives the temporary file the final file's permissions (or those of a new file), moves it over
+  // the final name and flushes the folder, so that the new name is durable too. 0, or -1 (shown
+  // in an error box; when the move failed, the old file stays and the temporary file is
+  // removed).
   int Commit();
 
  private:
   std::string final_;
   std::string temporary_;
+  mode_t mode_ = 0600;
+  int held_ = -1;  // the final file, locked while it is replaced
   bool committed_ = false;
 };
 

@@ -4,6 +4,7 @@
 
 #include <gmock/gmock.h>
 
+#include "disk/unique_fd.h"
 #include "format/checksum.h"
 #include "format/fs_blocks.h"
 #include "format/partition_block.h"
@@ -96,6 +97,8 @@ const Refusal kRefusals[] = {
     {"BackupToFifo", kBackup, kRec, kNone, "", "is not a regular file.", 0, "fifo.rtv"},
     {"BackupIntoMissingFolder", kBackup, kRec, kNone, "", "Could not create a file", 0, "no/b.rtv"},
     {"BackupOntoItsSource", kBackup, kRec, kNone, "", "is the source disk itself", 0, "rec.img"},
+    {"BackupOntoAFileBeingWritten", kBackup, kRec, kNone, "", "is being written by another", 0,
+     "held.rtv"},
     {"BackupOfAShortSource", kBackup, kHuge, kNone, "Y", "100000 sectors; its backup", 0, "b.rtv"},
     {"RestoreDeclined", kRestore, kBlank, kNone, "N", "OVERWRITE the contents"},
     {"RestoreCancelled", kRestore, kBlank, kNone, "Y", ""},
@@ -142,6 +145,8 @@ TEST_F(RefusalTest, LeavesEveryImageAndFileAsItWas) {
   WriteFile(Image("s.rtv"), ReadSectors(Image("rec.img"), 0, 14241));
   WriteFile(Image("g.rtv"), ReadSectors(Image("rec.img"), 0, 14242));
   ASSERT_EQ(::mkfifo(Image("fifo.rtv").c_str(), 0644), 0);
+  WriteFile(Image("held.rtv"), {'o'});
+  UniqueFd held = UniqueFd::Open(Image("held.rtv"), OpenMode::kReadWrite);  // as another run
   UseDrives(drives);
   ASSERT_EQ(::truncate(Image("cut.img").c_str(), off_t{1500000} * 512), 0);
   DriveAt(kWide).sector_bytes = 4096;
