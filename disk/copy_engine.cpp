@@ -39,17 +39,11 @@ uint64_t ByteOffset(uint64_t block) {
   return block > UINT64_MAX / kBlockSize ? UINT64_MAX : block * kBlockSize;
 }
 
-// A missing path in the device folder is a drive that has gone (unplugged since the list was
-// made): made a file there, it would take the copy into memory and report it complete.
-bool InDeviceFolder(const std::string& path) {
-  return path.rfind("/dev/", 0) == 0;
-}
-
-// The write-only open, then the write-only open that creates a missing file; neither truncates.
+// The write-only open, which does not truncate. A missing target is a drive that has gone since
+// the list was made (unplugged, or its image removed): it is never made anew, which would take
+// the copy into a new file (or into memory, under /dev) and report it complete.
 UniqueFd OpenTarget(const std::string& path) {
   UniqueFd fd = UniqueFd::Open(path, OpenMode::kWriteOnly);
-  if (!fd.valid() && !InDeviceFolder(path))
-    fd = UniqueFd::Open(path, OpenMode::kWriteOnlyCreate);
   return fd;
 }
 

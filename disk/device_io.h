@@ -16,7 +16,7 @@ namespace quillmar {
 enum class OpenMode {
   kReadOnly,         // classification, copy source
   kWriteOnly,        // copy target, formatter, two-drive writer
-  kWriteOnlyCreate,  // copy target when the write-only open fails: a new image file
+  kWriteOnlyCreate,  // a file made when missing (tools and tests; a copy never makes its target)
   kReadWrite,        // reset and patch
   kCreateNew,        // the undo file: a new file, never one that exists
 };

@@ -238,11 +238,11 @@ TEST_P(CopyFaults, StopWhereTheFaultIsAndWriteNothingElse) {
 
 INSTANTIATE_TEST_SUITE_P(Rows, CopyFaults, ::testing::ValuesIn(CopyRows()), testing::ParamName());
 
-// Between image files: count 0 copies whole blocks to the end of the source; an existing target
-// keeps everything outside the range and is never truncated; a missing one is created. Block
-// offsets and the source's length are 64-bit (5 GiB, in a sparse file). No target is made for a
-// missing source, nor for a drive unplugged since the list (a path under /dev). A file opened as
-// new (the undo file) is never one that exists.
+// Between image files: count 0 copies whole blocks to the end of the source; the target keeps
+// everything outside the range, grows as needed and is never truncated. Block offsets and the
+// source's length are 64-bit (5 GiB, in a sparse file). No target is made for a missing source,
+// nor when it is missing itself (an image removed, a drive unplugged since the list). A file
+// opened as new (the undo file) is never one that exists.
 TEST_F(CopyTest, BetweenImageFilesAndNoTargetMadeInVain) {
   const uint64_t far = (uint64_t{5} << 30) / 512;
   const std::tuple<uint64_t, uint64_t, uint64_t, uint64_t, uint32_t, uint64_t> rows[] = {
@@ -257,9 +257,7 @@ TEST_F(CopyTest, BetweenImageFilesAndNoTargetMadeInVain) {
     UniqueFd fd = UniqueFd::Open(source, OpenMode::kWriteOnlyCreate);
     ASSERT_EQ(::ftruncate(fd.get(), static_cast<off_t>(source_bytes)), 0);
     ASSERT_TRUE(WriteAt(fd.get(), Bytes(from), data));
-    ::unlink(target.c_str());
-    if (target_bytes != 0)
-      testing::WriteFile(target, expected);
+    testing::WriteFile(target, expected);
     ASSERT_EQ(CopyBlocks(source, target, from, to, count), 0);
     EXPECT_EQ(ui_.lines().back(), "Copying " + std::to_string(copied) + " blocks (" +
                                       std::to_string(copied / 2048) + "MB)");
@@ -270,6 +268,7 @@ TEST_F(CopyTest, BetweenImageFilesAndNoTargetMadeInVain) {
   EXPECT_FALSE(UniqueFd::Open(target, OpenMode::kCreateNew).valid());
   ::unlink(target.c_str());
   EXPECT_EQ(CopyBlocks(dir_.File("missing.img"), target, 0, 0, 10), -1);
+  EXPECT_EQ(CopyBlocks(source, target, 0, 0, 10), -1);
   EXPECT_NE(::access(target.c_str(), F_OK), 0);
   MakeDrives(10, 0);
   Hooks gone_drive(-1);
@@ -288,6 +287,7 @@ TEST_F(CopyTest, LongCopyLeavesMostOfTheTargetOutOfThePageCache) {
   const uint64_t bytes = 6 * kWriteBehindWindowBytes;
   const std::string source = dir_.File("source.img"), target = dir_.File("target.img");
   testing::WriteFile(source, {});
+  testing::WriteFile(target, {});
   fs::resize_file(source, bytes);
   ASSERT_EQ(CopyBlocks(source, target, 0, 0, 0), 0);
   UniqueFd fd = UniqueFd::Open(target, OpenMode::kReadOnly);

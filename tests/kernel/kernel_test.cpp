@@ -189,10 +189,12 @@ TEST_P(FaultTest, CopyReportsOnlyWhatReachedTheDisk) {
   testing::WriteFile(source, expected);
   if (row.via == kLoopSource) {
     source = Loop(FaultFs(source, row.faults));
+    testing::WriteFile(target, {});
   } else if (row.via == kTmpfsTarget) {
     ASSERT_TRUE(testing::ShellOutput("mount -t tmpfs -o size=1M tmpfs " + Folder("small")));
     undo_.push_back({"umount " + Folder("small"), "umount -l " + Folder("small")});
     target = data = dir_.File("small/target.img");
+    testing::WriteFile(target, {});
   } else {
     testing::WriteFile(data, std::vector<uint8_t>(Bytes(row.blocks)));
     target = FaultFs(data, row.faults);
