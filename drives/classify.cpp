@@ -1,6 +1,8 @@
 #include "drives/classify.h"
 
+#include <algorithm>
 #include <cerrno>
+#include <tuple>
 
 #include "base/log.h"
 #include "base/shown_path.h"
@@ -100,6 +102,18 @@ void ClassifyDrives() {
   for (size_t i = 0; i < kMaxDrives; ++i)
     ClassifyDrive(i);
   g_probePending = false;
+}
+
+bool DrivesStillAsListed() {
+  const auto listed = DriveTable;
+  ClassifyDrives();
+  auto record = [](const DriveInfo& d) {
+    return std::tie(d.device_path, d.model, d.size_sectors, d.p1_length, d.p2_length, d.p3_length,
+                    d.p4_length, d.p2_start, d.p3_start, d.is_replaytv, d.rtv4000, d.unreadable,
+                    d.dual_position, d.patched, d.system_disk, d.sector_bytes);
+  };
+  return std::equal(listed.begin(), listed.end(), DriveTable.begin(),
+                    [&](const DriveInfo& a, const DriveInfo& b) { return record(a) == record(b); });
 }
 
 }  // namespace quillmar

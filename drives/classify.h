@@ -10,4 +10,8 @@ namespace quillmar {
 // every known drive and derives its classification.
 void ClassifyDrives();
 
+// Classifies the drives again; false when a listed drive is no longer what the list said of it
+// (a disk swapped, removed or rewritten since): an operation must not act on the old record.
+bool DrivesStillAsListed();
+
 }  // namespace quillmar

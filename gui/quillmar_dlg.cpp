@@ -28,10 +28,11 @@
 #include "disk/copy_stop.h"
 #include "disk/drive_map.h"
 #include "drives/classify.h"
+#include "drives/rights_notice.h"
 #include "gui/about_dlg.h"
 #include "gui/drive_list_view.h"
 #include "gui/progress_row.h"
-#include "drives/rights_notice.h"
+#include "ops/drive_checks.h"
 #include "ops/operations.h"
 #include "ops/photo_sizes.h"
 #include "ops/safety_nets.h"
@@ -484,16 +485,34 @@ void CQuillmarDlg::RunOperation(Operation operation) {
   UpdateButtons();
 }
 
+// The drives an action is about to use must be the ones listed: a disk swapped, removed or
+// rewritten since (by another program) is refused before any question, and the list shows the
+// drives as they are now.
+bool CQuillmarDlg::DrivesAsListed() {
+  if (DrivesStillAsListed())
+    return true;
+  ShowError(
+      "*** ERROR: The drives changed since they were listed (a disk swapped, removed or\n"
+      "           written by another program): the list now shows them as they are.\n"
+      "           Check the source and target drives, then try again.");
+  RefreshDriveList();
+  UpdateButtons();
+  return false;
+}
+
 void CQuillmarDlg::OnCopySystem() {
-  RunOperation([this] { MirrorSystemPartition(m_nSourceDrive, m_nTargetDrive); });
+  if (DrivesAsListed())
+    RunOperation([this] { MirrorSystemPartition(m_nSourceDrive, m_nTargetDrive); });
 }
 
 void CQuillmarDlg::OnCopyMpeg() {
-  RunOperation([this] { CopyMpegPartition(m_nSourceDrive, m_nTargetDrive); });
+  if (DrivesAsListed())
+    RunOperation([this] { CopyMpegPartition(m_nSourceDrive, m_nTargetDrive); });
 }
 
 void CQuillmarDlg::OnCopyPhoto() {
-  RunOperation([this] { CopyPhotoPartition(m_nSourceDrive, m_nTargetDrive); });
+  if (DrivesAsListed())
+    RunOperation([this] { CopyPhotoPartition(m_nSourceDrive, m_nTargetDrive); });
 }
 
 uint32_t CQuillmarDlg::SelectedPhotoSize() const {
@@ -505,6 +524,8 @@ uint32_t CQuillmarDlg::SelectedPhotoSize() const {
 
 void CQuillmarDlg::OnPatch() {
   ReadControls();
+  if (!DrivesAsListed())
+    return;
   RunOperation([this] {
     const uint32_t photo_sectors = SelectedPhotoSize();
     if (m_nSystemType == 0) {
@@ -534,13 +555,15 @@ void CQuillmarDlg::RunFileOperation(FileOperation operation) {
 }
 
 void CQuillmarDlg::OnBackup() {
-  RunFileOperation(
-      [this](const OperationStart& on_start) { BackupSourceDrive(m_nSourceDrive, on_start); });
+  if (DrivesAsListed())
+    RunFileOperation(
+        [this](const OperationStart& on_start) { BackupSourceDrive(m_nSourceDrive, on_start); });
 }
 
 void CQuillmarDlg::OnRestore() {
-  RunFileOperation(
-      [this](const OperationStart& on_start) { RestoreTargetDrive(m_nTargetDrive, on_start); });
+  if (DrivesAsListed())
+    RunFileOperation(
+        [this](const OperationStart& on_start) { RestoreTargetDrive(m_nTargetDrive, on_start); });
 }
 
 void CQuillmarDlg::OnCopyLog() {

@@ -86,6 +86,7 @@ class CQuillmarDlg : public QDialog {
 
   void OnTimer();
   void RefreshDriveList();
+  bool DrivesAsListed();
   void UpdateButtons();
   void DisableAllControls();
   void ReadControls();

@@ -124,6 +124,17 @@ TEST_P(DiskKinds, ListedWithTheirStatus) {
 
 INSTANTIATE_TEST_SUITE_P(Classify, DiskKinds, ::testing::ValuesIn(kKinds), testing::ParamName{});
 
+// A disk rewritten since the list was made (or swapped for another) is not the listed drive.
+TEST_F(Drives, ADiskRewrittenSinceTheListIsNotTheListedDrive) {
+  const std::string path = dir_.File("d0.img");
+  ASSERT_TRUE(testing::MakeBlankImage(path, 100000));
+  SetDrivePaths({path});
+  ClassifyDrives();
+  EXPECT_TRUE(DrivesStillAsListed());
+  ASSERT_TRUE(testing::MakeReplayTvDisk(path, testing::Recorder(100000)));
+  EXPECT_FALSE(DrivesStillAsListed());
+}
+
 // A drive that cannot be opened or read is logged in the first pass only; every pass reads the
 // drives again, except one found unreadable, which stays skipped for the run.
 TEST_F(Drives, LoggedOnceAndReadAgainEveryPass) {
