@@ -494,8 +494,11 @@ bool CQuillmarDlg::DrivesAsListed() {
   ShowError(
       "*** ERROR: The drives changed since they were listed (a disk swapped, removed or\n"
       "           written by another program): the list now shows them as they are.\n"
-      "           Check the source and target drives, then try again.");
+      "           Choose the source and target drives again.");
   RefreshDriveList();
+  m_nSourceDrive = m_nTargetDrive = -1;  // their labels describe the disks as they were
+  m_strSource = m_strTarget = kSelectDrivePrompt;
+  WriteControls();
   UpdateButtons();
   return false;
 }

@@ -243,13 +243,15 @@ class WindowTest : public QObject {
     QCOMPARE(s.List()->topLevelItem(kBlank)->text(2), QString("102 GB"));
     QCOMPARE(s.List()->currentItem(), s.List()->topLevelItem(kOld));
 
-    // A disk swapped since the list was made is refused before any question, and not written.
+    // A disk swapped since the list was made is refused before any question, and not written; the
+    // drives are to be chosen again.
     s.Choose(0, kOld, kBlank);
     std::filesystem::rename(s.drives[kPc], s.drives[kBlank]);
     const uint64_t swapped = ImageHash(s.drives[kBlank]);
     const QString shown =
         s.Run("IDC_COPY_SYSTEM", "*** ERROR ***|*** ERROR: The drives changed=ok");
     QVERIFY2(shown.isEmpty() && ImageHash(s.drives[kBlank]) == swapped, qPrintable(shown));
+    QCOMPARE(QPoint(s.dlg->sourceDrive(), s.dlg->targetDrive()), QPoint(-1, -1));  // chosen again
   }
 
   void actions() {
