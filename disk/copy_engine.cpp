@@ -43,8 +43,7 @@ uint64_t ByteOffset(uint64_t block) {
 // the list was made (unplugged, or its image removed): it is never made anew, which would take
 // the copy into a new file (or into memory, under /dev) and report it complete.
 UniqueFd OpenTarget(const std::string& path) {
-  UniqueFd fd = UniqueFd::Open(path, OpenMode::kWriteOnly);
-  return fd;
+  return UniqueFd::Open(path, OpenMode::kWriteOnly);
 }
 
 // Blocks from source_block to the end of the source (rounded down; 0 when it starts beyond the

@@ -1,6 +1,5 @@
 #include "drives/classify.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <tuple>
 
@@ -104,7 +103,7 @@ void ClassifyDrives() {
   g_probePending = false;
 }
 
-bool DrivesStillAsListed() {
+int FirstDriveChangedSinceListed() {
   const auto listed = DriveTable;
   ClassifyDrives();
   auto record = [](const DriveInfo& d) {
@@ -112,8 +111,11 @@ bool DrivesStillAsListed() {
                     d.p4_length, d.p2_start, d.p3_start, d.is_replaytv, d.rtv4000, d.unreadable,
                     d.dual_position, d.patched, d.system_disk, d.sector_bytes);
   };
-  return std::equal(listed.begin(), listed.end(), DriveTable.begin(),
-                    [&](const DriveInfo& a, const DriveInfo& b) { return record(a) == record(b); });
+  for (int i = 0; i < kMaxDrives; ++i) {
+    if (record(listed[static_cast<size_t>(i)]) != record(DriveAt(i)))
+      return i;
+  }
+  return -1;
 }
 
 }  // namespace quillmar

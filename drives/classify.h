@@ -10,8 +10,9 @@ namespace quillmar {
 // every known drive and derives its classification.
 void ClassifyDrives();
 
-// Classifies the drives again; false when a listed drive is no longer what the list said of it
-// (a disk swapped, removed or rewritten since): an operation must not act on the old record.
-bool DrivesStillAsListed();
+// Classifies the drives again and returns the index of the first listed drive that is no longer
+// what the list said of it (a disk swapped, removed or rewritten since), -1 when none: an
+// operation must not act on the old record.
+int FirstDriveChangedSinceListed();
 
 }  // namespace quillmar

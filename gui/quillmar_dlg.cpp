@@ -25,6 +25,7 @@
 #include "base/build_info.h"
 #include "base/log.h"
 #include "base/settings.h"
+#include "base/shown_path.h"
 #include "disk/copy_stop.h"
 #include "disk/drive_map.h"
 #include "drives/classify.h"
@@ -489,12 +490,14 @@ void CQuillmarDlg::RunOperation(Operation operation) {
 // rewritten since (by another program) is refused before any question, and the list shows the
 // drives as they are now.
 bool CQuillmarDlg::DrivesAsListed() {
-  if (DrivesStillAsListed())
+  int changed = FirstDriveChangedSinceListed();
+  if (changed < 0)
     return true;
-  ShowError(
-      "*** ERROR: The drives changed since they were listed (a disk swapped, removed or\n"
-      "           written by another program): the list now shows them as they are.\n"
-      "           Choose the source and target drives again.");
+  ShowError(Format(
+      "*** ERROR: Drive %d (%s) changed since the drives were listed (a disk swapped, removed\n"
+      "           or written by another program): the list now shows the drives as they are.\n"
+      "           Choose the source and target drives again.",
+      changed, ShownPath(DriveAt(changed).device_path).c_str()));
   RefreshDriveList();
   m_nSourceDrive = m_nTargetDrive = -1;  // their labels describe the disks as they were
   m_strSource = m_strTarget = kSelectDrivePrompt;

@@ -130,9 +130,9 @@ TEST_F(Drives, ADiskRewrittenSinceTheListIsNotTheListedDrive) {
   ASSERT_TRUE(testing::MakeBlankImage(path, 100000));
   SetDrivePaths({path});
   ClassifyDrives();
-  EXPECT_TRUE(DrivesStillAsListed());
+  EXPECT_EQ(FirstDriveChangedSinceListed(), -1);
   ASSERT_TRUE(testing::MakeReplayTvDisk(path, testing::Recorder(100000)));
-  EXPECT_FALSE(DrivesStillAsListed());
+  EXPECT_EQ(FirstDriveChangedSinceListed(), 0);
 }
 
 // A drive that cannot be opened or read is logged in the first pass only; every pass reads the

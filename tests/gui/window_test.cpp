@@ -249,7 +249,9 @@ class WindowTest : public QObject {
     std::filesystem::rename(s.drives[kPc], s.drives[kBlank]);
     const uint64_t swapped = ImageHash(s.drives[kBlank]);
     const QString shown =
-        s.Run("IDC_COPY_SYSTEM", "*** ERROR ***|*** ERROR: The drives changed=ok");
+        s.Run("IDC_COPY_SYSTEM", QString("*** ERROR ***|*** ERROR: Drive %1 (%2) changed=ok")
+                                     .arg(kBlank)
+                                     .arg(QString::fromStdString(s.drives[kBlank])));
     QVERIFY2(shown.isEmpty() && ImageHash(s.drives[kBlank]) == swapped, qPrintable(shown));
     QCOMPARE(QPoint(s.dlg->sourceDrive(), s.dlg->targetDrive()), QPoint(-1, -1));  // chosen again
   }
