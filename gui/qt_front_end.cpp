@@ -3,11 +3,14 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileDialog>
+#include <QFontMetrics>
 #include <QGridLayout>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QListWidget>
 #include <QMessageBox>
 #include <QProgressBar>
+#include <QScreen>
 #include <QSpacerItem>
 #include <algorithm>
 
@@ -18,9 +21,35 @@ namespace {
 
 constexpr int kProgressMaximum = 100;
 
-// Qt's box wraps a text wider than about 420 pixels; a spacer as wide as the text's longest line
-// in the text's column makes the box wide enough to keep the lines as they stand (up to Qt's
-// own limit, a little below the screen's width).
+// The widest line a box shows whole: Qt's box is as wide as a screen up to 1024 pixels, else
+// 480 pixels narrower and at most 1000, less the box's margins around its text.
+int LineWidthLimit(const QMessageBox& box) {
+  const QScreen* screen = box.screen() != nullptr ? box.screen() : QGuiApplication::primaryScreen();
+  const int screen_width = screen != nullptr ? screen->availableGeometry().width() : 1024;
+  const int box_width = screen_width <= 1024 ? screen_width : std::min(screen_width - 480, 1000);
+  constexpr int kMargins = 60;  // the box's frame and layout margins, with room to spare
+  return std::max(box_width - kMargins, 200);
+}
+
+// The line broken into lines no wider than limit: after the last '/' or blank that fits, else
+// after the last character that fits. Nothing is left out.
+QString BreakLine(QString line, const QFontMetrics& metrics, int limit) {
+  QString broken;
+  while (metrics.horizontalAdvance(line) > limit) {
+    qsizetype fits = 1;
+    while (fits < line.size() && metrics.horizontalAdvance(line.left(fits + 1)) <= limit)
+      ++fits;
+    const qsizetype at = std::max(line.lastIndexOf('/', fits - 1), line.lastIndexOf(' ', fits - 1));
+    const qsizetype cut = at > 0 ? at + 1 : fits;
+    broken += line.left(cut) + '\n';
+    line.remove(0, cut);
+  }
+  return broken + line;
+}
+
+// Qt's box wraps a text wider than about 420 pixels, and cuts off what it cannot wrap (a long
+// path). Lines wider than the box can be are broken here; a spacer as wide as the longest line in
+// the text's column then makes the box wide enough to keep every line as it stands.
 void KeepLinesWhole(QMessageBox* box) {
   auto* layout = qobject_cast<QGridLayout*>(box->layout());
   auto* label = box->findChild<QLabel*>("qt_msgbox_label");
@@ -34,9 +63,14 @@ void KeepLinesWhole(QMessageBox* box) {
   int row_span = 0;
   int column_span = 0;
   layout->getItemPosition(at, &row, &column, &row_span, &column_span);
+  const QFontMetrics metrics = label->fontMetrics();
+  QStringList lines = box->text().split('\n');
+  for (QString& line : lines)
+    line = BreakLine(line, metrics, LineWidthLimit(*box));
+  box->setText(lines.join('\n'));
   int width = 0;
-  for (const QString& line : label->text().split('\n'))
-    width = std::max(width, label->fontMetrics().horizontalAdvance(line));
+  for (const QString& line : box->text().split('\n'))
+    width = std::max(width, metrics.horizontalAdvance(line));
   const QMargins margins = label->contentsMargins();
   width += margins.left() + margins.right() + 2 * label->margin() + 2;
   layout->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),

@@ -117,7 +117,8 @@ struct Session {
     return hashes;
   }
 
-  // A box shows its text as it stands: plain, no icon, every line whole on one line. A prompt
+  // A box shows its text as it stands: plain, no icon, every line whole on one line, the box on
+  // the screen. A prompt
   // past the script is answered no (a box: ok; a file dialog: cancel).
   void AnswerModal() {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -139,6 +140,7 @@ struct Session {
     auto* label = box->findChild<QLabel*>("qt_msgbox_label");
     for (const QString& line : box->text().split('\n'))
       plain &= label->fontMetrics().horizontalAdvance(line) <= label->contentsRect().width();
+    plain &= box->frameGeometry().width() <= box->screen()->availableGeometry().width();
     seen << (plain ? "" : "NOT PLAIN ") + box->windowTitle() + "|" + box->text();
     QAbstractButton* button = box->button(answer == "yes"  ? QMessageBox::Yes
                                           : answer == "ok" ? QMessageBox::Ok
@@ -309,6 +311,19 @@ class WindowTest : public QObject {
       }
       QVERIFY2(ImageHash(s.dir.File("recorder.img")) == before, kind.name);
     }
+  }
+
+  // A line wider than the screen (offscreen: 800 pixels) is broken, after a '/' where one fits.
+  void lineWiderThanTheScreen() {
+    Session s;
+    QVERIFY(s.Open({}, false));
+    const QString text =
+        "Drive 1 (/media/" + QString("recorder").repeated(20) + "/disk.img) changed";
+    s.script_ = QStringList{"Caption|Drive 1 (/media/\n=ok"};
+    LogAndShow(text.toStdString(), "Caption");
+    QCOMPARE(s.seen.size(), 1);
+    QVERIFY2(s.seen[0].startsWith(s.script_[0].chopped(3)), qPrintable(s.seen[0]));
+    QCOMPARE(s.seen[0].remove('\n'), "Caption|" + text);
   }
 
   // A copy of some hundred MB, the window alive and the progress bar shown: Esc and Enter do
