@@ -118,8 +118,7 @@ struct Session {
   }
 
   // A box shows its text as it stands: plain, no icon, every line whole on one line, the box on
-  // the screen. A prompt
-  // past the script is answered no (a box: ok; a file dialog: cancel).
+  // the screen. A prompt past the script is answered no (a box: ok; a file dialog: cancel).
   void AnswerModal() {
     auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
     auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
