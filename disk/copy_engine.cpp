@@ -1,6 +1,7 @@
 #include "disk/copy_engine.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdlib>
 #include <memory>
@@ -184,28 +185,29 @@ int CopyChunks(int source, uint64_t source_offset, UniqueFd& target, uint64_t ta
     if (CopyStopRequested()) {
       flush_target();
       LogLine(Format("*** Copy interrupted at block %" PRIu64, done));
-      return -1;
+      return done > 0 ? kCopyPartlyWritten : -1;
     }
     uint64_t chunk = std::min<uint64_t>(count - done, kCopyChunkBlocks);
     size_t bytes = static_cast<size_t>(chunk) * kBlockSize;
     read_ahead.Reading(source_offset + done * kBlockSize);
     if (ReadBlocks(source, buffer, bytes, true) != static_cast<int>(bytes)) {
       LogReadAbort(done);
-      return -1;
+      return done > 0 ? kCopyPartlyWritten : -1;
     }
     AddToCopyDigest(buffer, bytes);
     if (WriteBlocks(target.get(), buffer, bytes) != static_cast<int>(bytes)) {
+      const bool held_back = errno == kWriteHeldBack;  // before the drive: nothing written
       LogWriteAbort(done);
-      return -1;
+      return done > 0 || !held_back ? kCopyPartlyWritten : -1;
     }
     done += chunk;
     if (write_behind.Written(target_offset + done * kBlockSize) != 0) {
       LogWriteAbort(unconfirmed_block());
-      return -1;
+      return kCopyPartlyWritten;
     }
   }
   if (flush_target() != 0)
-    return -1;
+    return kCopyPartlyWritten;
   CompleteCopyDigest(count);
   return 0;
 }

@@ -123,10 +123,8 @@ int RestoreTargetDrive(int target_index, const OperationStart& on_start) {
   if (on_start)
     on_start();
   // A failed copy is not reported as a restore, and the MPEG reset is not offered after it.
-  if (CopyBlocks(path, target.device_path, 0, 0, 0) != 0 ||
-      VerifyCopyIfAsked(path, target.device_path, 0, 0, 0) != 0) {
+  if (CopyAndVerifyIfAsked(path, target.device_path, 0, 0, 0) != 0)
     return -1;
-  }
   if (AskWindowYesNo("Do you want to reset the root directory on the MPEG partition?\nThis will "
                      "erase any recorded shows, but is RECOMMENDED to make\nsure the data in the "
                      "second partition is valid.",

@@ -5,7 +5,6 @@
 
 #include "base/log.h"
 #include "base/shown_path.h"
-#include "disk/copy_engine.h"
 #include "disk/drive_table.h"
 #include "disk/undo_recorder.h"
 #include "ops/banner.h"
@@ -116,10 +115,8 @@ int CopyMpegPartition(int source_index, int target_index) {
     return -1;
   }
   uint32_t count = CopiedBlocks(source, target);
-  if (CopyBlocks(source.device_path, target.device_path, start, start, count) != 0 ||
-      VerifyCopyIfAsked(source.device_path, target.device_path, start, start, count) != 0) {
+  if (CopyAndVerifyIfAsked(source.device_path, target.device_path, start, start, count) != 0)
     return -1;
-  }
 
   LogCopyCompleteBanner();
   LogAndShow(

@@ -1,9 +1,9 @@
 // Copies partition 3, the Photo partition of an RTV4000 disk, so that it ends at the last sector
 // of the target (which may be the source itself).
+#include <cinttypes>
+
 #include "base/log.h"
 #include "base/shown_path.h"
-#include <cinttypes>
-#include "disk/copy_engine.h"
 #include "disk/drive_table.h"
 #include "disk/undo_recorder.h"
 #include "ops/banner.h"
@@ -43,7 +43,8 @@ bool CheckPhotoRanges(const DriveInfo& source, const DriveInfo& target, bool sam
     ShowError(
         Format("*** ERROR: The 3rd partition of disk %s (%u blocks) is larger\n"
                "           than disk %s (%u blocks).",
-               ShownPath(source.device_path).c_str(), len, ShownPath(target.device_path).c_str(), target.size_sectors));
+               ShownPath(source.device_path).c_str(), len, ShownPath(target.device_path).c_str(),
+               target.size_sectors));
     return false;
   }
   uint32_t to = target.size_sectors - len;
@@ -68,10 +69,11 @@ bool CheckPhotoRanges(const DriveInfo& source, const DriveInfo& target, bool sam
 
 bool ConfirmPhotoCopy(const DriveInfo& source, const DriveInfo& target) {
   uint32_t len = source.p3_length <= target.size_sectors ? source.p3_length : 0;
-  return ConfirmProceed(Format(
-      "You are about to copy \nthe 3rd partition of disk %s (%s)\nto the end of disk %s (%s).",
-      ShownPath(source.device_path).c_str(), source.model.c_str(),
-      ShownPath(target.device_path).c_str(), target.model.c_str()) +
+  return ConfirmProceed(
+      Format(
+          "You are about to copy \nthe 3rd partition of disk %s (%s)\nto the end of disk %s (%s).",
+          ShownPath(source.device_path).c_str(), source.model.c_str(),
+          ShownPath(target.device_path).c_str(), target.model.c_str()) +
       UndoBulkCopyNote(target.device_path, target.size_sectors - len, len));
 }
 
@@ -105,10 +107,8 @@ int CopyPhotoPartition(int source_index, int target_index) {
                  static_cast<int>(len / 2048)));
   LogLine(Format("  3rd partition of target disk (%s) will start at sector %d",
                  ShownPath(target.device_path).c_str(), static_cast<int>(to)));
-  if (CopyBlocks(source.device_path, target.device_path, from, to, len) != 0 ||
-      VerifyCopyIfAsked(source.device_path, target.device_path, from, to, len) != 0) {
+  if (CopyAndVerifyIfAsked(source.device_path, target.device_path, from, to, len) != 0)
     return -1;
-  }
 
   LogCopyCompleteBanner();
   LogAndShow(

@@ -5,7 +5,6 @@
 
 #include "base/log.h"
 #include "base/shown_path.h"
-#include "disk/copy_engine.h"
 #include "disk/drive_table.h"
 #include "ops/banner.h"
 #include "ops/drive_checks.h"
@@ -43,7 +42,8 @@ bool CheckSystemAreaFits(const DriveInfo& source, const DriveInfo& target, uint6
   std::string disk = on_source ? "disk " + target.device_path : "the disk itself";
   ShowError(Format("*** ERROR: The system area of disk %s (%" PRIu64 " blocks) is larger\n"
                    "           than %s (%u blocks).",
-                   ShownPath(source.device_path).c_str(), count, ShownPath(disk).c_str(), shorter.size_sectors));
+                   ShownPath(source.device_path).c_str(), count, ShownPath(disk).c_str(),
+                   shorter.size_sectors));
   return false;
 }
 
@@ -71,8 +71,8 @@ int MirrorSystemPartition(int source_index, int target_index) {
 
   LogBanner({"Copying Partition Table and", "        System Partition"});
   LogLine("");
-  if (CopyBlocks(source.device_path, target.device_path, 0, 0, static_cast<uint32_t>(count)) != 0 ||
-      VerifyCopyIfAsked(source.device_path, target.device_path, 0, 0, count) != 0) {
+  if (CopyAndVerifyIfAsked(source.device_path, target.device_path, 0, 0,
+                           static_cast<uint32_t>(count)) != 0) {
     return -1;
   }
 

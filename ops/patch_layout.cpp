@@ -8,8 +8,8 @@
 #include "base/log.h"
 #include "base/settings.h"
 #include "base/shown_path.h"
-#include "format/fs_blocks.h"
 #include "disk/sector_io.h"
+#include "format/fs_blocks.h"
 #include "format/fs_checks.h"
 
 namespace quillmar {

@@ -5,12 +5,12 @@
 #include "base/log.h"
 #include "base/settings.h"
 #include "disk/block_io.h"
+#include "disk/sector_io.h"
 #include "disk/unique_fd.h"
 #include "format/formatter.h"
 #include "format/fs_blocks.h"
 #include "format/fs_checks.h"
 #include "format/mpeg_reset.h"
-#include "disk/sector_io.h"
 
 namespace quillmar {
 namespace {

@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <string>
 
+#include "base/byte_order.h"
 #include "disk/unique_fd.h"
 #include "disk/write_plan.h"
-#include "base/byte_order.h"
 #include "ops/patch_layout.h"
 
 namespace quillmar {

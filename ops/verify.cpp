@@ -175,6 +175,30 @@ int VerifyCopyIfAsked(const std::string& source_path, const std::string& target_
   return 0;
 }
 
+int CopyAndVerifyIfAsked(const std::string& source_path, const std::string& drive_path,
+                         uint64_t source_block, uint64_t target_block, uint32_t count) {
+  const int copied = CopyBlocks(source_path, drive_path, source_block, target_block, count);
+  const bool stopped = CopyStopRequested();
+  if (copied == kCopyPartlyWritten) {
+    LogAndShow(Format("%s: %s\n           is only partly written. Run it again before the drive "
+                      "is used.",
+                      stopped ? "*** The copy was stopped" : "*** ERROR: The copy did not finish",
+                      ShownPath(drive_path).c_str()),
+               stopped ? "Copy interrupted" : kErrorCaption);
+  }
+  if (copied != 0)
+    return -1;
+  if (VerifyCopyIfAsked(source_path, drive_path, source_block, target_block, count) == 0)
+    return 0;
+  if (CopyStopRequested()) {
+    LogAndShow(Format("*** The copy to %s is complete,\n    but its verify was stopped: it is "
+                      "not verified.",
+                      ShownPath(drive_path).c_str()),
+               "Verify interrupted");
+  }
+  return -1;
+}
+
 std::vector<RangeComparison> CompareUpgradeRanges(int source_index, int target_index,
                                                   UpgradeRange which) {
   const DriveInfo& source = DriveAt(source_index);

@@ -33,6 +33,12 @@ Comparison CompareBlocks(const std::string& source_path, const std::string& targ
 int VerifyCopyIfAsked(const std::string& source_path, const std::string& target_path,
                       uint64_t source_block, uint64_t target_block, uint64_t count);
 
+// A copy onto a drive, then VerifyCopyIfAsked. A copy that stops or fails once it has written
+// closes with a box saying that the drive is partly written; a verify stopped after a complete
+// copy, with one saying that the copy is not verified. 0, or -1.
+int CopyAndVerifyIfAsked(const std::string& source_path, const std::string& drive_path,
+                         uint64_t source_block, uint64_t target_block, uint32_t count);
+
 enum class UpgradeRange { kSystem, kMpeg, kPhoto, kAll };
 
 struct RangeComparison {

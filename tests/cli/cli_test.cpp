@@ -280,6 +280,8 @@ const Row kRows[] = {
     {"CopyPhotoFromStandardOrder", "-y copy-photo 0 1", 1, false, "not in RTV4000 byte order"},
     {"ExistingUndoFile", "-y mirror 0 1 --undo @file", 1, false,
      "undo file @file exists already; nothing is written"},
+    {"UndoFileInNoFolder", "-y mirror 0 1 --undo @dir/no/m.qun", 1, false,
+     "Could not write the undo file", "!partly written"},
     {"BackupToAFolder", "-y backup 0 @dir", 1, false, "is a folder, not a file."},
     {"BackupOntoAnotherDrive", "-y backup 0 @new", 1, false, "@new is drive 1 or shares sectors"},
     {"RestoreFromNoFile", "-y restore @dir/no.rtv 1 --reset no", 1, false, "File not found."},
@@ -293,7 +295,7 @@ const Row kRows[] = {
     {"CtrlCAtTheRestoresLastQuestion", "backup 0 @dir/s.rtv ; restore @dir/s.rtv 1 <<< y ^C", 0,
      true, "  -> No (interrupted)", "*** Restore complete"},
     {"CtrlCStopsACopy", "-y copy-mpeg 0 1 <<< 10%=^C", 130, true, "*** Copy interrupted at block ",
-     "!Copy Complete"},
+     "[Copy interrupted] *** The copy was stopped: @new\n", "!Copy Complete"},
     {"HangUpStopsACopy", "-y copy-mpeg 0 1 <<< 10%=^H", 130, true,
      "*** Copy interrupted at block "},
     // Commands that write, with what the command line adds to them; the progress lines once.

@@ -4,6 +4,7 @@
 
 #include <gmock/gmock.h>
 
+#include "disk/copy_stop.h"
 #include "disk/forwarding_device_io.h"
 #include "disk/sector_io.h"
 #include "disk/undo_recorder.h"
@@ -18,33 +19,50 @@ namespace {
 
 using ::testing::HasSubstr;
 
-enum Fault { kNoFault, kReadFails, kWriteFails, kFull, kFlushFails, kVanishes, kReadsBackOther };
+enum Fault {
+  kNoFault,
+  kReadFails,
+  kWriteFails,
+  kFull,
+  kFlushFails,
+  kVanishes,
+  kReadsBackOther,
+  kStopAtReadBack
+};
 
 // Installed for its lifetime: the size of a file (the undo file) at its last flush, what a power
-// loss would leave of it; when it lies, every read after a flush returns its first byte changed.
+// loss would leave of it; with kReadsBackOther every read after a flush returns its first byte
+// changed, with kStopAtReadBack the first read after a flush requests a stop (Cancel).
 class FlushWatch final : public ForwardingDeviceIo {
  public:
-  FlushWatch(off_t& flushed, bool lies) : ForwardingDeviceIo(Io()), flushed_(flushed), lies_(lies) {
+  FlushWatch(off_t& flushed, Fault fault)
+      : ForwardingDeviceIo(Io()), flushed_(flushed), fault_(fault) {
     SetDeviceIo(this);
   }
-  ~FlushWatch() override { SetDeviceIo(&inner()); }
+  ~FlushWatch() override {
+    SetDeviceIo(&inner());
+    ClearCopyStop();
+  }
   int Flush(int fd) override {
     struct stat st {};
     if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
       flushed_ = st.st_size;
-    lying_ = lies_;
+    flushed_once_ = true;
     return inner().Flush(fd);
   }
   ssize_t Read(int fd, void* buffer, size_t n) override {
+    if (flushed_once_ && fault_ == kStopAtReadBack)
+      RequestCopyStop();
     ssize_t got = inner().Read(fd, buffer, n);
-    if (lying_ && got > 0)
+    if (flushed_once_ && fault_ == kReadsBackOther && got > 0)
       *static_cast<uint8_t*>(buffer) ^= 1;
     return got;
   }
 
  private:
   off_t& flushed_;
-  bool lies_, lying_ = false;
+  Fault fault_;
+  bool flushed_once_ = false;
 };
 
 // Drive 0 an unpatched recorder disk, drive 1 one with another layout, drive 2 a blank disk;
@@ -84,6 +102,7 @@ class SafetyTest : public OpsTest {
                                             [&] { hurt.NoSpaceBeyond(sector * 512); },
                                             [&] { hurt.FailFlush(); },
                                             [&] { hurt.VanishAfter(30); },
+                                            [] {},
                                             [] {}};
     faults[fault]();
     int result = body();
@@ -138,7 +157,8 @@ TEST_F(SafetyTest, DeviceFaultsFailTheOperationAndTheUndoGivesEveryDiskBack) {
       {"Restore", kRestore, "YY", 1, -1, 1, kNoFault, 0},
       {"Backup", kBackup, "", 0, -1, 0, kNoFault, 0},
       {"MirrorReadFails", kMirror, "Y", 0, 1, 0, kReadFails, 700, "Failed to read block 512"},
-      {"MirrorWriteFails", kMirror, "Y", 0, 1, 1, kWriteFails, 700, "Failed to write block", 21},
+      {"MirrorWriteFails", kMirror, "Y", 0, 1, 1, kWriteFails, 700,
+       "The copy did not finish: ", 21},
       {"MirrorDeviceFull", kMirror, "Y", 0, 1, 1, kFull, 700},
       {"MirrorFlushFails", kMirror, "Y", 0, 1, 1, kFlushFails, 0},
       {"MirrorDeviceVanishes", kMirror, "Y", 0, 1, 1, kVanishes, 0},
@@ -146,6 +166,8 @@ TEST_F(SafetyTest, DeviceFaultsFailTheOperationAndTheUndoGivesEveryDiskBack) {
        0, true},
       {"MirrorReadsBackOtherBytes", kMirror, "Y", 0, 1, 1, kReadsBackOther, 0, "Verify failed", 0,
        0, true},
+      {"MirrorVerifyStopped", kMirror, "Y", 0, 1, 1, kStopAtReadBack, 0,
+       "but its verify was stopped", 0, 0, true},
       {"BackupReadFails", kBackup, "", 0, -1, 0, kReadFails, 700, "Failed to read block 512"},
       {"RestoreWriteFails", kRestore, "Y", 1, -1, 1, kWriteFails, 3},
       {"PatchVolumeSequenceWriteFails", kPatch, "YN", 1, -1, 1, kWriteFails, 1,
@@ -173,7 +195,7 @@ TEST_F(SafetyTest, DeviceFaultsFailTheOperationAndTheUndoGivesEveryDiskBack) {
     bool undo = !row.verify && row.op != kBackup;
     off_t flushed = 0;
     int result = OnFakes(row.faulty, row.fault, row.sector, [&] {
-      FlushWatch watch(flushed, row.fault == kReadsBackOther);
+      FlushWatch watch(flushed, row.fault);
       return Run(row.op, row.a, row.b, row.answers, row.verify, undo, row.undo_limit);
     });
     EXPECT_EQ(result, row.fault == kNoFault ? 0 : -1) << ui().Transcript();
@@ -254,7 +276,7 @@ TEST_F(SafetyTest, ContentsSavedAheadAreFlushedBeforeTheWrite) {
   FakeDeviceIo io;
   io.Add("b", 4096);
   off_t flushed = 0;
-  FlushWatch watch(flushed, false);
+  FlushWatch watch(flushed, kNoFault);
   UndoRecorder recorder(AskUndoFilePath(), kDefaultUndoLimitBytes);
   ui().ChooseFileAnswer(undo_);
   UniqueFd fd = UniqueFd::Open("b", OpenMode::kReadWrite);
