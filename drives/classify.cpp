@@ -118,4 +118,11 @@ int FirstDriveChangedSinceListed() {
   return -1;
 }
 
+std::string DriveChangedSinceListedText(int drive) {
+  return Format(
+      "*** ERROR: Drive %d (%s) changed since the drives were listed (a disk swapped, removed\n"
+      "           or written by another program)",
+      drive, ShownPath(DriveAt(drive).device_path).c_str());
+}
+
 }  // namespace quillmar

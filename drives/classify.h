@@ -15,4 +15,7 @@ void ClassifyDrives();
 // operation must not act on the old record.
 int FirstDriveChangedSinceListed();
 
+// "*** ERROR: Drive N (PATH) changed since the drives were listed (...)", without a full stop.
+std::string DriveChangedSinceListedText(int drive);
+
 }  // namespace quillmar

@@ -481,9 +481,11 @@ void CQuillmarDlg::RunOperation(Operation operation) {
   OperationScope scope(this);
   ClearCopyStop();
   DisableAllControls();
-  m_safety->Run(operation);
+  const int changed = m_safety->Run(operation);
   RefreshDriveList();
   UpdateButtons();
+  if (changed >= 0)
+    ForgetChosenDrives();
 }
 
 // The drives an action is about to use must be the ones listed: a disk swapped, removed or
@@ -493,17 +495,20 @@ bool CQuillmarDlg::DrivesAsListed() {
   int changed = FirstDriveChangedSinceListed();
   if (changed < 0)
     return true;
-  ShowError(Format(
-      "*** ERROR: Drive %d (%s) changed since the drives were listed (a disk swapped, removed\n"
-      "           or written by another program): the list now shows the drives as they are.\n"
-      "           Choose the source and target drives again.",
-      changed, ShownPath(DriveAt(changed).device_path).c_str()));
+  ShowError(DriveChangedSinceListedText(changed) +
+            ": the list now shows the drives as they are.\n"
+            "           Choose the source and target drives again.");
   RefreshDriveList();
-  m_nSourceDrive = m_nTargetDrive = -1;  // their labels describe the disks as they were
+  ForgetChosenDrives();
+  return false;
+}
+
+// The source and target are to be chosen again: their labels describe disks that changed.
+void CQuillmarDlg::ForgetChosenDrives() {
+  m_nSourceDrive = m_nTargetDrive = -1;
   m_strSource = m_strTarget = kSelectDrivePrompt;
   WriteControls();
   UpdateButtons();
-  return false;
 }
 
 void CQuillmarDlg::OnCopySystem() {
@@ -548,7 +553,7 @@ void CQuillmarDlg::RunFileOperation(FileOperation operation) {
   OperationScope scope(this);
   ClearCopyStop();
   bool started = false;
-  m_safety->Run([&] {
+  const int changed = m_safety->Run([&] {
     operation([this, &started] {
       started = true;
       DisableAllControls();
@@ -558,6 +563,8 @@ void CQuillmarDlg::RunFileOperation(FileOperation operation) {
     return;
   RefreshDriveList();
   UpdateButtons();
+  if (changed >= 0)
+    ForgetChosenDrives();
 }
 
 void CQuillmarDlg::OnBackup() {

@@ -87,6 +87,7 @@ class CQuillmarDlg : public QDialog {
   void OnTimer();
   void RefreshDriveList();
   bool DrivesAsListed();
+  void ForgetChosenDrives();
   void UpdateButtons();
   void DisableAllControls();
   void ReadControls();

@@ -22,15 +22,20 @@ SafetyPanel::SafetyPanel(QWidget* parent) : QWidget(parent) {
   column->addWidget(m_verifyCopies);
 }
 
-void SafetyPanel::Run(const std::function<void()>& operation) const {
+int SafetyPanel::Run(const std::function<void()>& operation) const {
   SafetyNets nets;
   nets.verify = m_verifyCopies->isChecked();
   if (m_saveUndo->isChecked())
     nets.undo_path = AskUndoFilePath();
-  RunWithSafetyNets(nets, [&operation] {
-    operation();
-    return 0;
-  });
+  int changed = -1;
+  RunWithSafetyNets(
+      nets,
+      [&operation] {
+        operation();
+        return 0;
+      },
+      &changed);
+  return changed;
 }
 
 }  // namespace quillmar

@@ -16,8 +16,9 @@ class SafetyPanel : public QWidget {
 
   QPushButton* undoButton() const { return m_undo; }
   // Runs an operation of the window with the nets as chosen: the undo file is asked for at the
-  // first write, after the confirmation.
-  void Run(const std::function<void()>& operation) const;
+  // first write, after the confirmation. The drive found changed since the list at the first
+  // write (nothing written), or -1.
+  int Run(const std::function<void()>& operation) const;
 
  private:
   QPushButton* m_undo = nullptr;        // IDC_UNDO

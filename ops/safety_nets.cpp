@@ -5,6 +5,7 @@
 
 #include "base/log.h"
 #include "ops/drive_checks.h"
+#include "ops/listed_drives_guard.h"
 #include "ops/undo_replay.h"
 #include "ops/verify.h"
 
@@ -24,12 +25,16 @@ FileChoiceRequest UndoFileChoice(bool save, const char* title) {
 
 }  // namespace
 
-int RunWithSafetyNets(const SafetyNets& nets, const std::function<int()>& operation) {
+int RunWithSafetyNets(const SafetyNets& nets, const std::function<int()>& operation,
+                      int* changed_drive) {
   SetVerifyAfterCopy(nets.verify);
   std::optional<UndoRecorder> recorder;
   if (nets.undo_path)
     recorder.emplace(nets.undo_path, nets.undo_limit);
+  ListedDrivesGuard guard;  // over the recorder: the undo file is made only after the check
   int result = operation();
+  if (changed_drive != nullptr)
+    *changed_drive = guard.changed_drive();
   if (recorder && recorder->Finish() != 0)
     result = -1;
   SetVerifyAfterCopy(false);

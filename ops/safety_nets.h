@@ -15,9 +15,11 @@ struct SafetyNets {
   uint64_t undo_limit = kDefaultUndoLimitBytes;
 };
 
-// Runs the operation (its result: 0 done, -1 not) with the nets; a done operation whose undo file
-// could not be completed is not done.
-int RunWithSafetyNets(const SafetyNets& nets, const std::function<int()>& operation);
+// Runs the operation (its result: 0 done, -1 not) with the nets, and the check at its first write
+// that the drives are as listed (*changed_drive: the drive found changed, or -1); a done operation
+// whose undo file could not be completed is not done.
+int RunWithSafetyNets(const SafetyNets& nets, const std::function<int()>& operation,
+                      int* changed_drive = nullptr);
 
 // The window's undo file: a save-file choice through the front-end, made at the first write (after
 // the confirmation). A path that exists or is one of the listed drives is refused, and the choice

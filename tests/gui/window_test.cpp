@@ -41,6 +41,7 @@ struct Session {
   QStringList during_copy;  // Enabled() at each step of the progress bar
   QTimer poll_;
   QStringList script_;
+  std::function<void()> before_yes;  // runs once as the next Yes is clicked
 
   bool Open(const std::vector<std::string>& paths, bool wait = true) {
     SetDrivePaths(drives = paths);
@@ -144,6 +145,8 @@ struct Session {
     QAbstractButton* button = box->button(answer == "yes"  ? QMessageBox::Yes
                                           : answer == "ok" ? QMessageBox::Ok
                                                            : QMessageBox::No);
+    if (answer == "yes" && before_yes)
+      std::exchange(before_yes, nullptr)();
     if (button != nullptr && answer != "esc")
       return button->click();
     QTest::keyClick(box, Qt::Key_Escape);
@@ -255,6 +258,16 @@ class WindowTest : public QObject {
                                      .arg(QString::fromStdString(s.drives[kBlank])));
     QVERIFY2(shown.isEmpty() && ImageHash(s.drives[kBlank]) == swapped, qPrintable(shown));
     QCOMPARE(QPoint(s.dlg->sourceDrive(), s.dlg->targetDrive()), QPoint(-1, -1));  // chosen again
+
+    // Swapped while the question waited: refused at the first write, chosen again all the same.
+    s.Choose(0, kOld, kRtv4000);
+    s.before_yes = [&] { std::filesystem::rename(s.drives[kPair1], s.drives[kRtv4000]); };
+    const QString answered = s.Run(
+        "IDC_COPY_SYSTEM", QString("Proceed?=yes;*** ERROR ***|*** ERROR: Drive %1 (%2) changed=ok")
+                               .arg(kRtv4000)
+                               .arg(QString::fromStdString(s.drives[kRtv4000])));
+    QVERIFY2(answered.isEmpty(), qPrintable(answered));
+    QCOMPARE(QPoint(s.dlg->sourceDrive(), s.dlg->targetDrive()), QPoint(-1, -1));
   }
 
   void actions() {

@@ -270,6 +270,23 @@ TEST_F(SafetyTest, UndoRefusesAChangedDiskUnlessForced) {
   EXPECT_THAT(LastBox(), HasSubstr("it is empty (the operation that made it stopped"));
 }
 
+// A disk swapped while the last question waited is not written, nor is an undo file made for it:
+// the first write finds the drive changed, and says which.
+TEST_F(SafetyTest, ADriveChangedWhileAQuestionWaitedIsNotWritten) {
+  NewFrontEnd();
+  ui().AnswerWith([this] { return CopyImage(Image("two.img"), Image("dst.img")); });
+  ui().ChooseFileAnswer(undo_);
+  int changed = -1;
+  SafetyNets nets{.undo_path = AskUndoFilePath()};
+  EXPECT_EQ(RunWithSafetyNets(
+                nets, [this] { return RunOp(kMirror, 0, 1); }, &changed),
+            -1);
+  EXPECT_EQ(changed, 1);
+  EXPECT_THAT(LastBox(), HasSubstr("Drive 1 (" + Image("dst.img") + ") changed since the drives"));
+  EXPECT_EQ(ImageHash(Image("dst.img")), ImageHash(Image("two.img")));
+  EXPECT_FALSE(std::filesystem::exists(undo_));
+}
+
 // Contents saved ahead are flushed before their write, also when announced after the first record.
 TEST_F(SafetyTest, ContentsSavedAheadAreFlushedBeforeTheWrite) {
   NewFrontEnd();
