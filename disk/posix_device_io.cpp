@@ -1,9 +1,16 @@
 #include <fcntl.h>
+#include <linux/loop.h>
 #include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <string>
 
 #include "disk/device_io.h"
 
@@ -36,6 +43,31 @@ bool LockImageFile(int fd) {
   return false;
 }
 
+// The file behind a loop device (or a partition of one), opened to be locked as its writers lock
+// it: a writer of the device then excludes a writer of the file, and the other way round. -1 when
+// fd is no loop device, or its file is gone or cannot be opened (the device's own exclusive open
+// still guards it).
+int OpenLoopBackingFile(int fd) {
+  struct stat device {};
+  loop_info64 info{};
+  if (::fstat(fd, &device) != 0 || !S_ISBLK(device.st_mode) ||
+      ::ioctl(fd, LOOP_GET_STATUS64, &info) != 0) {
+    return -1;
+  }
+  std::string backing;
+  std::getline(
+      std::ifstream("/sys/block/loop" + std::to_string(info.lo_number) + "/loop/backing_file"),
+      backing);
+  int file = backing.empty() ? -1 : ::open(backing.c_str(), O_RDONLY | O_CLOEXEC);
+  struct stat st {};
+  if (file >= 0 && (::fstat(file, &st) != 0 || st.st_ino != info.lo_inode ||
+                    st.st_dev != static_cast<dev_t>(info.lo_device))) {
+    ::close(file);  // renamed over since it was attached: not the file the device reads
+    return -1;
+  }
+  return file;
+}
+
 int FlagsFor(OpenMode mode) {
   switch (mode) {
     case OpenMode::kReadOnly:
@@ -63,10 +95,19 @@ class Posix final : public DeviceIo {
     do {
       fd = ::open(path.c_str(), flags, 0644);
     } while (fd < 0 && errno == EINTR);
-    if (fd >= 0 && mode != OpenMode::kReadOnly && !LockImageFile(fd)) {
+    if (fd < 0 || mode == OpenMode::kReadOnly)
+      return fd;
+    int backing = OpenLoopBackingFile(fd);
+    if (!LockImageFile(fd) || (backing >= 0 && !LockImageFile(backing))) {
+      if (backing >= 0)
+        ::close(backing);
       ::close(fd);
       errno = EBUSY;
       return -1;
+    }
+    if (backing >= 0) {
+      std::lock_guard<std::mutex> hold(locks_mutex_);
+      backing_locks_[fd] = backing;
     }
     return fd;
   }
@@ -106,7 +147,20 @@ class Posix final : public DeviceIo {
                ? 0
                : -1;
   }
-  int Close(int fd) override { return ::close(fd); }
+  int Close(int fd) override {
+    int backing = -1;
+    {
+      std::lock_guard<std::mutex> hold(locks_mutex_);
+      if (auto lock = backing_locks_.find(fd); lock != backing_locks_.end()) {
+        backing = lock->second;
+        backing_locks_.erase(lock);
+      }
+    }
+    int closed = ::close(fd);
+    if (backing >= 0)
+      ::close(backing);  // the file's lock outlives the device's last write
+    return closed;
+  }
   int AdviseSequential(int fd) override {
     return ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL) == 0 ? 0 : -1;
   }
@@ -122,6 +176,10 @@ class Posix final : public DeviceIo {
                ? 0
                : -1;
   }
+
+ private:
+  std::mutex locks_mutex_;
+  std::map<int, int> backing_locks_;  // a loop device open for writing: its backing file, locked
 };
 
 DeviceIo* g_override = nullptr;

@@ -395,6 +395,12 @@ TEST_P(DiskAliases, AreOneDisk) {
     GTEST_SKIP() << "could not make the second name here";
   EXPECT_EQ(DiskRelationOf(a, b),
             GetParam().overlapping ? DiskRelation::kOverlapping : DiskRelation::kSame);
+  // While one name is open for writing (one run), the other is refused to a writer (another run).
+  for (const auto& [first, second] : {std::pair{a, b}, std::pair{b, a}}) {
+    UniqueFd writer = UniqueFd::Open(first, OpenMode::kReadWrite);
+    EXPECT_FALSE(writer.valid() && UniqueFd::Open(second, OpenMode::kReadWrite).valid())
+        << first << " and then " << second;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, DiskAliases, ::testing::ValuesIn(testing::DiskAliases()),
