@@ -85,9 +85,8 @@ bool ConfirmMpegCopy(const DriveInfo& source, const DriveInfo& target) {
 }
 
 void LogRangeLength(const char* which, const std::string& path, uint32_t blocks) {
-  LogLine(Format("  2nd partition of %s disk (%s) is %d num_blocks (%dMB)", which,
-                 ShownPath(path).c_str(), static_cast<int>(blocks),
-                 static_cast<int>(blocks / 2048)));
+  LogLine(Format("  2nd partition of %s disk (%s) is %u num_blocks (%uMB)", which,
+                 ShownPath(path).c_str(), blocks, blocks / 2048));
 }
 
 }  // namespace

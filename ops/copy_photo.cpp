@@ -52,6 +52,25 @@ bool CheckPhotoRanges(const DriveInfo& source, const DriveInfo& target, bool sam
     ShowError("Can't proceed because the source and target range overlap.");
     return false;
   }
+  // On a recorder disk the patch keeps the Photo partition's recorded length: one of another
+  // length would never find the copy at the end. Nor does drive 1 of a two-drive system (its
+  // partition 2 runs on past its end) hold its Photo partition there, but recordings.
+  if (!same_drive && IsDriveOneOfAPair(target)) {
+    ShowError(
+        Format("*** ERROR: Disk %s is drive 1 of a two-drive system: a Photo partition\n"
+               "           copied to its end would overwrite recordings.",
+               ShownPath(target.device_path).c_str()));
+    return false;
+  }
+  if (!same_drive && target.is_replaytv && target.p3_length != 0 && target.p3_length != len) {
+    ShowError(
+        Format("*** ERROR: The Photo partition of disk %s has %u blocks, that of disk %s\n"
+               "           %u: the patch keeps the target's and would not find the copy.\n"
+               "           Copy the system area (with its partition table) first.",
+               ShownPath(target.device_path).c_str(), target.p3_length,
+               ShownPath(source.device_path).c_str(), len));
+    return false;
+  }
   // Partition 3 may start inside the target's partition 2 (the patch shrinks that one), never in
   // its partition table or, on a recorder disk, its system partition.
   uint64_t system_end = target.is_replaytv ? uint64_t{target.p1_length} + 2 : 2;
@@ -102,11 +121,10 @@ int CopyPhotoPartition(int source_index, int target_index) {
   uint32_t len = source.p3_length;
   uint32_t from = source.p3_start;
   uint32_t to = target.size_sectors - len;
-  LogLine(Format("  3rd partition of source disk (%s) is %d blocks (%dMB)",
-                 ShownPath(source.device_path).c_str(), static_cast<int>(len),
-                 static_cast<int>(len / 2048)));
-  LogLine(Format("  3rd partition of target disk (%s) will start at sector %d",
-                 ShownPath(target.device_path).c_str(), static_cast<int>(to)));
+  LogLine(Format("  3rd partition of source disk (%s) is %u blocks (%uMB)",
+                 ShownPath(source.device_path).c_str(), len, len / 2048));
+  LogLine(Format("  3rd partition of target disk (%s) will start at sector %u",
+                 ShownPath(target.device_path).c_str(), to));
   if (CopyAndVerifyIfAsked(source.device_path, target.device_path, from, to, len) != 0)
     return -1;
 

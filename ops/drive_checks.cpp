@@ -20,6 +20,11 @@ bool IsDriveIndex(int index) {
   return index >= 0 && index < kMaxDrives;
 }
 
+bool IsDriveOneOfAPair(const DriveInfo& drive) {
+  return drive.dual_position == 1 &&
+         uint64_t{drive.p2_start} + drive.p2_length > drive.size_sectors;
+}
+
 void ShowError(const std::string& text) {
   LogAndShow(text, kErrorCaption);
 }

@@ -18,6 +18,9 @@ inline constexpr const char* kErrorCaption = "*** ERROR ***";
 // True for an index of the drive table (0..15).
 bool IsDriveIndex(int index);
 
+// Drive 1 of a two-drive system: its partition 2 runs on past its end onto drive 2.
+bool IsDriveOneOfAPair(const DriveInfo& drive);
+
 // The refusal of a copy without a source or a target. True when both are selected; otherwise
 // the reason has been shown.
 bool CheckSourceAndTargetSelected(int source, int target);

@@ -298,6 +298,12 @@ int PatchSingleDrive(int target, uint32_t photo_request) {
   }
   if (drive.patched && !ConfirmProceed("Target disk seems to be already patched."))
     return -1;
+  if (IsDriveOneOfAPair(drive) &&
+      !ConfirmProceed(Format("Disk %s is drive 1 of a two-drive system. Patched alone, it leaves\n"
+                             "the system: the recordings on drive 2 are lost.",
+                             ShownPath(drive.device_path).c_str()))) {
+    return -1;
+  }
   if (!ConfirmProceed(Format("You are about to patch disk %s (%s).",
                              ShownPath(drive.device_path).c_str(), drive.model.c_str()))) {
     return -1;
@@ -351,6 +357,16 @@ int PreparePatch(PatchPlan& plan) {
                                          plan.second_reserve, plan.reformat_photo);
   if (!refusal.empty()) {
     ShowError(RefusalFor(refusal, plan.first_device, plan.second_device));
+    return -1;
+  }
+  // Kept, the recordings at the end of a partition 2 that shrinks (a larger Photo partition, a
+  // lower limit) are lost: asked first.
+  const uint32_t p2_now = ReadPartitionEntry(plan.partition_block, 2).length;
+  if (plan.action == MpegAction::kKeep && plan.layout.p2len < p2_now &&
+      !ConfirmProceed(Format("*** WARNING: Partition 2 shrinks from %u to %" PRId64
+                             " blocks: the recordings\n             in its last %" PRId64
+                             " MB are lost.",
+                             p2_now, plan.layout.p2len, (p2_now - plan.layout.p2len) / 2048))) {
     return -1;
   }
   PlanPatchWrites(fd, plan);

@@ -82,6 +82,8 @@ const Refusal kRefusals[] = {
     {"PatchSystemPartitionFillsTheDisk", kPatch, kP1Fills, kNone, "YN", "disk is too small"},
     {"PatchDriveSmallerThanListed", kPatch, kCut, kNone, "YN", "smaller than the new layout"},
     {"PatchPhotoLargerThanDrive", kPatch, kRtv, kNone, "YYNY", "and its Photo", 39062528},
+    {"PatchKeepingShrinksTheRecordings", kPatch, kRtv, kNone, "YYNYN", "shrinks from 975518 to",
+     40960},
     {"PatchWideSectors", kPatch, kWide, kNone, "", kWideSays},
     {"JoinDrive1SystemDisk", kJoin, kPc, kBlank, "", "Drive 1 of 2 appears to be a System"},
     {"JoinSameDrive", kJoin, kRec, kRec, "", "Drive 1 and Drive 2 MUST NOT be the same"},
@@ -164,6 +166,30 @@ TEST_F(RefusalTest, LeavesEveryImageAndFileAsItWas) {
     EXPECT_THAT(ui().boxes().empty() ? LastAsked() : LastBox(), HasSubstr(row.says))
         << ui().Transcript();
   }
+}
+
+// A Photo partition is not copied where the patch would not find it (a target whose Photo
+// partition has another length), nor onto drive 1 of a two-drive system, whose end holds
+// recordings; patching that drive alone, which leaves the system, is asked first.
+TEST_F(RefusalTest, PhotoCopiesAndPatchesRespectTheirLayout) {
+  ASSERT_TRUE(MakeReplayTvDisk(Image("rtv.img"), Recorder(1000000, true, 0, 20480)));
+  ASSERT_TRUE(MakeReplayTvDisk(Image("other.img"), Recorder(2000000, true, 0, 40960)));
+  ASSERT_TRUE(MakeReplayTvPair(Image("pair1.img"), Image("pair2.img"),
+                               Recorder(1000000, true, 0, 20480), 1000000));
+  UseDrives({"rtv.img", "other.img", "pair1.img", "pair2.img"});
+  std::map<std::string, uint64_t> folder = Folder();
+  for (auto [target, says] : {std::pair{1, "has 40960 blocks, that of disk "},
+                              std::pair{2, " is drive 1 of a two-drive system"}}) {
+    NewFrontEnd();
+    EXPECT_EQ(RunOp(kPhoto, 0, target), -1);
+    EXPECT_THAT(LastBox(), HasSubstr(says));
+    EXPECT_TRUE(ui().questions().empty()) << ui().Transcript();
+  }
+  NewFrontEnd();
+  Answer("N");
+  EXPECT_EQ(RunOp(kPatch, 2, -1), -1);
+  EXPECT_THAT(LastAsked(), HasSubstr("is drive 1 of a two-drive system. Patched alone"));
+  EXPECT_EQ(Folder(), folder);
 }
 
 // Two names of one disk are one drive of the list, and never the two drives of an operation,
