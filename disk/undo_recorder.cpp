@@ -281,14 +281,16 @@ bool UndoRecorder::Record(Drive& drive, uint64_t position, std::span<const uint8
     AppendDriveRecord(out, drive.identity);
     drive.identity_written = durable = true;
   }
-  if (!drive.expected.empty() && !SaveExpected(drive, out, &durable))
-    return false;
+  // A bulk copy past the limit is given up before the announced writes are saved: its blocks
+  // are recorded lost, not saved after all.
   for (const Run& bulk : drive.bulk) {
     if (bulk.first < end && first < bulk.second && !drive.lost.Covers(bulk.first, bulk.second)) {
       GiveUp(drive, bulk.first, bulk.second, out);
       durable = true;
     }
   }
+  if (!drive.expected.empty() && !SaveExpected(drive, out, &durable))
+    return false;
   if (!drive.lost.Covers(first, end)) {
     std::vector<uint8_t> sectors((end - first) * kBlockSize);
     if (!ReadOrZero(inner(), drive.read_fd, first * kBlockSize, sectors.data(), sectors.size()))

@@ -219,6 +219,19 @@ TEST_F(SafetyTest, DeviceFaultsFailTheOperationAndTheUndoGivesEveryDiskBack) {
   }
 }
 
+// A copy past the undo limit is recorded lost, not saved: the undo file stays small, and the
+// undo puts back the rest, naming what it cannot.
+TEST_F(SafetyTest, ACopyPastTheUndoLimitIsRecordedLostNotSaved) {
+  NewFrontEnd();
+  now_ = original_;
+  EXPECT_EQ(OnFakes(0, kNoFault, 0, [&] { return Run(kMpeg, 0, 2, "YY", false, true, 1 << 20); }),
+            0);
+  EXPECT_LT(FileSize(undo_), 1 << 20);
+  ui().AlwaysYes();
+  EXPECT_EQ(Undo(kNoFault, 0, false), 0) << ui().Transcript();
+  EXPECT_THAT(LastBox(), HasSubstr("except what was overwritten without a saved copy"));
+}
+
 // An undo file does not go back onto a disk that was changed since or is another disk, nor from
 // a record damaged before others; forced, it still asks, naming the disk, and then does.
 TEST_F(SafetyTest, UndoRefusesAChangedDiskUnlessForced) {
