@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -98,13 +99,37 @@ int FileReplacement::Create() {
   return 0;
 }
 
+// Over the old file, when there was one at Create; a name that was free then is taken only if it
+// still is (another run may have made it meanwhile). A file system that cannot rename so is asked
+// whether the name is free just before.
+int FileReplacement::RenameTemporary() const {
+  if (held_ >= 0)
+    return ::rename(temporary_.c_str(), final_.c_str());
+  if (::renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, final_.c_str(), RENAME_NOREPLACE) == 0)
+    return 0;
+  struct stat st {};
+  if (errno != EINVAL)
+    return -1;
+  if (::lstat(final_.c_str(), &st) == 0) {
+    errno = EEXIST;
+    return -1;
+  }
+  return ::rename(temporary_.c_str(), final_.c_str());
+}
+
 int FileReplacement::Commit() {
   if (::chmod(temporary_.c_str(), mode_) != 0) {
     ShowFileError("Could not set the permissions of", final_, errno);
     return -1;
   }
-  if (::rename(temporary_.c_str(), final_.c_str()) != 0) {
-    ShowFileError("Could not replace", final_, errno);
+  if (RenameTemporary() != 0) {
+    if (errno == EEXIST) {
+      LogAndShow(Format("*** ERROR: %s was made by another program meanwhile: it is not replaced.",
+                        ShownPath(final_).c_str()),
+                 "*** ERROR ***");
+    } else {
+      ShowFileError("Could not replace", final_, errno);
+    }
     return -1;
   }
   committed_ = true;

@@ -30,10 +30,12 @@ class FileReplacement {
   // Gives the temporary file the final file's permissions (or those of a new file), moves it over
   // the final name and flushes the folder, so that the new name is durable too. 0, or -1 (shown
   // in an error box; when the move failed, the old file stays and the temporary file is
-  // removed).
+  // removed). A name that was free at Create and was taken meanwhile is not replaced.
   int Commit();
 
  private:
+  int RenameTemporary() const;
+
   std::string final_;
   std::string temporary_;
   mode_t mode_ = 0600;

@@ -241,7 +241,7 @@ std::string ReadUndoFile(const std::string& path, UndoContents* contents) {
       return last_record_torn(file_length);
     uint32_t length = GetLe32(record, 4);
     uint64_t record_end = offset + kFrameBytes + uint64_t{length} + kTrailerBytes;
-    if (length > kLargestPayload)
+    if (length > kLargestPayload || record_end > file_length)  // not read into memory
       return last_record_torn(record_end);
     record.resize(kFrameBytes + length + kTrailerBytes);
     size_t rest = length + kTrailerBytes;

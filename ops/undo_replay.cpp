@@ -211,7 +211,10 @@ const std::string& PathOf(const UndoContents& contents, uint32_t drive) {
 
 int UndoFromFile(const std::string& undo_path, bool force) {
   UndoContents contents;
-  if (std::string problem = ReadUndoFile(undo_path, &contents); !problem.empty()) {
+  std::string problem = ReadUndoFile(undo_path, &contents);
+  if (problem.empty() && contents.drives.empty())
+    problem = "it names no disk (the operation that made it stopped before its first write)";
+  if (!problem.empty()) {
     ShowError(Format("*** ERROR: %s cannot be used to undo: %s.", ShownPath(undo_path).c_str(),
                      problem.c_str()));
     return -1;

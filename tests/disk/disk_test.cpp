@@ -12,6 +12,7 @@
 #include "disk/copy_engine.h"
 #include "disk/copy_stop.h"
 #include "disk/drive_identity.h"
+#include "disk/file_replacement.h"
 #include "disk/forwarding_device_io.h"
 #include "disk/sector_io.h"
 #include "tests/support/copy_fixture.h"
@@ -405,6 +406,16 @@ TEST_P(DiskAliases, AreOneDisk) {
 
 INSTANTIATE_TEST_SUITE_P(Kinds, DiskAliases, ::testing::ValuesIn(testing::DiskAliases()),
                          testing::ParamName());
+
+// A file made under a free name while a backup was written there is not replaced by it.
+TEST(FileReplacement, ANameTakenMeanwhileIsNotReplaced) {
+  testing::TempDir dir;
+  FileReplacement image(dir.File("b.rtv"));
+  ASSERT_EQ(image.Create(), 0);
+  testing::WriteFile(dir.File("b.rtv"), Buffer{'B'});
+  EXPECT_EQ(image.Commit(), -1);
+  EXPECT_EQ(testing::ReadFile(dir.File("b.rtv")), Buffer{'B'});
+}
 
 // Two files of one file system are two disks; ranges of one disk overlap or not.
 TEST(DriveIdentity, OtherFilesAndSeparateRangesAreSeparate) {

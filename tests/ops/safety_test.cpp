@@ -281,6 +281,12 @@ TEST_F(SafetyTest, UndoRefusesAChangedDiskUnlessForced) {
   EXPECT_EQ(UndoFromFile(Image("fifo.qun"), false), -1);
   EXPECT_EQ(UndoFromFile(Image("empty.qun"), false), -1);
   EXPECT_THAT(LastBox(), HasSubstr("it is empty (the operation that made it stopped"));
+  // Nor from one whose only record, cut short, claims a gigabyte.
+  std::vector<uint8_t> header = UndoHeader();
+  header.insert(header.end(), {2, 0, 0, 0, 0, 0, 0, 0x40, 'x'});
+  WriteFile(Image("cut.qun"), header);
+  EXPECT_EQ(UndoFromFile(Image("cut.qun"), false), -1);
+  EXPECT_THAT(LastBox(), HasSubstr("it names no disk (the operation that made it stopped"));
 }
 
 // A disk swapped while the last question waited is not written, nor is an undo file made for it:
