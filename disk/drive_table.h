@@ -32,6 +32,7 @@ struct DriveInfo {
   int patched = 0;
   int system_disk = 0;
   uint32_t sector_bytes = 512;  // the logical sector size; a recorder can only use 512
+  int64_t length_bytes = -1;    // as measured at the last classification (a swapped disk's differs)
 };
 
 extern std::array<DriveInfo, kMaxDrives> DriveTable;

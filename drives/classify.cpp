@@ -76,6 +76,7 @@ void ClassifyDrive(size_t index) {
     }
     return;
   }
+  d.length_bytes = Io().Length(fd.get());
   Sector sector0{};
   Sector sector1{};
   bool complete = ReadLeadingSectors(fd.get(), sector0, sector1);
@@ -109,7 +110,7 @@ int FirstDriveChangedSinceListed() {
   auto record = [](const DriveInfo& d) {
     return std::tie(d.device_path, d.model, d.size_sectors, d.p1_length, d.p2_length, d.p3_length,
                     d.p4_length, d.p2_start, d.p3_start, d.is_replaytv, d.rtv4000, d.unreadable,
-                    d.dual_position, d.patched, d.system_disk, d.sector_bytes);
+                    d.dual_position, d.patched, d.system_disk, d.sector_bytes, d.length_bytes);
   };
   for (int i = 0; i < kMaxDrives; ++i) {
     if (record(listed[static_cast<size_t>(i)]) != record(DriveAt(i)))

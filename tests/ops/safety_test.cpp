@@ -289,11 +289,12 @@ TEST_F(SafetyTest, UndoRefusesAChangedDiskUnlessForced) {
   EXPECT_THAT(LastBox(), HasSubstr("it names no disk (the operation that made it stopped"));
 }
 
-// A disk swapped while the last question waited is not written, nor is an undo file made for it:
-// the first write finds the drive changed, and says which.
+// A disk swapped while the last question waited (here: for one of another size, its first
+// sectors the same) is not written, nor is an undo file made for it: the first write finds the
+// drive changed, and says which.
 TEST_F(SafetyTest, ADriveChangedWhileAQuestionWaitedIsNotWritten) {
   NewFrontEnd();
-  ui().AnswerWith([this] { return CopyImage(Image("two.img"), Image("dst.img")); });
+  ui().AnswerWith([this] { return ::truncate(Image("dst.img").c_str(), off_t{50000} * 512) == 0; });
   ui().ChooseFileAnswer(undo_);
   int changed = -1;
   SafetyNets nets{.undo_path = AskUndoFilePath()};
@@ -302,7 +303,7 @@ TEST_F(SafetyTest, ADriveChangedWhileAQuestionWaitedIsNotWritten) {
             -1);
   EXPECT_EQ(changed, 1);
   EXPECT_THAT(LastBox(), HasSubstr("Drive 1 (" + Image("dst.img") + ") changed since the drives"));
-  EXPECT_EQ(ImageHash(Image("dst.img")), ImageHash(Image("two.img")));
+  EXPECT_EQ(ReadBytes(Image("dst.img"), 0, original_[1].size()), original_[1]);
   EXPECT_FALSE(std::filesystem::exists(undo_));
 }
 
