@@ -275,13 +275,29 @@ int OperateWithUndo(const CliRequest& request) {
   return RunWithSafetyNets(nets, [&request] { return Operate(request); });
 }
 
-// A log file that is one of the --drive images, or shares sectors with one, would write to that
-// disk without a question: refused.
+// Whether two paths name one file, also when it does not exist yet.
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code error_a, error_b;
+  return std::filesystem::weakly_canonical(a, error_a) ==
+             std::filesystem::weakly_canonical(b, error_b) &&
+         !error_a && !error_b;
+}
+
+// A log file that is one of the --drive images (or shares sectors with one), or the command's own
+// file (the backup, the image to restore, an undo file), would be written without a question:
+// refused.
 std::string LogPathProblem(const CliRequest& request) {
+  if (request.log_path.empty())
+    return "";
   for (const std::string& drive : request.drive_paths) {
-    if (!request.log_path.empty() &&
-        DiskRelationOf(request.log_path, drive) != DiskRelation::kSeparate) {
+    if (DiskRelationOf(request.log_path, drive) != DiskRelation::kSeparate)
       return "--log " + request.log_path + " is the drive " + drive + " or shares sectors with it";
+  }
+  for (const std::string& file :
+       {request.command == Command::kDemo ? "" : request.path, request.undo_file}) {
+    if (!file.empty() && (SameFile(request.log_path, file) ||
+                          DiskRelationOf(request.log_path, file) != DiskRelation::kSeparate)) {
+      return "--log " + request.log_path + " is the file " + file + " of the command";
     }
   }
   return "";
