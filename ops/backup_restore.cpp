@@ -8,6 +8,7 @@
 #include "base/log.h"
 #include "base/shown_path.h"
 #include "disk/copy_engine.h"
+#include "disk/copy_stop.h"
 #include "disk/drive_table.h"
 #include "disk/file_replacement.h"
 #include "format/mpeg_reset.h"
@@ -125,11 +126,21 @@ int RestoreTargetDrive(int target_index, const OperationStart& on_start) {
   // A failed copy is not reported as a restore, and the MPEG reset is not offered after it.
   if (CopyAndVerifyIfAsked(path, target.device_path, 0, 0, 0) != 0)
     return -1;
-  if (AskWindowYesNo("Do you want to reset the root directory on the MPEG partition?\nThis will "
-                     "erase any recorded shows, but is RECOMMENDED to make\nsure the data in the "
-                     "second partition is valid.",
-                     "Reset MPEG partition?") == kIdYes &&
-      ResetMpegPartition(target.device_path) != 0) {
+  const bool reset =
+      AskWindowYesNo(
+          "Do you want to reset the root directory on the MPEG partition?\nThis will "
+          "erase any recorded shows, but is RECOMMENDED to make\nsure the data in the "
+          "second partition is valid.",
+          "Reset MPEG partition?") == kIdYes;
+  // A stop (Ctrl-C) at the question answered it No: no choice, and a reset asked for is not done.
+  if (!reset && CopyStopRequested()) {
+    ShowError(
+        Format("*** ERROR: The image was restored to %s,\n           but the run was stopped "
+               "before the MPEG partition reset.",
+               ShownPath(target.device_path).c_str()));
+    return -1;
+  }
+  if (reset && ResetMpegPartition(target.device_path) != 0) {
     // The reset has said why; the closing box says what the restore did and did not do.
     ShowError(
         Format("*** ERROR: The image was restored to %s,\n           but its MPEG partition "
