@@ -78,6 +78,12 @@ void AppendRecord(std::vector<uint8_t>& out, uint32_t kind, std::span<const uint
   Put64(out, ContentHash(std::span<const uint8_t>(out).subspan(start)));
 }
 
+// Whether count sectors from first have byte offsets (a crafted number would wrap around).
+bool Addressable(uint64_t first, uint64_t count) {
+  constexpr uint64_t kMaxSectors = UINT64_MAX / kBlockSize;
+  return count <= kMaxSectors && first <= kMaxSectors - count;
+}
+
 // Takes one decoded payload into contents; false when it does not parse.
 bool TakeRecord(uint32_t kind, std::span<const uint8_t> payload, uint64_t payload_offset,
                 UndoContents* contents) {
@@ -99,7 +105,7 @@ bool TakeRecord(uint32_t kind, std::span<const uint8_t> payload, uint64_t payloa
       s.first = f.U64();
       s.count = f.left() / kBlockSize;
       s.file_offset = payload_offset + f.position();
-      if (f.left() % kBlockSize != 0)
+      if (f.left() % kBlockSize != 0 || !Addressable(s.first, s.count))
         return false;
       contents->saved.push_back(s);
       return f.ok();
@@ -110,6 +116,8 @@ bool TakeRecord(uint32_t kind, std::span<const uint8_t> payload, uint64_t payloa
       w.first = f.U64();
       while (f.ok() && f.left() >= 8)
         w.hashes.push_back(f.U64());
+      if (!Addressable(w.first, w.hashes.size()))
+        return false;
       contents->writes.push_back(std::move(w));
       break;
     }
@@ -118,6 +126,8 @@ bool TakeRecord(uint32_t kind, std::span<const uint8_t> payload, uint64_t payloa
       l.drive = f.U32();
       l.first = f.U64();
       l.count = f.U64();
+      if (!Addressable(l.first, l.count))
+        return false;
       contents->lost.push_back(l);
       break;
     }

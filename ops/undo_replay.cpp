@@ -1,5 +1,7 @@
 #include "ops/undo_replay.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cinttypes>
 #include <unordered_map>
@@ -126,6 +128,15 @@ class Replay {
   }
 
   bool CheckDrive(const UndoDrive& drive, int undo_fd) {
+    // A FIFO, a folder or a character device (a crafted file) is never opened: it could block.
+    struct stat st {};
+    if (::stat(drive.path.c_str(), &st) == 0 && !S_ISREG(st.st_mode) && !S_ISBLK(st.st_mode)) {
+      ShowError(
+          Format("*** ERROR: %s, named in the undo file, is neither a disk nor an image "
+                 "file.\nNothing was written.",
+                 ShownPath(drive.path).c_str()));
+      return false;
+    }
     UniqueFd fd = UniqueFd::Open(drive.path, OpenMode::kReadOnly);
     if (!fd.valid()) {
       ReportOpenFailure(drive.path);

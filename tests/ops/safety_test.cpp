@@ -287,6 +287,20 @@ TEST_F(SafetyTest, UndoRefusesAChangedDiskUnlessForced) {
   WriteFile(Image("cut.qun"), header);
   EXPECT_EQ(UndoFromFile(Image("cut.qun"), false), -1);
   EXPECT_THAT(LastBox(), HasSubstr("it names no disk (the operation that made it stopped"));
+  // Nor from a crafted one naming a FIFO as its disk, or a block past 2^55 (its byte offset would
+  // wrap around to another block).
+  ASSERT_EQ(::mkfifo(Image("disk.fifo").c_str(), 0644), 0);
+  for (auto [disk, first, says] :
+       {std::tuple{Image("disk.fifo"), uint64_t{1}, "neither a disk nor an image file"},
+        std::tuple{Image("dst.img"), (uint64_t{1} << 55) + 1, "a record in it is malformed"}}) {
+    std::vector<uint8_t> crafted = UndoHeader();
+    AppendDriveRecord(crafted, {0, disk, "", 40000, 0});
+    AppendSavedRecord(crafted, 0, first, Sector{});
+    AppendFinishedRecord(crafted);
+    WriteFile(Image("crafted.qun"), crafted);
+    EXPECT_EQ(UndoFromFile(Image("crafted.qun"), false), -1);
+    EXPECT_THAT(LastBox(), HasSubstr(says));
+  }
 }
 
 // A disk swapped while the last question waited (here: for one of another size, its first
