@@ -322,13 +322,15 @@ class Parser {
         Fail(operand + " must be a drive index from 0 to 15 (as 'list' shows), not '" + text + "'");
       }
     }
-    if (r.command == Command::kVerify && given == entry->operands.size() + 1) {
-      r.ranges = Lowercase(positionals_.back());
+    // verify takes the ranges after its two drives; any other word there is one too many
+    size_t taken = entry->operands.size();
+    if (r.command == Command::kVerify && given > taken) {
+      r.ranges = Lowercase(positionals_[++taken]);
       if (r.ranges != "system" && r.ranges != "mpeg" && r.ranges != "photo" && r.ranges != "all")
         Fail("the ranges to verify are system, mpeg, photo or all, not '" + r.ranges + "'");
-    } else if (given > entry->operands.size()) {
-      Fail("unexpected argument '" + positionals_[entry->operands.size() + 1] + "'");
     }
+    if (given > taken)
+      Fail("unexpected argument '" + positionals_[taken + 1] + "'");
     // The window offers the join only for two different drives; joining a drive with itself
     // would clear its own partition table.
     if (r.command == Command::kJoin && r.drives.size() == 2 && r.drives[0] == r.drives[1]) {

@@ -109,7 +109,9 @@ int AwaitWriteBehind(int fd, uint64_t offset, uint64_t length) {
 }
 
 void ReportOpenFailure(const std::string& path) {
-  std::string text = Format("*** ERROR: Could not open device %s", ShownPath(path).c_str());
+  const bool busy = errno == EBUSY;
+  std::string text = Format("*** ERROR: Could not open device %s%s", ShownPath(path).c_str(),
+                            busy ? " (busy: mounted, or written by another program)" : "");
   LogLine(text);
   LogAndShow(text, "*** ERROR ***");
 }

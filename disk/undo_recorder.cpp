@@ -127,7 +127,9 @@ UndoRecorder::~UndoRecorder() {
 }
 
 int UndoRecorder::Finish() {
-  if (file_fd_ < 0)
+  // After a record that could not be written (shown then), nothing more was: the file stays
+  // unfinished, and undoes what was written as after a crash.
+  if (file_fd_ < 0 || failed_)
     return failed_ ? -1 : 0;
   std::vector<uint8_t> out;
   AppendFinishedRecord(out);

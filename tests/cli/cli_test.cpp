@@ -316,6 +316,7 @@ const Row kRows[] = {
     {"Undo", "-y mirror 0 1 --undo @dir/m.qun ; -y undo @dir/m.qun", 0, true, "put back"},
     {"Verify", "-y mirror 0 1 ; verify 0 1 system", 0, false, "Log file: ",
      ">Comparing drive 0 (@old) with drive 1 (@new)\n", ">\n1 ranges, 25723904 bytes compared"},
+    {"VerifyWithAWordTooMany", "verify 0 1 mpeg extra", 2, false, "unexpected argument 'extra'"},
     {"VerifyOntoAShortTarget", "--drive @file verify 0 2 system", 1, false,
      "Log file: ", ">could not be read", ">1 ranges, 0 bytes compared"},
     {"InspectAJoinedPair", "@photo -y join 0 1 --mpeg keep --format-photo yes ; inspect 0", 0,

@@ -153,7 +153,10 @@ std::vector<CopyRow> CopyRows() {
       {"LateErrorBeforeTheFirstWait", kLateError, 0, kLong, Write(0), kFirstWait},
       {"LateErrorAfterTheLastWait", kLateError, kLong - 1, kLong, Write(3 * kWindow), kLong},
       {"FlushFails", kFlushFails, 0, kCount, Write(0), kCount},
-      {"BusyTarget", kBusy, 0, kCount, "*** ERROR: Could not open device target-drive", 0},
+      {"BusyTarget", kBusy, 0, kCount,
+       "*** ERROR: Could not open device target-drive (busy: mounted, or written by another "
+       "program)",
+       0},
       {"SourceGoneAtChunk512", kSourceGone, 3, kCount, Read(512), 512},
       {"TargetGoneBeforeSeek", kTargetGone, 1, kCount, "File seek error", 0},
       {"TargetGoneAtChunk1024", kTargetGone, 4, kCount, Write(1024), 1024},
