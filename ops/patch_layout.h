@@ -7,9 +7,10 @@
 
 namespace quillmar {
 
-// Partition 2 must at least hold the 5 MiB of its head that the system-area copies carry: the
-// metadata blocks of its file system lie there, and a reformat with the smallest automatic
-// cluster size (262,144 bytes) still gets 20 clusters.
+// Partition 2 must at least hold the 5 MiB of its head that the system-area copies carry: with
+// clusters up to 1 MiB the metadata blocks of its file system lie there (with 2 MiB clusters the
+// root directory, cluster 3, lies past them), and a reformat with the smallest automatic cluster
+// size (262,144 bytes) still gets 20 clusters.
 inline constexpr int64_t kMinMpegSectors = 10240;
 
 // The Photo file system's nine metadata clusters (system block, superblock, root and two
