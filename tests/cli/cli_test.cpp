@@ -249,8 +249,6 @@ const Row kRows[] = {
     {"LogIntoADrive", "--log @new list", 2, false, "--log @new is the drive @new or shares"},
     {"LogIntoTheImageToRestore", "backup 0 @dir/b.rtv ; --log @dir/b.rtv -y restore @dir/b.rtv 1",
      2, false, "is the file @dir/b.rtv of the command"},
-    {"LogIntoANewUndoFile", "--log @dir/u.qun -y mirror 0 1 --undo ./u.qun", 2, false,
-     "is the file ./u.qun of the command"},
     // Results alone on standard output, the log on standard error.
     {"List", "list", 0, false, "Log file: @dir/quillmar.log\nQuillmar version 2.4, built on ",
      ">Index  Device", ">  ReplayTV Disk\n1      @new "},
