@@ -107,9 +107,9 @@ int FileReplacement::RenameTemporary() const {
     return ::rename(temporary_.c_str(), final_.c_str());
   if (::renameat2(AT_FDCWD, temporary_.c_str(), AT_FDCWD, final_.c_str(), RENAME_NOREPLACE) == 0)
     return 0;
-  struct stat st {};
   if (errno != EINVAL)
     return -1;
+  struct stat st {};
   if (::lstat(final_.c_str(), &st) == 0) {
     errno = EEXIST;
     return -1;
