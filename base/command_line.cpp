@@ -82,9 +82,11 @@ void ApplyCommandLineTail(const std::string& tail) {
     limit = UINT32_MAX;
   }
   g_maxDriveSectors = static_cast<uint32_t>(limit);
-  if (g_maxDriveSectors == 0) g_maxDriveSectors = kNoDriveSizeLimit;
+  if (g_maxDriveSectors == 0)
+    g_maxDriveSectors = kNoDriveSizeLimit;
   const char* walk = text;
-  while (*walk != '\0' && !std::isspace(static_cast<unsigned char>(*walk))) ++walk;
+  while (*walk != '\0' && !std::isspace(static_cast<unsigned char>(*walk)))
+    ++walk;
   if (*walk == '\0')
     return;
   long long cluster = ReadNumber(walk, &digits);
@@ -102,9 +104,11 @@ std::string CommandLineTail(const std::string& command_line) {
     pos = command_line.find('"', 1);
     pos = pos == std::string::npos ? command_line.size() : pos + 1;
   } else {
-    while (pos < command_line.size() && static_cast<unsigned char>(command_line[pos]) > 32) ++pos;
+    while (pos < command_line.size() && static_cast<unsigned char>(command_line[pos]) > 32)
+      ++pos;
   }
-  while (pos < command_line.size() && static_cast<unsigned char>(command_line[pos]) <= 32) ++pos;
+  while (pos < command_line.size() && static_cast<unsigned char>(command_line[pos]) <= 32)
+    ++pos;
   return command_line.substr(pos);
 }
 

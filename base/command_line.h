@@ -9,12 +9,12 @@
 namespace quillmar {
 
 struct StartupOptions {
-  std::vector<std::string> drive_paths;  // the drives 0, 1, 2, ... instead of the machine's disks
-  std::vector<std::string> other_options;   // the other options: "--name" or "-x" (not "-5")
-  std::string tail;                         // the remaining arguments joined by blanks
-  bool missing_drive_argument = false;      // "--drive" was the last argument
-  std::string log_path;                     // --log FILE; "" for the default place
-  bool missing_log_argument = false;        // "--log" without a file
+  std::vector<std::string> drive_paths;    // the drives 0, 1, 2, ... instead of the machine's disks
+  std::vector<std::string> other_options;  // the other options: "--name" or "-x" (not "-5")
+  std::string tail;                        // the remaining arguments joined by blanks
+  bool missing_drive_argument = false;     // "--drive" was the last argument
+  std::string log_path;                    // --log FILE; "" for the default place
+  bool missing_log_argument = false;       // "--log" without a file
 };
 
 // Splits argv (without the program name) into the --drive paths and the numeric tail. The tail

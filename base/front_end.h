@@ -14,7 +14,7 @@ inline constexpr int kIdNo = 7;
 // What an open/save file choice shows: the title, the filter in the
 // "Text (*.ext)|*.ext|All Files (*.*)|*.*||" form, and the default extension without its dot.
 struct FileChoiceRequest {
-  bool save = false;            // save dialog (asks before replacing an existing file) or open
+  bool save = false;  // save dialog (asks before replacing an existing file) or open
   std::string title;
   std::string filter;
   std::string default_extension;

@@ -17,8 +17,8 @@ struct LogState {
   bool window_registered = false;
   int fd = -1;
   std::string file_path = "quillmar.log";
-  std::string folders_from;   // the default place in the state folder: its folders made from here
-  bool warned = false;        // the log file's problem was shown once
+  std::string folders_from;  // the default place in the state folder: its folders made from here
+  bool warned = false;       // the log file's problem was shown once
 };
 
 LogState& State() {
@@ -68,11 +68,19 @@ void AppendToLogFile(const std::string& text) {
 
 }  // namespace
 
-void SetFrontEnd(FrontEnd* front_end) { State().front_end = front_end; }
-FrontEnd* CurrentFrontEnd() { return State().front_end; }
+void SetFrontEnd(FrontEnd* front_end) {
+  State().front_end = front_end;
+}
+FrontEnd* CurrentFrontEnd() {
+  return State().front_end;
+}
 
-void RegisterLogWindow() { State().window_registered = true; }
-bool LogWindowRegistered() { return State().window_registered; }
+void RegisterLogWindow() {
+  State().window_registered = true;
+}
+bool LogWindowRegistered() {
+  return State().window_registered;
+}
 
 void SetLogFilePath(const std::string& path) {
   State().file_path = path;
@@ -96,7 +104,8 @@ void ResetLogFacility() {
 
 void LogLine(const std::string& text) {
   LogState& state = State();
-  if (!state.window_registered || state.front_end == nullptr) return;
+  if (!state.window_registered || state.front_end == nullptr)
+    return;
   state.front_end->AddLogLine(text);
   DrainMessageQueue();
   AppendToLogFile(text);
@@ -104,7 +113,8 @@ void LogLine(const std::string& text) {
 
 void LogAndShow(const std::string& text, const std::string& caption) {
   LogLine(text);
-  if (FrontEnd* front_end = State().front_end) front_end->ShowMessage(text, caption);
+  if (FrontEnd* front_end = State().front_end)
+    front_end->ShowMessage(text, caption);
 }
 
 int AskYesNo(const std::string& text, const std::string& caption) {
@@ -119,25 +129,29 @@ bool ConfirmProceed(const std::string& text) {
 
 void ProgressBegin() {
   LogState& state = State();
-  if (!state.window_registered || state.front_end == nullptr) return;
+  if (!state.window_registered || state.front_end == nullptr)
+    return;
   state.front_end->ProgressShow();
 }
 
 void ProgressSetPos(int pos) {
   LogState& state = State();
-  if (!state.window_registered || state.front_end == nullptr) return;
+  if (!state.window_registered || state.front_end == nullptr)
+    return;
   state.front_end->ProgressSetPos(pos);
   DrainMessageQueue();
 }
 
 void ProgressEnd() {
   LogState& state = State();
-  if (!state.window_registered || state.front_end == nullptr) return;
+  if (!state.window_registered || state.front_end == nullptr)
+    return;
   state.front_end->ProgressHide();
 }
 
 void DrainMessageQueue() {
-  if (FrontEnd* front_end = State().front_end) front_end->DrainEvents();
+  if (FrontEnd* front_end = State().front_end)
+    front_end->DrainEvents();
 }
 
 int AskWindowYesNo(const std::string& text, const std::string& caption) {

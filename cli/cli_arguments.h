@@ -34,8 +34,8 @@ enum class MpegChoice { kAsk, kKeep, kReset, kReformat };
 
 struct CliRequest {
   Command command = Command::kNone;
-  bool help = false;  // --help: the command's help (or the general one) instead of running it
-  bool yes = false;   // --yes: Yes to every confirmation and warning
+  bool help = false;     // --help: the command's help (or the general one) instead of running it
+  bool yes = false;      // --yes: Yes to every confirmation and warning
   bool version = false;  // --version: the version line instead of running a command
   bool quiet = false;    // --quiet: log lines go only to the log file, not to the terminal
   bool json = false;     // --json: list prints the drive table as JSON

@@ -8,8 +8,8 @@
 #include <optional>
 #include <system_error>
 
-#include "disk/sysfs_attribute.h"
 #include "base/byte_order.h"
+#include "disk/sysfs_attribute.h"
 
 namespace quillmar {
 namespace {

@@ -9,8 +9,8 @@ namespace quillmar {
 namespace {
 
 bool ReadPositioned(int fd, uint64_t offset, std::span<uint8_t> buffer, bool quiet) {
-  bool positioned = quiet ? Io().Seek(fd, offset) == static_cast<int64_t>(offset)
-                          : SeekExact(fd, offset) == 1;
+  bool positioned =
+      quiet ? Io().Seek(fd, offset) == static_cast<int64_t>(offset) : SeekExact(fd, offset) == 1;
   if (!positioned) {
     std::fill(buffer.begin(), buffer.end(), uint8_t{0});
     return false;

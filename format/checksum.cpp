@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "base/log.h"
 #include "base/byte_order.h"
+#include "base/log.h"
 
 namespace quillmar {
 

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "disk/write_plan.h"
 #include "base/byte_order.h"
+#include "disk/write_plan.h"
 
 namespace quillmar {
 

@@ -6,8 +6,8 @@
 #include <QHeaderView>
 #include <QTreeWidget>
 
-#include "gui/quillmar_dlg.h"
 #include "disk/drive_map.h"
+#include "gui/quillmar_dlg.h"
 
 namespace quillmar {
 namespace {

@@ -6,9 +6,9 @@
 #include "base/command_line.h"
 #include "base/log.h"
 #include "base/shown_path.h"
+#include "disk/drive_map.h"
 #include "gui/quillmar_dlg.h"
 #include "gui/window_geometry.h"
-#include "disk/drive_map.h"
 
 namespace quillmar {
 namespace {
