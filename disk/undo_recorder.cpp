@@ -177,7 +177,14 @@ void UndoRecorder::Expect(const std::string& path, uint64_t offset, uint64_t len
 }
 
 bool UndoRecorder::OpenUndoFile() {
-  if (!choose_path_ || !choose_path_(&file_path_) || file_path_.empty())
+  if (!choose_path_)
+    return false;
+  if (!choose_path_(&file_path_)) {
+    refusal_shown_ = !file_path_.empty();
+    file_path_.clear();
+    return false;
+  }
+  if (file_path_.empty())
     return false;
   if (std::string problem = NewUndoFileProblem(file_path_); !problem.empty()) {
     LogAndShow(problem, "*** ERROR ***");
@@ -348,7 +355,7 @@ ssize_t UndoRecorder::Write(int fd, const void* buffer, size_t n) {
     return inner().Write(fd, buffer, n);
   auto& [drive, position] = writer->second;
   if (failed_ || !Record(*drive, position, {static_cast<const uint8_t*>(buffer), n})) {
-    if (!failed_) {
+    if (!failed_ && !refusal_shown_) {
       LogAndShow(file_path_.empty()
                      ? std::string("*** ERROR: No undo file was chosen: nothing is written.")
                      : Format("*** ERROR: Could not write the undo file %s: nothing more is "

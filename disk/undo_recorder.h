@@ -29,7 +29,8 @@ class WritePlan;
 inline constexpr uint64_t kDefaultUndoLimitBytes = uint64_t{64} << 20;
 
 // Where the undo file goes, asked at the first write (the window's file choice comes after the
-// confirmation this way); false: no file, the write is refused.
+// confirmation this way); false: no file, the write is refused (with the path left empty: none
+// was chosen; else the chooser refused it and has said why).
 using UndoPathChooser = std::function<bool(std::string* path)>;
 
 class UndoRecorder final : public ForwardingDeviceIo {
@@ -76,6 +77,7 @@ class UndoRecorder final : public ForwardingDeviceIo {
   std::string file_path_;
   int file_fd_ = -1;
   bool failed_ = false;
+  bool refusal_shown_ = false;  // the chooser refused and said why
   std::map<std::string, std::unique_ptr<Drive>> drives_;
   std::map<int, std::pair<Drive*, uint64_t>> writers_;  // fd -> drive and position
 };

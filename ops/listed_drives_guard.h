@@ -18,12 +18,19 @@ class ListedDrivesGuard final : public ForwardingDeviceIo {
   // The first write classifies the drives again; a changed drive holds back every write.
   ssize_t Write(int fd, const void* buffer, size_t n) override;
 
-  // The drive found changed at the first write, or -1.
+  // The drive found changed, or -1.
   int changed_drive() const { return changed_; }
 
  private:
+  friend bool DrivesStillAsListed();
+  bool Check();
+
   bool checked_ = false;
   int changed_ = -1;
 };
+
+// With a guard installed, checks the drives again, for a dialog that waited after the first
+// check (the undo file's): false, shown, when one changed; every write is then held back.
+bool DrivesStillAsListed();
 
 }  // namespace quillmar

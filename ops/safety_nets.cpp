@@ -46,9 +46,10 @@ UndoPathChooser AskUndoFilePath() {
     while (ChooseFile(UndoFileChoice(true, "Save undo file"), path)) {
       std::string problem = NewUndoFileProblem(*path);
       if (problem.empty())
-        return true;
+        return DrivesStillAsListed();  // the dialog may have waited long
       ShowError(problem);
     }
+    path->clear();  // cancelled
     return false;
   };
 }

@@ -23,7 +23,7 @@ int RunWithSafetyNets(const SafetyNets& nets, const std::function<int()>& operat
 
 // The window's undo file: a save-file choice through the front-end, made at the first write (after
 // the confirmation). A path that exists or is one of the listed drives is refused, and the choice
-// asked again.
+// asked again; a drive changed while it waited refuses the write (DrivesStillAsListed).
 UndoPathChooser AskUndoFilePath();
 
 // The window's "Undo from file...": an open-file choice, then the undo without force.

@@ -41,7 +41,7 @@ struct Session {
   QStringList during_copy;  // Enabled() at each step of the progress bar
   QTimer poll_;
   QStringList script_;
-  std::function<void()> before_yes;  // runs once as the next Yes is clicked
+  std::function<void()> before_answer;  // runs once before an answer marked "!" in the script
 
   bool Open(const std::vector<std::string>& paths, bool wait = true) {
     SetDrivePaths(drives = paths);
@@ -125,8 +125,11 @@ struct Session {
     auto* files = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
     if (box == nullptr && files == nullptr)
       return;
-    const QString answer =
-        seen.size() < script_.size() ? script_[seen.size()].section('=', -1) : "";
+    QString answer = seen.size() < script_.size() ? script_[seen.size()].section('=', -1) : "";
+    if (answer.endsWith('!') && before_answer) {
+      answer.chop(1);
+      std::exchange(before_answer, nullptr)();
+    }
     at_prompts << Enabled();
     if (files != nullptr) {
       const bool save = files->acceptMode() == QFileDialog::AcceptSave;
@@ -145,8 +148,6 @@ struct Session {
     QAbstractButton* button = box->button(answer == "yes"  ? QMessageBox::Yes
                                           : answer == "ok" ? QMessageBox::Ok
                                                            : QMessageBox::No);
-    if (answer == "yes" && before_yes)
-      std::exchange(before_yes, nullptr)();
     if (button != nullptr && answer != "esc")
       return button->click();
     QTest::keyClick(box, Qt::Key_Escape);
@@ -261,13 +262,23 @@ class WindowTest : public QObject {
 
     // Swapped while the question waited: refused at the first write, chosen again all the same.
     s.Choose(0, kOld, kRtv4000);
-    s.before_yes = [&] { std::filesystem::rename(s.drives[kPair1], s.drives[kRtv4000]); };
-    const QString answered = s.Run(
-        "IDC_COPY_SYSTEM", QString("Proceed?=yes;*** ERROR ***|*** ERROR: Drive %1 (%2) changed=ok")
-                               .arg(kRtv4000)
-                               .arg(QString::fromStdString(s.drives[kRtv4000])));
+    const QString refusal = QString("*** ERROR ***|*** ERROR: Drive %1 (%2) changed=ok")
+                                .arg(kRtv4000)
+                                .arg(QString::fromStdString(s.drives[kRtv4000]));
+    s.before_answer = [&] { std::filesystem::rename(s.drives[kPair1], s.drives[kRtv4000]); };
+    const QString answered = s.Run("IDC_COPY_SYSTEM", "Proceed?=yes!;" + refusal);
     QVERIFY2(answered.isEmpty(), qPrintable(answered));
     QCOMPARE(QPoint(s.dlg->sourceDrive(), s.dlg->targetDrive()), QPoint(-1, -1));
+    // The same while the undo file is chosen, after the first write's check.
+    s.Choose(0, kOld, kRtv4000);
+    s.Click("IDC_SAVE_UNDO");
+    s.before_answer = [&] { std::filesystem::rename(s.drives[kPair2], s.drives[kRtv4000]); };
+    const QString chosen =
+        s.Run("IDC_COPY_SYSTEM", "Proceed?=yes;Save undo file=u.qun!;" + refusal);
+    QVERIFY2(chosen.isEmpty() && !QFile::exists(QString::fromStdString(s.dir.File("u.qun"))),
+             qPrintable(chosen));
+    QCOMPARE(QPoint(s.dlg->sourceDrive(), s.dlg->targetDrive()), QPoint(-1, -1));
+    s.Click("IDC_SAVE_UNDO");
 
     // A line wider than the screen (offscreen: 800 pixels) is broken, after a '/' where one fits.
     const QString text = "Drive 1 (/media/" + QString("disk").repeated(40) + "/a.img) changed";
