@@ -80,9 +80,18 @@ class Replay {
     }
     if (!ConfirmWriteBack())
       return -1;
+    std::string whole;  // the disks put back
     for (const UndoDrive& drive : contents_.drives) {
-      if (!WriteBack(drive, undo_fd.get()))
+      if (!WriteBack(drive, undo_fd.get())) {
+        ShowError(
+            Format("*** ERROR: The undo is not complete: disk %s is put back in part or not "
+                   "at all%s.\n           Run it again once that disk can be written: it "
+                   "puts back the rest.",
+                   ShownPath(drive.path).c_str(),
+                   whole.empty() ? "" : (" (" + whole + " whole)").c_str()));
         return -1;
+      }
+      whole += (whole.empty() ? "disk " : ", ") + ShownPath(drive.path);
     }
     return 0;
   }

@@ -200,8 +200,11 @@ TEST_F(SafetyTest, DeviceFaultsFailTheOperationAndTheUndoGivesEveryDiskBack) {
       continue;
     off_t kept = row.torn < 0 ? flushed : std::max(flushed, FileSize(undo_) - row.torn);
     ASSERT_EQ(::truncate(undo_.c_str(), kept), 0);
-    ui().AlwaysYes();  // each undo's confirmation
-    EXPECT_EQ(row.undo_crash == 0 ? -1 : Undo(kWriteFails, row.undo_crash, false), -1);
+    ui().AlwaysYes();           // each undo's confirmation
+    if (row.undo_crash != 0) {  // a first undo that fails halfway says so
+      EXPECT_EQ(Undo(kWriteFails, row.undo_crash, false), -1);
+      EXPECT_THAT(LastBox(), HasSubstr("The undo is not complete: disk "));
+    }
     EXPECT_EQ(Undo(kNoFault, 0, false), 0) << ui().Transcript();
     EXPECT_TRUE(now_ == original_) << "a disk is not as it was";
     std::filesystem::remove(undo_);
