@@ -363,10 +363,11 @@ int PreparePatch(PatchPlan& plan) {
   // lower limit) are lost: asked first.
   const uint32_t p2_now = ReadPartitionEntry(plan.partition_block, 2).length;
   if (plan.action == MpegAction::kKeep && plan.layout.p2len < p2_now &&
-      !ConfirmProceed(Format("*** WARNING: Partition 2 shrinks from %u to %" PRId64
-                             " blocks: the recordings\n             in its last %" PRId64
+      !ConfirmProceed(Format("*** WARNING: Partition 2 of disk %s shrinks from %u to %" PRId64
+                             " blocks:\n             the recordings in its last %" PRId64
                              " MB are lost.",
-                             p2_now, plan.layout.p2len, (p2_now - plan.layout.p2len) / 2048))) {
+                             ShownPath(plan.first_device).c_str(), p2_now, plan.layout.p2len,
+                             (p2_now - plan.layout.p2len) / 2048))) {
     return -1;
   }
   PlanPatchWrites(fd, plan);
