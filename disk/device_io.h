@@ -21,6 +21,15 @@ enum class OpenMode {
   kCreateNew,        // the undo file: a new file, never one that exists
 };
 
+// Which medium a descriptor reaches, to tell a disk from another put in its place under the same
+// name: a file's device and inode, or a block device's number and the kernel's disk sequence
+// number (new with every disk attached, loop device set up or medium changed). Zeros: unknown.
+struct MediumId {
+  uint64_t device = 0;
+  uint64_t number = 0;
+  bool operator==(const MediumId&) const = default;
+};
+
 // The errno of a write that a DeviceIo layer (the undo recorder) held back before it reached the
 // drive, having shown why itself: callers fail the write without a second report.
 inline constexpr int kWriteHeldBack = ECANCELED;
@@ -54,6 +63,7 @@ class DeviceIo {
   // Asks the kernel to drop its clean cached pages of a byte range (length 0: to the end), so
   // that the next reads come from the device itself. A hint as well.
   virtual int AdviseDontNeed(int /*fd*/, uint64_t /*offset*/, uint64_t /*length*/) { return 0; }
+  virtual MediumId Medium(int /*fd*/) { return {}; }
 };
 
 // The DeviceIo in use; SetDeviceIo(nullptr) restores the POSIX one.

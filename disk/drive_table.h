@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <string>
 
+#include "disk/device_io.h"
+
 namespace quillmar {
 
 inline constexpr int kMaxDrives = 16;
@@ -33,6 +35,7 @@ struct DriveInfo {
   int system_disk = 0;
   uint32_t sector_bytes = 512;  // the logical sector size; a recorder can only use 512
   int64_t length_bytes = -1;    // as measured at the last classification (a swapped disk's differs)
+  MediumId medium;              // likewise: the medium behind device_path then
 };
 
 extern std::array<DriveInfo, kMaxDrives> DriveTable;

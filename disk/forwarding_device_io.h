@@ -32,6 +32,7 @@ class ForwardingDeviceIo : public DeviceIo {
   int AdviseDontNeed(int fd, uint64_t offset, uint64_t length) override {
     return inner_.AdviseDontNeed(fd, offset, length);
   }
+  MediumId Medium(int fd) override { return inner_.Medium(fd); }
 
  protected:
   DeviceIo& inner() { return inner_; }

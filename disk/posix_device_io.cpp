@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <linux/fs.h>
 #include <linux/loop.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
@@ -118,6 +119,17 @@ class Posix final : public DeviceIo {
     return ::lseek(fd, static_cast<off_t>(offset), SEEK_SET);
   }
   int64_t Length(int fd) override { return ::lseek(fd, 0, SEEK_END); }
+  MediumId Medium(int fd) override {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0)
+      return {};
+    if (!S_ISBLK(st.st_mode))
+      return {st.st_dev, st.st_ino};
+    uint64_t sequence = 0;  // 0 where the kernel has no disk sequence numbers (before 5.15)
+    if (::ioctl(fd, BLKGETDISKSEQ, &sequence) != 0)
+      sequence = 0;
+    return {st.st_rdev, sequence};
+  }
   ssize_t Read(int fd, void* buffer, size_t n) override {
     ssize_t r;
     do {

@@ -77,6 +77,7 @@ void ClassifyDrive(size_t index) {
     return;
   }
   d.length_bytes = Io().Length(fd.get());
+  d.medium = Io().Medium(fd.get());
   Sector sector0{};
   Sector sector1{};
   bool complete = ReadLeadingSectors(fd.get(), sector0, sector1);
@@ -112,8 +113,13 @@ int FirstDriveChangedSinceListed() {
                     d.p4_length, d.p2_start, d.p3_start, d.is_replaytv, d.rtv4000, d.unreadable,
                     d.dual_position, d.patched, d.system_disk, d.sector_bytes, d.length_bytes);
   };
+  // Zeros: the medium could not be told (no disk sequence numbers, a test's stand-in device).
+  auto other_medium = [](const MediumId& was, const MediumId& is) {
+    return was != MediumId{} && is != MediumId{} && was != is;
+  };
   for (int i = 0; i < kMaxDrives; ++i) {
-    if (record(listed[static_cast<size_t>(i)]) != record(DriveAt(i)))
+    const DriveInfo& was = listed[static_cast<size_t>(i)];
+    if (record(was) != record(DriveAt(i)) || other_medium(was.medium, DriveAt(i).medium))
       return i;
   }
   return -1;

@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <list>
 #include <string>
 #include <tuple>
@@ -124,14 +125,28 @@ TEST_P(DiskKinds, ListedWithTheirStatus) {
 
 INSTANTIATE_TEST_SUITE_P(Classify, DiskKinds, ::testing::ValuesIn(kKinds), testing::ParamName{});
 
-// A disk rewritten since the list was made (or swapped for another) is not the listed drive.
-TEST_F(Drives, ADiskRewrittenSinceTheListIsNotTheListedDrive) {
+// A disk rewritten since the list was made is not the listed drive, nor is another put in its
+// place with the same length and first sectors: a file moved over it, a loop device set up again.
+TEST_F(Drives, ADiskRewrittenOrReplacedSinceTheListIsNotTheListedDrive) {
   const std::string path = dir_.File("d0.img");
   ASSERT_TRUE(testing::MakeBlankImage(path, 100000));
   SetDrivePaths({path});
   ClassifyDrives();
   EXPECT_EQ(FirstDriveChangedSinceListed(), -1);
   ASSERT_TRUE(testing::MakeReplayTvDisk(path, testing::Recorder(100000)));
+  EXPECT_EQ(FirstDriveChangedSinceListed(), 0);
+  std::filesystem::copy_file(path, dir_.File("copy.img"));
+  std::filesystem::rename(dir_.File("copy.img"), path);
+  EXPECT_EQ(FirstDriveChangedSinceListed(), 0);
+  EXPECT_EQ(FirstDriveChangedSinceListed(), -1);
+  testing::LoopDevice loop(path);
+  if (loop.path().empty())
+    GTEST_SKIP() << "attaching a loop device needs root";
+  ResetDriveTable();
+  SetDrivePaths({loop.path()});
+  ClassifyDrives();
+  ASSERT_TRUE(testing::ShellOutput("losetup -d " + loop.path() + " && losetup " + loop.path() +
+                                   " '" + path + "'"));
   EXPECT_EQ(FirstDriveChangedSinceListed(), 0);
 }
 
