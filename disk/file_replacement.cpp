@@ -76,6 +76,13 @@ FileReplacement::~FileReplacement() {
 }
 
 int FileReplacement::Create() {
+  struct stat link {};
+  if (::lstat(final_.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {  // not resolved: dangling
+    LogAndShow(Format("*** ERROR: %s is a link to a file that does not exist: it is not followed.",
+                      ShownPath(final_).c_str()),
+               "*** ERROR ***");
+    return -1;
+  }
   // The old file is locked as an image file being written is: a run writing it (it may be one of
   // that run's drives) makes this one refuse, and a run that starts meanwhile refuses to write it.
   held_ = ::open(final_.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);

@@ -23,7 +23,7 @@ class FileReplacement {
 
   // Creates the empty temporary file beside the final one, with the final file's owner, once the
   // final file (when it exists) is locked against other writers. 0, or -1 (shown in an error box;
-  // also when another program writes the final file).
+  // also when another program writes the final file, and for a link to a file that is missing).
   int Create();
   // Where the writer writes; it flushes what it wrote before Commit.
   const std::string& temporary_path() const { return temporary_; }

@@ -410,7 +410,8 @@ TEST_P(DiskAliases, AreOneDisk) {
 INSTANTIATE_TEST_SUITE_P(Kinds, DiskAliases, ::testing::ValuesIn(testing::DiskAliases()),
                          testing::ParamName());
 
-// A file made under a free name while a backup was written there is not replaced by it.
+// A file made under a free name while a backup was written there is not replaced by it, nor is
+// a link to a missing file.
 TEST(FileReplacement, ANameTakenMeanwhileIsNotReplaced) {
   testing::TempDir dir;
   FileReplacement image(dir.File("b.rtv"));
@@ -418,6 +419,8 @@ TEST(FileReplacement, ANameTakenMeanwhileIsNotReplaced) {
   testing::WriteFile(dir.File("b.rtv"), Buffer{'B'});
   EXPECT_EQ(image.Commit(), -1);
   EXPECT_EQ(testing::ReadFile(dir.File("b.rtv")), Buffer{'B'});
+  ASSERT_EQ(::symlink("missing.rtv", dir.File("c.rtv").c_str()), 0);
+  EXPECT_EQ(FileReplacement(dir.File("c.rtv")).Create(), -1);
 }
 
 // Two files of one file system are two disks; ranges of one disk overlap or not.
