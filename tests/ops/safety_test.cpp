@@ -86,7 +86,7 @@ class SafetyTest : public OpsTest {
       devices.push_back(&io.Add(paths_[i], 0));
       devices.back()->bytes() = now_[i];
     }
-    FakeDevice& hurt = *devices[static_cast<size_t>(faulty)];
+    FakeDevice& hurt = faulty < 0 ? io.Add(undo_, 0) : *devices[static_cast<size_t>(faulty)];
     const std::function<void()> faults[] = {[] {},
                                             [&] { hurt.FailReadAt(sector); },
                                             [&] { hurt.FailWriteAt(sector); },
@@ -131,7 +131,7 @@ TEST_F(SafetyTest, DeviceFaultsFailTheOperationAndTheUndoGivesEveryDiskBack) {
     const char* name;
     Op op;
     const char* answers;
-    int a, b, faulty;
+    int a, b, faulty;  // faulty -1: the undo file
     Fault fault;
     uint64_t sector;
     const char* says = "";
@@ -165,6 +165,7 @@ TEST_F(SafetyTest, DeviceFaultsFailTheOperationAndTheUndoGivesEveryDiskBack) {
        "system.\n           Not done: the MPEG partition reset."},
       {"PatchReformatCrashes", kPatch, "YYY", 1, -1, 1, kWriteFails, 3002 + 512, "", 21},
       {"PatchFlushFails", kPatch, "YN", 1, -1, 1, kFlushFails, 0, "made durable (flush failed)"},
+      {"PatchUndoFileFull", kPatch, "YN", 1, -1, -1, kFull, 2, "Could not write the undo file"},
       {"PatchResetUndoCrashes", kPatch, "YYN", 1, -1, 1, kNoFault, 0, "", 0, 1},
       {"PatchResetPowerLoss", kPatch, "YYN", 1, -1, 1, kNoFault, 0, "", -1},
       {"JoinPowerLoss", kJoin, "YN", 1, 2, 1, kNoFault, 0, "", -1},
@@ -189,6 +190,7 @@ TEST_F(SafetyTest, DeviceFaultsFailTheOperationAndTheUndoGivesEveryDiskBack) {
     });
     EXPECT_EQ(result, row.fault == kNoFault ? 0 : -1) << ui().Transcript();
     EXPECT_THAT(ui().Transcript(), HasSubstr(row.says));
+    EXPECT_THAT(ui().Transcript(), Not(HasSubstr("write the end of the undo file")));
     EXPECT_TRUE(row.fault == kNoFault || !ClaimedDone());
     EXPECT_EQ(ui().progress_shown(), ui().progress_hidden());
     EXPECT_TRUE(row.op != kMirror || now_[0] == original_[0]) << "the source was written";
@@ -196,7 +198,7 @@ TEST_F(SafetyTest, DeviceFaultsFailTheOperationAndTheUndoGivesEveryDiskBack) {
     if (row.op == kBackup && row.fault == kNoFault) {
       EXPECT_EQ(ImageHash(Image("backup.rtv")), ImageHash(Image("good.rtv"))) << "the system area";
     }
-    if (!undo)
+    if (!undo || row.faulty < 0)  // that undo file is the fake's
       continue;
     off_t kept = row.torn < 0 ? flushed : std::max(flushed, FileSize(undo_) - row.torn);
     ASSERT_EQ(::truncate(undo_.c_str(), kept), 0);
