@@ -63,6 +63,7 @@ class DeviceIo {
   // Asks the kernel to drop its clean cached pages of a byte range (length 0: to the end), so
   // that the next reads come from the device itself. A hint as well.
   virtual int AdviseDontNeed(int /*fd*/, uint64_t /*offset*/, uint64_t /*length*/) { return 0; }
+  // What medium fd reaches; zeros where the platform cannot tell.
   virtual MediumId Medium(int /*fd*/) { return {}; }
 };
 

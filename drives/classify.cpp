@@ -113,7 +113,7 @@ int FirstDriveChangedSinceListed() {
                     d.p4_length, d.p2_start, d.p3_start, d.is_replaytv, d.rtv4000, d.unreadable,
                     d.dual_position, d.patched, d.system_disk, d.sector_bytes, d.length_bytes);
   };
-  // Zeros: the medium could not be told (no disk sequence numbers, a test's stand-in device).
+  // Zeros: the medium could not be told (a device the tests stand in for): not a change.
   auto other_medium = [](const MediumId& was, const MediumId& is) {
     return was != MediumId{} && is != MediumId{} && was != is;
   };
