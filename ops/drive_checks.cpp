@@ -25,6 +25,17 @@ bool IsDriveOneOfAPair(const DriveInfo& drive) {
          uint64_t{drive.p2_start} + drive.p2_length > drive.size_sectors;
 }
 
+bool CheckSourceNotDriveOneOfAPair(const DriveInfo& source) {
+  if (!IsDriveOneOfAPair(source))
+    return true;
+  ShowError(
+      Format("*** ERROR: Disk %s is drive 1 of a two-drive system: its partitions run on\n"
+             "           onto drive 2, and the recordings there would be missing from\n"
+             "           the copy.",
+             ShownPath(source.device_path).c_str()));
+  return false;
+}
+
 void ShowError(const std::string& text) {
   LogAndShow(text, kErrorCaption);
 }

@@ -21,6 +21,10 @@ bool IsDriveIndex(int index);
 // Drive 1 of a two-drive system: its partition 2 runs on past its end onto drive 2.
 bool IsDriveOneOfAPair(const DriveInfo& drive);
 
+// The refusal of a copy from drive 1 of a two-drive system: its partitions run on onto drive 2,
+// which a copy from one disk does not read. True when source is not one; otherwise it was shown.
+bool CheckSourceNotDriveOneOfAPair(const DriveInfo& source);
+
 // The refusal of a copy without a source or a target. True when both are selected; otherwise
 // the reason has been shown.
 bool CheckSourceAndTargetSelected(int source, int target);

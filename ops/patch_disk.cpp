@@ -334,7 +334,18 @@ int PreparePatch(PatchPlan& plan) {
                          plan.first_device, plan.second_device));
     return -1;
   }
-  uint32_t p1len = ReadPartitionEntry(plan.partition_block, 1).length;
+  // Partition 2 starts after the recorder's system partition. Without one (a blank disk, drive 2
+  // of a pair) the patch would put a file system at sector 2 and report a disk complete that no
+  // recorder starts from.
+  const PartitionEntry system = ReadPartitionEntry(plan.partition_block, 1);
+  if (system.type != kRecorderPartitionType || system.length == 0) {
+    ShowError(
+        RefusalFor("*** ERROR: Partition 1 is not a recorder's system partition: copy the\n"
+                   "           system area onto the disk first.",
+                   plan.first_device, plan.second_device));
+    return -1;
+  }
+  uint32_t p1len = system.length;
   plan.action = AskMpegAction();
   uint32_t photo = 0;
   PartitionEntry photo_entry = ReadPartitionEntry(plan.partition_block, 3);

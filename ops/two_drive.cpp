@@ -57,6 +57,13 @@ bool CheckDrives(int drive1, int drive2) {
       !ConfirmProceed("Drive 1 does not appear to contain ReplayTV software.")) {
     return false;
   }
+  // A recorder disk of its own (or drive 1 of another pair) loses its system and recordings.
+  if (second.is_replaytv &&
+      !ConfirmProceed(Format("Drive 2 (%s) is a ReplayTV disk itself. Joined as drive 2, its\n"
+                             "software and recordings are lost.",
+                             ShownPath(second.device_path).c_str()))) {
+    return false;
+  }
   return true;
 }
 

@@ -93,7 +93,7 @@ const Refusal kRefusals[] = {
     {"JoinDeclined", kJoin, kRec, kBlank, "N", "create a 2 drive system"},
     {"JoinInvalidClusterSize", kJoin, k513, kBlank, "YN", "cluster size of partition 2 is 513"},
     {"JoinPhotoLargerThanDrive2", kJoin, kRtv, kTiny, "YNY", "does not fit on drive 2", 204800},
-    {"JoinDrive2SmallerThanListed", kJoin, kRec, kCut, "YN", "smaller than the new layout"},
+    {"JoinDrive2SmallerThanListed", kJoin, kRec, kCut, "YYN", "smaller than the new layout"},
     {"JoinDrive2WideSectors", kJoin, kRec, kWide, "", kWideSays},
     {"BackupNotReplayTv", kBackup, kBlank, kNone, "N", "Source disk does not seem"},
     {"BackupToFifo", kBackup, kRec, kNone, "", "is not a regular file.", 0, "fifo.rtv"},
@@ -170,25 +170,35 @@ TEST_F(RefusalTest, LeavesEveryImageAndFileAsItWas) {
 
 // A Photo partition is not copied where the patch would not find it (a target whose Photo
 // partition has another length), nor onto drive 1 of a two-drive system, whose end holds
-// recordings; patching that drive alone, which leaves the system, is asked first.
-TEST_F(RefusalTest, PhotoCopiesAndPatchesRespectTheirLayout) {
+// recordings; nothing is copied from that drive, whose partitions run on onto drive 2. A disk
+// without a system partition (drive 2) is not patched, nor joined as drive 1; patching drive 1
+// alone (which leaves the system) and joining a recorder disk as drive 2 are asked first.
+TEST_F(RefusalTest, CopiesPatchesAndJoinsRespectTheLayoutOfPairs) {
   ASSERT_TRUE(MakeReplayTvDisk(Image("rtv.img"), Recorder(1000000, true, 0, 20480)));
   ASSERT_TRUE(MakeReplayTvDisk(Image("other.img"), Recorder(2000000, true, 0, 40960)));
   ASSERT_TRUE(MakeReplayTvPair(Image("pair1.img"), Image("pair2.img"),
                                Recorder(1000000, true, 0, 20480), 1000000));
   UseDrives({"rtv.img", "other.img", "pair1.img", "pair2.img"});
   std::map<std::string, uint64_t> folder = Folder();
-  for (auto [target, says] : {std::pair{1, "has 40960 blocks, that of disk "},
-                              std::pair{2, " is drive 1 of a two-drive system"}}) {
+  const std::string pair_source = " is drive 1 of a two-drive system: its partitions run on";
+  const std::string no_system = "Partition 1 is not a recorder's system partition";
+  const std::tuple<Op, int, int, const char*, std::string> rows[] = {
+      {kPhoto, 0, 1, "", "has 40960 blocks, that of disk "},
+      {kPhoto, 0, 2, "", " is drive 1 of a two-drive system: a Photo"},
+      {kPhoto, 2, 0, "", pair_source},
+      {kMpeg, 2, 0, "", pair_source},
+      {kPatch, 2, -1, "N", "is drive 1 of a two-drive system. Patched alone"},
+      {kPatch, 3, -1, "YY", no_system},
+      {kJoin, 3, 2, "YYY", no_system},
+      {kJoin, 1, 0, "N", "is a ReplayTV disk itself. Joined as drive 2"}};
+  for (const auto& [op, a, b, answers, says] : rows) {
     NewFrontEnd();
-    EXPECT_EQ(RunOp(kPhoto, 0, target), -1);
-    EXPECT_THAT(LastBox(), HasSubstr(says));
-    EXPECT_TRUE(ui().questions().empty()) << ui().Transcript();
+    Answer(answers);
+    EXPECT_EQ(RunOp(op, a, b), -1);
+    EXPECT_EQ(ui().unanswered(), 0u);
+    EXPECT_THAT(ui().boxes().empty() ? LastAsked() : LastBox(), HasSubstr(says))
+        << ui().Transcript();
   }
-  NewFrontEnd();
-  Answer("N");
-  EXPECT_EQ(RunOp(kPatch, 2, -1), -1);
-  EXPECT_THAT(LastAsked(), HasSubstr("is drive 1 of a two-drive system. Patched alone"));
   EXPECT_EQ(Folder(), folder);
 }
 
