@@ -342,9 +342,10 @@ void CheckLayout(InspectionReport& report, uint64_t space_end) {
   }
 }
 
-// The second drive of a pair, with the size its volume sequence block records.
-bool OpenSecondDrive(const std::string& path, OpenDrive& drive, uint64_t& recorded_sectors,
-                     std::vector<std::string>& problems) {
+// The second drive of a pair, with the size its volume sequence block records. Its part must begin
+// in the joined space where drive 1's ends: another pair's drive 2 does not.
+bool OpenSecondDrive(const std::string& path, uint64_t first_bytes, OpenDrive& drive,
+                     uint64_t& recorded_sectors, std::vector<std::string>& problems) {
   Sector sector0{};
   Sector sector1{};
   if (!OpenForInspection(path, drive) || !ReadHead(drive, sector0, sector1)) {
@@ -354,6 +355,13 @@ bool OpenSecondDrive(const std::string& path, OpenDrive& drive, uint64_t& record
   InspectedVolumeSequence vs = ReadVolumeSequence(sector1);
   if (vs.position != 2) {
     problems.push_back(path + " is not the second drive of a two-drive system");
+    return false;
+  }
+  if (vs.space_offset != first_bytes) {
+    problems.push_back(
+        Format("%s is the second drive of another two-drive system: its part of the"
+               " joined space begins at byte %" PRIu64 ", drive 1's ends at %" PRIu64,
+               ShownPath(path).c_str(), vs.space_offset, first_bytes));
     return false;
   }
   CheckPairSizes(vs, drive.size_sectors, path, problems);
@@ -370,8 +378,9 @@ void InspectRecorderDisk(OpenDrive& drive, const std::string& second_path,
       first_of_pair ? report.volume_sequence.drive_bytes / kSectorBytes : drive.size_sectors;
   OpenDrive second;
   uint64_t s2 = 0;
-  bool have_second = first_of_pair && !second_path.empty() &&
-                     OpenSecondDrive(second_path, second, s2, report.problems);
+  bool have_second =
+      first_of_pair && !second_path.empty() &&
+      OpenSecondDrive(second_path, report.volume_sequence.drive_bytes, second, s2, report.problems);
   uint64_t space_end = first_of_pair ? (have_second ? s1 + s2 - kSecondDriveReserve : 0) : s1;
   CheckLayout(report, space_end);
 

@@ -1,5 +1,7 @@
 // The operations that finish, on image files: each step may change only its own sectors, and its
 // result is read back with the partition block reader and the inspector.
+#include <filesystem>
+
 #include <gmock/gmock.h>
 
 #include "format/partition_block.h"
@@ -73,7 +75,8 @@ TEST_F(OperationTest, PatchFillsTheDiskAndItsFileSystemsVerify) {
 }
 
 // Two drives joined: partition 2 over both, the Photo partition formatted at the end of drive 2,
-// a standard-order drive 2 limited to 137 GB; the pair verifies and lists as disks 1 and 2 of 2.
+// a standard-order drive 2 limited to 137 GB; the pair verifies and lists as disks 1 and 2 of 2,
+// and drive 1 with another pair's drive 2 does not verify.
 TEST_F(OperationTest, JoinedDrivesVerifyAsOnePair) {
   // Drive 1, the sectors of drive 2, the Photo partition asked for (and formatted), partition 2.
   const std::tuple<ReplayTvDisk, uint64_t, uint32_t, uint32_t> rows[] = {
@@ -96,6 +99,11 @@ TEST_F(OperationTest, JoinedDrivesVerifyAsOnePair) {
     EXPECT_EQ(report.photo.start_sector, photo == 0 ? 0 : photo_start);
     EXPECT_EQ(DriveAt(0).dual_position, 1);
     EXPECT_EQ(DriveAt(1).dual_position, 2);
+    if (std::filesystem::exists(Image("last.img"))) {  // the row before's drive 2: another pair's
+      EXPECT_THAT(RenderInspection(InspectDrive(Image("one.img"), Image("last.img"))),
+                  ::testing::HasSubstr(" is the second drive of another two-drive system"));
+    }
+    std::filesystem::rename(Image("two.img"), Image("last.img"));
   }
 }
 
