@@ -20,9 +20,18 @@ std::string Environment(const char* name) {
   return value == nullptr ? "" : value;
 }
 
-// The user who ran pkexec, when this process was started through it and runs as root.
-bool InvokingUser(uid_t* uid, gid_t* gid, std::string* home) {
-  std::string text = Environment("PKEXEC_UID");
+// The user who started this run as root through pkexec or sudo.
+struct InvokingUser {
+  uid_t uid = 0;
+  gid_t gid = 0;
+  std::string home;
+  bool pkexec = false;
+};
+
+// From PKEXEC_UID or SUDO_UID, while running as root; false when neither names a user.
+bool FindInvokingUser(InvokingUser* user) {
+  user->pkexec = !Environment("PKEXEC_UID").empty();
+  std::string text = Environment(user->pkexec ? "PKEXEC_UID" : "SUDO_UID");
   if (text.empty() || ::geteuid() != 0)
     return false;
   char* end = nullptr;
@@ -32,32 +41,34 @@ bool InvokingUser(uid_t* uid, gid_t* gid, std::string* home) {
   const passwd* entry = ::getpwuid(static_cast<uid_t>(value));
   if (entry == nullptr)
     return false;
-  *uid = entry->pw_uid;
-  *gid = entry->pw_gid;
-  if (home != nullptr)
-    *home = entry->pw_dir;
+  user->uid = entry->pw_uid;
+  user->gid = entry->pw_gid;
+  user->home = entry->pw_dir;
   return true;
 }
 
-// Hands what this run created to the user who ran pkexec, if that is how it was started.
-void GiveToInvokingUser(int fd) {
-  uid_t uid = 0;
-  gid_t gid = 0;
-  if (InvokingUser(&uid, &gid, nullptr))
-    (void)::fchown(fd, uid, gid);  // the log stays usable for this run either way
+// Hands what this run created in a folder of the invoking user's (below their home, or the folder
+// they ran sudo in) to that user, so that their own later runs can write there too. What it made
+// in a folder of anyone else's stays root's.
+void GiveToInvokingUser(int fd, int folder) {
+  InvokingUser user;
+  struct stat st {};
+  if (FindInvokingUser(&user) && ::fstatat(folder, ".", &st, 0) == 0 && st.st_uid == user.uid)
+    (void)::fchown(fd, user.uid, user.gid);  // the log stays usable for this run either way
 }
 
-// The folder name in folder, created when missing (and handed to the user who ran pkexec).
-// A link is followed only when follow: the folders below the home belong to its user, and as
-// root a link planted there must not lead the log (made the user's) anywhere else. Returns its
-// descriptor, or -errno.
-int OpenOrMakeFolder(int folder, const std::string& name, bool follow) {
-  const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW);
+// The folder name in folder. Up to the home (trusted) it must exist and a link is followed; below
+// it, it is made when missing (and handed to the invoking user) and a link is refused: those
+// folders belong to the home's user, and as root a link planted there must not lead the log (made
+// the user's) anywhere else. A missing home is not made: it may be a share not mounted yet.
+// Returns its descriptor, or -errno.
+int OpenOrMakeFolder(int folder, const std::string& name, bool trusted) {
+  const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (trusted ? 0 : O_NOFOLLOW);
   int fd = ::openat(folder, name.c_str(), flags);
-  if (fd < 0 && errno == ENOENT && ::mkdirat(folder, name.c_str(), 0755) == 0) {
+  if (fd < 0 && errno == ENOENT && !trusted && ::mkdirat(folder, name.c_str(), 0755) == 0) {
     fd = ::openat(folder, name.c_str(), flags);
     if (fd >= 0)
-      GiveToInvokingUser(fd);
+      GiveToInvokingUser(fd, folder);
   }
   if (fd >= 0)
     return fd;
@@ -70,9 +81,9 @@ int OpenOrMakeFolder(int folder, const std::string& name, bool follow) {
   return -error;
 }
 
-// The folder that holds path, walked down to one folder at a time and each missing one made;
-// links are followed down to trusted (a leading part of path), none below it. Its descriptor, or
-// -errno.
+// The folder that holds path, walked down to one folder at a time; down to trusted (a leading part
+// of path) links are followed, below it each missing folder is made and no link followed. Its
+// descriptor, or -errno.
 int OpenParentFolder(const std::string& path, const std::string& trusted) {
   const bool absolute = !path.empty() && path[0] == '/';
   int folder = ::open(absolute ? "/" : ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -98,7 +109,7 @@ int OpenForAppend(int folder, const std::string& name) {
       ::openat(folder, name.c_str(),
                O_WRONLY | O_APPEND | O_CREAT | O_EXCL | O_NOFOLLOW | O_NOCTTY | O_CLOEXEC, 0644);
   if (fd >= 0) {
-    GiveToInvokingUser(fd);
+    GiveToInvokingUser(fd, folder);
     return fd;
   }
   if (errno != EEXIST)
@@ -137,12 +148,15 @@ LogPlace CurrentLogPlace() {
     place.cwd = cwd;
     place.cwd_writable = ::access(cwd, W_OK) == 0;
   }
-  uid_t uid = 0;
-  gid_t gid = 0;
-  if (InvokingUser(&uid, &gid, &place.home)) {
+  InvokingUser user;
+  if (FindInvokingUser(&user) && user.pkexec) {
+    place.home = user.home;
     place.cwd_writable = false;  // pkexec starts in root's home, which the user did not choose
   } else {
     place.home = Environment("HOME");
+    const passwd* own = place.home.empty() ? ::getpwuid(::getuid()) : nullptr;
+    if (own != nullptr)
+      place.home = own->pw_dir;
     place.state_home = Environment("XDG_STATE_HOME");
   }
   if (!place.state_home.empty() && place.state_home[0] != '/')
@@ -151,12 +165,15 @@ LogPlace CurrentLogPlace() {
 }
 
 int OpenLogFileForAppend(const std::string& path, const std::string& folders_from) {
-  if (folders_from.empty())
-    return OpenForAppend(AT_FDCWD, path);
-  const int folder = OpenParentFolder(path, folders_from);
+  const size_t slash = path.rfind('/');
+  const std::string parent =
+      slash == std::string::npos ? "." : (slash == 0 ? "/" : path.substr(0, slash));
+  const int folder = folders_from.empty()
+                         ? ::open(parent.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                         : OpenParentFolder(path, folders_from);
   if (folder < 0)
-    return folder;
-  const int fd = OpenForAppend(folder, path.substr(path.rfind('/') + 1));
+    return folders_from.empty() ? -errno : folder;
+  const int fd = OpenForAppend(folder, path.substr(slash + 1));  // npos + 1: the whole name
   ::close(folder);
   return fd;
 }

@@ -14,7 +14,7 @@ struct LogPlace {
   std::string cwd;  // the current folder, absolute
   bool cwd_writable = false;
   std::string state_home;  // $XDG_STATE_HOME; "" when unset or relative
-  std::string home;        // $HOME, or the home of the user who ran pkexec when started through it
+  std::string home;        // $HOME (else the passwd entry's), or that of the user who ran pkexec
 };
 
 // The log file for a place: cwd/quillmar.log when the current folder can be written and is not
@@ -28,11 +28,12 @@ std::string ChooseLogFilePath(const LogPlace& place, std::string* folders_from =
 LogPlace CurrentLogPlace();
 
 // Opens path for appending: created when absent, refused when it is a symbolic link, a folder or
-// anything else but a regular file. With folders_from (a leading part of path) its missing
-// parent folders are made, and below folders_from none of them may be a symbolic link (refused
-// as the file is: the home's user can plant one there, and root must not follow it). Returns the
-// descriptor, or -errno. Folders and a file created while running as root through pkexec are
-// handed to the user who ran it, so that the user's own later runs can write there too.
+// anything else but a regular file. With folders_from (a leading part of path, which must exist)
+// its missing parent folders below folders_from are made, and none of those may be a symbolic link
+// (refused as the file is: the home's user can plant one there, and root must not follow it).
+// Returns the descriptor, or -errno. Folders and a file created as root (through pkexec or sudo)
+// in a folder of the user who ran it are handed to that user, so that their own later runs can
+// write there too.
 int OpenLogFileForAppend(const std::string& path, const std::string& folders_from);
 
 // Why the log file could not be opened, from OpenLogFileForAppend's -errno.

@@ -1,10 +1,12 @@
 // The base layer: byte orders, the start-up command line, the log file and the questions.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
+#include <string>
 #include <tuple>
 
 #include "base/byte_order.h"
@@ -128,6 +130,26 @@ TEST(LogFacility, TheDefaultPlaceIsNeverReachedThroughALink) {
     EXPECT_EQ(testing::ReadFile<std::string>(path), planted ? "" : "from the menu\n");
     EXPECT_EQ(ui.lines().back().find("(it is a symbolic link)") != std::string::npos, planted);
   }
+}
+
+// A root run's log made in a folder of the user who ran sudo is handed to that user (their own runs
+// append to it later); one made in root's folder stays root's. A missing home is not made.
+TEST(LogFacility, ARootRunGivesItsLogOnlyToTheOwnerOfTheFolder) {
+  const passwd* user = ::getpwnam("nobody");
+  if (::geteuid() != 0 || user == nullptr)
+    GTEST_SKIP() << "needs root and the user nobody";
+  testing::TempDir dir;
+  ASSERT_EQ(::mkdir(dir.File("theirs").c_str(), 0755), 0);
+  ASSERT_EQ(::chown(dir.File("theirs").c_str(), user->pw_uid, user->pw_gid), 0);
+  ASSERT_EQ(::setenv("SUDO_UID", std::to_string(user->pw_uid).c_str(), 1), 0);
+  for (const std::string folder : {"theirs", "."}) {
+    ::close(OpenLogFileForAppend(dir.File(folder + "/q.log"), ""));
+    struct stat st {};
+    ASSERT_EQ(::stat(dir.File(folder + "/q.log").c_str(), &st), 0);
+    EXPECT_EQ(st.st_uid, folder == "." ? 0 : user->pw_uid) << folder;
+  }
+  ::unsetenv("SUDO_UID");
+  EXPECT_EQ(OpenLogFileForAppend(dir.File("home/.local/q.log"), dir.File("home")), -ENOENT);
 }
 
 // Only Yes counts, and with nobody to ask (no front-end) the answer is No. A question is whole,
