@@ -11,8 +11,11 @@
 namespace quillmar {
 namespace {
 
-void ReportWriteError() {
-  LogAndShow("*** ERROR writing block", "*** ERROR ***");
+// With the system's reason, when there is one (error 0: the drive took nothing, without one).
+void ReportWriteError(int error) {
+  LogAndShow(error == 0 ? std::string("*** ERROR writing block")
+                        : Format("*** ERROR writing block (%s)", std::strerror(error)),
+             "*** ERROR ***");
 }
 
 // sync_file_range refuses some files (pipes, some file systems): then there is no write-behind.
@@ -25,7 +28,7 @@ int WriteBehindResult(int result) {
     return 0;
   if (WriteBehindUnsupported(errno))
     return 1;
-  ReportWriteError();
+  ReportWriteError(errno);
   return -1;
 }
 
@@ -66,14 +69,16 @@ int ReadBlocks(int fd, uint8_t* buffer, size_t n, bool quiet) {
   return static_cast<int>(done);
 }
 
-int WriteBlocks(int fd, const uint8_t* buffer, size_t n) {
-  size_t done = 0;
+int WriteBlocks(int fd, const uint8_t* buffer, size_t n, size_t* written) {
+  size_t ignored = 0;
+  size_t& done = written != nullptr ? *written : ignored;
+  done = 0;
   while (done < n) {
     ssize_t r = Io().Write(fd, buffer + done, n - done);
     if (r <= 0) {  // an error, or no progress (a full device): never loop without progress
       if (r < 0 && errno == kWriteHeldBack)
         return -1;  // never reached the drive, and the reason is shown already
-      ReportWriteError();
+      ReportWriteError(r < 0 ? errno : 0);
       return -1;
     }
     done += static_cast<size_t>(r);
@@ -84,7 +89,7 @@ int WriteBlocks(int fd, const uint8_t* buffer, size_t n) {
 int FlushBlocks(int fd) {
   if (Io().Flush(fd) == 0)
     return 0;
-  ReportWriteError();
+  ReportWriteError(errno);
   return -1;
 }
 
@@ -94,7 +99,7 @@ int FlushAndClose(UniqueFd& fd) {
     return -1;
   }
   if (fd.Close() != 0) {
-    ReportWriteError();
+    ReportWriteError(errno);
     return -1;
   }
   return 0;
@@ -108,10 +113,15 @@ int AwaitWriteBehind(int fd, uint64_t offset, uint64_t length) {
   return WriteBehindResult(Io().WaitWriteback(fd, offset, length));
 }
 
+std::string OpenFailureText(const std::string& path) {
+  const std::string reason =
+      errno == EBUSY ? "busy: mounted, or written by another program" : std::strerror(errno);
+  return Format("*** ERROR: Could not open device %s (%s)", ShownPath(path).c_str(),
+                reason.c_str());
+}
+
 void ReportOpenFailure(const std::string& path) {
-  const bool busy = errno == EBUSY;
-  std::string text = Format("*** ERROR: Could not open device %s%s", ShownPath(path).c_str(),
-                            busy ? " (busy: mounted, or written by another program)" : "");
+  std::string text = OpenFailureText(path);
   LogLine(text);
   LogAndShow(text, "*** ERROR ***");
 }

@@ -21,7 +21,8 @@ int ReadBlocks(int fd, uint8_t* buffer, size_t n, bool quiet);
 
 // Writes exactly n bytes. n, or -1 on a write error or a write that makes no progress (logged
 // and shown in a box), or on a write a DeviceIo layer held back (kWriteHeldBack: already shown).
-int WriteBlocks(int fd, const uint8_t* buffer, size_t n);
+// *written, if given: the bytes the drive took, also when it failed.
+int WriteBlocks(int fd, const uint8_t* buffer, size_t n, size_t* written = nullptr);
 
 // Makes everything written through fd durable (fsync). 0, or -1 reported as a write error: the
 // kernel often reports a failed write only here, so every writer flushes before it reports
@@ -40,8 +41,10 @@ int FlushAndClose(UniqueFd& fd);
 int StartWriteBehind(int fd, uint64_t offset, uint64_t length);
 int AwaitWriteBehind(int fd, uint64_t offset, uint64_t length);
 
-// The open failure report of the writers and the copy engine: "*** ERROR: Could not open
-// device %s" logged, then logged again and shown in a box.
+// "*** ERROR: Could not open device PATH (REASON)", the reason from errno.
+std::string OpenFailureText(const std::string& path);
+// The open failure report of the writers and the copy engine: that text logged, then logged again
+// and shown in a box.
 void ReportOpenFailure(const std::string& path);
 
 }  // namespace quillmar

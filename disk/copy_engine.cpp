@@ -195,10 +195,11 @@ int CopyChunks(int source, uint64_t source_offset, UniqueFd& target, uint64_t ta
       return done > 0 ? kCopyPartlyWritten : -1;
     }
     AddToCopyDigest(buffer, bytes);
-    if (WriteBlocks(target.get(), buffer, bytes) != static_cast<int>(bytes)) {
-      const bool held_back = errno == kWriteHeldBack;  // before the drive: nothing written
+    // A drive that refused the first chunk whole (read-only, or held back) has nothing of the copy.
+    size_t taken = 0;
+    if (WriteBlocks(target.get(), buffer, bytes, &taken) != static_cast<int>(bytes)) {
       LogWriteAbort(done);
-      return done > 0 || !held_back ? kCopyPartlyWritten : -1;
+      return done > 0 || taken > 0 ? kCopyPartlyWritten : -1;
     }
     done += chunk;
     if (write_behind.Written(target_offset + done * kBlockSize) != 0) {

@@ -275,7 +275,7 @@ bool OpenFirstDrive(PatchPlan& plan) {
   plan.first_fd = UniqueFd::Open(plan.first_device, OpenMode::kReadWrite);
   if (plan.first_fd.valid())
     return true;
-  ShowError(Format("*** ERROR: Could not open device %s", ShownPath(plan.first_device).c_str()));
+  ShowError(OpenFailureText(plan.first_device));
   return false;
 }
 

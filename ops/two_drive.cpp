@@ -85,12 +85,12 @@ int WriteJoinBlocks(const DriveInfo& first, const DriveInfo& second, uint32_t s1
                     bool limit) {
   UniqueFd fd1 = UniqueFd::Open(first.device_path, OpenMode::kWriteOnly);
   if (!fd1.valid()) {
-    ShowError(Format("*** ERROR: Could not open device %s", ShownPath(first.device_path).c_str()));
+    ShowError(OpenFailureText(first.device_path));
     return -1;
   }
   UniqueFd fd2 = UniqueFd::Open(second.device_path, OpenMode::kWriteOnly);
   if (!fd2.valid()) {
-    ShowError(Format("*** ERROR: Could not open device %s", ShownPath(second.device_path).c_str()));
+    ShowError(OpenFailureText(second.device_path));
     return -1;
   }
   auto in_disk_order = [&first](Sector block) {

@@ -85,7 +85,8 @@ const IoRow kIoRows[] = {
     {"ReadError", [](auto& d) { d.FailReadAt(2); }, kRead, -1, 512, 0, "*** ERROR reading block"},
     {"ReadInPieces", [](auto& d) { d.ShortTransfers(100); }, kRead, 1024, 1024, 0},
     {"WriteInPieces", [](auto& d) { d.ShortTransfers(511); }, kWrite, 1024, 1024, 3},
-    {"WriteOnAFullDevice", [](auto& d) { d.NoSpaceBeyond(1024); }, kWrite, -1, 512, 2, kWriteError},
+    {"WriteOnAFullDevice", [](auto& d) { d.NoSpaceBeyond(1024); }, kWrite, -1, 512, 2,
+     "*** ERROR writing block (No space left on device)"},
     // A device that takes nothing is an error at once, never a loop.
     {"WriteWithoutProgress",
      [](auto& d) {
@@ -221,7 +222,7 @@ TEST_P(CopyFaults, StopWhereTheFaultIsAndWriteNothingElse) {
 
   const bool done = row.line.starts_with("Copying");
   const bool write_error = row.line.starts_with("ERROR: Failed to write");
-  EXPECT_EQ(result, done ? 0 : row.held > 0 || write_error ? kCopyPartlyWritten : -1);
+  EXPECT_EQ(result, done ? 0 : row.held > 0 ? kCopyPartlyWritten : -1);
   EXPECT_EQ(ui_.lines().back(), row.line) << ui_.Transcript();
   ExpectTargetHolds(kFrom, kTo, row.held);
   ExpectCleanedUp();
@@ -229,7 +230,7 @@ TEST_P(CopyFaults, StopWhereTheFaultIsAndWriteNothingElse) {
   // Reads are quiet; a write error or an open failure is shown once.
   const bool shown = write_error || row.line.starts_with("*** ERROR: Could not open");
   ASSERT_EQ(ui_.boxes().size(), shown ? 1u : 0u) << ui_.Transcript();
-  EXPECT_TRUE(!write_error || ui_.boxes()[0].text == kWriteError);
+  EXPECT_TRUE(!write_error || ui_.boxes()[0].text.starts_with(kWriteError));
   // Flushed when all was written or the copy stopped; never twice to clear an error.
   EXPECT_LE(done || row.stop_after_writes >= 0, target_->flushes());
   EXPECT_LE(target_->flushes(), 1);
