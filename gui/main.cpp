@@ -7,8 +7,11 @@
 
 int main(int argc, char** argv) {
   using quillmar::CQuillmarApp;
-  if (CQuillmarApp::WantsUsage({argv + 1, argv + argc}))
-    return CQuillmarApp::ShowUsage({argv + 1, argv + argc});
+  const std::vector<std::string> args(argv + 1, argv + argc);
+  if (CQuillmarApp::WantsUsage(args))
+    return CQuillmarApp::ShowUsage(args);
+  if (!CQuillmarApp::DisplayAvailable(args))
+    return CQuillmarApp::ShowNoDisplay(args);
   QApplication qt(argc, argv);
   return CQuillmarApp().InitInstance({argv + 1, argv + argc});
 }

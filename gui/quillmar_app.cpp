@@ -1,6 +1,8 @@
 #include "gui/quillmar_app.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 
 #include "base/build_info.h"
 #include "base/command_line.h"
@@ -36,9 +38,25 @@ constexpr char kUsage[] =
 }  // namespace
 
 int CQuillmarApp::InitInstance(const std::vector<std::string>& args) {
-  const StartupOptions options = SplitStartupArguments(args);
   if (WantsUsage(args))
     return ShowUsage(args);
+  if (const int problem = CheckArguments(args); problem != 0)
+    return problem;
+  const StartupOptions options = SplitStartupArguments(args);
+  if (!options.drive_paths.empty())
+    SetDrivePaths(options.drive_paths);
+  ApplyCommandLineTail(options.tail);
+  std::fprintf(stderr, "Log file: %s\n", ShownPath(SetUpLogFile(options.log_path)).c_str());
+
+  CQuillmarDlg dlg;
+  RestoreWindowGeometry(&dlg);
+  dlg.exec();
+  SaveWindowGeometry(&dlg);
+  return 0;
+}
+
+int CQuillmarApp::CheckArguments(const std::vector<std::string>& args) {
+  const StartupOptions options = SplitStartupArguments(args);
   for (const std::string& option : options.other_options) {
     std::fprintf(stderr, "quillmar: unknown option %s\n%s", ShownPath(option).c_str(), kUsage);
     return 2;
@@ -53,16 +71,25 @@ int CQuillmarApp::InitInstance(const std::vector<std::string>& args) {
     std::fprintf(stderr, "quillmar: %s\n%s", problem.c_str(), kUsage);
     return 2;
   }
-  if (!options.drive_paths.empty())
-    SetDrivePaths(options.drive_paths);
-  ApplyCommandLineTail(options.tail);
-  std::fprintf(stderr, "Log file: %s\n", ShownPath(SetUpLogFile(options.log_path)).c_str());
-
-  CQuillmarDlg dlg;
-  RestoreWindowGeometry(&dlg);
-  dlg.exec();
-  SaveWindowGeometry(&dlg);
   return 0;
+}
+
+bool CQuillmarApp::DisplayAvailable(const std::vector<std::string>& args) {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+    const char* value = std::getenv(name);
+    if (value != nullptr && *value != '\0')
+      return true;
+  }
+  return std::find(args.begin(), args.end(), "-platform") != args.end();
+}
+
+int CQuillmarApp::ShowNoDisplay(const std::vector<std::string>& args) {
+  if (const int problem = CheckArguments(args); problem != 0)
+    return problem;
+  std::fprintf(stderr,
+               "quillmar: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are not "
+               "set).\nquillmar-cli does the same work on a terminal: quillmar-cli --help\n");
+  return 1;
 }
 
 bool CQuillmarApp::WantsUsage(const std::vector<std::string>& args) {

@@ -18,6 +18,15 @@ class CQuillmarApp {
   // without a display). The first of the two named wins.
   static bool WantsUsage(const std::vector<std::string>& args);
   static int ShowUsage(const std::vector<std::string>& args);
+
+  // A command line the window cannot use (an unknown option, an option without its value, drive
+  // paths it refuses): shown with the usage, 2; otherwise 0.
+  static int CheckArguments(const std::vector<std::string>& args);
+  // Whether there is a window system to start: a display in the environment (DISPLAY,
+  // WAYLAND_DISPLAY) or a platform chosen for Qt (QT_QPA_PLATFORM, -platform). Without one Qt
+  // would abort; ShowNoDisplay says so instead (after the command line's own problems, 2), 1.
+  static bool DisplayAvailable(const std::vector<std::string>& args);
+  static int ShowNoDisplay(const std::vector<std::string>& args);
 };
 
 }  // namespace quillmar

@@ -54,6 +54,15 @@ complete_words() {  # the completions of the last word, sorted, on one line
 [ "$(cd "$DEST/$S/doc" && complete_words quillmar-cli --drive quill)" = quillmar ] ||
   fail "completing the --drive file"
 
+# Without a display the window says so (after a usage error, 2) instead of aborting in Qt.
+headless() {
+  env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM "$BUILD/gui/quillmar" "$@" 2>&1 ||
+    echo "exit $?"
+}
+[[ "$(headless --drive)" == *"--drive needs a path"*"exit 2" ]] || fail "usage error without display"
+[[ "$(cd "$WORK" && headless)" == "quillmar: no display to open the window on"*"exit 1" ]] ||
+  fail "no display"
+
 (cd "$BUILD" && cpack -G DEB -B "$WORK/package" >/dev/null) || fail "cpack"
 deb=$(ls "$WORK"/package/*.deb)
 diff <(echo "$EXPECTED") <(dpkg-deb -c "$deb" | awk '$1 !~ /^d/ {print $6}' | sorted) ||
