@@ -17,9 +17,12 @@ _quillmar_cli() {
     --format-photo | --reset)
       COMPREPLY=($(compgen -W "yes no" -- "$cur"))
       return ;;
-    --photo)
-      COMPREPLY=($(compgen -W "'No change' 1MB 2MB 5MB 10MB 20MB 50MB 100MB 200MB 500MB 1GB 2GB
-                              3GB 4GB 5GB 10GB 20GB" -- "$cur"))
+    --photo)  # "No change" is one word: given quoted (No\ change), not split in two
+      local size
+      while IFS= read -r size; do
+        COMPREPLY+=("$(printf '%q' "$size")")
+      done < <(compgen -W "'No change' 1MB 2MB 5MB 10MB 20MB 50MB 100MB 200MB 500MB 1GB 2GB 3GB
+                           4GB 5GB 10GB 20GB" -- "$cur")
       return ;;
     --limit | --cluster | --undo-limit)
       return ;;
