@@ -80,7 +80,9 @@ bool CQuillmarApp::DisplayAvailable(const std::vector<std::string>& args) {
     if (value != nullptr && *value != '\0')
       return true;
   }
-  return std::find(args.begin(), args.end(), "-platform") != args.end();
+  return std::any_of(args.begin(), args.end(), [](const std::string& arg) {
+    return arg == "-platform" || arg == "--platform";
+  });
 }
 
 int CQuillmarApp::ShowNoDisplay(const std::vector<std::string>& args) {
