@@ -114,8 +114,9 @@ int AwaitWriteBehind(int fd, uint64_t offset, uint64_t length) {
 }
 
 std::string OpenFailureText(const std::string& path) {
-  const std::string reason =
-      errno == EBUSY ? "busy: mounted, or written by another program" : std::strerror(errno);
+  const std::string reason = errno == EBUSY   ? "busy: mounted, or written by another program"
+                             : errno == EROFS ? "read-only: the disk is write-protected"
+                                              : std::strerror(errno);
   return Format("*** ERROR: Could not open device %s (%s)", ShownPath(path).c_str(),
                 reason.c_str());
 }

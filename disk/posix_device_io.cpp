@@ -97,6 +97,14 @@ class Posix final : public DeviceIo {
     } while (fd < 0 && errno == EINTR);
     if (fd < 0 || mode == OpenMode::kReadOnly)
       return fd;
+    // A write-protected disk (a read-only loop device, a locked card) takes the open but refuses
+    // every write: refused here, before an operation writes one of its drives and not the other.
+    int read_only = 0;
+    if (IsBlockDevice(path) && ::ioctl(fd, BLKROGET, &read_only) == 0 && read_only != 0) {
+      ::close(fd);
+      errno = EROFS;
+      return -1;
+    }
     int backing = OpenLoopBackingFile(fd);
     if (!LockImageFile(fd) || (backing >= 0 && !LockImageFile(backing))) {
       if (backing >= 0)

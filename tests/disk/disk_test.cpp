@@ -411,6 +411,19 @@ TEST_P(DiskAliases, AreOneDisk) {
 INSTANTIATE_TEST_SUITE_P(Kinds, DiskAliases, ::testing::ValuesIn(testing::DiskAliases()),
                          testing::ParamName());
 
+// A write-protected disk is refused for writing at the open, before anything is written.
+TEST(PosixDeviceIo, AWriteProtectedDiskIsRefusedAtTheOpen) {
+  if (::geteuid() != 0)
+    GTEST_SKIP() << "attaching a loop device needs root";
+  testing::TempDir dir;
+  testing::WriteFile(dir.File("d.img"), Buffer(4096));
+  testing::LoopDevice loop(dir.File("d.img"), "-r");
+  ASSERT_FALSE(loop.path().empty());
+  EXPECT_FALSE(UniqueFd::Open(loop.path(), OpenMode::kReadWrite).valid());
+  EXPECT_EQ(errno, EROFS);
+  EXPECT_TRUE(UniqueFd::Open(loop.path(), OpenMode::kReadOnly).valid());
+}
+
 // A file made under a free name while a backup was written there is not replaced by it, nor is
 // a link to a missing file.
 TEST(FileReplacement, ANameTakenMeanwhileIsNotReplaced) {
