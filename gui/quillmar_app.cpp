@@ -35,6 +35,22 @@ constexpr char kUsage[] =
     "  SIZE_LIMIT     largest drive size in 512-byte sectors (0: 2000000000, 1024 GB)\n"
     "  CLUSTER_SIZE   MPEG cluster size in bytes for a reformat with larger clusters\n";
 
+// Whether the environment variable name is set and not empty.
+bool IsSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && *value != '\0';
+}
+
+// Whether Qt's platform name can start here: xcb needs DISPLAY, wayland WAYLAND_DISPLAY, the
+// others (offscreen, minimal, eglfs, vnc) no display.
+bool PlatformCanStart(const std::string& name) {
+  if (name.starts_with("xcb"))
+    return IsSet("DISPLAY");
+  if (name.starts_with("wayland"))
+    return IsSet("WAYLAND_DISPLAY");
+  return !name.empty();
+}
+
 }  // namespace
 
 int CQuillmarApp::InitInstance(const std::vector<std::string>& args) {
@@ -75,14 +91,21 @@ int CQuillmarApp::CheckArguments(const std::vector<std::string>& args) {
 }
 
 bool CQuillmarApp::DisplayAvailable(const std::vector<std::string>& args) {
-  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
-    const char* value = std::getenv(name);
-    if (value != nullptr && *value != '\0')
-      return true;
+  // Qt's platform: -platform NAME, else QT_QPA_PLATFORM, a list tried in turn ("wayland;xcb").
+  std::string platforms = IsSet("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "";
+  for (size_t i = 0; i + 1 < args.size(); ++i) {
+    if (args[i] == "-platform" || args[i] == "--platform")
+      platforms = args[i + 1];
   }
-  return std::any_of(args.begin(), args.end(), [](const std::string& arg) {
-    return arg == "-platform" || arg == "--platform";
-  });
+  if (platforms.empty())
+    return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY");
+  for (size_t begin = 0; begin <= platforms.size();) {
+    const size_t end = std::min(platforms.find(';', begin), platforms.size());
+    if (PlatformCanStart(platforms.substr(begin, end - begin)))
+      return true;
+    begin = end + 1;
+  }
+  return false;
 }
 
 int CQuillmarApp::ShowNoDisplay(const std::vector<std::string>& args) {
