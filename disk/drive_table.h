@@ -30,7 +30,9 @@ struct DriveInfo {
   int is_replaytv = 0;
   int rtv4000 = 0;
   int unreadable = 0;
-  int dual_position = 0;  // 0 none, 1 disk 1 of 2, 2 disk 2 of 2
+  int dual_position = 0;           // 0 none, 1 disk 1 of 2, 2 disk 2 of 2
+  uint64_t pair_space_offset = 0;  // of a pair's drive: where its part of the joined space begins
+  uint64_t pair_drive_bytes = 0;  // and its length, in bytes (drive 2's offset is drive 1's length)
   int patched = 0;
   int system_disk = 0;
   uint32_t sector_bytes = 512;  // the logical sector size; a recorder can only use 512

@@ -50,6 +50,8 @@ void Classify(DriveInfo& d, size_t index, Sector& sector0, Sector& sector1) {
   d.p2_start = entries[1].start;
   d.p3_start = entries[2].start;
   d.dual_position = VolumeSequencePosition(sector1);
+  d.pair_space_offset = d.dual_position != 0 ? VolumeSequenceSpaceOffset(sector1) : 0;
+  d.pair_drive_bytes = d.dual_position != 0 ? VolumeSequenceDriveBytes(sector1) : 0;
   d.system_disk = IsPcDiskLayout(sector0) ? 1 : 0;
   d.size_gb = d.size_sectors / kSectorsPerGb;
   d.patched = PartitionsFillDrive(d) ? 1 : 0;

@@ -51,6 +51,14 @@ int VolumeSequencePosition(std::span<const uint8_t> sector1) {
   return 0;
 }
 
+uint64_t VolumeSequenceSpaceOffset(std::span<const uint8_t> sector1) {
+  return GetBe64(sector1, kSpaceOffset);
+}
+
+uint64_t VolumeSequenceDriveBytes(std::span<const uint8_t> sector1) {
+  return GetBe64(sector1, kDriveBytes);
+}
+
 void InvalidateVolumeSequence(std::span<uint8_t> sector1) {
   std::fill_n(sector1.begin(), 4, uint8_t{0});
 }

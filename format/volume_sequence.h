@@ -18,6 +18,11 @@ Sector BuildVolumeSequenceBlock(int drive_index, uint32_t s1_sectors, uint32_t s
 // 0: not part of a pair; 1: first drive; 2: second drive. The block in standard order.
 int VolumeSequencePosition(std::span<const uint8_t> sector1);
 
+// Where the drive's part begins in the joined space (drive 2: drive 1's bytes) and its length, in
+// bytes. The block in standard order.
+uint64_t VolumeSequenceSpaceOffset(std::span<const uint8_t> sector1);
+uint64_t VolumeSequenceDriveBytes(std::span<const uint8_t> sector1);
+
 // Clears the magic (bytes 0..3); the same bytes in both orders.
 void InvalidateVolumeSequence(std::span<uint8_t> sector1);
 

@@ -30,14 +30,11 @@ bool AskMpegQuestions(const DriveInfo& source, const DriveInfo& target) {
   return true;
 }
 
-// The copy writes the target from the source's partition 2 start on, and that partition must end
-// on the source (not run on onto drive 2 of a pair). Its start must lie after the source's own
-// partition table and system partition, inside both drives, and, on a target that has recorder
-// partitions of its own, at its partition 2 start: anywhere else the copy would overwrite the
-// target's system partition or its file system. Refused before the confirmation.
+// The copy writes the target from the source's partition 2 start on. That start must lie after
+// the source's own partition table and system partition, inside both drives, and, on a target
+// that has recorder partitions of its own, at its partition 2 start: anywhere else the copy would
+// overwrite the target's system partition or its file system. Refused before the confirmation.
 bool CheckMpegRange(const DriveInfo& source, const DriveInfo& target) {
-  if (!CheckSourceNotDriveOneOfAPair(source))
-    return false;
   uint32_t start = source.p2_start;
   uint64_t system_end = uint64_t{source.p1_length} + 2;
   if (start < system_end) {
@@ -99,6 +96,9 @@ int CopyMpegPartition(int source_index, int target_index) {
     return -1;
   const DriveInfo& source = DriveAt(source_index);
   const DriveInfo& target = DriveAt(target_index);
+  // Drive 1 of a pair holds only the start of its partition 2: refused before any question.
+  if (!CheckSourceNotDriveOneOfAPair(source))
+    return -1;
   if (!AskMpegQuestions(source, target) || !CheckMpegRange(source, target) ||
       !ConfirmMpegCopy(source, target)) {
     return -1;

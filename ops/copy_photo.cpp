@@ -23,13 +23,11 @@ bool AskPhotoQuestions(const DriveInfo& source, const DriveInfo& target) {
   return true;
 }
 
-// The source range must lie on the source (not on drive 2 of a pair; past its end the copy would
+// The source range must lie on the source (past its end the copy would
 // stop at a read error with the target's range partly overwritten) and the partition must fit on
 // the target, where it ends at the last sector; on one drive the two ranges must not overlap.
 // Refused before the confirmation.
 bool CheckPhotoRanges(const DriveInfo& source, const DriveInfo& target, bool same_drive) {
-  if (!CheckSourceNotDriveOneOfAPair(source))
-    return false;
   uint32_t len = source.p3_length;
   uint64_t source_end = uint64_t{source.p3_start} + len;
   if (source_end > source.size_sectors) {
@@ -108,6 +106,8 @@ int CopyPhotoPartition(int source_index, int target_index) {
   }
   const DriveInfo& source = DriveAt(source_index);
   const DriveInfo& target = DriveAt(target_index);
+  if (!CheckSourceNotDriveOneOfAPair(source))
+    return -1;
   if (source.p3_length == 0) {
     ShowError("Source disk doesn't have a Photo partition.");
     return -1;

@@ -21,8 +21,11 @@ bool IsDriveIndex(int index) {
 }
 
 bool IsDriveOneOfAPair(const DriveInfo& drive) {
-  return drive.dual_position == 1 &&
-         uint64_t{drive.p2_start} + drive.p2_length > drive.size_sectors;
+  // Drive 1's part of the joined space: the drive, limited to 137 GB in standard order as the
+  // join limits it (a larger drive's partition 2 may end inside the drive, yet past its part).
+  const uint64_t part =
+      !drive.rtv4000 && drive.size_sectors > k137GbSectors ? k137GbSectors : drive.size_sectors;
+  return drive.dual_position == 1 && uint64_t{drive.p2_start} + drive.p2_length > part;
 }
 
 bool CheckSourceNotDriveOneOfAPair(const DriveInfo& source) {

@@ -18,7 +18,8 @@ inline constexpr const char* kErrorCaption = "*** ERROR ***";
 // True for an index of the drive table (0..15).
 bool IsDriveIndex(int index);
 
-// Drive 1 of a two-drive system: its partition 2 runs on past its end onto drive 2.
+// Drive 1 of a two-drive system: its partition 2 runs on past its part (its end, or 137 GB in
+// standard order) onto drive 2.
 bool IsDriveOneOfAPair(const DriveInfo& drive);
 
 // The refusal of a copy from drive 1 of a two-drive system: its partitions run on onto drive 2,

@@ -265,9 +265,9 @@ InspectedVolumeSequence ReadVolumeSequence(std::span<const uint8_t> sector1) {
   vs.position = VolumeSequencePosition(sector1);
   vs.drive_index = GetBe64(sector1, 8);
   vs.drive_count = GetBe32(sector1, 16);
-  vs.space_offset = GetBe64(sector1, 24);
+  vs.space_offset = VolumeSequenceSpaceOffset(sector1);
   vs.drive_offset = GetBe64(sector1, 32);
-  vs.drive_bytes = GetBe64(sector1, 40);
+  vs.drive_bytes = VolumeSequenceDriveBytes(sector1);
   return vs;
 }
 

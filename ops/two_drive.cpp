@@ -57,11 +57,16 @@ bool CheckDrives(int drive1, int drive2) {
       !ConfirmProceed("Drive 1 does not appear to contain ReplayTV software.")) {
     return false;
   }
-  // A recorder disk of its own (or drive 1 of another pair) loses its system and recordings.
-  if (second.is_replaytv &&
-      !ConfirmProceed(Format("Drive 2 (%s) is a ReplayTV disk itself. Joined as drive 2, its\n"
-                             "software and recordings are lost.",
-                             ShownPath(second.device_path).c_str()))) {
+  // A recorder disk of its own, or a drive of another pair, loses its recordings; drive 2 of
+  // this very pair (joined again) keeps them.
+  const bool same_pair = first.dual_position == 1 && second.dual_position == 2 &&
+                         second.pair_space_offset == first.pair_drive_bytes;
+  if ((second.is_replaytv || (second.dual_position != 0 && !same_pair)) &&
+      !ConfirmProceed(
+          Format("Drive 2 (%s) belongs to a recorder already: a disk of its own or a\n"
+                 "drive of another two-drive system. Joined as drive 2, its recordings\n"
+                 "are lost.",
+                 ShownPath(second.device_path).c_str()))) {
     return false;
   }
   return true;

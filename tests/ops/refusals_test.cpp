@@ -170,15 +170,19 @@ TEST_F(RefusalTest, LeavesEveryImageAndFileAsItWas) {
 
 // A Photo partition is not copied where the patch would not find it (a target whose Photo
 // partition has another length), nor onto drive 1 of a two-drive system, whose end holds
-// recordings; nothing is copied from that drive, whose partitions run on onto drive 2. A disk
-// without a system partition (drive 2) is not patched, nor joined as drive 1; patching drive 1
-// alone (which leaves the system) and joining a recorder disk as drive 2 are asked first.
+// recordings; nothing is copied from that drive, whose partitions run on onto drive 2 (also past
+// 137 GB). A disk without a system partition (drive 2) is not patched, nor joined as drive 1;
+// patching drive 1 alone (which leaves the system) and joining a recorder's disk as drive 2 (not
+// that of the same pair) are asked first.
 TEST_F(RefusalTest, CopiesPatchesAndJoinsRespectTheLayoutOfPairs) {
   ASSERT_TRUE(MakeReplayTvDisk(Image("rtv.img"), Recorder(1000000, true, 0, 20480)));
   ASSERT_TRUE(MakeReplayTvDisk(Image("other.img"), Recorder(2000000, true, 0, 40960)));
   ASSERT_TRUE(MakeReplayTvPair(Image("pair1.img"), Image("pair2.img"),
                                Recorder(1000000, true, 0, 20480), 1000000));
-  UseDrives({"rtv.img", "other.img", "pair1.img", "pair2.img"});
+  // Drive 1 over 137 GB: its partition 2 ends inside it, past the part the join gave it.
+  ASSERT_TRUE(MakeReplayTvPair(Image("big1.img"), Image("big2.img"),
+                               Recorder(500000000, false, k137GbSectors + 40000000 - 2), 40000000));
+  UseDrives({"rtv.img", "other.img", "pair1.img", "pair2.img", "big1.img"});
   std::map<std::string, uint64_t> folder = Folder();
   const std::string pair_source = " is drive 1 of a two-drive system: its partitions run on";
   const std::string no_system = "Partition 1 is not a recorder's system partition";
@@ -187,10 +191,13 @@ TEST_F(RefusalTest, CopiesPatchesAndJoinsRespectTheLayoutOfPairs) {
       {kPhoto, 0, 2, "", " is drive 1 of a two-drive system: a Photo"},
       {kPhoto, 2, 0, "", pair_source},
       {kMpeg, 2, 0, "", pair_source},
+      {kMpeg, 4, 0, "", pair_source},
       {kPatch, 2, -1, "N", "is drive 1 of a two-drive system. Patched alone"},
       {kPatch, 3, -1, "YY", no_system},
       {kJoin, 3, 2, "YYY", no_system},
-      {kJoin, 1, 0, "N", "is a ReplayTV disk itself. Joined as drive 2"}};
+      {kJoin, 1, 0, "N", "belongs to a recorder already"},
+      {kJoin, 0, 3, "N", "belongs to a recorder already"},
+      {kJoin, 2, 3, "N", "create a 2 drive system"}};  // the same pair again: asked nothing more
   for (const auto& [op, a, b, answers, says] : rows) {
     NewFrontEnd();
     Answer(answers);
