@@ -25,6 +25,7 @@
 #include "format/volume_sequence.h"
 #include "ops/banner.h"
 #include "ops/drive_checks.h"
+#include "ops/operation_steps.h"
 #include "ops/operations.h"
 #include "ops/patch_layout.h"
 #include "ops/patch_plan.h"
@@ -197,40 +198,10 @@ int FormatPhotoPartition(const PatchPlan& plan) {
                          photo.clusters, "storage", {"tmp", "Photo"});
 }
 
-// The patch's steps, each reporting its own failures; when one fails, the closing box names
-// what was done and what was not.
-class PatchSteps {
- public:
-  // Records a step; false when it failed.
-  bool Run(bool succeeded, const char* step) {
-    (succeeded ? done_ : not_done_).push_back(step);
-    return succeeded;
-  }
-  void Skip(const char* step) { not_done_.push_back(step); }
-  // 0 when every step was done; otherwise the closing box, and -1.
-  int Close() const {
-    if (not_done_.empty())
-      return 0;
-    ShowError("*** ERROR: The patch is not complete.\n           Done: " + Joined(done_) +
-              ".\n           Not done: " + Joined(not_done_) + ".");
-    return -1;
-  }
-
- private:
-  static std::string Joined(const std::vector<std::string>& steps) {
-    std::string text;
-    for (const std::string& step : steps)
-      text += (text.empty() ? "" : ", ") + step;
-    return text.empty() ? "nothing" : text;
-  }
-  std::vector<std::string> done_;
-  std::vector<std::string> not_done_;
-};
-
 // Everything the patch writes through the first drive's own descriptor: the partition block,
 // the volume sequence block of a single drive and the in-place patch of the MPEG file system.
 // true, or false when a block could not be written (reported, and recorded in steps).
-bool PatchFirstDrive(int fd, const PatchPlan& plan, PatchSteps& steps) {
+bool PatchFirstDrive(int fd, const PatchPlan& plan, OperationSteps& steps) {
   constexpr const char* kClusterCountStep = "the cluster count of the MPEG file system";
   bool in_place = plan.action != MpegAction::kReformat;
   auto stop = [&](const char* failed) {
@@ -262,7 +233,7 @@ constexpr const char* kResetStep = "the MPEG partition reset";
 constexpr const char* kPhotoStep = "the Photo partition formatted";
 
 // The steps that follow the first drive's writes, named as not done when those failed.
-void SkipLaterSteps(const PatchPlan& plan, PatchSteps& steps) {
+void SkipLaterSteps(const PatchPlan& plan, OperationSteps& steps) {
   if (plan.action == MpegAction::kReformat)
     steps.Skip(kReformatStep);
   else if (plan.action == MpegAction::kReset)
@@ -394,7 +365,7 @@ int PreparePatch(PatchPlan& plan) {
 int ApplyPatch(PatchPlan& plan) {
   if (!plan.first_fd.valid() && !OpenFirstDrive(plan))
     return -1;
-  PatchSteps steps;
+  OperationSteps steps("patch");
   bool patched = PatchFirstDrive(plan.first_fd.get(), plan, steps);
   // Whatever was written is flushed before the descriptor closes, also when the patch stops.
   bool flushed = FlushAndClose(plan.first_fd) == 0;

@@ -13,6 +13,7 @@
 #include "format/volume_sequence.h"
 #include "ops/banner.h"
 #include "ops/drive_checks.h"
+#include "ops/operation_steps.h"
 #include "ops/operations.h"
 #include "ops/patch_layout.h"
 #include "ops/patch_plan.h"
@@ -84,8 +85,20 @@ void PlanJoinWrites(WritePlan& plan, const DriveInfo& first, const DriveInfo& se
   plan.AddWrite(second.device_path, kBlockSize, kBlockSize, "the volume sequence block");
 }
 
+void LogLimits(const DriveInfo& first, const DriveInfo& second, bool limit) {
+  if (limit && first.size_sectors > k137GbSectors) {
+    LogLine(Format("***** Limiting drive 1 (%s) to 137GB (actual size is %dGB)",
+                   ShownPath(first.device_path).c_str(), static_cast<int>(first.size_gb)));
+  }
+  if (limit && second.size_sectors > k137GbSectors) {
+    LogLine(Format("***** Limiting drive 2 (%s) to 137GB (actual size is %dGB)",
+                   ShownPath(second.device_path).c_str(), static_cast<int>(second.size_gb)));
+  }
+}
+
 // Drive 2's empty partition table and both volume sequence blocks, in drive 1's byte order.
-// 0, or -1 when a write failed (reported); both drives are flushed and closed either way.
+// 0, or -1 when a write failed (reported, with what was done and what not); both drives are
+// flushed and closed either way.
 int WriteJoinBlocks(const DriveInfo& first, const DriveInfo& second, uint32_t s1, uint32_t s2,
                     bool limit) {
   UniqueFd fd1 = UniqueFd::Open(first.device_path, OpenMode::kWriteOnly);
@@ -103,31 +116,38 @@ int WriteJoinBlocks(const DriveInfo& first, const DriveInfo& second, uint32_t s1
       Rtv4000Byteswap(block);
     return block;
   };
-  bool written = [&] {
-    LogLine(Format("***** Clearing partition table on drive %s...",
-                   ShownPath(second.device_path).c_str()));
-    if (!WriteAt(fd2.get(), 0, in_disk_order(EmptyPartitionBlock())))
-      return false;
-    if (limit && first.size_sectors > k137GbSectors) {
-      LogLine(Format("***** Limiting drive 1 (%s) to 137GB (actual size is %dGB)",
-                     ShownPath(first.device_path).c_str(), static_cast<int>(first.size_gb)));
+  OperationSteps steps("join");
+  bool going = true;  // after a failed write, the later ones are not done
+  auto step = [&](const std::string& line, int fd, uint64_t offset, const Sector& block,
+                  const char* name) {
+    if (!going) {
+      steps.Skip(name);
+      return;
     }
-    if (limit && second.size_sectors > k137GbSectors) {
-      LogLine(Format("***** Limiting drive 2 (%s) to 137GB (actual size is %dGB)",
-                     ShownPath(second.device_path).c_str(), static_cast<int>(second.size_gb)));
-    }
-    LogLine(Format("***** Writing volume sequence block on drive %s...",
-                   ShownPath(first.device_path).c_str()));
-    if (!WriteAt(fd1.get(), kBlockSize, in_disk_order(BuildVolumeSequenceBlock(0, s1, s2)))) {
-      return false;
-    }
-    LogLine(Format("***** Writing volume sequence block on drive %s...",
-                   ShownPath(second.device_path).c_str()));
-    return WriteAt(fd2.get(), kBlockSize, in_disk_order(BuildVolumeSequenceBlock(1, s1, s2)));
-  }();
-  int flushed1 = FlushAndClose(fd1);
-  int flushed2 = FlushAndClose(fd2);
-  return written && flushed1 == 0 && flushed2 == 0 ? 0 : -1;
+    LogLine(line);
+    going = steps.Run(WriteAt(fd, offset, in_disk_order(block)), name);
+  };
+  step(Format("***** Clearing partition table on drive %s...",
+              ShownPath(second.device_path).c_str()),
+       fd2.get(), 0, EmptyPartitionBlock(), "drive 2's partition table cleared");
+  if (going)
+    LogLimits(first, second, limit);
+  step(Format("***** Writing volume sequence block on drive %s...",
+              ShownPath(first.device_path).c_str()),
+       fd1.get(), kBlockSize, BuildVolumeSequenceBlock(0, s1, s2),
+       "drive 1's volume sequence block");
+  step(Format("***** Writing volume sequence block on drive %s...",
+              ShownPath(second.device_path).c_str()),
+       fd2.get(), kBlockSize, BuildVolumeSequenceBlock(1, s1, s2),
+       "drive 2's volume sequence block");
+  const int flushed1 = FlushAndClose(fd1);
+  const int flushed2 = FlushAndClose(fd2);  // both drives, also after a failure
+  if (going && flushed1 == 0 && flushed2 == 0)
+    return 0;
+  if (going)
+    steps.Skip("the writes made durable (flush failed)");
+  steps.Skip("the patch");
+  return steps.Close();
 }
 
 }  // namespace

@@ -171,7 +171,8 @@ TEST_F(SafetyTest, DeviceFaultsFailTheOperationAndTheUndoGivesEveryDiskBack) {
       {"JoinPowerLoss", kJoin, "YN", 1, 2, 1, kNoFault, 0, "", -1},
       // The copy's records reached the disk, the reset's two (44 bytes each) and the end not.
       {"RestoreResetPowerLoss", kRestore, "YY", 1, -1, 1, kNoFault, 0, "", 2 * 44 + 16},
-      {"JoinDrive1WriteFails", kJoin, "YN", 1, 2, 1, kWriteFails, 1},
+      {"JoinDrive1WriteFails", kJoin, "YN", 1, 2, 1, kWriteFails, 1,
+       "Done: drive 2's partition table cleared.\n           Not done: drive 1's volume"},
       {"JoinDrive2WriteFails", kJoin, "YN", 1, 2, 2, kWriteFails, 0},
       {"MirrorPastTheLimit", kMirror, "Y", 0, 1, 1, kNoFault, 0, "", 0, 0, false, 1 << 20},
       // The 13 MB copied fit the limit: saved, though the target reaches 18 MB past their start.
