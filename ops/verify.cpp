@@ -264,6 +264,9 @@ int VerifyUpgradeRanges(int source, int target, UpgradeRange which,
                         std::vector<RangeComparison>* ranges) {
   if (!CheckDifferentDrives(source, target))
     return -1;
+  // Drive 1 of a pair holds only the start of its recordings: nothing to compare them with.
+  if (which != UpgradeRange::kSystem && !CheckSourceNotDriveOneOfAPair(DriveAt(source)))
+    return -1;
   *ranges = CompareUpgradeRanges(source, target, which);
   if (ranges->empty()) {
     ShowError(

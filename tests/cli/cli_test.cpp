@@ -319,6 +319,8 @@ const Row kRows[] = {
      "Log file: ", ">could not be read", ">1 ranges, 0 bytes compared"},
     {"InspectAJoinedPair", "@photo -y join 0 1 --mpeg keep --format-photo yes ; inspect 0", 0,
      false, "Log file: ", ">partition 3 on drive 2 (@new)"},
+    {"VerifyFromAPair", "-y join 0 1 --mpeg keep ; verify 0 1 all", 1, false,
+     "is drive 1 of a two-drive system"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Rows, Cli, ::testing::ValuesIn(kRows), testing::ParamName());
