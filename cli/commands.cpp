@@ -289,9 +289,9 @@ bool SameFile(const std::string& a, const std::string& b) {
 std::string LogPathProblem(const CliRequest& request) {
   if (request.log_path.empty())
     return "";
-  for (const std::string& drive : request.drive_paths) {
-    if (DiskRelationOf(request.log_path, drive) != DiskRelation::kSeparate)
-      return "--log " + request.log_path + " is the drive " + drive + " or shares sectors with it";
+  if (std::string problem = LogPathDrivesProblem(request.log_path, request.drive_paths);
+      !problem.empty()) {
+    return problem;
   }
   for (const std::string& file :
        {request.command == Command::kDemo ? "" : request.path, request.undo_file}) {

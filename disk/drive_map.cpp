@@ -153,6 +153,15 @@ std::string DrivePathsProblem(const std::vector<std::string>& paths) {
   return "";
 }
 
+std::string LogPathDrivesProblem(const std::string& log_path,
+                                 const std::vector<std::string>& paths) {
+  for (const std::string& drive : paths) {
+    if (!log_path.empty() && DiskRelationOf(log_path, drive) != DiskRelation::kSeparate)
+      return "--log " + log_path + " is the drive " + drive + " or shares sectors with it";
+  }
+  return "";
+}
+
 bool DrivePathsGiven() {
   return !g_explicitPaths.empty();
 }

@@ -28,6 +28,11 @@ int EarlierNameOfSameDisk(int index);
 // that is neither an image file nor a block device.
 std::string DrivePathsProblem(const std::vector<std::string>& paths);
 
+// Why a --log file cannot be the log ("" when it can): it is one of the --drive paths, or shares
+// sectors with one, and the log lines would be written onto that disk without a question.
+std::string LogPathDrivesProblem(const std::string& log_path,
+                                 const std::vector<std::string>& paths);
+
 // The machine's whole disks as the default map would list them.
 std::vector<std::string> DiscoverMachineDisks();
 

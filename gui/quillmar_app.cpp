@@ -83,7 +83,10 @@ int CQuillmarApp::CheckArguments(const std::vector<std::string>& args) {
                  kUsage);
     return 2;
   }
-  if (std::string problem = DrivePathsProblem(options.drive_paths); !problem.empty()) {
+  std::string problem = DrivePathsProblem(options.drive_paths);
+  if (problem.empty())
+    problem = LogPathDrivesProblem(options.log_path, options.drive_paths);
+  if (!problem.empty()) {
     std::fprintf(stderr, "quillmar: %s\n%s", problem.c_str(), kUsage);
     return 2;
   }

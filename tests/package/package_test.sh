@@ -61,8 +61,9 @@ headless() {  # SETTING ARGS...: SETTING for env, ARGS for the window
   shift
   env -u DISPLAY -u WAYLAND_DISPLAY $setting "$BUILD/gui/quillmar" "$@" 2>&1 || echo "exit $?"
 }
-[[ "$(headless "-u QT_QPA_PLATFORM" --drive)" == *"--drive needs a path"*"exit 2" ]] ||
-  fail "usage error without display"
+: >"$WORK/d.img"  # a log that is one of the drives is a usage error, as in quillmar-cli
+usage=$(headless "-u QT_QPA_PLATFORM" --drive "$WORK/d.img" --log "$WORK/d.img")
+[[ "$usage" == *"is the drive"*"exit 2" ]] || fail "--log naming a drive, without display"
 [[ "$(cd "$WORK" && headless QT_QPA_PLATFORM=xcb)" == "quillmar: no display to open"*"exit 1" ]] ||
   fail "no display"
 
