@@ -126,6 +126,16 @@ int OpenForAppend(int folder, const std::string& name) {
   return fd;
 }
 
+// The deepest folder of path that exists ("/" at worst).
+std::string ExistingAncestor(std::string path) {
+  struct stat st {};
+  while (path.size() > 1 && ::stat(path.c_str(), &st) != 0) {
+    const size_t slash = path.rfind('/');
+    path = slash == 0 ? "/" : path.substr(0, slash);
+  }
+  return path;
+}
+
 }  // namespace
 
 std::string ChooseLogFilePath(const LogPlace& place, std::string* folders_from) {
@@ -135,8 +145,9 @@ std::string ChooseLogFilePath(const LogPlace& place, std::string* folders_from) 
     return place.cwd + "/" + kLogFileName;
   const std::string home = place.home.empty() ? std::string("/root") : place.home;
   const bool default_state = place.state_home.empty();
+  // A missing home is not made (it may be a share not mounted yet); a missing state folder is.
   if (folders_from != nullptr)
-    *folders_from = default_state ? home : place.state_home;
+    *folders_from = default_state ? home : ExistingAncestor(place.state_home);
   const std::string state = default_state ? home + "/.local/state" : place.state_home;
   return state + "/quillmar/" + kLogFileName;
 }

@@ -20,7 +20,8 @@ struct LogPlace {
 // The log file for a place: cwd/quillmar.log when the current folder can be written and is not
 // "/"; otherwise state_home/quillmar/quillmar.log, with state_home defaulting to
 // home/.local/state. *folders_from, if given: where the folders of the state folder are made
-// from (state_home, else home), or "" for the current folder.
+// from (home, which must exist, or the deepest existing folder of state_home), or "" for the
+// current folder.
 std::string ChooseLogFilePath(const LogPlace& place, std::string* folders_from = nullptr);
 
 // The place of this process. Started through pkexec (PKEXEC_UID set), the log goes to the state

@@ -132,6 +132,21 @@ TEST(LogFacility, TheDefaultPlaceIsNeverReachedThroughALink) {
   }
 }
 
+// A state folder that XDG_STATE_HOME names is made when missing (a missing home is not).
+TEST(LogFacility, AMissingStateFolderIsMade) {
+  char cwd[4096];
+  ASSERT_NE(::getcwd(cwd, sizeof cwd), nullptr);
+  testing::TempDir dir;
+  testing::ScriptedFrontEnd ui(true);
+  ASSERT_EQ(::setenv("XDG_STATE_HOME", dir.File("state/deep").c_str(), 1), 0);
+  ASSERT_EQ(::chdir("/"), 0);
+  SetUpLogFile("");
+  ASSERT_EQ(::chdir(cwd), 0);
+  ::unsetenv("XDG_STATE_HOME");
+  LogLine("made");
+  EXPECT_EQ(testing::ReadFile<std::string>(dir.File("state/deep/quillmar/quillmar.log")), "made\n");
+}
+
 // A root run's log made in a folder of the user who ran sudo is handed to that user (their own runs
 // append to it later); one made in root's folder stays root's. A missing home is not made.
 TEST(LogFacility, ARootRunGivesItsLogOnlyToTheOwnerOfTheFolder) {
