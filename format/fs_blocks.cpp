@@ -13,7 +13,6 @@ constexpr uint64_t kSuperblockCluster = 1;
 
 // Constant fields whose meaning the tool does not use; written with the recorder's values.
 constexpr size_t kSystemWord256 = 256;
-constexpr size_t kSystemMagic = 272;
 constexpr size_t kSystemWord280 = 280;
 constexpr size_t kSystemWord284 = 284;
 constexpr size_t kSuperWord48 = 48;

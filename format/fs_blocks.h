@@ -22,8 +22,9 @@ inline constexpr uint32_t kDirectoryCrcLength = 1000;
 inline constexpr uint64_t kRootTimeMs = 0xEAEBA1864Aull;
 inline constexpr uint64_t kDirectoryTimeMs = 0xEAEBA1872Bull;
 
-// System block offsets that the patch and reset read or change.
+// System block offsets that the patch and reset read or change, and where its magic lies.
 inline constexpr size_t kSystemLabel = 192;
+inline constexpr size_t kSystemMagic = 272;
 inline constexpr size_t kSystemClusterCount = 264;
 inline constexpr size_t kSystemClusterSize = 276;
 // Superblock offsets.

@@ -28,7 +28,6 @@ constexpr uint32_t kMaxSuperCrcLength = 487;
 // Where each drive's part of a two-drive system begins on the drive.
 constexpr uint64_t kFirstDrivePartOffset = 0;
 constexpr uint64_t kSecondDrivePartOffset = 1024;
-constexpr size_t kSystemMagic = 272;
 constexpr size_t kRootEntries = 448;
 constexpr size_t kRootEntrySize = 32;
 constexpr size_t kRootEntryCount = 18;

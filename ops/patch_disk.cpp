@@ -242,6 +242,18 @@ void SkipLaterSteps(const PatchPlan& plan, OperationSteps& steps) {
     steps.Skip(kPhotoStep);
 }
 
+// Whether a file system begins where the Photo partition moves to (copied there with copy-photo).
+bool PhotoFileSystemAtNewPlace(const PatchPlan& plan) {
+  const PhotoFormat place = PlacePhotoFormat(plan);
+  UniqueFd fd = UniqueFd::Open(place.device, OpenMode::kReadOnly);
+  Sector block{};
+  if (!fd.valid() || !ReadAtQuietly(fd.get(), place.offset, block))
+    return false;
+  if (plan.rtv4000)
+    Rtv4000Byteswap(block);
+  return GetBe32(block, kSystemMagic) == kSystemBlockMagic;
+}
+
 bool OpenFirstDrive(PatchPlan& plan) {
   plan.first_fd = UniqueFd::Open(plan.first_device, OpenMode::kReadWrite);
   if (plan.first_fd.valid())
@@ -339,6 +351,17 @@ int PreparePatch(PatchPlan& plan) {
                                          plan.second_reserve, plan.reformat_photo);
   if (!refusal.empty()) {
     ShowError(RefusalFor(refusal, plan.first_device, plan.second_device));
+    return -1;
+  }
+  // Moved and not formatted, the Photo partition needs its file system at the new place (copied
+  // there first); without one the recorder's photos are gone and the disk does not verify.
+  if (keeps_photo && !plan.reformat_photo && photo != 0 && !PhotoFileSystemAtNewPlace(plan) &&
+      !ConfirmProceed(
+          Format("*** WARNING: No Photo file system lies where partition 3 moves to (%s,\n"
+                 "             sector %" PRIu64 "). Copy it there first (copy-photo), or\n"
+                 "             reformat it: without one the photos are lost.",
+                 ShownPath(PlacePhotoFormat(plan).device).c_str(),
+                 PlacePhotoFormat(plan).offset / kBlockSize))) {
     return -1;
   }
   // Kept, the recordings at the end of a partition 2 that shrinks (a larger Photo partition, a
