@@ -1,5 +1,7 @@
 #include "gui/quillmar_app.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -41,14 +43,32 @@ bool IsSet(const char* name) {
   return value != nullptr && *value != '\0';
 }
 
-// Whether Qt's platform name can start here: xcb needs DISPLAY, wayland WAYLAND_DISPLAY, the
-// others (offscreen, minimal, eglfs, vnc) no display.
-bool PlatformCanStart(const std::string& name) {
-  if (name.starts_with("xcb"))
+// Whether Qt's platform name (options after ':') can start here: xcb needs DISPLAY, wayland
+// WAYLAND_DISPLAY, linuxfb and eglfs their devices, offscreen, minimal and vnc nothing. Qt aborts
+// on a platform it cannot start, and on one it does not know.
+bool PlatformCanStart(const std::string& name_and_options) {
+  const std::string name = name_and_options.substr(0, name_and_options.find(':'));
+  struct stat st {};
+  if (name == "xcb")
     return IsSet("DISPLAY");
-  if (name.starts_with("wayland"))
+  if (name == "wayland" || name.starts_with("wayland-"))
     return IsSet("WAYLAND_DISPLAY");
-  return !name.empty();
+  if (name == "linuxfb")
+    return ::stat("/dev/fb0", &st) == 0;
+  if (name == "eglfs")
+    return ::stat("/dev/dri", &st) == 0;
+  return name == "offscreen" || name == "minimal" || name == "vnc";
+}
+
+// Qt's platforms as chosen for this start: -platform NAME, else QT_QPA_PLATFORM, a list tried in
+// turn ("wayland;xcb"); "" when none is chosen.
+std::string ChosenPlatforms(const std::vector<std::string>& args) {
+  std::string platforms = IsSet("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "";
+  for (size_t i = 0; i + 1 < args.size(); ++i) {
+    if (args[i] == "-platform" || args[i] == "--platform")
+      platforms = args[i + 1];
+  }
+  return platforms;
 }
 
 }  // namespace
@@ -94,12 +114,7 @@ int CQuillmarApp::CheckArguments(const std::vector<std::string>& args) {
 }
 
 bool CQuillmarApp::DisplayAvailable(const std::vector<std::string>& args) {
-  // Qt's platform: -platform NAME, else QT_QPA_PLATFORM, a list tried in turn ("wayland;xcb").
-  std::string platforms = IsSet("QT_QPA_PLATFORM") ? std::getenv("QT_QPA_PLATFORM") : "";
-  for (size_t i = 0; i + 1 < args.size(); ++i) {
-    if (args[i] == "-platform" || args[i] == "--platform")
-      platforms = args[i + 1];
-  }
+  const std::string platforms = ChosenPlatforms(args);
   if (platforms.empty())
     return IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY");
   for (size_t begin = 0; begin <= platforms.size();) {
@@ -114,9 +129,19 @@ bool CQuillmarApp::DisplayAvailable(const std::vector<std::string>& args) {
 int CQuillmarApp::ShowNoDisplay(const std::vector<std::string>& args) {
   if (const int problem = CheckArguments(args); problem != 0)
     return problem;
-  std::fprintf(stderr,
-               "quillmar: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are not "
-               "set).\nquillmar-cli does the same work on a terminal: quillmar-cli --help\n");
+  const std::string platforms = ChosenPlatforms(args);
+  if (platforms.empty()) {
+    std::fputs(
+        "quillmar: no display to open the window on (DISPLAY and WAYLAND_DISPLAY are not "
+        "set).\n",
+        stderr);
+  } else {
+    std::fprintf(stderr,
+                 "quillmar: Qt's platform \"%s\" cannot open the window here (xcb needs DISPLAY,\n"
+                 "wayland WAYLAND_DISPLAY; offscreen, minimal and vnc need no display).\n",
+                 ShownPath(platforms).c_str());
+  }
+  std::fputs("quillmar-cli does the same work on a terminal: quillmar-cli --help\n", stderr);
   return 1;
 }
 

@@ -385,10 +385,12 @@ int PreparePatch(PatchPlan& plan) {
   return 0;
 }
 
-int ApplyPatch(PatchPlan& plan) {
-  if (!plan.first_fd.valid() && !OpenFirstDrive(plan))
-    return -1;
-  OperationSteps steps("patch");
+int ApplyPatch(PatchPlan& plan, OperationSteps& steps) {
+  if (!plan.first_fd.valid() && !OpenFirstDrive(plan)) {
+    steps.Skip("the partition table");
+    SkipLaterSteps(plan, steps);
+    return steps.Close();
+  }
   bool patched = PatchFirstDrive(plan.first_fd.get(), plan, steps);
   // Whatever was written is flushed before the descriptor closes, also when the patch stops.
   bool flushed = FlushAndClose(plan.first_fd) == 0;
@@ -424,7 +426,8 @@ int PatchDisk(const std::string& first_device, const std::string& second_device,
   plan.photo_request = photo_request;
   if (PreparePatch(plan) != 0)
     return -1;
-  return ApplyPatch(plan);
+  OperationSteps steps("patch");
+  return ApplyPatch(plan, steps);
 }
 
 }  // namespace quillmar

@@ -9,6 +9,7 @@
 #include "base/byte_order.h"
 #include "disk/unique_fd.h"
 #include "disk/write_plan.h"
+#include "ops/operation_steps.h"
 #include "ops/patch_layout.h"
 
 namespace quillmar {
@@ -41,9 +42,10 @@ struct PatchPlan {
 // the drive could not be opened or read, or the plan was refused (reported; nothing written).
 int PreparePatch(PatchPlan& plan);
 
-// Writes the prepared plan: 0 after "Patch complete"; -1 when a step failed (reported; a step
-// that fails after the partition block was written is named in a closing box).
-int ApplyPatch(PatchPlan& plan);
+// Writes the prepared plan: 0 after "Patch complete"; -1 when a step failed (reported in a
+// closing box that names what was done and what was not, with the steps already in steps: the
+// join's own writes).
+int ApplyPatch(PatchPlan& plan, OperationSteps& steps);
 
 // Where the Photo partition's file system is written, and its clusters.
 struct PhotoFormat {

@@ -24,6 +24,46 @@ namespace {
 // Sectors 0 and 1 of drive 2 lie outside the joined space.
 constexpr uint32_t kSecondDriveReserve = 2;
 
+uint32_t LimitedSize(const DriveInfo& drive, bool limit) {
+  return limit && drive.size_sectors > k137GbSectors ? k137GbSectors : drive.size_sectors;
+}
+
+// Whether drive 2 may be drive 1's own partner, joined again: its block places it where this join
+// would (the blocks hold no name of their pair, so another pair of the same sizes looks alike).
+bool MayBePartners(const DriveInfo& first, const DriveInfo& second) {
+  const uint64_t part = uint64_t{LimitedSize(first, !first.rtv4000)} * kBlockSize;
+  return first.dual_position == 1 && second.dual_position == 2 && first.pair_drive_bytes == part &&
+         second.pair_space_offset == part;
+}
+
+// The questions about what a join takes from the drives' present systems: drive 2's recordings
+// when it is a recorder's disk or a drive of a pair (unless it may be drive 1's partner: then
+// asked as such), and drive 1's own drive 2 when drive 1 is in a pair. False when one is declined.
+bool AskAboutPresentSystems(const DriveInfo& first, const DriveInfo& second) {
+  const bool partners = MayBePartners(first, second);
+  const std::string drive2 = ShownPath(second.device_path);
+  if (partners && !ConfirmProceed(Format(
+                      "Drive 2 (%s) is drive 2 of a two-drive system that fits drive 1. If it\n"
+                      "is drive 1's own partner, joined again it keeps its recordings; if it\n"
+                      "belongs to another system, they are lost.",
+                      drive2.c_str()))) {
+    return false;
+  }
+  if (!partners && (second.is_replaytv || second.dual_position != 0) &&
+      !ConfirmProceed(
+          Format("Drive 2 (%s) belongs to a recorder already: a disk of its own or a\n"
+                 "drive of another two-drive system. Joined as drive 2, its recordings\n"
+                 "are lost.",
+                 drive2.c_str()))) {
+    return false;
+  }
+  return partners || !IsDriveOneOfAPair(first) ||
+         ConfirmProceed(Format("Disk %s is drive 1 of a two-drive system. Joined with another\n"
+                               "drive 2, it leaves its system: the recordings on its drive 2 are\n"
+                               "lost.",
+                               ShownPath(first.device_path).c_str()));
+}
+
 bool CheckDrives(int drive1, int drive2) {
   if (!IsDriveIndex(drive1)) {
     ShowError("No drive 1 defined.");
@@ -58,23 +98,7 @@ bool CheckDrives(int drive1, int drive2) {
       !ConfirmProceed("Drive 1 does not appear to contain ReplayTV software.")) {
     return false;
   }
-  // A recorder disk of its own, or a drive of another pair, loses its recordings; drive 2 of
-  // this very pair (joined again) keeps them.
-  const bool same_pair = first.dual_position == 1 && second.dual_position == 2 &&
-                         second.pair_space_offset == first.pair_drive_bytes;
-  if ((second.is_replaytv || (second.dual_position != 0 && !same_pair)) &&
-      !ConfirmProceed(
-          Format("Drive 2 (%s) belongs to a recorder already: a disk of its own or a\n"
-                 "drive of another two-drive system. Joined as drive 2, its recordings\n"
-                 "are lost.",
-                 ShownPath(second.device_path).c_str()))) {
-    return false;
-  }
-  return true;
-}
-
-uint32_t LimitedSize(const DriveInfo& drive, bool limit) {
-  return limit && drive.size_sectors > k137GbSectors ? k137GbSectors : drive.size_sectors;
+  return AskAboutPresentSystems(first, second);
 }
 
 // Drive 2's sectors 0 and 1 and drive 1's sector 1, put into the patch's plan so that they are
@@ -100,7 +124,7 @@ void LogLimits(const DriveInfo& first, const DriveInfo& second, bool limit) {
 // 0, or -1 when a write failed (reported, with what was done and what not); both drives are
 // flushed and closed either way.
 int WriteJoinBlocks(const DriveInfo& first, const DriveInfo& second, uint32_t s1, uint32_t s2,
-                    bool limit) {
+                    bool limit, OperationSteps& steps) {
   UniqueFd fd1 = UniqueFd::Open(first.device_path, OpenMode::kWriteOnly);
   if (!fd1.valid()) {
     ShowError(OpenFailureText(first.device_path));
@@ -116,7 +140,6 @@ int WriteJoinBlocks(const DriveInfo& first, const DriveInfo& second, uint32_t s1
       Rtv4000Byteswap(block);
     return block;
   };
-  OperationSteps steps("join");
   bool going = true;  // after a failed write, the later ones are not done
   auto step = [&](const std::string& line, int fd, uint64_t offset, const Sector& block,
                   const char* name) {
@@ -184,9 +207,10 @@ int AddSecondDrive(int drive1, int drive2, uint32_t photo_request) {
   if (PreparePatch(plan) != 0)
     return -1;
   plan.first_fd.Close();  // the join opens drive 1 for its own write
-  if (WriteJoinBlocks(first, second, s1, s2, limit) != 0)
+  OperationSteps steps("join");
+  if (WriteJoinBlocks(first, second, s1, s2, limit, steps) != 0)
     return -1;
-  return ApplyPatch(plan);
+  return ApplyPatch(plan, steps);
 }
 
 }  // namespace quillmar

@@ -172,9 +172,9 @@ TEST_F(RefusalTest, LeavesEveryImageAndFileAsItWas) {
 // partition has another length), nor onto drive 1 of a two-drive system, whose end holds
 // recordings; nothing is copied from that drive, whose partitions run on onto drive 2 (also past
 // 137 GB). A disk without a system partition (drive 2) is not patched, nor joined as drive 1;
-// patching drive 1 alone (which leaves the system), joining a recorder's disk as drive 2 (not
-// that of the same pair) and moving a Photo partition kept unformatted to where none was copied
-// are asked first.
+// patching drive 1 alone or joining it with another drive 2 (which leaves the system), joining a
+// recorder's disk or a pair's drive as drive 2 (perhaps drive 1's partner: asked as such) and
+// moving a Photo partition kept unformatted to where none was copied are asked first.
 TEST_F(RefusalTest, CopiesPatchesAndJoinsRespectTheLayoutOfPairs) {
   ASSERT_TRUE(MakeReplayTvDisk(Image("rtv.img"), Recorder(1000000, true, 0, 20480)));
   ASSERT_TRUE(MakeReplayTvDisk(Image("other.img"), Recorder(2000000, true, 0, 40960)));
@@ -184,7 +184,10 @@ TEST_F(RefusalTest, CopiesPatchesAndJoinsRespectTheLayoutOfPairs) {
   ASSERT_TRUE(MakeReplayTvPair(Image("big1.img"), Image("big2.img"),
                                Recorder(500000000, false, k137GbSectors + 40000000 - 2), 40000000));
   ASSERT_TRUE(MakeBlankImage(Image("blank.img"), 2000000));
-  UseDrives({"rtv.img", "other.img", "pair1.img", "pair2.img", "big1.img", "blank.img"});
+  ASSERT_TRUE(CopyImage(Image("pair1.img"), Image("copy1.img")));  // as mirrored onto a larger disk
+  ASSERT_EQ(::truncate(Image("copy1.img").c_str(), off_t{1500000} * 512), 0);
+  UseDrives(
+      {"rtv.img", "other.img", "pair1.img", "pair2.img", "big1.img", "blank.img", "copy1.img"});
   std::map<std::string, uint64_t> folder = Folder();
   const std::string pair_source = " is drive 1 of a two-drive system: its partitions run on";
   const std::string no_system = "Partition 1 is not a recorder's system partition";
@@ -199,7 +202,9 @@ TEST_F(RefusalTest, CopiesPatchesAndJoinsRespectTheLayoutOfPairs) {
       {kJoin, 3, 2, "YYY", no_system},
       {kJoin, 1, 0, "N", "belongs to a recorder already"},
       {kJoin, 0, 3, "N", "belongs to a recorder already"},
-      {kJoin, 2, 3, "N", "create a 2 drive system"},  // the same pair again: asked nothing more
+      {kJoin, 2, 3, "N", "If it\nis drive 1's own partner, joined again it keeps"},
+      {kJoin, 2, 5, "N", "Joined with another\ndrive 2, it leaves its system"},
+      {kJoin, 6, 3, "N", "belongs to a recorder already"},
       {kJoin, 0, 5, "YNNN", "No Photo file system lies where partition 3 moves to"}};
   for (const auto& [op, a, b, answers, says] : rows) {
     NewFrontEnd();
