@@ -127,7 +127,14 @@ bool CQuillmarApp::DisplayAvailable(const std::vector<std::string>& args) {
 }
 
 int CQuillmarApp::ShowNoDisplay(const std::vector<std::string>& args) {
-  if (const int problem = CheckArguments(args); problem != 0)
+  std::vector<std::string> ours;  // without Qt's choice of platform, which Qt takes out otherwise
+  for (size_t i = 0; i < args.size(); ++i) {
+    if ((args[i] == "-platform" || args[i] == "--platform") && i + 1 < args.size())
+      ++i;
+    else
+      ours.push_back(args[i]);
+  }
+  if (const int problem = CheckArguments(ours); problem != 0)
     return problem;
   const std::string platforms = ChosenPlatforms(args);
   if (platforms.empty()) {
