@@ -23,10 +23,10 @@ bool AskPhotoQuestions(const DriveInfo& source, const DriveInfo& target) {
   return true;
 }
 
-// The source range must lie on the source (past its end the copy would
-// stop at a read error with the target's range partly overwritten) and the partition must fit on
-// the target, where it ends at the last sector; on one drive the two ranges must not overlap.
-// Refused before the confirmation.
+// The source range must lie on the source (past its end the copy would stop at a read error with
+// the target's range partly overwritten) and the partition must fit on the target, where it ends
+// at the last sector; on one drive the two ranges must not overlap. Refused before the
+// confirmation.
 bool CheckPhotoRanges(const DriveInfo& source, const DriveInfo& target, bool same_drive) {
   uint32_t len = source.p3_length;
   uint64_t source_end = uint64_t{source.p3_start} + len;
