@@ -201,20 +201,29 @@ int FormatPhotoPartition(const PatchPlan& plan) {
 // Everything the patch writes through the first drive's own descriptor: the partition block,
 // the volume sequence block of a single drive and the in-place patch of the MPEG file system.
 // true, or false when a block could not be written (reported, and recorded in steps).
+constexpr const char* kClusterCountStep = "the cluster count of the MPEG file system";
+
+// The partition table's step, named for the box: a join's box names drive 2's table as well.
+const char* PartitionTableStep(const PatchPlan& plan) {
+  return plan.second_sectors == 0 ? "the partition table" : "drive 1's partition table";
+}
+
+// The first drive's steps from failed on, as not done.
+bool StopFirstDrive(const PatchPlan& plan, OperationSteps& steps, const char* failed) {
+  steps.Skip(failed);
+  if (plan.action != MpegAction::kReformat)
+    steps.Skip(kClusterCountStep);
+  return false;
+}
+
 bool PatchFirstDrive(int fd, const PatchPlan& plan, OperationSteps& steps) {
-  constexpr const char* kClusterCountStep = "the cluster count of the MPEG file system";
   bool in_place = plan.action != MpegAction::kReformat;
-  auto stop = [&](const char* failed) {
-    steps.Skip(failed);
-    if (in_place)
-      steps.Skip(kClusterCountStep);
-    return false;
-  };
+  auto stop = [&](const char* failed) { return StopFirstDrive(plan, steps, failed); };
   Sector block = plan.partition_block;
   RewriteEntries(block, plan.layout);
   if (!WriteInDiskOrder(fd, 0, block, plan.rtv4000))
-    return stop("the partition table");
-  steps.Run(true, "the partition table");
+    return stop(PartitionTableStep(plan));
+  steps.Run(true, PartitionTableStep(plan));
   LogLine("");
   if (plan.second_sectors == 0 && !ClearVolumeSequenceBlock(fd))
     return stop("the volume sequence block cleared");
@@ -387,7 +396,7 @@ int PreparePatch(PatchPlan& plan) {
 
 int ApplyPatch(PatchPlan& plan, OperationSteps& steps) {
   if (!plan.first_fd.valid() && !OpenFirstDrive(plan)) {
-    steps.Skip("the partition table");
+    StopFirstDrive(plan, steps, PartitionTableStep(plan));
     SkipLaterSteps(plan, steps);
     return steps.Close();
   }

@@ -45,7 +45,8 @@ bool AskAboutPresentSystems(const DriveInfo& first, const DriveInfo& second) {
   if (partners && !ConfirmProceed(Format(
                       "Drive 2 (%s) is drive 2 of a two-drive system that fits drive 1. If it\n"
                       "is drive 1's own partner, joined again it keeps its recordings; if it\n"
-                      "belongs to another system, they are lost.",
+                      "belongs to another system, they are lost, and drive 1 leaves its own\n"
+                      "system: the recordings on its own drive 2 are lost too.",
                       drive2.c_str()))) {
     return false;
   }

@@ -175,7 +175,7 @@ TEST_F(SafetyTest, DeviceFaultsFailTheOperationAndTheUndoGivesEveryDiskBack) {
        "Done: drive 2's partition table cleared.\n           Not done: drive 1's volume"},
       {"JoinDrive2WriteFails", kJoin, "YN", 1, 2, 2, kWriteFails, 0},
       {"JoinPatchFails", kJoin, "YN", 1, 2, 1, kWriteFails, 0,
-       "drive 2's volume sequence block.\n           Not done: the partition table"},
+       "drive 2's volume sequence block.\n           Not done: drive 1's partition table"},
       {"MirrorPastTheLimit", kMirror, "Y", 0, 1, 1, kNoFault, 0, "", 0, 0, false, 1 << 20},
       // The 13 MB copied fit the limit: saved, though the target reaches 18 MB past their start.
       {"CopyMpegWithinTheLimit", kMpeg, "YY", 0, 2, 2, kNoFault, 0, "", 0, 0, false, 16 << 20},
