@@ -68,6 +68,8 @@ for shown in "$(cd "$WORK" && headless QT_QPA_PLATFORM=xcb)" \
   "$(cd "$WORK" && headless "-u QT_QPA_PLATFORM" -platform xcb)"; do
   [[ "$shown" == *'"xcb" cannot open the window'*"exit 1" ]] || fail "no display: $shown"
 done
+shown=$(cd "$WORK" && headless "-u QT_QPA_PLATFORM DISPLAY=:97")  # named, but no server there
+[[ "$shown" == *"window system could not be reached"*"exit 1" ]] || fail "unreachable: $shown"
 
 (cd "$BUILD" && cpack -G DEB -B "$WORK/package" >/dev/null) || fail "cpack"
 deb=$(ls "$WORK"/package/*.deb)
