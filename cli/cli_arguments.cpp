@@ -250,6 +250,7 @@ class Parser {
       }
     } else if (name == "--undo" || name == "--undo-limit") {
       used_flags_ |= kUndoFlag;
+      undo_spelling_ = name;  // the one a refusal names
       if (auto v = Value(name, inline_value)) {
         auto n = ParseDecimal(*v, std::numeric_limits<uint64_t>::max());
         if (name == "--undo-limit" && !n)
@@ -299,7 +300,8 @@ class Parser {
     for (unsigned flag : {kPhotoFlag, kMpegFlag, kFormatPhotoFlag, kResetFlag, kUndoFlag,
                           kForceFlag, kVerifyFlag}) {
       if ((used_flags_ & flag) != 0 && (entry->flags & flag) == 0) {
-        Fail("option " + FlagName(flag) + " does not apply to '" + std::string(entry->name) + "'");
+        Fail("option " + (flag == kUndoFlag ? undo_spelling_ : FlagName(flag)) +
+             " does not apply to '" + std::string(entry->name) + "'");
       }
     }
     if (r.json && r.command != Command::kList)
@@ -345,6 +347,7 @@ class Parser {
   bool options_done_ = false;
   bool unknown_command_ = false;
   unsigned used_flags_ = 0;
+  std::string undo_spelling_;  // --undo or --undo-limit, as given last
   std::vector<std::string> positionals_;
   ParseResult result_;
 };

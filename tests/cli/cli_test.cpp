@@ -31,6 +31,7 @@ TEST(CliArguments, RefusedLinesNameTheirCause) {
       {{"frobnicate", "--help"}, "unknown command 'frobnicate'"},
       {{"list", "--wipe"}, "unknown option '--wipe'"},
       {{"list", "--force"}, "--force does not apply to 'list'"},
+      {{"list", "--undo-limit", "5"}, "--undo-limit does not apply to 'list'"},
       {{"mirror", "0", "1", "--mpeg", "keep"}, "--mpeg does not apply to 'mirror'"},
       {{"inspect", "0", "--json"}, "--json does not apply"},
       {{"undo", "u", "--undo-limit", "1M"}, "--undo-limit takes"},
