@@ -1,7 +1,6 @@
 #include "disk/copy_engine.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cinttypes>
 #include <cstdlib>
 #include <memory>

@@ -89,7 +89,8 @@ class Posix final : public DeviceIo {
   int Open(const std::string& path, OpenMode mode) override {
     int flags = FlagsFor(mode) | O_CLOEXEC;
     // O_EXCL on a block device refuses the open while the kernel holds the disk (mounted, in use).
-    if (mode != OpenMode::kReadOnly && IsBlockDevice(path))
+    const bool block_writer = mode != OpenMode::kReadOnly && IsBlockDevice(path);
+    if (block_writer)
       flags |= O_EXCL;
     int fd;
     do {
@@ -100,7 +101,7 @@ class Posix final : public DeviceIo {
     // A write-protected disk (a read-only loop device, a locked card) takes the open but refuses
     // every write: refused here, before an operation writes one of its drives and not the other.
     int read_only = 0;
-    if (IsBlockDevice(path) && ::ioctl(fd, BLKROGET, &read_only) == 0 && read_only != 0) {
+    if (block_writer && ::ioctl(fd, BLKROGET, &read_only) == 0 && read_only != 0) {
       ::close(fd);
       errno = EROFS;
       return -1;
