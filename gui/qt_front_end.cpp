@@ -64,9 +64,10 @@ void KeepLinesWhole(QMessageBox* box) {
   int column_span = 0;
   layout->getItemPosition(at, &row, &column, &row_span, &column_span);
   const QFontMetrics metrics = label->fontMetrics();
+  const int limit = LineWidthLimit(*box);
   QStringList lines = box->text().split('\n');
   for (QString& line : lines)
-    line = BreakLine(line, metrics, LineWidthLimit(*box));
+    line = BreakLine(line, metrics, limit);
   box->setText(lines.join('\n'));
   int width = 0;
   for (const QString& line : box->text().split('\n'))

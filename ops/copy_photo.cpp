@@ -54,7 +54,7 @@ bool CheckPhotoRanges(const DriveInfo& source, const DriveInfo& target, bool sam
   }
   // On a recorder disk the patch keeps the Photo partition's recorded length: one of another
   // length would never find the copy at the end. Nor does drive 1 of a two-drive system (its
-  // partition 2 runs on past its end) hold its Photo partition there, but recordings.
+  // partition 2 runs on past its part) hold its Photo partition there, but recordings.
   if (!same_drive && IsDriveOneOfAPair(target)) {
     ShowError(
         Format("*** ERROR: Disk %s is drive 1 of a two-drive system: a Photo partition\n"
